@@ -1,0 +1,17 @@
+// UTF-8 <-> UTF-16 conversion for the writers. Invalid UTF-8 sequences become U+FFFD so that a
+// damaged byte never stops a message from being stored.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mbx::mapi {
+
+std::u16string utf8ToUtf16(std::string_view utf8);
+std::string utf16ToUtf8(std::u16string_view utf16);
+// UTF-16 little-endian bytes without a terminator.
+std::vector<std::uint8_t> utf16leBytes(std::string_view utf8);
+
+} // namespace mbx::mapi

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs everything Mbxvane needs to build, run and test on Debian 12.
+# Usage: scripts/deps.sh [run|test]   (test also installs the file-format checkers)
+set -euo pipefail
+mode=${1:-run}
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-svg-dev libgl-dev
+  libgmime-3.0-dev libgsf-1-dev
+  fonts-wine
+)
+if [ "$mode" = test ]; then
+  packages+=(
+    libgtest-dev xvfb xauth
+    pff-tools python3-pypff python3-olefile libemail-outlook-message-perl libgsf-bin
+  )
+  command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ "$mode" = test ]; then
+  here=$(cd "$(dirname "$0")/.." && pwd)
+  (cd "$here/tests/checkers" && npm ci --no-audit --no-fund --loglevel=error)
+fi
