@@ -24,6 +24,10 @@ struct Registration {
 #define MBX_BENCH_CONCAT2(a, b) a##b
 #define MBX_BENCH_CONCAT(a, b) MBX_BENCH_CONCAT2(a, b)
 #define MBX_BENCH_COMMAND(name, fn)                                                                \
-    static const ::mbx::bench::Registration MBX_BENCH_CONCAT(mbxBenchCmd_, __LINE__){name, fn}
+    static const ::mbx::bench::Registration MBX_BENCH_CONCAT(mbxBenchCmd_, __LINE__) {             \
+        name, fn                                                                                   \
+    }
 #define MBX_BENCH_SUITE(name, order, fn)                                                           \
-    static const ::mbx::bench::Registration MBX_BENCH_CONCAT(mbxBenchSuite_, __LINE__){name, order, fn}
+    static const ::mbx::bench::Registration MBX_BENCH_CONCAT(mbxBenchSuite_, __LINE__) {           \
+        name, order, fn                                                                            \
+    }

@@ -63,7 +63,9 @@ void PropertyBag::setNamed(const NamedKey& key, PropType type, Value value) {
     named_.insert_or_assign(key, Named{type, std::move(value)});
 }
 
-void PropertyBag::erase(PropTag tag) { props_.erase(tag); }
+void PropertyBag::erase(PropTag tag) {
+    props_.erase(tag);
+}
 
 const Value* PropertyBag::find(PropTag tag) const {
     auto it = props_.find(tag);

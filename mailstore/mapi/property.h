@@ -39,8 +39,12 @@ using PropTag = std::uint32_t; // property id in the high word, type in the low 
 constexpr PropTag makeTag(std::uint16_t id, PropType type) {
     return (PropTag{id} << 16) | static_cast<std::uint16_t>(type);
 }
-constexpr std::uint16_t propId(PropTag tag) { return static_cast<std::uint16_t>(tag >> 16); }
-constexpr PropType propType(PropTag tag) { return static_cast<PropType>(tag & 0xFFFF); }
+constexpr std::uint16_t propId(PropTag tag) {
+    return static_cast<std::uint16_t>(tag >> 16);
+}
+constexpr PropType propType(PropTag tag) {
+    return static_cast<PropType>(tag & 0xFFFF);
+}
 
 // 100-nanosecond intervals since 1601-01-01 UTC, as FILETIME.
 struct FileTime {
@@ -54,18 +58,18 @@ using Guid = std::array<std::uint8_t, 16>; // in the little-endian byte order fi
 using Bytes = std::vector<std::uint8_t>;
 
 // Strings are held as UTF-8 and converted to UTF-16LE by the writers.
-using Value = std::variant<std::int16_t,             // Int16
-                           std::int32_t,             // Int32
-                           std::int64_t,             // Int64, Currency
-                           double,                   // Double, AppTime
-                           bool,                     // Boolean
-                           FileTime,                 // SysTime
-                           std::string,              // Unicode, String8
-                           Bytes,                    // Binary
-                           Guid,                     // Guid
+using Value = std::variant<std::int16_t,              // Int16
+                           std::int32_t,              // Int32
+                           std::int64_t,              // Int64, Currency
+                           double,                    // Double, AppTime
+                           bool,                      // Boolean
+                           FileTime,                  // SysTime
+                           std::string,               // Unicode, String8
+                           Bytes,                     // Binary
+                           Guid,                      // Guid
                            std::vector<std::int32_t>, // MvInt32
-                           std::vector<std::string>, // MvUnicode
-                           std::vector<Bytes>>;      // MvBinary
+                           std::vector<std::string>,  // MvUnicode
+                           std::vector<Bytes>>;       // MvBinary
 
 // True when the value's alternative is the one the tag's type calls for.
 bool valueMatchesType(PropType type, const Value& value);

@@ -1,12 +1,12 @@
 // Scripted stand-in for the desktop seam: records every box and dialog, answers from a script.
 #pragma once
 
+#include "desktop/desktop.h"
+
 #include <deque>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "desktop/desktop.h"
 
 namespace mbx::testing {
 

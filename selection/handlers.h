@@ -1,0 +1,37 @@
+// What the list's three buttons do: pick files, scan a folder, clear the list. The window passes
+// its list, the desktop seam and small callbacks, so these run the same under a test's fake.
+#pragma once
+
+#include "desktop/desktop.h"
+#include "selection/mailbox_list.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace mbx::selection {
+
+inline constexpr char kAppTitle[] = "Mbxvane";
+inline constexpr char kMailboxFilter[] = "Eudora Mailboxes (*.mbx,*.mbox)|*.mbx;*.mbox";
+inline constexpr std::size_t kFileNameBufferChars = 1000;
+
+// How many of the names fit in a file dialog's result buffer of `bufferChars` characters, the
+// result laid out as the platform returns a multiple selection: folder, NUL, each name followed
+// by NUL, a final NUL. Returns names.size() when all fit.
+std::size_t NamesThatFit(const std::string& folder, const std::vector<std::string>& names,
+                         std::size_t bufferChars);
+
+struct WindowHooks {
+    std::function<void(bool)> setConvertEnabled;
+    std::function<void()> yield; // let the window handle pending events
+};
+
+void PickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks);
+void ClearMailboxes(desktop::Desktop& desktop, MailboxList& list);
+void ScanFolderForMailboxes(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks);
+
+// The mailbox test of the folder scan: the name, lower-cased and trimmed of blanks, ends in
+// ".mbox" or ".mbx".
+bool LooksLikeMailbox(const std::string& path);
+
+} // namespace mbx::selection

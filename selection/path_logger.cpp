@@ -1,0 +1,123 @@
+#include "selection/path_logger.h"
+
+#include "selection/paths.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace mbx::selection {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <typename L> std::shared_ptr<L> ensure(std::shared_ptr<L>& list) {
+    if (!list) {
+        list = std::make_shared<L>();
+    }
+    return list;
+}
+
+struct FolderEntries {
+    std::vector<std::string> folders;
+    std::vector<std::string> files;
+};
+
+// The sub-folders and files of one folder, each sorted by name so that the walk is the same on
+// every platform. Links to folders are neither followed nor logged (no cycles); a folder that
+// cannot be read gives no entries and the walk goes on.
+FolderEntries enumerate(const std::string& folder) {
+    FolderEntries out;
+    std::error_code ec;
+    fs::directory_iterator it(fs::path(folder), fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code sec;
+        const fs::file_status own = it->symlink_status(sec);
+        if (sec) {
+            continue;
+        }
+        std::string name = it->path().filename().string();
+        if (fs::is_directory(own)) {
+            out.folders.push_back(std::move(name));
+        } else if (fs::is_symlink(own)) {
+            if (!fs::is_directory(it->status(sec)) && !sec) {
+                out.files.push_back(std::move(name));
+            }
+        } else {
+            out.files.push_back(std::move(name));
+        }
+    }
+    std::stable_sort(out.folders.begin(), out.folders.end());
+    std::stable_sort(out.files.begin(), out.files.end());
+    return out;
+}
+
+} // namespace
+
+void pathLogger::PathLogInit() {
+    initialised_ = true;
+    fullFileNamesOnly_ = true;
+    fileNames_.reset();
+    pathPointers_.reset();
+    pathNames_.reset();
+    fullFileNames_.reset();
+}
+
+void pathLogger::LogPath(const std::string& folder) {
+    if (!initialised_) {
+        throw std::logic_error("pathLogger: PathLogInit must come before LogPath");
+    }
+    std::error_code ec;
+    if (!fs::is_directory(fs::path(folder), ec)) {
+        return;
+    }
+    std::int32_t position = 1;
+    std::int32_t queued = 1;
+    count_ = 1;
+    auto names = pathNames();
+    names->Add(paths::EnsureTrailingSeparator(folder), "K0");
+    while (position <= queued) {
+        const std::string here = names->Item(static_cast<std::size_t>(position));
+        const FolderEntries entries = enumerate(here);
+        for (const auto& sub : entries.folders) {
+            ++queued;
+            names->Add(here + sub + paths::kSeparator, "K" + std::to_string(queued));
+        }
+        for (const auto& file : entries.files) {
+            const std::string key = "K" + std::to_string(count_);
+            if (fullFileNamesOnly_) {
+                fullFileNames()->Add(here + file, key);
+            } else {
+                fileNames()->Add(file, key);
+                fullFileNames()->Add(here + file, key);
+                pathPointers()->Add(position, key);
+            }
+            ++count_;
+        }
+        ++position;
+    }
+}
+
+void pathLogger::Terminate() {
+    initialised_ = false;
+    fileNames_.reset();
+    pathPointers_.reset();
+    pathNames_.reset();
+    fullFileNames_.reset();
+}
+
+std::shared_ptr<pathLogger::TextList> pathLogger::fileNames() {
+    return ensure(fileNames_);
+}
+std::shared_ptr<pathLogger::NumberList> pathLogger::pathPointers() {
+    return ensure(pathPointers_);
+}
+std::shared_ptr<pathLogger::TextList> pathLogger::pathNames() {
+    return ensure(pathNames_);
+}
+std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() {
+    return ensure(fullFileNames_);
+}
+
+} // namespace mbx::selection
