@@ -1,0 +1,322 @@
+#include "mailstore/mapi/tags.h"
+#include "mailstore/mime/import.h"
+#include "tests/mime/hard_cases.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace fs = std::filesystem;
+namespace tags = mbx::mapi::tags;
+using mbx::mapi::Bytes;
+using mbx::mapi::FileTime;
+using mbx::mapi::Message;
+using mbx::mime::importRfc822;
+
+namespace {
+
+Message importText(const std::string& text) {
+    return importRfc822(std::as_bytes(std::span(text.data(), text.size())));
+}
+
+std::string str(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag) {
+    return bag.string(tag).value_or("<absent>");
+}
+
+std::size_t dataSize(const mbx::mapi::Attachment& a) {
+    const auto* v = a.props.find(tags::AttachDataBinary);
+    return v ? std::get<Bytes>(*v).size() : 0;
+}
+
+bool boolean(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag) {
+    const auto* v = bag.find(tag);
+    return v && std::get<bool>(*v);
+}
+
+std::int64_t unixTime(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag) {
+    const auto* v = bag.find(tag);
+    return v ? std::get<FileTime>(*v).toUnixSeconds() : -1;
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Properties any writer would refuse or that would look wrong in a mail client.
+void expectSane(const Message& m, const std::string& where) {
+    EXPECT_EQ(str(m.props, tags::MessageClass), "IPM.Note") << where;
+    for (const auto& [tag, value] : m.props.properties()) {
+        if (const auto* s = std::get_if<std::string>(&value)) {
+            EXPECT_FALSE(s->empty()) << where << " tag " << std::hex << tag;
+        }
+    }
+    const auto flags = m.props.int32(tags::MessageFlags).value_or(-1);
+    EXPECT_EQ(flags & tags::MsgFlagUnsent, 0) << where;
+    EXPECT_EQ((flags & tags::MsgFlagHasAttach) != 0, !m.attachments.empty()) << where;
+    const std::string headers = m.props.string(tags::TransportMessageHeaders).value_or("");
+    EXPECT_EQ(headers.find("From ???@???"), std::string::npos) << where;
+    EXPECT_EQ(m.props.string(tags::Body).value_or("").find("From ???@???"), std::string::npos)
+        << where;
+    for (const auto& a : m.attachments) {
+        const auto method = a.props.int32(tags::AttachMethod).value_or(0);
+        EXPECT_TRUE(method == 1 || method == 5) << where;
+        EXPECT_EQ(method == 5, a.embedded != nullptr) << where;
+        if (a.embedded) {
+            expectSane(*a.embedded, where + " (attached mail)");
+        }
+    }
+}
+
+} // namespace
+
+class HardCaseImport : public ::testing::TestWithParam<mbx::testing::HardCase> {};
+
+TEST_P(HardCaseImport, MapsAsReceivedMail) {
+    const auto& c = GetParam();
+    const Message m = importText(c.eml);
+    expectSane(m, c.name);
+    if (c.subject.empty()) {
+        EXPECT_FALSE(m.props.has(tags::Subject));
+    } else {
+        EXPECT_EQ(str(m.props, tags::Subject), c.subject);
+    }
+    EXPECT_NE(str(m.props, tags::Body).find(c.bodyContains), std::string::npos)
+        << str(m.props, tags::Body);
+    EXPECT_EQ(m.props.has(tags::Html), c.html);
+    if (c.codePage != 0) {
+        EXPECT_EQ(m.props.int32(tags::InternetCodepage).value_or(0), c.codePage);
+    }
+    ASSERT_EQ(m.attachments.size(), c.attachments.size());
+    for (std::size_t i = 0; i < c.attachments.size(); ++i) {
+        const auto& want = c.attachments[i];
+        const auto& got = m.attachments[i];
+        SCOPED_TRACE(want.name);
+        EXPECT_EQ(got.embedded != nullptr, want.embedded);
+        EXPECT_EQ(str(got.props, want.embedded ? tags::DisplayName : tags::AttachLongFilename),
+                  want.name);
+        EXPECT_EQ(str(got.props, tags::AttachMimeTag), want.mime);
+        EXPECT_EQ(boolean(got.props, tags::AttachmentHidden), want.hidden);
+        if (!want.embedded) {
+            EXPECT_EQ(dataSize(got), want.size);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Mime, HardCaseImport, ::testing::ValuesIn(mbx::testing::hardCases()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(MimeImport, AddressesDatesAndSubjectParts) {
+    const auto cases = mbx::testing::hardCases();
+    const Message m = importText(cases[0].eml); // AlternativeWithRelatedImages
+    EXPECT_EQ(str(m.props, tags::SubjectPrefix), "RE: ");
+    EXPECT_EQ(str(m.props, tags::NormalizedSubject), "Pictures");
+    EXPECT_EQ(str(m.props, tags::SentRepresentingName), "Anna Example");
+    EXPECT_EQ(str(m.props, tags::SentRepresentingEmailAddress), "anna@example.com");
+    EXPECT_EQ(str(m.props, tags::SenderEmailAddress), "anna@example.com");
+    EXPECT_EQ(str(m.props, tags::SenderAddressType), "SMTP");
+    EXPECT_EQ(str(m.props, tags::DisplayTo), "Bob; carol@example.net");
+    EXPECT_EQ(str(m.props, tags::DisplayCc), "Dave");
+    EXPECT_EQ(str(m.props, tags::InternetMessageId), "<alt-rel@example.com>");
+    // 09:30 +0100 is 08:30 UTC; no Received header, so delivery = submit.
+    EXPECT_EQ(unixTime(m.props, tags::ClientSubmitTime), 1796113800);
+    EXPECT_EQ(unixTime(m.props, tags::MessageDeliveryTime), 1796113800);
+    ASSERT_EQ(m.recipients.size(), 3u);
+    const int types[] = {1, 1, 2};
+    const char* addresses[] = {"bob@example.org", "carol@example.net", "dave@example.com"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(m.recipients[i].props.int32(tags::RecipientType).value_or(0), types[i]);
+        EXPECT_EQ(str(m.recipients[i].props, tags::EmailAddress), addresses[i]);
+        EXPECT_EQ(m.recipients[i].props.int32(tags::RowId).value_or(-1), static_cast<int>(i));
+    }
+    EXPECT_EQ(str(m.recipients[1].props, tags::DisplayName), "carol@example.net");
+    const auto& image = m.attachments.at(0);
+    EXPECT_EQ(str(image.props, tags::AttachContentId), "img1@x");
+    EXPECT_EQ(image.props.int32(tags::AttachFlags).value_or(0), 4);
+    EXPECT_EQ(str(image.props, tags::AttachExtension), ".png");
+    EXPECT_EQ(str(m.attachments.at(1).props, tags::AttachFilename), "REPORT.PDF");
+    // The transport headers are the header block itself, ending with an empty line.
+    const std::string headers = str(m.props, tags::TransportMessageHeaders);
+    EXPECT_TRUE(headers.starts_with("From: Anna Example <anna@example.com>\r\n")) << headers;
+    EXPECT_TRUE(headers.ends_with("boundary=\"mix\"\r\n\r\n")) << headers;
+}
+
+TEST(MimeImport, ForwardedMailBecomesEmbeddedMessage) {
+    const auto cases = mbx::testing::hardCases();
+    const Message m = importText(cases[2].eml);
+    ASSERT_EQ(m.attachments.size(), 1u);
+    const auto& inner = *m.attachments[0].embedded;
+    EXPECT_EQ(m.attachments[0].props.int32(tags::AttachMethod).value_or(0), 5);
+    EXPECT_EQ(str(inner.props, tags::SentRepresentingEmailAddress), "gina@example.org");
+    EXPECT_EQ(unixTime(inner.props, tags::ClientSubmitTime), 1796233500);
+    ASSERT_EQ(inner.recipients.size(), 1u);
+    EXPECT_EQ(str(inner.recipients[0].props, tags::DisplayName), "Fred");
+    ASSERT_EQ(inner.attachments.size(), 1u);
+    const auto& csv = std::get<Bytes>(*inner.attachments[0].props.find(tags::AttachDataBinary));
+    // The line end before a boundary belongs to the boundary.
+    EXPECT_EQ(std::string(csv.begin(), csv.end()), "a,b\r\n1,2");
+    // An attached mail is neither read nor unsent; it has its own attachment.
+    EXPECT_EQ(inner.props.int32(tags::MessageFlags).value_or(-1), tags::MsgFlagHasAttach);
+    EXPECT_EQ(m.props.int32(tags::MessageFlags).value_or(-1),
+              tags::MsgFlagRead | tags::MsgFlagHasAttach);
+}
+
+TEST(MimeImport, HeaderTextDecoding) {
+    const auto cases = mbx::testing::hardCases();
+    for (const auto& c : cases) {
+        const Message m = importText(c.eml);
+        if (c.name == "EncodedWordSubject") {
+            EXPECT_EQ(str(m.props, tags::SenderName), "Andr\xC3\xA9");
+            EXPECT_EQ(str(m.props, tags::DisplayTo), "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD");
+        } else if (c.name == "Bare8BitHeaders") {
+            // Not UTF-8, so Windows-1252: 0xFC is ü and 0x80 is the euro sign.
+            EXPECT_EQ(str(m.props, tags::SenderName), "J\xC3\xBCrgen M\xC3\xBCller");
+            EXPECT_EQ(str(m.props, tags::DisplayTo), "\xE2\x82\xAC"
+                                                     "uro Team");
+            EXPECT_EQ(unixTime(m.props, tags::ClientSubmitTime), 1796601723);
+        } else if (c.name == "NoHeaders") {
+            // The separator's date is all there is.
+            EXPECT_EQ(unixTime(m.props, tags::MessageDeliveryTime), 1796638272);
+            EXPECT_FALSE(m.props.has(tags::TransportMessageHeaders));
+        }
+    }
+}
+
+TEST(MimeImport, SubjectPrefixRules) {
+    const struct {
+        const char* subject;
+        const char* prefix; // nullptr = none
+        const char* normalized;
+    } rows[] = {{"RE: x", "RE: ", "x"},        {"Fwd: x", "Fwd: ", "x"},
+                {"Re:x", "Re: ", "x"},         {"ABCD: x", nullptr, "ABCD: x"},
+                {"1: x", nullptr, "1: x"},     {"\xC3\x84W: x", "\xC3\x84W: ", "x"},
+                {"a b: x", nullptr, "a b: x"}, {"No colon", nullptr, "No colon"}};
+    for (const auto& r : rows) {
+        const Message m = importText(std::string("Subject: ") + r.subject + "\r\n\r\nx\r\n");
+        SCOPED_TRACE(r.subject);
+        EXPECT_EQ(str(m.props, tags::Subject), r.subject);
+        EXPECT_EQ(str(m.props, tags::SubjectPrefix), r.prefix ? r.prefix : "<absent>");
+        EXPECT_EQ(str(m.props, tags::NormalizedSubject), r.normalized);
+    }
+}
+
+TEST(MimeImport, PriorityImportanceSensitivityAndReceived) {
+    const struct {
+        const char* headers;
+        int importance;
+        int priority;
+        int sensitivity;
+    } rows[] = {{"X-Priority: 1 (Highest)\r\n", 2, 0, 0},
+                {"X-Priority: 3\r\n", 1, 0, 0},
+                {"X-Priority: 5 (Lowest)\r\n", 0, 0, 0},
+                {"Importance: low\r\nX-Priority: 1\r\n", 0, 0, 0},
+                {"X-MSMail-Priority: High\r\n", 2, 0, 0},
+                {"Priority: urgent\r\nSensitivity: Company-Confidential\r\n", 1, 1, 3},
+                {"Priority: non-urgent\r\nSensitivity: Private\r\n", 1, -1, 2}};
+    for (const auto& r : rows) {
+        const Message m = importText(std::string("From: a@b.c\r\n") + r.headers + "\r\nx\r\n");
+        SCOPED_TRACE(r.headers);
+        EXPECT_EQ(m.props.int32(tags::Importance).value_or(-9), r.importance);
+        EXPECT_EQ(m.props.int32(tags::Priority).value_or(-9), r.priority);
+        EXPECT_EQ(m.props.int32(tags::Sensitivity).value_or(-9), r.sensitivity);
+    }
+    // Delivery time comes from the topmost (newest) Received header.
+    const Message m = importText("Received: from a by b; Mon, 07 Dec 2026 10:00:05 +0000\r\n"
+                                 "Received: from c by a; Mon, 07 Dec 2026 09:59:00 +0000\r\n"
+                                 "Date: Mon, 07 Dec 2026 09:58:00 +0000\r\n\r\nx\r\n");
+    EXPECT_EQ(unixTime(m.props, tags::MessageDeliveryTime), 1796637605);
+    EXPECT_EQ(unixTime(m.props, tags::ClientSubmitTime), 1796637480);
+}
+
+TEST(MimeImport, MessageFlagsFollowAttachments) {
+    Message plain;
+    Message withAttachment;
+    withAttachment.attachments.emplace_back();
+    const struct {
+        const Message* m;
+        std::int32_t requested;
+        std::int32_t expected;
+    } rows[] = {{&plain, 17, 1},   {&withAttachment, 17, 17}, {&withAttachment, 1, 17},
+                {&plain, 0x19, 1}, {&withAttachment, 0, 16},  {&plain, 0x201, 0x201}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(mbx::mime::messageFlagsFor(*r.m, r.requested), r.expected) << r.requested;
+    }
+}
+
+TEST(MimeImport, MissingFileThrows) {
+    EXPECT_THROW(importRfc822(fs::path(MBX_SCRATCH_DIR) / "does-not-exist.eml"),
+                 mbx::mime::ImportError);
+}
+
+// Every real message of the shared test data imports; a few carry known values.
+TEST(MimeImport, RealMessages) {
+    const fs::path real = fs::path(MBX_SHARED_DIR) / "testdata/real";
+    std::vector<std::pair<std::string, std::string>> messages; // name, bytes
+    for (const auto& e : fs::directory_iterator(real / "eml")) {
+        messages.emplace_back(e.path().filename().string(), readFile(e.path()));
+    }
+    // Mailbox files: one message per envelope line at the start of the file or after an empty
+    // line, as mbox writers put them.
+    for (const auto& e : fs::directory_iterator(real / "mbox")) {
+        const std::string box = readFile(e.path());
+        std::size_t start = std::string::npos;
+        std::size_t n = 0;
+        for (std::size_t pos = 0; pos <= box.size();) {
+            const std::size_t eol = std::min(box.find('\n', pos), box.size());
+            const bool sep = box.compare(pos, 5, "From ") == 0 &&
+                             (pos == 0 || (pos >= 2 && box[pos - 2] == '\n') ||
+                              (pos >= 3 && box.compare(pos - 3, 3, "\n\r\n") == 0) ||
+                              (pos == 3 && box.starts_with("\xEF\xBB\xBF")));
+            if (sep || pos == box.size()) {
+                if (start != std::string::npos) {
+                    messages.emplace_back(e.path().filename().string() + "#" + std::to_string(n++),
+                                          box.substr(start, pos - start));
+                }
+                start = pos;
+            }
+            pos = eol + 1;
+        }
+    }
+    ASSERT_GE(messages.size(), 80u);
+    std::map<std::string, Message> byName;
+    for (const auto& [name, bytes] : messages) {
+        Message m = importText(bytes);
+        expectSane(m, name);
+        const bool anyContent =
+            m.props.has(tags::Body) || m.props.has(tags::Html) || !m.attachments.empty();
+        const auto blank =
+            bytes.find("\n\n") != std::string::npos ? bytes.find("\n\n") : bytes.find("\n\r\n");
+        const bool hasBodyText = blank != std::string::npos &&
+                                 bytes.find_first_not_of(" \t\r\n", blank) != std::string::npos;
+        EXPECT_EQ(anyContent, hasBodyText) << name;
+        byName.emplace(name, std::move(m));
+    }
+
+    const auto& m2001 = byName.at("hunnysoft-eudora42__m2001.txt");
+    EXPECT_EQ(str(m2001.props, tags::Subject), "Die Hasen und die Fr\xC3\xB6sche");
+    EXPECT_EQ(str(m2001.props, tags::DisplayTo), "J\xC3\xBCrgen Schm\xC3\xBCrgen");
+    EXPECT_NE(str(m2001.props, tags::Body)
+                  .find("klagten einst \xC3\xBC"
+                        "ber"),
+              std::string::npos);
+
+    const auto& m2015 = byName.at("hunnysoft-eudora42__m2015.txt");
+    EXPECT_EQ(str(m2015.props, tags::Subject), "Die Hasen und die Fr\xC3\xB6sche");
+    EXPECT_EQ(str(m2015.props, tags::DisplayTo), "Heinz M\xC3\xBCller");
+    EXPECT_EQ(m2015.props.int32(tags::Importance).value_or(0), 2);
+
+    const auto& sjis = byName.at("rubymail__japanese_shift_jis.eml");
+    EXPECT_NE(str(sjis.props, tags::Body).find("\xE3\x81\x82\xE3\x81\x84"), std::string::npos);
+    EXPECT_EQ(sjis.props.int32(tags::InternetCodepage).value_or(0), 932);
+
+    const auto& fwd = byName.at("rubymail__attachment_message_rfc822.eml");
+    ASSERT_FALSE(fwd.attachments.empty());
+    EXPECT_TRUE(fwd.attachments.back().embedded != nullptr);
+
+    const auto& badName = byName.at("enmime__mime-bad-8bit-filename.raw");
+    ASSERT_FALSE(badName.attachments.empty());
+    EXPECT_TRUE(badName.attachments[0].props.has(tags::AttachLongFilename));
+}
