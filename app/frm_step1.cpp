@@ -20,6 +20,11 @@
 #include <commctrl.h>
 #endif
 
+// The window's pictures are compiled into this static library; make sure they are registered.
+static void initWindowResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace mbx::app {
 
 namespace {
@@ -74,6 +79,7 @@ void place(QWidget* w, const char* name, int left, int top, int width, int heigh
 void paintBackground(QWidget* w, const QColor& colour) {
     QPalette pal = w->palette();
     pal.setColor(QPalette::Window, colour);
+    pal.setColor(QPalette::Button, colour);
     w->setPalette(pal);
     w->setAutoFillBackground(true);
 }
@@ -118,6 +124,7 @@ frmStep1::frmStep1(desktop::Desktop& desktop, QWidget* parent)
     // Themed drawing for the common controls, before any control exists.
     InitCommonControls();
 #endif
+    initWindowResources();
     setObjectName(QStringLiteral("frmStep1"));
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     QIcon icon;
@@ -202,6 +209,7 @@ void frmStep1::buildControls() {
         auto* b = new QRadioButton(QString::fromUtf8(text), Picture1);
         place(b, name, 0, top, width, 240);
         paintBackground(b, kCream);
+        b->setBackgroundRole(QPalette::Window);
         return b;
     };
     OptEML = option("OptEML",
