@@ -1,0 +1,256 @@
+#include "convert/message_file.h"
+
+#include "selection/paths.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace mbx::convert {
+
+MailboxFile::MailboxFile(std::size_t blockSize) : block_(std::max<std::size_t>(blockSize, 1)) {}
+
+MailboxFile::~MailboxFile() {
+    Close();
+}
+
+bool MailboxFile::Open(const std::string& path) {
+    Close();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    blockStart_ = 0;
+    blockLen_ = 0;
+    // The messages are read front to back, once.
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return true;
+}
+
+void MailboxFile::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+    size_ = 0;
+    blockLen_ = 0;
+}
+
+std::string_view MailboxFile::Bytes(std::uint64_t pos, std::uint64_t max) {
+    if (fd_ < 0 || pos >= size_ || max == 0) {
+        return {};
+    }
+    if (!(pos >= blockStart_ && pos < blockStart_ + blockLen_)) {
+        blockStart_ = pos;
+        blockLen_ = 0;
+        while (blockLen_ < block_.size()) {
+            const auto got = ::pread(fd_, block_.data() + blockLen_, block_.size() - blockLen_,
+                                     static_cast<off_t>(pos + blockLen_));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            blockLen_ += static_cast<std::size_t>(got);
+        }
+        if (blockLen_ == 0) {
+            return {};
+        }
+    }
+    const auto inBlock = static_cast<std::size_t>(pos - blockStart_);
+    const auto available = blockLen_ - inBlock;
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(available, max));
+    return {block_.data() + inBlock, count};
+}
+
+MessageText::MessageText(MailboxFile& mailbox, std::uint64_t begin, std::uint64_t end, bool last,
+                         ExtractObserver* observer)
+    : mailbox_(mailbox), begin_(begin), end_(std::max(begin, end)), pos_(begin_),
+      nextLabel_(kLabelChunk), observer_(observer) {
+    // Reading in 250-byte chunks shows the bytes so far after every chunk except the one that
+    // completes the message. A message followed by another completes with the chunk that reaches
+    // into the next separator, so a length that is an exact multiple of 250 is still shown; the
+    // last message completes with the chunk that reaches the end of the file.
+    const auto length = end_ - begin_;
+    if (last) {
+        lastLabel_ = length == 0 ? 0 : (length - 1) / kLabelChunk * kLabelChunk;
+    } else {
+        lastLabel_ = length / kLabelChunk * kLabelChunk;
+    }
+}
+
+std::string_view MessageText::Next() {
+    if (stopped_ || failed_ || pos_ >= end_) {
+        return {};
+    }
+    const auto bytes = mailbox_.Bytes(pos_, end_ - pos_);
+    if (bytes.empty()) {
+        failed_ = true;
+        return {};
+    }
+    pos_ += bytes.size();
+    if (observer_ != nullptr) {
+        const auto soFar = pos_ - begin_;
+        while (nextLabel_ <= lastLabel_ && nextLabel_ <= soFar) {
+            observer_->byteUpdate(nextLabel_, mailbox_.Size());
+            nextLabel_ += kLabelChunk;
+        }
+        if (!observer_->yield()) {
+            stopped_ = true;
+        }
+    }
+    return bytes;
+}
+
+MessageText ReadMessageText(MailboxFile& mailbox, std::span<const std::uint64_t> offsets,
+                            std::size_t k, ExtractObserver* observer) {
+    const auto size = mailbox.Size();
+    const bool last = k + 1 >= offsets.size();
+    const auto begin = k < offsets.size() ? std::min(offsets[k], size) : size;
+    const auto end = last ? size : std::min(offsets[k + 1], size);
+    return MessageText(mailbox, begin, end, last, observer);
+}
+
+std::string MessageFilePath(const std::string& mailboxFolder, std::size_t k,
+                            std::string_view extension) {
+    std::string path = mailboxFolder;
+    path += paths::kSeparator;
+    path += "email-";
+    path += std::to_string(k);
+    path += extension;
+    return path;
+}
+
+namespace {
+
+// Buffered output to one file; small messages end up as a single write.
+class OutFile {
+public:
+    explicit OutFile(const std::string& path)
+        : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {}
+    ~OutFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+
+    bool ok() const { return fd_ >= 0 && !failed_; }
+
+    void Append(std::string_view data) {
+        if (data.size() <= kBuffer - used_) {
+            std::memcpy(buffer_ + used_, data.data(), data.size());
+            used_ += data.size();
+            return;
+        }
+        Flush();
+        if (data.size() < kBuffer) {
+            std::memcpy(buffer_, data.data(), data.size());
+            used_ = data.size();
+        } else {
+            WriteAll(data);
+        }
+    }
+    void AppendSpaces(std::uint64_t count) {
+        static constexpr char kSpaces[64] = {
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+        while (count > 0) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, 64));
+            Append({kSpaces, n});
+            count -= n;
+        }
+    }
+    bool Finish() {
+        Flush();
+        if (fd_ >= 0 && ::close(fd_) != 0) {
+            failed_ = true;
+        }
+        fd_ = -1;
+        return !failed_;
+    }
+
+private:
+    static constexpr std::size_t kBuffer = 64 * 1024;
+
+    void Flush() {
+        WriteAll({buffer_, used_});
+        used_ = 0;
+    }
+    void WriteAll(std::string_view data) {
+        while (!data.empty() && fd_ >= 0 && !failed_) {
+            const auto put = ::write(fd_, data.data(), data.size());
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                failed_ = true;
+                return;
+            }
+            data.remove_prefix(static_cast<std::size_t>(put));
+        }
+    }
+
+    int fd_;
+    bool failed_ = false;
+    std::size_t used_ = 0;
+    char buffer_[kBuffer];
+};
+
+} // namespace
+
+std::string WriteMessageFile(const std::string& mailboxFolder, std::size_t k,
+                             std::string_view extension, MessageText& text) {
+    const auto path = MessageFilePath(mailboxFolder, k, extension);
+    auto out = std::make_unique<OutFile>(path);
+    if (!out->ok()) {
+        // The message is still read through, so the progress it shows is the same.
+        while (!text.Next().empty()) {
+        }
+        return {};
+    }
+    // Leading blanks are dropped as they come; trailing ones are held back until a later byte
+    // shows they are not trailing, so only their count is kept.
+    bool started = false;
+    std::uint64_t pendingSpaces = 0;
+    for (auto block = text.Next(); !block.empty(); block = text.Next()) {
+        if (!started) {
+            const auto first = block.find_first_not_of(' ');
+            if (first == std::string_view::npos) {
+                continue;
+            }
+            started = true;
+            block.remove_prefix(first);
+        }
+        const auto lastKept = block.find_last_not_of(' ');
+        if (lastKept == std::string_view::npos) {
+            pendingSpaces += block.size();
+            continue;
+        }
+        out->AppendSpaces(pendingSpaces);
+        out->Append(block.substr(0, lastKept + 1));
+        pendingSpaces = block.size() - lastKept - 1;
+    }
+    out->Append("\r\n");
+    if (!out->Finish() || text.Failed()) {
+        return {};
+    }
+    return path;
+}
+
+} // namespace mbx::convert

@@ -1,0 +1,106 @@
+// Cutting a mailbox into message files. Message k is the bytes from separator offset k up to
+// offset k + 1 (the last one to the end of the file); bytes before the first offset belong to no
+// message. A message file holds those bytes without leading and trailing blanks (space only),
+// followed by CR LF, under the name "email-" + k + extension in the mailbox folder.
+//
+// ReadMessageText gives the message as a stream and WriteMessageFile drains it into the file,
+// so a message is never held whole in memory. While the stream is read it reports every value
+// the 250-byte chunk reading shows in LblByteUpdate: 250, 500, ... bytes so far, up to the
+// message length for a message followed by another, and below it for the last message (the
+// label is not updated for the final piece).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mbx::convert {
+
+// The chunk size whose multiples LblByteUpdate shows.
+inline constexpr std::uint64_t kLabelChunk = 250;
+
+class ExtractObserver {
+public:
+    virtual ~ExtractObserver() = default;
+    // One LblByteUpdate value: "Saving: " + soFar + " Bytes out of " + total + " Total Bytes."
+    virtual void byteUpdate(std::uint64_t soFar, std::uint64_t total) = 0;
+    // Between large blocks; false = stop at once (the program is ending).
+    virtual bool yield() { return true; }
+};
+
+// A mailbox file opened once for all its messages. Reads go through one cached block, so
+// consecutive small messages cost no extra system calls.
+class MailboxFile {
+public:
+    static constexpr std::size_t kDefaultBlockSize = 1024 * 1024;
+
+    explicit MailboxFile(std::size_t blockSize = kDefaultBlockSize);
+    ~MailboxFile();
+    MailboxFile(const MailboxFile&) = delete;
+    MailboxFile& operator=(const MailboxFile&) = delete;
+
+    // False when the file cannot be opened (or is not a regular file).
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    std::uint64_t Size() const { return size_; }
+    // A view of the bytes at `pos`, at most `max` long and at least 1 unless `pos` is at or
+    // beyond the end or the read fails (then empty). Valid until the next call.
+    std::string_view Bytes(std::uint64_t pos, std::uint64_t max);
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    std::vector<char> block_;
+    std::uint64_t blockStart_ = 0;
+    std::size_t blockLen_ = 0;
+};
+
+// Message k of an open mailbox as a stream of blocks.
+class MessageText {
+public:
+    MessageText(MailboxFile& mailbox, std::uint64_t begin, std::uint64_t end, bool last,
+                ExtractObserver* observer);
+
+    std::uint64_t Begin() const { return begin_; }
+    std::uint64_t End() const { return end_; }
+    std::uint64_t Length() const { return end_ - begin_; }
+    // The next block of the message (empty at the end, on a read failure or when the observer
+    // asked to stop). Reports the LblByteUpdate values passed on the way.
+    std::string_view Next();
+    // True when the observer's yield asked to stop.
+    bool Stopped() const { return stopped_; }
+    // True when the mailbox could not deliver all the bytes of the message.
+    bool Failed() const { return failed_; }
+
+private:
+    MailboxFile& mailbox_;
+    std::uint64_t begin_;
+    std::uint64_t end_;
+    std::uint64_t pos_;
+    std::uint64_t nextLabel_;
+    std::uint64_t lastLabel_; // the largest value the label shows for this message
+    ExtractObserver* observer_;
+    bool stopped_ = false;
+    bool failed_ = false;
+};
+
+// The stream of message k (0-based) of `mailbox` cut at `offsets`. Offsets at or beyond the end
+// of the file give an empty message.
+MessageText ReadMessageText(MailboxFile& mailbox, std::span<const std::uint64_t> offsets,
+                            std::size_t k, ExtractObserver* observer);
+
+// The path mailboxFolder + separator + "email-" + k + extension.
+std::string MessageFilePath(const std::string& mailboxFolder, std::size_t k,
+                            std::string_view extension);
+
+// Drains `text` into the file "email-" + k + extension in `mailboxFolder` (created or replaced):
+// the bytes without leading and trailing spaces, then CR LF. Returns the full path, or the
+// empty text when the file could not be written.
+std::string WriteMessageFile(const std::string& mailboxFolder, std::size_t k,
+                             std::string_view extension, MessageText& text);
+
+} // namespace mbx::convert
