@@ -89,6 +89,7 @@ void MailboxReader::WriteFileSizeLine() {
 }
 
 void MailboxReader::Open_MBOX(const std::string& fmboxname) {
+    stopRequested_ = false;
     foundCount_ = 0;
     if (fileNo_ > 0) {
         sink_->beep();
@@ -135,7 +136,6 @@ void MailboxReader::OpenFile() {
 }
 
 void MailboxReader::Find_Click() {
-    stopRequested_ = false;
     const auto name = TrimSpaces(Text1);
     if (name.empty()) {
         sink_->beep();
@@ -174,7 +174,6 @@ void MailboxReader::Find_Click() {
 }
 
 void MailboxReader::FindNext_Click() {
-    stopRequested_ = false;
     if (matchPos_ < 0) {
         sink_->beep();
         EndSearchOnFailure();
