@@ -3,14 +3,14 @@
 // second button for the next one. The conversion run drives the same reader without showing it.
 #pragma once
 
+#include "desktop/desktop.h"
+#include "scanner/mailbox_reader.h"
+#include "scanner/search_state.h"
+
 #include <QElapsedTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
-
-#include "desktop/desktop.h"
-#include "scanner/mailbox_reader.h"
-#include "scanner/search_state.h"
 
 class QCheckBox;
 class QLabel;

@@ -1,0 +1,138 @@
+#include "app/conversion_controller.h"
+
+#include "app/frm_step1.h"
+#include "convert/store_factory.h"
+#include "scanner/frm_finder.h"
+#include "selection/mailbox_list.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <cmath>
+
+namespace mbx::app {
+
+using convert::Bar;
+using convert::Format;
+using convert::Label;
+
+namespace {
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+} // namespace
+
+ConversionController::ConversionController(frmStep1& window) : window_(window) {
+    connect(&window_, &frmStep1::convertRequested, this, &ConversionController::CmdConvert_Click);
+}
+
+ConversionController::~ConversionController() = default;
+
+Format ConversionController::selectedFormat() const {
+    if (window_.OptEML->isChecked()) {
+        return Format::Eml;
+    }
+    if (window_.OptPST->isChecked()) {
+        return Format::Pst;
+    }
+    if (window_.OptEMLX->isChecked()) {
+        return Format::Emlx;
+    }
+    if (window_.OptMSG->isChecked()) {
+        return Format::Msg;
+    }
+    return Format::None;
+}
+
+scanner::FrmFinder& ConversionController::finder() {
+    if (!finder_) {
+        finder_ = std::make_unique<scanner::FrmFinder>(window_.desktop());
+    }
+    return *finder_;
+}
+
+convert::RunOutcome ConversionController::CmdConvert_Click() {
+    // The run works on what the window holds now; changes made while it runs do not derail it.
+    const convert::RunRequest request{window_.mailboxList().rows(), selectedFormat()};
+    steps_ = convert::MakeStoreSteps(request.format);
+    convert::ConversionRun run(window_.desktop(), *this, steps_.get());
+    run.UseReader(finder().reader());
+    const convert::RunOutcome outcome = run.Run(request);
+    paintPending();
+    steps_.reset();
+    return outcome;
+}
+
+void ConversionController::setLabel(Label label, const std::string& text) {
+    pending_.labels[static_cast<int>(label)] = text;
+}
+
+void ConversionController::setByteUpdate(std::uint64_t soFar, std::uint64_t total) {
+    pending_.byteUpdate = {soFar, total};
+}
+
+void ConversionController::setBarRange(Bar bar, int minimum, int maximum) {
+    paintPending();
+    (bar == Bar::ProgressBar1 ? window_.ProgressBar1 : window_.ProgressBar2)
+        ->setRange(minimum, maximum);
+}
+
+void ConversionController::setBarValue(Bar bar, float value) {
+    pending_.bar[bar == Bar::ProgressBar1 ? 0 : 1] = value;
+}
+
+void ConversionController::setCurrentRow(int row) {
+    pending_.row = row;
+}
+
+void ConversionController::setConvertEnabled(bool enabled) {
+    paintPending();
+    window_.CmdConvert->setEnabled(enabled);
+}
+
+void ConversionController::clearFormats() {
+    paintPending();
+    // Unselect all four; an exclusive group would keep one checked.
+    for (QRadioButton* option : {window_.OptEML, window_.OptEMLX, window_.OptPST, window_.OptMSG}) {
+        option->setAutoExclusive(false);
+        option->setChecked(false);
+        option->setAutoExclusive(true);
+    }
+}
+
+bool ConversionController::yield() {
+    paintPending();
+    return window_.yieldToEvents(true);
+}
+
+void ConversionController::paintPending() {
+    QLabel* labels[] = {window_.LblHappening, window_.LblProgessCurrent, window_.LblIMMFile,
+                        window_.LblEmlsFound, window_.LblProgress};
+    for (int i = 0; i < 5; ++i) {
+        if (pending_.labels[i]) {
+            labels[i]->setText(q(*pending_.labels[i]));
+            pending_.labels[i].reset();
+        }
+    }
+    if (pending_.byteUpdate) {
+        window_.LblByteUpdate->setText(QStringLiteral("Saving: %1 Bytes out of %2 Total Bytes.")
+                                           .arg(pending_.byteUpdate->first)
+                                           .arg(pending_.byteUpdate->second));
+        pending_.byteUpdate.reset();
+    }
+    QProgressBar* bars[] = {window_.ProgressBar1, window_.ProgressBar2};
+    for (int i = 0; i < 2; ++i) {
+        if (pending_.bar[i]) {
+            bars[i]->setValue(static_cast<int>(std::lround(*pending_.bar[i])));
+            pending_.bar[i].reset();
+        }
+    }
+    if (pending_.row) {
+        window_.grdFiles1->setCurrentCell(*pending_.row, 0);
+        pending_.row.reset();
+    }
+}
+
+} // namespace mbx::app

@@ -1,0 +1,114 @@
+// Real conversions through the window: pick mailboxes, choose a format, press Convert.
+#include "app/conversion_controller.h"
+#include "app/frm_step1.h"
+#include "selection/mailbox_list.h"
+#include "tests/support/fake_desktop.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using mbx::desktop::Buttons;
+using mbx::desktop::Icon;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+class WindowConversion : public ::testing::Test {
+protected:
+    fs::path root = fs::path(MBX_SCRATCH_DIR) / "conversion";
+    fs::path in = root / "in";
+    fs::path out = root / "out";
+    mbx::testing::FakeDesktop desktop;
+    mbx::app::frmStep1 window{desktop};
+    mbx::app::ConversionController controller{window};
+
+    void SetUp() override {
+        fs::remove_all(root);
+        spit(in / "In.mbx", "From ???@??? Mon\r\nHi\r\nFrom ???@??? Tue\r\nYo   \r\n");
+        spit(in / "Sub" / "Out.mbox", "junk before\r\nFrom ???@??? Wed\r\nA\r\n");
+        spit(in / "Empty.mbx", "no separator here\r\n");
+        desktop.fileChoices.push_back({in.string(), {"In.mbx", "Sub/Out.mbox", "Empty.mbx"}});
+        QTest::mouseClick(window.cmdAdd, Qt::LeftButton);
+    }
+    fs::path mailboxFolder(const std::string& name) {
+        return out / fs::path(in / name).relative_path();
+    }
+};
+
+} // namespace
+
+TEST_F(WindowConversion, ThreeMailboxesToEmlThroughTheWindow) {
+    window.OptEML->click();
+    desktop.folderChoices.push_back(out.string());
+    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+
+    EXPECT_EQ(desktop.folderTitles, std::vector<std::string>{"Choose Folder to Save..."});
+    EXPECT_EQ(slurp(mailboxFolder("In.mbx") / "email-0.eml"), "From ???@??? Mon\r\nHi\r\n\r\n");
+    EXPECT_EQ(slurp(mailboxFolder("In.mbx") / "email-1.eml"), "From ???@??? Tue\r\nYo   \r\n\r\n");
+    EXPECT_EQ(slurp(mailboxFolder("Sub/Out.mbox") / "email-0.eml"),
+              "From ???@??? Wed\r\nA\r\n\r\n");
+    EXPECT_TRUE(fs::is_directory(mailboxFolder("Empty.mbx")));
+    EXPECT_TRUE(fs::is_empty(mailboxFolder("Empty.mbx")));
+
+    // The window ends on the values of the last mailbox.
+    EXPECT_EQ(window.LblProgessCurrent->text().toStdString(), "Mailbox 3 (of 3) ");
+    EXPECT_EQ(window.LblIMMFile->text().toStdString(), "Empty.mbx");
+    EXPECT_EQ(window.LblEmlsFound->text().toStdString(), "0 Messages");
+    EXPECT_EQ(window.LblHappening->text().toStdString(), "Saving email messages...");
+    EXPECT_EQ(window.ProgressBar1->value(), 100);
+
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].caption, "Mbxvane");
+    EXPECT_EQ(desktop.boxes[0].text,
+              "Your messages from Eudora Mailboxes has been successfully exported.\r\n" +
+                  std::string(75, '*') + "\r\n");
+    EXPECT_EQ(desktop.boxes[0].icon, Icon::Information);
+    EXPECT_EQ(desktop.boxes[0].buttons, Buttons::Ok);
+    EXPECT_TRUE(window.CmdConvert->isEnabled());
+    for (auto* option : {window.OptEML, window.OptEMLX, window.OptPST, window.OptMSG}) {
+        EXPECT_FALSE(option->isChecked());
+    }
+
+    // Convert again without a format: only the question for one.
+    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    ASSERT_EQ(desktop.boxes.size(), 2u);
+    EXPECT_EQ(desktop.boxes[1].text, "Please select a option to convert file(s).");
+    EXPECT_EQ(desktop.boxes[1].icon, Icon::Information);
+    EXPECT_EQ(desktop.folderTitles.size(), 1u);
+}
+
+TEST_F(WindowConversion, EmlxWritesTheSameBytesUnderItsOwnName) {
+    window.OptEMLX->click();
+    desktop.folderChoices.push_back(out.string() + "/");
+    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    EXPECT_EQ(slurp(mailboxFolder("In.mbx") / "email-1.emlx"), "From ???@??? Tue\r\nYo   \r\n\r\n");
+    EXPECT_FALSE(fs::exists(mailboxFolder("In.mbx") / "email-1.eml"));
+}
+
+TEST_F(WindowConversion, CancelledFolderDialogChangesNothing) {
+    window.OptEML->click();
+    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_TRUE(window.OptEML->isChecked());
+    EXPECT_TRUE(window.CmdConvert->isEnabled());
+}
