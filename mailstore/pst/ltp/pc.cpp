@@ -1,0 +1,66 @@
+#include "mailstore/pst/ltp/pc.h"
+
+#include "mailstore/pst/ltp/bth.h"
+#include "mailstore/pst/ndb/reader.h"
+
+#include <algorithm>
+
+namespace mbx::pst {
+
+Bid writePropertyContext(NdbWriter& ndb, SubnodeSet& subs, std::vector<EncodedProp> props) {
+    std::sort(props.begin(), props.end(), [](const EncodedProp& a, const EncodedProp& b) {
+        return mapi::propId(a.tag) < mapi::propId(b.tag);
+    });
+    for (std::size_t i = 1; i < props.size(); ++i)
+        if (mapi::propId(props[i].tag) == mapi::propId(props[i - 1].tag))
+            throw PstError("property id used twice in one object");
+    HeapBuilder heap(kClientSigPc);
+    const Hid header = allocateBthHeader(heap);
+    heap.setUserRoot(header);
+    Bytes records;
+    records.reserve(props.size() * 8);
+    for (const auto& p : props) {
+        const PropType type = mapi::propType(p.tag);
+        std::uint32_t slot = 0;
+        if (storedInline(type)) {
+            for (std::size_t i = 0; i < p.data.size() && i < 4; ++i)
+                slot |= std::uint32_t{p.data[i]} << (8 * i);
+        } else {
+            slot = storeVariable(ndb, heap, subs, p.data);
+        }
+        append16(records, mapi::propId(p.tag));
+        append16(records, static_cast<std::uint16_t>(type));
+        append32(records, slot);
+    }
+    buildBth(heap, header, 2, 6, records);
+    return writeHeap(ndb, heap);
+}
+
+PropertyContextContent readPropertyContext(const NdbReader& ndb, Bid data,
+                                           const std::map<Nid, SubnodeEntry>& subs) {
+    PropertyContextContent out;
+    const HeapReader heap(ndb.readStreamBlocks(data));
+    if (heap.clientSig() != kClientSigPc)
+        throw PstError("node is not a property context");
+    BthContent bth = readBth(heap, heap.userRoot());
+    out.faults = std::move(bth.faults);
+    if (bth.cbKey != 2 || bth.cbEnt != 6)
+        throw PstError("property context BTH has the wrong record size");
+    for (std::size_t off = 0; off + 8 <= bth.records.size(); off += 8) {
+        const std::uint8_t* r = bth.records.data() + off;
+        const PropType type = static_cast<PropType>(get16(r + 2));
+        const PropTag tag = mapi::makeTag(get16(r), type);
+        const std::uint32_t slot = get32(r + 4);
+        Bytes value;
+        if (storedInline(type)) {
+            for (std::size_t i = 0; i < fixedValueSize(type); ++i)
+                value.push_back(static_cast<std::uint8_t>(slot >> (8 * i)));
+        } else {
+            value = resolveHnid(ndb, heap, subs, slot);
+        }
+        out.props[tag] = std::move(value);
+    }
+    return out;
+}
+
+} // namespace mbx::pst

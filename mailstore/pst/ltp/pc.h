@@ -1,0 +1,19 @@
+// Property context ([MS-PST] §2.3.3): a BTH keyed by property id over one node's heap.
+#pragma once
+
+#include "mailstore/pst/ltp/values.h"
+
+namespace mbx::pst {
+
+// Writes the properties as a property context; large values become subnodes in `subs`.
+// Returns the BID of the node data.
+Bid writePropertyContext(NdbWriter& ndb, SubnodeSet& subs, std::vector<EncodedProp> props);
+
+struct PropertyContextContent {
+    std::map<PropTag, Bytes> props; // values as stored: inline ones as 4 bytes (bool 1, int16 2)
+    std::vector<std::string> faults;
+};
+PropertyContextContent readPropertyContext(const NdbReader& ndb, Bid data,
+                                           const std::map<Nid, SubnodeEntry>& subs);
+
+} // namespace mbx::pst

@@ -1,0 +1,114 @@
+#include "mailstore/pst/ndb/data_tree.h"
+
+#include <algorithm>
+
+namespace mbx::pst {
+namespace {
+constexpr std::size_t kXEntries = (kMaxBlockData - 8) / 8;   // 1,021 BIDs per XBLOCK
+constexpr std::size_t kSlEntries = (kMaxBlockData - 8) / 24; // 340 SLENTRYs
+constexpr std::size_t kSiEntries = (kMaxBlockData - 8) / 16; // 510 SIENTRYs
+
+Bid writeXBlock(NdbWriter& ndb, std::uint8_t level, const Bid* bids, std::size_t n,
+                std::uint64_t total) {
+    Bytes b;
+    b.reserve(8 + 8 * n);
+    b.push_back(0x01); // btype
+    b.push_back(level);
+    append16(b, static_cast<std::uint16_t>(n));
+    append32(b, static_cast<std::uint32_t>(total));
+    for (std::size_t i = 0; i < n; ++i)
+        append64(b, bids[i]);
+    return ndb.writeBlock(b, true);
+}
+} // namespace
+
+void DataTreeWriter::append(ByteView data) {
+    total_ += data.size();
+    if (total_ > 0xFFFFFFFFull)
+        throw PstError("a single value cannot exceed 4 GiB");
+    while (!data.empty()) {
+        const std::size_t room = kMaxBlockData - pending_.size();
+        const std::size_t n = std::min(room, data.size());
+        pending_.insert(pending_.end(), data.begin(),
+                        data.begin() + static_cast<std::ptrdiff_t>(n));
+        data = data.subspan(n);
+        if (pending_.size() == kMaxBlockData)
+            flushBlock();
+    }
+}
+
+void DataTreeWriter::flushBlock() {
+    blocks_.push_back(ndb_.writeBlock(pending_, false));
+    pending_.clear();
+}
+
+Bid DataTreeWriter::finish() {
+    if (!pending_.empty() || blocks_.empty())
+        flushBlock();
+    if (blocks_.size() == 1)
+        return blocks_.front();
+    // Every XBLOCK except the last covers exactly kXEntries full blocks.
+    const std::uint64_t perX = kXEntries * kMaxBlockData;
+    std::vector<Bid> xblocks;
+    for (std::size_t i = 0; i < blocks_.size(); i += kXEntries) {
+        const std::size_t n = std::min(kXEntries, blocks_.size() - i);
+        const std::uint64_t covered = std::min<std::uint64_t>(perX, total_ - i / kXEntries * perX);
+        xblocks.push_back(writeXBlock(ndb_, 1, blocks_.data() + i, n, covered));
+    }
+    if (xblocks.size() == 1)
+        return xblocks.front();
+    if (xblocks.size() > kXEntries)
+        throw PstError("value too large for a data tree");
+    return writeXBlock(ndb_, 2, xblocks.data(), xblocks.size(), total_);
+}
+
+Bid writeDataTree(NdbWriter& ndb, ByteView data) {
+    DataTreeWriter w(ndb);
+    w.append(data);
+    return w.finish();
+}
+
+Bid writeSubnodeTree(NdbWriter& ndb, std::vector<SubnodeEntry> entries) {
+    if (entries.empty())
+        return 0;
+    std::sort(entries.begin(), entries.end(),
+              [](const SubnodeEntry& a, const SubnodeEntry& b) { return a.nid < b.nid; });
+    for (std::size_t i = 1; i < entries.size(); ++i)
+        if (entries[i].nid == entries[i - 1].nid)
+            throw PstError("duplicate subnode");
+    struct Leaf {
+        Nid first;
+        Bid bid;
+    };
+    std::vector<Leaf> leaves;
+    for (std::size_t i = 0; i < entries.size(); i += kSlEntries) {
+        const std::size_t n = std::min(kSlEntries, entries.size() - i);
+        Bytes b;
+        b.push_back(0x02);
+        b.push_back(0);
+        append16(b, static_cast<std::uint16_t>(n));
+        append32(b, 0);
+        for (std::size_t e = i; e < i + n; ++e) {
+            append64(b, entries[e].nid);
+            append64(b, entries[e].data);
+            append64(b, entries[e].sub);
+        }
+        leaves.push_back({entries[i].nid, ndb.writeBlock(b, true)});
+    }
+    if (leaves.size() == 1)
+        return leaves.front().bid;
+    if (leaves.size() > kSiEntries)
+        throw PstError("too many subnodes in one node");
+    Bytes b;
+    b.push_back(0x02);
+    b.push_back(1);
+    append16(b, static_cast<std::uint16_t>(leaves.size()));
+    append32(b, 0);
+    for (const auto& l : leaves) {
+        append64(b, l.first);
+        append64(b, l.bid);
+    }
+    return ndb.writeBlock(b, true);
+}
+
+} // namespace mbx::pst

@@ -1,0 +1,45 @@
+// Append-only output file with the section-aware allocator and the AMap bits it implies.
+// Blocks and pages are written once, at increasing offsets, through a write-behind buffer;
+// map pages and the header are written at close.
+#pragma once
+
+#include "mailstore/pst/ndb/bytes.h"
+#include "mailstore/pst/ndb/layout.h"
+
+#include <array>
+#include <filesystem>
+#include <vector>
+
+namespace mbx::pst {
+
+class FileSink {
+public:
+    explicit FileSink(const std::filesystem::path& path);
+    ~FileSink();
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
+
+    // Reserves `size` bytes (a multiple of 64) aligned to `align` (64 or 512) inside one section
+    // and marks them in the AMap. Returns the file offset.
+    std::uint64_t allocate(std::uint64_t size, std::uint64_t align);
+    // Writes bytes at an offset returned by allocate() (or at a fixed place such as the header).
+    void write(std::uint64_t offset, ByteView data);
+    void flush();
+    void sync();
+
+    std::uint64_t sectionCount() const { return amaps_.size(); }
+    const std::array<std::uint8_t, kPageDataSize>& amap(std::uint64_t k) const { return amaps_[k]; }
+    std::uint64_t endOfFile() const { return sectionOffset(amaps_.size()); }
+
+private:
+    void addSection();
+    void markUnits(std::uint64_t offset, std::uint64_t size);
+
+    int fd_ = -1;
+    std::vector<std::array<std::uint8_t, kPageDataSize>> amaps_;
+    std::uint64_t cursor_ = 0; // next free byte (everything before it in its section is taken)
+    Bytes buffer_;
+    std::uint64_t bufferStart_ = 0;
+};
+
+} // namespace mbx::pst

@@ -1,0 +1,208 @@
+#include "mailstore/pst/ndb/ndb_writer.h"
+
+#include "mailstore/pst/ndb/crc.h"
+#include "mailstore/pst/ndb/maps.h"
+#include "mailstore/pst/ndb/permute.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace mbx::pst {
+namespace {
+constexpr std::size_t kBtEntriesSize = 488;
+constexpr std::size_t kBtEntryIntermediate = 24;
+constexpr int kMaxBTreeLevels = 8;
+} // namespace
+
+NdbWriter::NdbWriter(const std::filesystem::path& path, bool permute)
+    : sink_(path), permute_(permute) {
+    rgnid_.fill(0x400);
+    rgnid_[static_cast<int>(NidType::SearchFolder)] = 0x4000;
+    rgnid_[static_cast<int>(NidType::NormalMessage)] = 0x10000;
+    rgnid_[static_cast<int>(NidType::AssocMessage)] = 0x8000;
+}
+
+Bid NdbWriter::writeBlock(ByteView data, bool internal) {
+    if (data.size() > kMaxBlockData)
+        throw PstError("block too large");
+    const Bid bid = nextBlockBid_ | (internal ? 2u : 0u);
+    nextBlockBid_ += 4;
+    const std::uint64_t size = blockStoredSize(data.size());
+    const std::uint64_t ib = sink_.allocate(size, kUnitSize);
+    scratch_.assign(size, 0);
+    std::copy(data.begin(), data.end(), scratch_.begin());
+    if (permute_ && !internal)
+        permuteEncode(scratch_.data(), data.size());
+    std::uint8_t* t = scratch_.data() + size - kTrailerSize;
+    put16(t, static_cast<std::uint16_t>(data.size()));
+    put16(t + 2, blockSignature(ib, bid));
+    put32(t + 4, crc32(ByteView(scratch_.data(), data.size())));
+    put64(t + 8, bid);
+    sink_.write(ib, scratch_);
+    bbt_.push_back({bid, ib, static_cast<std::uint16_t>(data.size()), 2});
+    return bid;
+}
+
+void NdbWriter::addNode(Nid nid, Bid data, Bid sub, Nid parent) {
+    nbt_.push_back({nid, data, sub, parent});
+}
+
+Nid NdbWriter::newNid(NidType type) {
+    auto& counter = rgnid_[static_cast<int>(type)];
+    if (counter >= (1u << 27) - 1)
+        throw PstError("out of node identifiers");
+    return makeNid(type, ++counter);
+}
+
+void NdbWriter::reserveNidIndex(NidType type, std::uint32_t index) {
+    auto& counter = rgnid_[static_cast<int>(type)];
+    counter = std::max(counter, index);
+}
+
+BlockRef NdbWriter::writePage(PageType type, ByteView body, Bid bid, std::uint64_t at) {
+    Bytes page(kPageSize, 0);
+    std::copy(body.begin(), body.end(), page.begin());
+    std::uint8_t* t = page.data() + kPageDataSize;
+    t[0] = static_cast<std::uint8_t>(type);
+    t[1] = static_cast<std::uint8_t>(type);
+    const bool mapPage = type == PageType::AMap || type == PageType::PMap ||
+                         type == PageType::FMap || type == PageType::FPMap;
+    put16(t + 2, mapPage ? 0 : blockSignature(at, bid));
+    put32(t + 4, crc32(ByteView(page.data(), kPageDataSize)));
+    put64(t + 8, bid);
+    sink_.write(at, page);
+    return {bid, at};
+}
+
+BlockRef NdbWriter::writeBTree(PageType type, const Bytes& leafEntries,
+                               const std::vector<std::uint64_t>& keys, std::size_t entrySize) {
+    struct Child {
+        std::uint64_t key;
+        BlockRef ref;
+    };
+    std::vector<Child> level;
+    const std::size_t perLeaf = kBtEntriesSize / entrySize;
+    const std::size_t count = keys.size();
+    std::size_t i = 0;
+    do {
+        const std::size_t n = std::min(perLeaf, count - i);
+        Bytes body(kPageDataSize, 0);
+        std::copy_n(leafEntries.begin() + static_cast<std::ptrdiff_t>(i * entrySize), n * entrySize,
+                    body.begin());
+        body[488] = static_cast<std::uint8_t>(n);
+        body[489] = static_cast<std::uint8_t>(perLeaf);
+        body[490] = static_cast<std::uint8_t>(entrySize);
+        body[491] = 0;
+        const Bid bid = nextPageBid_++;
+        level.push_back(
+            {n ? keys[i] : 0, writePage(type, body, bid, sink_.allocate(kPageSize, kPageSize))});
+        i += n;
+    } while (i < count);
+
+    int depth = 0;
+    while (level.size() > 1) {
+        if (++depth > kMaxBTreeLevels)
+            throw PstError("B-tree too deep");
+        const std::size_t perPage = kBtEntriesSize / kBtEntryIntermediate;
+        std::vector<Child> upper;
+        for (std::size_t j = 0; j < level.size(); j += perPage) {
+            const std::size_t n = std::min(perPage, level.size() - j);
+            Bytes body(kPageDataSize, 0);
+            for (std::size_t e = 0; e < n; ++e) {
+                std::uint8_t* p = body.data() + e * kBtEntryIntermediate;
+                put64(p, level[j + e].key);
+                put64(p + 8, level[j + e].ref.bid);
+                put64(p + 16, level[j + e].ref.ib);
+            }
+            body[488] = static_cast<std::uint8_t>(n);
+            body[489] = static_cast<std::uint8_t>(perPage);
+            body[490] = kBtEntryIntermediate;
+            body[491] = static_cast<std::uint8_t>(depth);
+            const Bid bid = nextPageBid_++;
+            upper.push_back(
+                {level[j].key, writePage(type, body, bid, sink_.allocate(kPageSize, kPageSize))});
+        }
+        level = std::move(upper);
+    }
+    return level.front().ref;
+}
+
+void NdbWriter::finish() {
+    std::sort(nbt_.begin(), nbt_.end(),
+              [](const NbtEntry& a, const NbtEntry& b) { return a.nid < b.nid; });
+    for (std::size_t i = 1; i < nbt_.size(); ++i)
+        if (nbt_[i].nid == nbt_[i - 1].nid)
+            throw PstError("duplicate node " + std::to_string(nbt_[i].nid));
+    Bytes nodes;
+    std::vector<std::uint64_t> nodeKeys;
+    nodes.reserve(nbt_.size() * 32);
+    for (const auto& e : nbt_) {
+        append64(nodes, e.nid);
+        append64(nodes, e.data);
+        append64(nodes, e.sub);
+        append32(nodes, e.parent);
+        append32(nodes, 0);
+        nodeKeys.push_back(e.nid);
+    }
+    std::vector<NbtEntry>().swap(nbt_);
+    const BlockRef nbtRoot = writeBTree(PageType::Nbt, nodes, nodeKeys, 32);
+    Bytes().swap(nodes);
+
+    Bytes blocks;
+    std::vector<std::uint64_t> blockKeys;
+    blocks.reserve(bbt_.size() * 24);
+    for (const auto& e : bbt_) { // BIDs were handed out in increasing order
+        append64(blocks, e.bid);
+        append64(blocks, e.ib);
+        append16(blocks, e.cb);
+        append16(blocks, e.cRef);
+        append32(blocks, 0);
+        blockKeys.push_back(e.bid);
+    }
+    const BlockRef bbtRoot = writeBTree(PageType::Bbt, blocks, blockKeys, 24);
+    Bytes().swap(blocks);
+
+    // The density list: an empty one, which Outlook rebuilds when it needs it.
+    const Bytes dlist(kPageDataSize, 0);
+    writePage(PageType::DList, dlist, nextPageBid_++, kDListOffset);
+
+    std::uint64_t freeUnits = 0;
+    for (std::uint64_t k = 0; k < sink_.sectionCount(); ++k) {
+        const auto& bits = sink_.amap(k);
+        writePage(PageType::AMap, bits, sectionOffset(k), sectionOffset(k));
+        for (std::uint8_t b : bits)
+            freeUnits += 8 - static_cast<unsigned>(__builtin_popcount(b));
+        std::uint64_t at = sectionOffset(k) + kPageSize;
+        if (sectionHasPMap(k)) {
+            const Bytes all(kPageDataSize, 0xFF);
+            writePage(PageType::PMap, all, at, at);
+            at += kPageSize;
+        }
+        if (sectionHasFMap(k)) {
+            const Bytes body = fmapBody(sink_, (k - 128) / 496);
+            writePage(PageType::FMap, body, at, at);
+        } else if (sectionHasFPMap(k)) {
+            const Bytes all(kPageDataSize, 0xFF);
+            writePage(PageType::FPMap, all, at, at);
+        }
+    }
+    sink_.sync();
+
+    Header h;
+    h.nextPageBid = nextPageBid_;
+    h.nextBlockBid = nextBlockBid_;
+    h.unique =
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    h.rgnid = rgnid_;
+    h.fileEof = sink_.endOfFile();
+    h.lastAMap = sectionOffset(sink_.sectionCount() - 1);
+    h.amapFree = freeUnits * kUnitSize;
+    h.nbt = nbtRoot;
+    h.bbt = bbtRoot;
+    h.amapValid = 2;
+    h.cryptMethod = permute_ ? 1 : 0;
+    sink_.write(0, encodeHeader(h));
+    sink_.sync();
+}
+
+} // namespace mbx::pst

@@ -1,0 +1,63 @@
+// The write side of the node database: blocks go to disk as they are produced; the node and
+// block B-trees, the allocation maps and finally the header are written by finish().
+#pragma once
+
+#include "mailstore/pst/ndb/file_sink.h"
+#include "mailstore/pst/ndb/header.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace mbx::pst {
+
+struct NbtEntry {
+    Nid nid = 0;
+    Bid data = 0;
+    Bid sub = 0;
+    Nid parent = 0;
+};
+
+struct BbtEntry {
+    Bid bid = 0;
+    std::uint64_t ib = 0;
+    std::uint16_t cb = 0;
+    std::uint16_t cRef = 0;
+};
+
+class NdbWriter {
+public:
+    NdbWriter(const std::filesystem::path& path, bool permute);
+
+    // Writes one block holding `data` (at most 8,176 bytes). External blocks are encoded when the
+    // file uses permutation; internal ones (XBLOCK, SLBLOCK, ...) never are.
+    Bid writeBlock(ByteView data, bool internal);
+    void addNode(Nid nid, Bid data, Bid sub, Nid parent);
+    // A new top-level NID of the given type, above every index used so far.
+    Nid newNid(NidType type);
+    // Raises the counter of `type` so that later newNid() calls stay above `index`.
+    void reserveNidIndex(NidType type, std::uint32_t index);
+
+    // Writes the B-trees, the map pages and the DList, syncs, then writes the header and syncs.
+    void finish();
+
+    std::uint64_t bytesAllocated() const { return sink_.endOfFile(); }
+    std::size_t blockCount() const { return bbt_.size(); }
+
+private:
+    BlockRef writePage(PageType type, ByteView body496, Bid bid, std::uint64_t at);
+    // Builds a B-tree bottom-up from leaf entries already encoded and sorted by key.
+    BlockRef writeBTree(PageType type, const Bytes& leafEntries,
+                        const std::vector<std::uint64_t>& keys, std::size_t entrySize);
+    void writeMaps();
+
+    FileSink sink_;
+    bool permute_;
+    Bid nextBlockBid_ = 4;
+    Bid nextPageBid_ = 1;
+    std::array<std::uint32_t, 32> rgnid_{};
+    std::vector<NbtEntry> nbt_;
+    std::vector<BbtEntry> bbt_;
+    Bytes scratch_;
+};
+
+} // namespace mbx::pst

@@ -1,0 +1,141 @@
+#include "mailstore/pst/ndb/reader.h"
+
+#include "mailstore/pst/ndb/permute.h"
+
+namespace mbx::pst {
+
+NdbReader::NdbReader(const std::filesystem::path& path) : path_(path) {
+    in_.open(path, std::ios::binary);
+    if (!in_)
+        throw PstError("cannot open " + path.string());
+    size_ = std::filesystem::file_size(path);
+    if (size_ < kFirstAMapOffset)
+        throw PstError("file too short for a PST");
+    header_ = decodeHeader(readAt(0, kHeaderSize));
+    if (!header_.magicOk || !header_.clientMagicOk)
+        throw PstError("not a PST file (bad magic)");
+    if (!header_.partialCrcOk || !header_.fullCrcOk)
+        throw PstError("header checksum mismatch");
+    if (header_.header.version < 23 || header_.header.version >= 36)
+        throw PstError("not a Unicode PST (wVer " + std::to_string(header_.header.version) + ")");
+    if (header_.header.cryptMethod > 1)
+        throw PstError("unsupported encoding " + std::to_string(header_.header.cryptMethod));
+    loadTree(header_.header.nbt, true, 0);
+    loadTree(header_.header.bbt, false, 0);
+}
+
+Bytes NdbReader::readAt(std::uint64_t offset, std::size_t size) const {
+    if (offset > size_ || size > size_ - offset)
+        throw PstError("read beyond the end of the file");
+    Bytes b(size);
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(offset));
+    in_.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
+    if (!in_)
+        throw PstError("read error");
+    return b;
+}
+
+void NdbReader::loadTree(BlockRef ref, bool nodeTree, int depth) {
+    if (depth > 9)
+        throw PstError("B-tree too deep");
+    const Bytes page = readAt(ref.ib, kPageSize);
+    const std::uint8_t* p = page.data();
+    const unsigned cEnt = p[488];
+    const unsigned cbEnt = p[490];
+    const unsigned level = p[491];
+    if (cbEnt == 0 || cEnt * cbEnt > 488)
+        throw PstError("corrupt B-tree page");
+    for (unsigned i = 0; i < cEnt; ++i) {
+        const std::uint8_t* e = p + i * cbEnt;
+        if (level > 0) {
+            loadTree({get64(e + 8), get64(e + 16)}, nodeTree, depth + 1);
+        } else if (nodeTree) {
+            NbtEntry n{static_cast<Nid>(get64(e)), get64(e + 8), get64(e + 16), get32(e + 24)};
+            nodes_[n.nid] = n;
+        } else {
+            BbtEntry b{get64(e), get64(e + 8), get16(e + 16), get16(e + 18)};
+            blocks_[b.bid & ~Bid{1}] = b;
+        }
+    }
+}
+
+const NbtEntry& NdbReader::node(Nid nid) const {
+    auto it = nodes_.find(nid);
+    if (it == nodes_.end())
+        throw PstError("node " + std::to_string(nid) + " not found");
+    return it->second;
+}
+
+Bytes NdbReader::readBlock(Bid bid) const {
+    auto it = blocks_.find(bid & ~Bid{1});
+    if (it == blocks_.end())
+        throw PstError("block " + std::to_string(bid) + " not found");
+    const BbtEntry& e = it->second;
+    Bytes b = readAt(e.ib, e.cb);
+    if (permuted() && !bidIsInternal(bid))
+        permuteDecode(b.data(), b.size());
+    return b;
+}
+
+std::vector<Bytes> NdbReader::readStreamBlocks(Bid root) const {
+    std::vector<Bytes> out;
+    if (root == 0)
+        return out;
+    Bytes b = readBlock(root);
+    if (!bidIsInternal(root)) {
+        out.push_back(std::move(b));
+        return out;
+    }
+    if (b.size() < 8 || b[0] != 0x01)
+        throw PstError("bad XBLOCK");
+    const unsigned level = b[1];
+    const unsigned n = get16(b.data() + 2);
+    if (8 + 8u * n > b.size())
+        throw PstError("bad XBLOCK size");
+    for (unsigned i = 0; i < n; ++i) {
+        const Bid child = get64(b.data() + 8 + 8 * i);
+        if (level == 2) {
+            auto sub = readStreamBlocks(child);
+            for (auto& s : sub)
+                out.push_back(std::move(s));
+        } else {
+            out.push_back(readBlock(child));
+        }
+    }
+    return out;
+}
+
+Bytes NdbReader::readStream(Bid root) const {
+    Bytes out;
+    for (const auto& b : readStreamBlocks(root))
+        out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+std::map<Nid, SubnodeEntry> NdbReader::readSubnodes(Bid root) const {
+    std::map<Nid, SubnodeEntry> out;
+    if (root == 0)
+        return out;
+    const Bytes b = readBlock(root);
+    if (b.size() < 8 || b[0] != 0x02)
+        throw PstError("bad subnode block");
+    const unsigned level = b[1];
+    const unsigned n = get16(b.data() + 2);
+    const unsigned size = level == 0 ? 24 : 16;
+    if (8 + size * n > b.size())
+        throw PstError("bad subnode block size");
+    for (unsigned i = 0; i < n; ++i) {
+        const std::uint8_t* e = b.data() + 8 + size * i;
+        if (level == 0) {
+            SubnodeEntry s{static_cast<Nid>(get64(e)), get64(e + 8), get64(e + 16)};
+            out[s.nid] = s;
+        } else {
+            for (auto& [nid, s] : readSubnodes(get64(e + 8)))
+                out[nid] = s;
+        }
+    }
+    return out;
+}
+
+} // namespace mbx::pst
