@@ -1,0 +1,162 @@
+#include "convert/message_file.h"
+#include "scratch.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace mbx::convert {
+namespace {
+
+struct Recorder : ExtractObserver {
+    std::vector<std::uint64_t> values;
+    std::uint64_t total = 0;
+    void byteUpdate(std::uint64_t soFar, std::uint64_t t) override {
+        values.push_back(soFar);
+        total = t;
+    }
+};
+
+class ExtractTest : public ::testing::Test {
+protected:
+    std::filesystem::path dir =
+        testing::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+
+    // Writes every message of `mailbox` cut at `offsets`; returns the label values per message.
+    std::vector<std::vector<std::uint64_t>> Extract(const std::string& mailbox,
+                                                    const std::vector<std::uint64_t>& offsets,
+                                                    std::size_t blockSize = 1024 * 1024,
+                                                    std::string_view ext = ".eml") {
+        const auto path = testing::WriteFile(dir / "box.mbx", mailbox);
+        MailboxFile file(blockSize);
+        EXPECT_TRUE(file.Open(path));
+        std::vector<std::vector<std::uint64_t>> labels;
+        for (std::size_t k = 0; k < offsets.size(); ++k) {
+            Recorder rec;
+            auto text = ReadMessageText(file, offsets, k, &rec);
+            const auto written = WriteMessageFile(dir.string(), k, ext, text);
+            EXPECT_EQ(written, (dir / ("email-" + std::to_string(k) + std::string(ext))).string());
+            if (!rec.values.empty()) {
+                EXPECT_EQ(rec.total, mailbox.size());
+            }
+            labels.push_back(rec.values);
+        }
+        return labels;
+    }
+    std::string Message(std::size_t k, std::string_view ext = ".eml") {
+        return testing::ReadFile(dir / ("email-" + std::to_string(k) + std::string(ext)));
+    }
+};
+
+std::string Body(std::size_t length, char fill = 'b') {
+    std::string m = "From ???@??? x\r\n";
+    m.resize(length, fill);
+    return m;
+}
+
+std::vector<std::uint64_t> Multiples(std::uint64_t upTo) {
+    std::vector<std::uint64_t> v;
+    for (std::uint64_t x = 250; x <= upTo; x += 250) {
+        v.push_back(x);
+    }
+    return v;
+}
+
+TEST_F(ExtractTest, ChunkBoundariesOfAMessageFollowedByAnother) {
+    for (const std::size_t length : {20, 249, 250, 251, 499, 500, 501, 600, 750, 1000}) {
+        for (const std::size_t block : {std::size_t{3}, std::size_t{250}, std::size_t{1 << 20}}) {
+            const auto first = Body(length);
+            const auto second = Body(300, 'c');
+            const auto labels = Extract(first + second, {0, length}, block);
+            // Every 250 bytes so far, up to and including the message length.
+            EXPECT_EQ(labels[0], Multiples(length)) << length << " block " << block;
+            EXPECT_EQ(Message(0), first + "\r\n") << length;
+            // The last message never shows the chunk that reaches the end of the file.
+            EXPECT_EQ(labels[1], std::vector<std::uint64_t>{250}) << length;
+            EXPECT_EQ(Message(1), second + "\r\n");
+        }
+    }
+}
+
+TEST_F(ExtractTest, ChunkBoundariesOfTheLastMessage) {
+    const std::vector<std::pair<std::size_t, std::vector<std::uint64_t>>> cases = {
+        {249, {}}, {250, {}}, {251, {250}}, {500, {250}}, {501, {250, 500}}, {750, {250, 500}}};
+    for (const auto& [length, expected] : cases) {
+        const std::string junk = "junk before\r\n";
+        const auto message = Body(length);
+        const auto labels = Extract(junk + message, {junk.size()}, 7);
+        EXPECT_EQ(labels[0], expected) << length;
+        EXPECT_EQ(Message(0), message + "\r\n") << length;
+    }
+}
+
+TEST_F(ExtractTest, SixHundredBytesShowTwoHundredFiftyThenFiveHundred) {
+    const auto a = Body(600);
+    const auto labels = Extract(a + Body(40), {0, 600});
+    EXPECT_EQ(labels[0], (std::vector<std::uint64_t>{250, 500}));
+    EXPECT_EQ(Message(0).size(), 602u);
+}
+
+TEST_F(ExtractTest, BlanksAtTheEndsAreDroppedOthersKept) {
+    // The last message ends in blanks without a line break; blanks inside stay; the blanks run
+    // across small read blocks.
+    const std::string first = "From ???@??? a\r\n  inner  blanks  \r\n";
+    const std::string last = "From ???@??? b\r\nno line break" + std::string(40, ' ');
+    Extract(first + last, {0, first.size()}, 5);
+    EXPECT_EQ(Message(0), first + "\r\n");
+    EXPECT_EQ(Message(1), "From ???@??? b\r\nno line break\r\n");
+
+    // Leading blanks (an offset that is not at a separator) and a message of blanks only.
+    Extract("   From x  \r\n     ", {0, 13}, 2);
+    EXPECT_EQ(Message(0), "From x  \r\n\r\n");
+    EXPECT_EQ(Message(1), "\r\n");
+}
+
+TEST_F(ExtractTest, LineEndsAndBinaryBytesAreCopiedUnchanged) {
+    const std::string lf = "From ???@??? a\nline\n\nFrom ???@??? b\nz\n";
+    Extract(lf, {0, 21});
+    EXPECT_EQ(Message(0), "From ???@??? a\nline\n\n\r\n");
+    EXPECT_EQ(Message(1), "From ???@??? b\nz\n\r\n");
+
+    std::string binary = "From ???@??? c\r\n";
+    for (int b = 0; b < 256; ++b) {
+        binary.push_back(static_cast<char>(b));
+    }
+    binary += "\x1a\r\n";
+    const std::string next = "From ???@??? d\r\n";
+    Extract(binary + next, {0, binary.size()}, 100);
+    EXPECT_EQ(Message(0), binary + "\r\n");
+    EXPECT_EQ(Message(1), next + "\r\n");
+}
+
+TEST_F(ExtractTest, NamesRunPastNineAndEmlxHoldsTheSameBytes) {
+    std::string mailbox;
+    std::vector<std::uint64_t> offsets;
+    for (int i = 0; i < 12; ++i) {
+        offsets.push_back(mailbox.size());
+        mailbox += "From ???@??? " + std::to_string(i) + "\r\nbody\r\n";
+    }
+    Extract(mailbox, offsets);
+    Extract(mailbox, offsets, 1 << 20, ".emlx");
+    EXPECT_EQ(Message(10), "From ???@??? 10\r\nbody\r\n\r\n");
+    for (std::size_t k = 0; k < 12; ++k) {
+        EXPECT_EQ(Message(k, ".emlx"), Message(k, ".eml")) << k;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "email-12.eml"));
+}
+
+TEST_F(ExtractTest, AnUncreatableFileIsMissingButTheLabelsStillShow) {
+    const auto path = testing::WriteFile(dir / "box.mbx", Body(600) + Body(20));
+    MailboxFile file;
+    ASSERT_TRUE(file.Open(path));
+    const std::vector<std::uint64_t> offsets = {0, 600};
+    Recorder rec;
+    auto text = ReadMessageText(file, offsets, 0, &rec);
+    EXPECT_EQ(WriteMessageFile((dir / "no" / "such").string(), 0, ".eml", text), "");
+    EXPECT_EQ(rec.values, (std::vector<std::uint64_t>{250, 500}));
+    EXPECT_FALSE(MailboxFile().Open((dir / "missing").string()));
+    EXPECT_FALSE(MailboxFile().Open(dir.string()));
+}
+
+} // namespace
+} // namespace mbx::convert

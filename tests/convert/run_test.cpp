@@ -1,0 +1,314 @@
+#include "convert/conversion_run.h"
+#include "recording_view.h"
+#include "scratch.h"
+#include "support/fake_desktop.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace mbx::convert {
+namespace {
+
+using desktop::Icon;
+using testing::FakeDesktop;
+using testing::FakeSteps;
+using testing::RecordingView;
+
+const std::string kDone = "Your messages from Eudora Mailboxes has been successfully exported.\r\n"
+                          "***************************************************************"
+                          "************\r\n";
+
+std::string Msg(const std::string& tag, std::size_t length = 0) {
+    std::string m = "From ???@??? " + tag + "\r\nSubject: " + tag + "\r\n\r\nbody\r\n";
+    if (length > m.size()) {
+        m.insert(m.size() - 2, std::string(length - m.size(), 'x'));
+    }
+    return m;
+}
+
+class RunTest : public ::testing::Test {
+protected:
+    std::filesystem::path dir =
+        testing::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    FakeDesktop desk;
+    RecordingView view;
+    RunOptions options{std::chrono::milliseconds(0)};
+
+    std::string Box(const std::string& rel, const std::string& bytes) {
+        return testing::WriteFile(dir / "in" / rel, bytes);
+    }
+    // Where the run puts a mailbox's files: the output root + the path without its leading "/".
+    std::filesystem::path Folder(const std::string& mailbox) const {
+        return dir / "out" / mailbox.substr(1);
+    }
+    std::string Out() const { return (dir / "out").string(); }
+};
+
+TEST_F(RunTest, ThreeMailboxesEndToEnd) {
+    const auto a0 = Msg("a0"), a1 = Msg("a1", 600);
+    const auto b0 = Msg("b0");
+    const auto c0 = Msg("c0"), c1 = Msg("c1"), c2 = Msg("c2");
+    const auto a = Box("A.mbx", a0 + a1);
+    const auto b = Box("sub/B.mbox", "preamble\r\n" + b0);
+    const auto c = Box("C.MBOX", c0 + c1 + c2);
+    desk.folderChoices.push_back(Out());
+
+    ConversionRun run(desk, view, nullptr, options);
+    EXPECT_EQ(run.Run({{a, "  " + b + " ", c}, Format::Eml}), RunOutcome::Completed);
+
+    EXPECT_EQ(testing::ReadFile(Folder(a) / "email-0.eml"), a0 + "\r\n");
+    EXPECT_EQ(testing::ReadFile(Folder(a) / "email-1.eml"), a1 + "\r\n");
+    EXPECT_EQ(testing::ReadFile(Folder(b) / "email-0.eml"), b0 + "\r\n");
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(testing::ReadFile(Folder(c) / ("email-" + std::to_string(k) + ".eml")),
+                  std::vector<std::string>({c0, c1, c2})[static_cast<std::size_t>(k)] + "\r\n");
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder(c)),
+                            std::filesystem::directory_iterator()),
+              3);
+
+    EXPECT_EQ(desk.folderTitles, std::vector<std::string>{"Choose Folder to Save..."});
+    ASSERT_EQ(desk.boxes.size(), 1u);
+    EXPECT_EQ(desk.boxes[0].caption, "Mbxvane");
+    EXPECT_EQ(desk.boxes[0].text, kDone);
+    EXPECT_EQ(desk.boxes[0].icon, Icon::Information);
+    EXPECT_EQ(desk.beeps, 0);
+
+    const auto total = std::to_string(a0.size() + a1.size());
+    auto mailbox = [](int row, const std::string& file, const std::string& count) {
+        return std::vector<std::string>{"row " + std::to_string(row),
+                                        "LblProgessCurrent=Mailbox " + std::to_string(row + 1) +
+                                            " (of 3) ",
+                                        "LblIMMFile=" + file,
+                                        "LblHappening=Setting Mail Search Filter...",
+                                        "LblEmlsFound=",
+                                        "LblProgress=",
+                                        "ProgressBar2 range 0..100",
+                                        "LblEmlsFound=" + count + " Messages",
+                                        "LblHappening=Saving email messages..."};
+    };
+    std::vector<std::string> expected = {"Convert off", "ProgressBar1 range 0..100"};
+    for (const auto& part :
+         {mailbox(0, "A.mbx", "2"),
+          std::vector<std::string>{"LblProgress=Saved 1 Message(s)",
+                                   "Saving: 250 Bytes out of " + total + " Total Bytes.",
+                                   "Saving: 500 Bytes out of " + total + " Total Bytes.",
+                                   "LblProgress=Saved 2 Message(s)", "ProgressBar1"},
+          mailbox(1, "B.mbox", "1"),
+          std::vector<std::string>{"LblProgress=Saved 1 Message(s)", "ProgressBar1"},
+          mailbox(2, "C.MBOX", "3"),
+          std::vector<std::string>{
+              "LblProgress=Saved 1 Message(s)", "LblProgress=Saved 2 Message(s)",
+              "LblProgress=Saved 3 Message(s)", "ProgressBar1", "Convert on", "formats cleared"}}) {
+        expected.insert(expected.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(view.Steps(), expected);
+    ASSERT_EQ(view.bar1.size(), 3u);
+    EXPECT_EQ(view.bar1[0], static_cast<float>(1.0 / 3.0 * 100.0));
+    EXPECT_FLOAT_EQ(view.bar1[0], 33.33333f);
+    EXPECT_FLOAT_EQ(view.bar1[1], 66.66666f);
+    EXPECT_EQ(view.bar1[2], 100.0f);
+
+    // The search progress of the first mailbox: the second separator at 50 % or so.
+    const auto second = std::find(view.events.begin(), view.events.end(),
+                                  "LblHappening=Searching for messages... Messages Found : 2");
+    ASSERT_NE(second, view.events.end());
+    const int expectedPercent = static_cast<int>(std::nearbyint(
+        static_cast<double>(a0.size()) / static_cast<double>(a0.size() + a1.size()) * 100.0));
+    EXPECT_EQ(*(second - 1), "ProgressBar2=" + std::to_string(expectedPercent));
+    EXPECT_GT(view.yields, 10);
+}
+
+TEST_F(RunTest, EmlxNamesAndTrailingSeparatorOfTheOutputRoot) {
+    const auto m = Box("x/In.mbx", Msg("one") + Msg("two"));
+    desk.folderChoices.push_back(Out() + "/");
+    ConversionRun run(desk, view, nullptr, options);
+    EXPECT_EQ(run.Run({{m}, Format::Emlx}), RunOutcome::Completed);
+    EXPECT_EQ(testing::ReadFile(Folder(m) / "email-1.emlx"), Msg("two") + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(Folder(m) / "email-0.eml"));
+}
+
+TEST_F(RunTest, NoFormatAsksForOneAndDoesNothingElse) {
+    ConversionRun run(desk, view, nullptr, options);
+    EXPECT_EQ(run.Run({{"/nowhere.mbx"}, Format::None}), RunOutcome::NoFormat);
+    ASSERT_EQ(desk.boxes.size(), 1u);
+    EXPECT_EQ(desk.boxes[0].caption, "Mbxvane");
+    EXPECT_EQ(desk.boxes[0].text, "Please select a option to convert file(s).");
+    EXPECT_EQ(desk.boxes[0].icon, Icon::Information);
+    EXPECT_TRUE(desk.folderTitles.empty());
+    EXPECT_TRUE(view.events.empty());
+}
+
+TEST_F(RunTest, CancelledFolderDialogChangesNothing) {
+    const auto m = Box("In.mbx", Msg("one"));
+    ConversionRun run(desk, view, nullptr, options);
+    EXPECT_EQ(run.Run({{m}, Format::Eml}), RunOutcome::FolderCancelled);
+    EXPECT_EQ(desk.folderTitles.size(), 1u);
+    EXPECT_TRUE(desk.boxes.empty());
+    EXPECT_TRUE(view.events.empty()); // Convert never disabled, format still selected
+}
+
+TEST_F(RunTest, UnusableRowsWarnAndTheRunGoesOn) {
+    std::filesystem::create_directories(dir / "in" / "folder.mbx");
+    const auto tiny = Box("tiny.mbx", "F");
+    const auto good = Box("good.mbx", Msg("g"));
+    const auto missing = (dir / "in" / "missing.mbx").string();
+    const auto folder = (dir / "in" / "folder.mbx").string();
+    desk.folderChoices.push_back(Out());
+    ConversionRun run(desk, view, nullptr, options);
+    EXPECT_EQ(run.Run({{"", missing, folder, tiny, good}, Format::Eml}), RunOutcome::Completed);
+
+    std::vector<std::string> texts;
+    for (const auto& box : desk.boxes) {
+        texts.push_back(box.caption + ": " + box.text);
+    }
+    const std::string size = "File Reader: File size is 1 byte !\r\rFile can not open for string "
+                             "searching !";
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "File Reader: Enter name of the file to be searched...",
+                         "File Reader: File not found !", "File Reader: File not found !", size,
+                         size, "File Reader: File could not open !", "Mbxvane: " + kDone}));
+    EXPECT_EQ(desk.boxes[0].icon, Icon::None);
+    EXPECT_EQ(desk.boxes[1].icon, Icon::Exclamation);
+    EXPECT_EQ(desk.beeps, 6);
+    EXPECT_EQ(std::count(view.events.begin(), view.events.end(), "LblEmlsFound=0 Messages"), 4);
+    EXPECT_EQ(testing::ReadFile(Folder(good) / "email-0.eml"), Msg("g") + "\r\n");
+    for (const auto& bad : {missing, folder, tiny}) {
+        EXPECT_FALSE(std::filesystem::exists(Folder(bad) / "email-0.eml")) << bad;
+    }
+    ASSERT_EQ(view.bar1.size(), 5u);
+    EXPECT_EQ(view.bar1.back(), 100.0f);
+    EXPECT_EQ(view.events.back(), "formats cleared");
+}
+
+TEST_F(RunTest, ARunWorksOnASnapshotOfTheList) {
+    const auto one = Box("1.mbx", Msg("one"));
+    const auto two = Box("2.mbx", Msg("two"));
+    RunRequest request{{one, two}, Format::Eml};
+    view.onFirstLabel = [&request] {
+        request.rows.clear();
+        request.format = Format::None;
+    };
+    desk.folderChoices.push_back(Out());
+    ConversionRun run(desk, view, nullptr, options);
+    EXPECT_EQ(run.Run(request), RunOutcome::Completed);
+    EXPECT_TRUE(std::filesystem::exists(Folder(two) / "email-0.eml"));
+}
+
+TEST_F(RunTest, PstStepsPerMailbox) {
+    const auto a = Box("Inbox.mbox", Msg("a0") + Msg("a1"));
+    const auto b = Box("Out.mbx", Msg("b0"));
+    desk.folderChoices.push_back(Out());
+    FakeSteps steps;
+    ConversionRun run(desk, view, &steps, options);
+    EXPECT_EQ(run.Run({{a, b}, Format::Pst}), RunOutcome::Completed);
+    const auto root = Out() + "/";
+    const auto fa = Folder(a).string(), fb = Folder(b).string();
+    EXPECT_EQ(steps.calls, (std::vector<std::string>{
+                               "OpenMailboxStore " + root + " Inbox", "AddMailboxFolder Inbox",
+                               "ImportMessage " + fa + "/email-0.eml " + fa + " 0",
+                               "ImportMessage " + fa + "/email-1.eml " + fa + " 1", "CloseStore",
+                               "OpenMailboxStore " + root + " Out.mbx", "AddMailboxFolder Out.mbx",
+                               "ImportMessage " + fb + "/email-0.eml " + fb + " 0", "CloseStore"}));
+    ASSERT_EQ(desk.boxes.size(), 1u);
+    EXPECT_EQ(desk.boxes[0].text,
+              "Your messages from Eudora Mailboxes has been successfully exported to Outlook "
+              "(.pst) file.\r\n" +
+                  std::string(75, '*') +
+                  "\r\nStart Outlook and open converted pst file by clicking File -> Open -> "
+                  "Outlook Data File. And it all done !");
+}
+
+TEST_F(RunTest, MsgStepsPerRun) {
+    const auto a = Box("A.mbx", Msg("a0"));
+    const auto b = Box("B.mbx", Msg("b0"));
+    desk.folderChoices.push_back(Out());
+    FakeSteps steps;
+    ConversionRun run(desk, view, &steps, options);
+    EXPECT_EQ(run.Run({{a, b}, Format::Msg}), RunOutcome::Completed);
+    const auto fa = Folder(a).string(), fb = Folder(b).string();
+    EXPECT_EQ(steps.calls,
+              (std::vector<std::string>{
+                  "OpenRunStore " + Out() + "/", "AddMailboxFolder A.mbx",
+                  "ImportMessage " + fa + "/email-0.eml " + fa + " 0", "AddMailboxFolder B.mbx",
+                  "ImportMessage " + fb + "/email-0.eml " + fb + " 0", "CloseStore"}));
+    EXPECT_EQ(desk.boxes.at(0).text, kDone);
+}
+
+TEST_F(RunTest, SessionErrorsEndTheRun) {
+    const auto a = Box("A.mbx", Msg("a0"));
+    const auto b = Box("B.mbx", Msg("b0"));
+    const std::string sessionText =
+        "Outlook Session Creation Error !\r\n"
+        "Check if Outlook is installed and configured.\r\n"
+        "If Outlook 2010 (64 Bit) is installed, software will not work.\r\n"
+        "Please install any 32 Bit Outlook version Outlook 2003/2007/2010 (32 Bit).\r\n"
+        "If still you face any issue, please us at support@mbxvane.org\r\n"
+        "For more details visit this link : https://mbxvane.org/help/outlook-video";
+    {
+        // No mail store at all: .msg fails before any mailbox.
+        FakeDesktop d;
+        RecordingView v;
+        d.folderChoices.push_back(Out());
+        ConversionRun run(d, v, nullptr, options);
+        EXPECT_EQ(run.Run({{a}, Format::Msg}), RunOutcome::SessionError);
+        ASSERT_EQ(d.boxes.size(), 1u);
+        EXPECT_EQ(d.boxes[0].caption, "Outlook Error");
+        EXPECT_EQ(d.boxes[0].text, sessionText);
+        EXPECT_EQ(d.boxes[0].icon, Icon::Information);
+        EXPECT_EQ(v.events, (std::vector<std::string>{"Convert off", "ProgressBar1 range 0..100",
+                                                      "Convert on", "formats cleared"}));
+    }
+    {
+        // .pst: the second mailbox's store fails; the first one's output stays.
+        FakeDesktop d;
+        RecordingView v;
+        FakeSteps steps;
+        steps.openFailsAt = 1;
+        d.folderChoices.push_back(Out());
+        ConversionRun run(d, v, &steps, options);
+        EXPECT_EQ(run.Run({{a, b}, Format::Pst}), RunOutcome::SessionError);
+        EXPECT_EQ(std::count(steps.calls.begin(), steps.calls.end(), "CloseStore"), 1);
+        EXPECT_EQ(steps.calls.back(), "OpenMailboxStore " + Out() + "/ B.mbx");
+        ASSERT_EQ(d.boxes.size(), 1u);
+        EXPECT_EQ(d.boxes[0].caption, "Outlook Error");
+        EXPECT_EQ(v.events.back(), "formats cleared");
+        EXPECT_EQ(v.bar1.size(), 1u);
+    }
+}
+
+TEST_F(RunTest, EndingProgramStopsAtOnceAndClosesTheStore) {
+    std::string big;
+    for (int i = 0; i < 50; ++i) {
+        big += Msg(std::to_string(i), 3000);
+    }
+    const auto a = Box("A.mbx", big);
+    desk.folderChoices.push_back(Out());
+    FakeSteps steps;
+    view.yieldsBeforeEnding = 40;
+    ConversionRun run(desk, view, &steps, options);
+    EXPECT_EQ(run.Run({{a, a}, Format::Pst}), RunOutcome::Ending);
+    EXPECT_EQ(steps.calls.back(), "CloseStore");
+    EXPECT_TRUE(desk.boxes.empty());
+    EXPECT_EQ(view.yields, 41); // nothing more after the refused yield
+    EXPECT_EQ(std::count(view.events.begin(), view.events.end(), "Convert on"), 0);
+}
+
+TEST(RunNamesTest, MailboxNameAndFolderRules) {
+    EXPECT_EQ(MailboxName("Inbox.mbox"), "Inbox");
+    EXPECT_EQ(MailboxName("Inbox.MBOX"), "Inbox");
+    EXPECT_EQ(MailboxName("Inbox.mbx"), "Inbox.mbx");
+    EXPECT_EQ(MailboxName("Inbox.Mbox"), "Inbox.Mbox");
+    EXPECT_EQ(MailboxName(" In.mbox.MBOX "), "In");
+    EXPECT_EQ(MailboxName("a.mbox.mbox b"), "a b");
+    EXPECT_EQ(MailboxName(".mb.mboxox"), ".mbox"); // one pass, pieces that meet stay
+    EXPECT_EQ(MailboxFolder("/out/", "/home/ann/Mail/In.mbx"), "/out/home/ann/Mail/In.mbx");
+    EXPECT_EQ(MailboxFolder("/out/", "rel/In.mbx"), "/out/rel/In.mbx");
+    EXPECT_EQ(MailboxFolder("/", "/In.mbx"), "/In.mbx");
+}
+
+} // namespace
+} // namespace mbx::convert
