@@ -1,0 +1,524 @@
+#include "mailstore/pst/check.h"
+
+#include "mailstore/pst/ltp/pc.h"
+#include "mailstore/pst/ltp/tc.h"
+#include "mailstore/pst/ndb/crc.h"
+#include "mailstore/pst/ndb/permute.h"
+#include "mailstore/pst/ndb/reader.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace mbx::pst {
+namespace {
+
+std::string hex(std::uint64_t v) {
+    std::ostringstream s;
+    s << "0x" << std::hex << v;
+    return s.str();
+}
+
+class Checker {
+public:
+    explicit Checker(const std::filesystem::path& path) : path_(path) {}
+
+    CheckReport run() {
+        try {
+            reader_.emplace(path_);
+        } catch (const std::exception& e) {
+            fault(std::string("cannot open: ") + e.what());
+            return std::move(report_);
+        }
+        checkHeader();
+        if (!report_.ok())
+            return std::move(report_);
+        checkMapPages();
+        walkTree(reader_->header().nbt, PageType::Nbt, -1, 0, ~std::uint64_t{0}, 0);
+        walkTree(reader_->header().bbt, PageType::Bbt, -1, 0, ~std::uint64_t{0}, 0);
+        checkBlocks();
+        checkReferences();
+        checkAllocationMap();
+        checkNodes();
+        report_.nodes = reader_->nodes().size();
+        report_.blocks = reader_->blocks().size();
+        return std::move(report_);
+    }
+
+private:
+    void fault(std::string s) {
+        if (report_.faults.size() < 200)
+            report_.faults.push_back(std::move(s));
+        else if (report_.faults.size() == 200)
+            report_.faults.push_back("(further faults not listed)");
+    }
+
+    void markAllocated(std::uint64_t ib, std::uint64_t size, const std::string& what) {
+        if (ib < kFirstAMapOffset || ib + size > reader_->fileSize()) {
+            fault(what + " at " + hex(ib) + " outside the mapped part of the file");
+            return;
+        }
+        const std::uint64_t k = sectionOf(ib);
+        if (sectionOf(ib + size - 1) != k)
+            fault(what + " at " + hex(ib) + " crosses a section boundary");
+        if (!allocated_.emplace(ib, size).second)
+            fault(what + " at " + hex(ib) + " allocated twice");
+    }
+
+    void checkHeader() {
+        const DecodedHeader& d = reader_->decodedHeader();
+        const Header& h = d.header;
+        if (!d.sentinelOk)
+            fault("header sentinel is not 0x80");
+        if (h.version != 23)
+            fault("wVer is " + std::to_string(h.version) + ", expected 23");
+        if (h.fileEof != reader_->fileSize())
+            fault("ibFileEof " + hex(h.fileEof) + " differs from the file size " +
+                  hex(reader_->fileSize()));
+        if (reader_->fileSize() < sectionOffset(1) ||
+            (reader_->fileSize() - kFirstAMapOffset) % kSectionSize != 0)
+            fault("file size is not a whole number of AMap sections");
+        sections_ = (reader_->fileSize() - kFirstAMapOffset) / kSectionSize;
+        if (sections_ > 0 && h.lastAMap != sectionOffset(sections_ - 1))
+            fault("ibAMapLast " + hex(h.lastAMap) + " is not the last AMap");
+        if (h.amapValid != 2 && h.amapValid != 1)
+            fault("fAMapValid is " + std::to_string(h.amapValid));
+        if (h.cryptMethod > 1)
+            fault("bCryptMethod " + std::to_string(h.cryptMethod) + " is not none or permute");
+    }
+
+    void checkPage(std::uint64_t ib, PageType type, Bid expectBid, bool mapPage,
+                   const Bytes& page) {
+        const std::uint8_t* t = page.data() + kPageDataSize;
+        const std::string what = "page at " + hex(ib);
+        if (t[0] != static_cast<std::uint8_t>(type) || t[1] != t[0])
+            fault(what + ": page type " + hex(t[0]) + "/" + hex(t[1]) + ", expected " +
+                  hex(static_cast<unsigned>(type)));
+        if (get32(t + 4) != crc32(ByteView(page.data(), kPageDataSize)))
+            fault(what + ": page CRC mismatch");
+        if (get64(t + 8) != expectBid)
+            fault(what + ": trailer BID " + hex(get64(t + 8)) + ", expected " + hex(expectBid));
+        const std::uint16_t sig = mapPage ? 0 : blockSignature(ib, expectBid);
+        if (get16(t + 2) != sig)
+            fault(what + ": bad page signature");
+    }
+
+    void checkMapPages() {
+        std::uint64_t zeroBits = 0;
+        for (std::uint64_t k = 0; k < sections_; ++k) {
+            std::uint64_t at = sectionOffset(k);
+            const Bytes amap = reader_->readAt(at, kPageSize);
+            checkPage(at, PageType::AMap, at, true, amap);
+            amaps_.push_back(Bytes(amap.begin(), amap.begin() + kPageDataSize));
+            for (std::size_t i = 0; i < kPageDataSize; ++i)
+                zeroBits += 8 - static_cast<unsigned>(__builtin_popcount(amap[i]));
+            markAllocated(at, kPageSize, "AMap page");
+            at += kPageSize;
+            if (sectionHasPMap(k)) {
+                checkPage(at, PageType::PMap, at, true, reader_->readAt(at, kPageSize));
+                markAllocated(at, kPageSize, "PMap page");
+                at += kPageSize;
+            }
+            if (sectionHasFMap(k) || sectionHasFPMap(k)) {
+                const PageType t = sectionHasFMap(k) ? PageType::FMap : PageType::FPMap;
+                checkPage(at, t, at, true, reader_->readAt(at, kPageSize));
+                markAllocated(at, kPageSize, t == PageType::FMap ? "FMap page" : "FPMap page");
+            }
+        }
+        if (reader_->header().amapFree != zeroBits * kUnitSize)
+            fault("cbAMapFree " + std::to_string(reader_->header().amapFree) +
+                  " but the AMaps have " + std::to_string(zeroBits * kUnitSize) + " bytes free");
+    }
+
+    // Walks one B-tree; keys of the page must lie in [low, high) and the first key must equal
+    // the parent's key for it.
+    void walkTree(BlockRef ref, PageType type, int expectLevel, std::uint64_t low,
+                  std::uint64_t high, int depth) {
+        const std::string what =
+            std::string(type == PageType::Nbt ? "NBT" : "BBT") + " page at " + hex(ref.ib);
+        if (depth > 9) {
+            fault(what + ": tree deeper than allowed");
+            return;
+        }
+        if (ref.ib % kPageSize != 0 || ref.ib + kPageSize > reader_->fileSize()) {
+            fault(what + ": misplaced page");
+            return;
+        }
+        const Bytes page = reader_->readAt(ref.ib, kPageSize);
+        checkPage(ref.ib, type, ref.bid, false, page);
+        markAllocated(ref.ib, kPageSize, what);
+        const unsigned cEnt = page[488], cEntMax = page[489], cbEnt = page[490], level = page[491];
+        if (expectLevel >= 0 && static_cast<int>(level) != expectLevel)
+            fault(what + ": level " + std::to_string(level) + ", expected " +
+                  std::to_string(expectLevel));
+        const unsigned want = level > 0 ? 24 : (type == PageType::Nbt ? 32 : 24);
+        if (cbEnt != want || cEntMax != 488 / want || cEnt > cEntMax) {
+            fault(what + ": bad entry counts or size");
+            return;
+        }
+        if (cEnt == 0 && depth > 0)
+            fault(what + ": empty page below the root");
+        std::uint64_t prev = 0;
+        for (unsigned i = 0; i < cEnt; ++i) {
+            const std::uint8_t* e = page.data() + i * cbEnt;
+            const std::uint64_t key =
+                type == PageType::Bbt && level == 0 ? get64(e) & ~std::uint64_t{1} : get64(e);
+            if (i > 0 && key <= prev)
+                fault(what + ": keys out of order at entry " + std::to_string(i));
+            if (key < low || key >= high)
+                fault(what + ": key " + hex(key) + " outside the range of its parent entry");
+            if (i == 0 && depth > 0 && key != low)
+                fault(what + ": first key differs from the parent's key");
+            prev = key;
+            if (level > 0) {
+                const std::uint64_t next = i + 1 < cEnt ? get64(e + cbEnt) : high;
+                walkTree({get64(e + 8), get64(e + 16)}, type, static_cast<int>(level) - 1, key,
+                         std::min(next, high), depth + 1);
+            } else if (type == PageType::Nbt) {
+                ++nbtEntries_;
+            } else {
+                ++bbtEntries_;
+            }
+        }
+    }
+
+    void checkBlocks() {
+        if (nbtEntries_ != reader_->nodes().size())
+            fault("NBT has duplicate keys");
+        if (bbtEntries_ != reader_->blocks().size())
+            fault("BBT has duplicate keys");
+        for (const auto& [key, e] : reader_->blocks()) {
+            const std::string what = "block " + hex(e.bid) + " at " + hex(e.ib);
+            if (e.bid & 1)
+                fault(what + ": reserved BID bit set");
+            if (e.ib % kUnitSize != 0 || e.cb > kMaxBlockData) {
+                fault(what + ": misaligned or oversized");
+                continue;
+            }
+            const std::uint64_t size = blockStoredSize(e.cb);
+            if (e.ib + size > reader_->fileSize()) {
+                fault(what + ": beyond the end of the file");
+                continue;
+            }
+            markAllocated(e.ib, size, what);
+            const Bytes b = reader_->readAt(e.ib, size);
+            const std::uint8_t* t = b.data() + size - kTrailerSize;
+            if (get16(t) != e.cb)
+                fault(what + ": trailer size " + std::to_string(get16(t)) + " but BBT says " +
+                      std::to_string(e.cb));
+            if (get16(t + 2) != blockSignature(e.ib, e.bid))
+                fault(what + ": bad block signature");
+            if (get32(t + 4) != crc32(ByteView(b.data(), e.cb)))
+                fault(what + ": block CRC mismatch");
+            if (get64(t + 8) != e.bid)
+                fault(what + ": trailer BID " + hex(get64(t + 8)));
+        }
+    }
+
+    void reference(Bid bid, const std::string& holder) {
+        if (bid == 0)
+            return;
+        if (!reader_->blocks().count(bid & ~Bid{1})) {
+            fault(holder + " refers to missing block " + hex(bid));
+            return;
+        }
+        ++refs_[bid & ~Bid{1}];
+    }
+
+    // Walks a data tree, counting references and checking XBLOCK totals and full blocks.
+    void walkData(Bid bid, const std::string& holder) {
+        reference(bid, holder);
+        if (bid == 0 || !bidIsInternal(bid) || !reader_->blocks().count(bid & ~Bid{1}))
+            return;
+        const Bytes x = reader_->readBlock(bid);
+        if (x.size() < 8 || x[0] != 0x01 || (x[1] != 1 && x[1] != 2)) {
+            fault(holder + ": internal block " + hex(bid) + " is not an XBLOCK/XXBLOCK");
+            return;
+        }
+        const unsigned n = get16(x.data() + 2);
+        if (8 + 8u * n > x.size()) {
+            fault(holder + ": XBLOCK " + hex(bid) + " too short");
+            return;
+        }
+        std::uint64_t total = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            const Bid child = get64(x.data() + 8 + 8 * i);
+            std::uint64_t childSize = 0;
+            if (x[1] == 2) {
+                walkData(child, holder);
+                if (reader_->blocks().count(child & ~Bid{1})) {
+                    const Bytes cx = reader_->readBlock(child);
+                    childSize = cx.size() >= 8 ? get32(cx.data() + 4) : 0;
+                }
+            } else {
+                reference(child, holder);
+                auto it = reader_->blocks().find(child & ~Bid{1});
+                if (it != reader_->blocks().end()) {
+                    childSize = it->second.cb;
+                    if (bidIsInternal(child))
+                        fault(holder + ": XBLOCK child " + hex(child) + " is internal");
+                    if (i + 1 < n && childSize != kMaxBlockData)
+                        fault(holder + ": data block " + hex(child) + " is not full but not last");
+                }
+            }
+            total += childSize;
+        }
+        if (total != get32(x.data() + 4))
+            fault(holder + ": XBLOCK " + hex(bid) + " lcbTotal " +
+                  std::to_string(get32(x.data() + 4)) + " but children hold " +
+                  std::to_string(total));
+    }
+
+    void walkSubnodes(Bid bid, const std::string& holder, int depth) {
+        reference(bid, holder);
+        if (bid == 0 || !reader_->blocks().count(bid & ~Bid{1}))
+            return;
+        if (!bidIsInternal(bid) || depth > 4) {
+            fault(holder + ": subnode tree root " + hex(bid) + " is not an internal block");
+            return;
+        }
+        const Bytes b = reader_->readBlock(bid);
+        if (b.size() < 8 || b[0] != 0x02 || b[1] > 1) {
+            fault(holder + ": block " + hex(bid) + " is not an SLBLOCK/SIBLOCK");
+            return;
+        }
+        const unsigned n = get16(b.data() + 2);
+        const unsigned size = b[1] == 0 ? 24 : 16;
+        if (n == 0 || 8 + size * n > b.size()) {
+            fault(holder + ": subnode block " + hex(bid) + " has a bad entry count");
+            return;
+        }
+        std::uint64_t prev = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            const std::uint8_t* e = b.data() + 8 + size * i;
+            const std::uint64_t nid = get64(e);
+            if (i > 0 && nid <= prev)
+                fault(holder + ": subnodes out of order in " + hex(bid));
+            prev = nid;
+            if (b[1] == 0) {
+                const std::string sub = holder + " subnode " + hex(nid);
+                walkData(get64(e + 8), sub);
+                walkSubnodes(get64(e + 16), sub, 0);
+            } else {
+                walkSubnodes(get64(e + 8), holder, depth + 1);
+            }
+        }
+    }
+
+    void checkReferences() {
+        for (const auto& [nid, n] : reader_->nodes()) {
+            const std::string holder = "node " + hex(nid);
+            walkData(n.data, holder);
+            walkSubnodes(n.sub, holder, 0);
+        }
+        for (const auto& [key, e] : reader_->blocks()) {
+            const auto it = refs_.find(key);
+            const unsigned holders = it == refs_.end() ? 0 : it->second;
+            if (holders == 0)
+                fault("block " + hex(e.bid) + " is not referenced by any node");
+            else if (e.cRef != holders + 1)
+                fault("block " + hex(e.bid) + " has cRef " + std::to_string(e.cRef) + " but " +
+                      std::to_string(holders) + " holder(s)");
+        }
+    }
+
+    void checkAllocationMap() {
+        std::vector<Bytes> expected(sections_, Bytes(kPageDataSize, 0));
+        for (const auto& [ib, size] : allocated_) {
+            const std::uint64_t k = sectionOf(ib);
+            if (k >= sections_)
+                continue;
+            const std::uint64_t first = (ib - sectionOffset(k)) / kUnitSize;
+            for (std::uint64_t u = first;
+                 u < first + (size + kUnitSize - 1) / kUnitSize && u < kUnitsPerSection; ++u)
+                expected[k][u / 8] |= static_cast<std::uint8_t>(0x80u >> (u % 8));
+        }
+        for (std::uint64_t k = 0; k < sections_; ++k) {
+            for (std::size_t i = 0; i < kPageDataSize; ++i) {
+                if (amaps_[k][i] == expected[k][i])
+                    continue;
+                const std::uint8_t extra = amaps_[k][i] & ~expected[k][i];
+                fault("AMap " + std::to_string(k) + " byte " + std::to_string(i) + ": " +
+                      (extra ? "marks space nothing uses" : "leaves used space unmarked") +
+                      " (offset " + hex(sectionOffset(k) + i * 8 * kUnitSize) + ")");
+            }
+        }
+    }
+
+    void checkHeap(const std::string& what, Bid data, const std::map<Nid, SubnodeEntry>& subs,
+                   std::optional<TableContextContent>* table) {
+        std::vector<Bytes> blocks;
+        try {
+            blocks = reader_->readStreamBlocks(data);
+        } catch (const std::exception& e) {
+            fault(what + ": " + e.what());
+            return;
+        }
+        if (blocks.empty() || blocks[0].size() < 12 || blocks[0][2] != kHeapSig)
+            return; // not a heap (raw node data such as the search activity list)
+        try {
+            const HeapReader heap(blocks);
+            for (auto& f : heap.validate())
+                fault(what + ": " + f);
+            if (heap.clientSig() == kClientSigPc) {
+                for (auto& f : readPropertyContext(*reader_, data, subs).faults)
+                    fault(what + ": " + f);
+            } else if (heap.clientSig() == kClientSigTc) {
+                TableContextContent tc = readTableContext(*reader_, data, subs);
+                for (auto& f : tc.faults)
+                    fault(what + ": " + f);
+                checkTableLayout(what, tc);
+                if (table)
+                    *table = std::move(tc);
+            }
+        } catch (const std::exception& e) {
+            fault(what + ": " + e.what());
+        }
+    }
+
+    void checkTableLayout(const std::string& what, const TableContextContent& tc) {
+        const auto& r = tc.rgib;
+        if (!(r[0] <= r[1] && r[1] <= r[2] && r[2] <= r[3]))
+            fault(what + ": TCINFO offsets not increasing");
+        if (r[3] != r[2] + (tc.columns.size() + 7) / 8)
+            fault(what + ": cell existence bitmap has the wrong size");
+        std::set<unsigned> bits;
+        for (std::size_t i = 0; i < tc.columns.size(); ++i) {
+            const TcColumn& c = tc.columns[i];
+            if (i > 0 && c.tag <= tc.columns[i - 1].tag)
+                fault(what + ": columns not sorted by tag");
+            if (!bits.insert(c.iBit).second || c.iBit >= tc.columns.size())
+                fault(what + ": bad iBit for column " + hex(c.tag));
+            const unsigned end = c.ib + c.cb;
+            const bool inRegion = (c.cb >= 4 && end <= r[0]) ||
+                                  (c.cb == 2 && c.ib >= r[0] && end <= r[1]) ||
+                                  (c.cb == 1 && c.ib >= r[1] && end <= r[2]);
+            if (!inRegion)
+                fault(what + ": column " + hex(c.tag) + " outside its size region");
+            if (c.tag == kLtpRowId && (c.ib != 0 || c.iBit != 0))
+                fault(what + ": row id column not at offset 0 bit 0");
+            if (c.tag == kLtpRowVer && (c.ib != 4 || c.iBit != 1))
+                fault(what + ": row version column not at offset 4 bit 1");
+        }
+        std::set<std::uint32_t> rows;
+        for (const auto& [id, row] : tc.rowIndex)
+            if (row >= tc.rowIndex.size() || !rows.insert(row).second)
+                fault(what + ": row index points at row " + std::to_string(row));
+        for (std::size_t i = 0; i < tc.rows.size(); ++i) {
+            auto it = tc.rows[i].find(kLtpRowId);
+            if (it == tc.rows[i].end() || it->second.size() != 4) {
+                fault(what + ": row " + std::to_string(i) + " lacks its row id");
+                continue;
+            }
+        }
+    }
+
+    void checkSubnodeHeaps(const std::string& holder, Bid sub, int depth) {
+        if (sub == 0 || depth > 4)
+            return;
+        std::map<Nid, SubnodeEntry> subs;
+        try {
+            subs = reader_->readSubnodes(sub);
+        } catch (const std::exception&) {
+            return; // reported by the reference walk
+        }
+        for (const auto& [nid, s] : subs) {
+            const std::string what = holder + " subnode " + hex(nid);
+            std::map<Nid, SubnodeEntry> inner;
+            try {
+                inner = reader_->readSubnodes(s.sub);
+            } catch (const std::exception&) {
+            }
+            checkHeap(what, s.data, inner, nullptr);
+            checkSubnodeHeaps(what, s.sub, depth + 1);
+        }
+    }
+
+    void checkNodes() {
+        const auto& nodes = reader_->nodes();
+        std::map<Nid, std::optional<TableContextContent>> tables;
+        for (const auto& [nid, n] : nodes) {
+            const std::string what = "node " + hex(nid);
+            std::map<Nid, SubnodeEntry> subs;
+            try {
+                subs = reader_->readSubnodes(n.sub);
+            } catch (const std::exception&) {
+            }
+            const NidType type = nidType(nid);
+            std::optional<TableContextContent>* keep =
+                (type == NidType::HierarchyTable || type == NidType::ContentsTable) ? &tables[nid]
+                                                                                    : nullptr;
+            checkHeap(what, n.data, subs, keep);
+            checkSubnodeHeaps(what, n.sub, 0);
+            // Parents: folders hang under folders, the root under itself, messages under folders.
+            if (type == NidType::NormalFolder || type == NidType::SearchFolder ||
+                type == NidType::NormalMessage || type == NidType::AssocMessage) {
+                auto p = nodes.find(n.parent);
+                const bool folderParent =
+                    p != nodes.end() && (nidType(n.parent) == NidType::NormalFolder ||
+                                         nidType(n.parent) == NidType::SearchFolder);
+                if (!folderParent)
+                    fault(what + ": parent " + hex(n.parent) + " is not a folder");
+            }
+        }
+        if (!nodes.count(nids::MessageStore) || !nodes.count(nids::NameToIdMap) ||
+            !nodes.count(nids::RootFolder))
+            fault("message store, name-to-id map or root folder node missing");
+        // Folder counts against table rows.
+        for (const auto& [nid, n] : nodes) {
+            if (nidType(nid) != NidType::NormalFolder)
+                continue;
+            const std::string what = "folder " + hex(nid);
+            PropertyContextContent pc;
+            try {
+                pc = readPropertyContext(*reader_, n.data, reader_->readSubnodes(n.sub));
+            } catch (const std::exception&) {
+                continue; // reported above
+            }
+            const auto h = tables.find(withType(nid, NidType::HierarchyTable));
+            const auto c = tables.find(withType(nid, NidType::ContentsTable));
+            if (h == tables.end() || c == tables.end() || !h->second || !c->second) {
+                fault(what + ": hierarchy or contents table missing");
+                continue;
+            }
+            auto count = pc.props.find(0x36020003);
+            if (count == pc.props.end() || get32(count->second.data()) != c->second->rows.size())
+                fault(what + ": content count differs from the contents table rows");
+            auto subf = pc.props.find(0x360A000B);
+            const bool hasChildren = !h->second->rows.empty();
+            if (subf == pc.props.end() || (subf->second.at(0) != 0) != hasChildren)
+                fault(what + ": PidTagSubfolders differs from the hierarchy table");
+            for (const auto& [rowId, row] : c->second->rowIndex) {
+                auto m = nodes.find(rowId);
+                if (m == nodes.end() || m->second.parent != nid)
+                    fault(what + ": contents row " + hex(rowId) +
+                          " is not a message of this folder");
+            }
+            for (const auto& [rowId, row] : h->second->rowIndex) {
+                auto m = nodes.find(rowId);
+                if (m == nodes.end() || m->second.parent != nid)
+                    fault(what + ": hierarchy row " + hex(rowId) +
+                          " is not a subfolder of this folder");
+            }
+        }
+    }
+
+    std::filesystem::path path_;
+    std::optional<NdbReader> reader_;
+    CheckReport report_;
+    std::uint64_t sections_ = 0;
+    std::vector<Bytes> amaps_;
+    std::map<std::uint64_t, std::uint64_t> allocated_;
+    std::map<Bid, unsigned> refs_;
+    std::size_t nbtEntries_ = 0;
+    std::size_t bbtEntries_ = 0;
+};
+
+} // namespace
+
+CheckReport checkFile(const std::filesystem::path& path) {
+    return Checker(path).run();
+}
+
+} // namespace mbx::pst
