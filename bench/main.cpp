@@ -1,0 +1,88 @@
+// mbxvane-bench: without arguments runs every registered benchmark suite in order; with a
+// command name ("convert", ...) runs that command. Options of the full run:
+//   --dir DIR       where suites put their scratch files (default: the system temp folder)
+//   --messages N    messages of the generated mailbox (default 200000)
+//   --runs N        timed repetitions per figure (default 5; the median is printed)
+// The options reach the suites as the environment variables TMPDIR, MBXVANE_BENCH_MESSAGES
+// and MBXVANE_BENCH_RUNS of this process.
+#include "bench/registry.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace mbx::bench {
+
+namespace {
+
+struct Registry {
+    std::map<std::string, Command> commands;
+    std::vector<std::tuple<int, std::string, Suite>> suites;
+};
+
+// Filled by the registrations of the modules before main runs.
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+int Usage(const char* self) {
+    std::cerr << "usage: " << self << " [--dir DIR] [--messages N] [--runs N]\n"
+              << "       " << self << " COMMAND ARGS...\n"
+              << "commands:";
+    for (const auto& [name, command] : TheRegistry().commands) {
+        std::cerr << ' ' << name;
+    }
+    std::cerr << '\n';
+    return 2;
+}
+
+} // namespace
+
+Registration::Registration(std::string name, Command command) {
+    TheRegistry().commands.emplace(std::move(name), std::move(command));
+}
+
+Registration::Registration(std::string name, int order, Suite suite) {
+    TheRegistry().suites.emplace_back(order, std::move(name), std::move(suite));
+}
+
+} // namespace mbx::bench
+
+int main(int argc, char** argv) {
+    using namespace mbx::bench;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    auto& registry = TheRegistry();
+    if (!args.empty() && args[0].rfind("--", 0) != 0) {
+        const auto found = registry.commands.find(args[0]);
+        if (found == registry.commands.end()) {
+            return Usage(argv[0]);
+        }
+        return found->second(std::vector<std::string>(args.begin() + 1, args.end()));
+    }
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const auto& a = args[i];
+        if (i + 1 >= args.size() || (a != "--dir" && a != "--messages" && a != "--runs")) {
+            return Usage(argv[0]);
+        }
+        const auto& value = args[++i];
+        const char* variable = a == "--dir"        ? "TMPDIR"
+                               : a == "--messages" ? "MBXVANE_BENCH_MESSAGES"
+                                                   : "MBXVANE_BENCH_RUNS";
+        ::setenv(variable, value.c_str(), 1);
+    }
+    auto suites = registry.suites;
+    std::stable_sort(suites.begin(), suites.end(),
+                     [](const auto& x, const auto& y) { return std::get<0>(x) < std::get<0>(y); });
+    for (const auto& [order, name, suite] : suites) {
+        std::cout << "# " << name << std::endl;
+        suite();
+    }
+    return 0;
+}
