@@ -1,10 +1,13 @@
 #include "convert/store_factory.h"
 
+#include "convert/store_steps.h"
+
 namespace mbx::convert {
 
-// The mail-store steps are not linked into the engine yet; the run reports the session error
-// for .pst and .msg until they are.
-std::unique_ptr<StoreSteps> MakeStoreSteps(Format /*format*/) {
+std::unique_ptr<StoreSteps> MakeStoreSteps(Format format) {
+    if (format == Format::Pst || format == Format::Msg) {
+        return std::make_unique<MailStoreSteps>(format);
+    }
     return nullptr;
 }
 

@@ -1,0 +1,261 @@
+// Real .pst and .msg conversions through the window, checked with readers nobody here wrote:
+// pffexport (libpff) and pst-extractor for the data files; msgconvert, olefile and msgreader for
+// the message files (through tests/msg/check_msg.py); and our own structural checker.
+#include "app/conversion_controller.h"
+#include "app/frm_step1.h"
+#include "tests/support/fake_desktop.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using mbx::desktop::Icon;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs a shell command; returns its exit status and standard output.
+std::pair<int, std::string> run(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) {
+        return {-1, ""};
+    }
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe)) {
+        output += buffer.data();
+    }
+    const int status = pclose(pipe);
+    return {WEXITSTATUS(status), output};
+}
+
+std::string quoted(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+const fs::path kReal = fs::path(MBX_SHARED_DIR) / "testdata" / "real" / "eml";
+
+// Mailboxes made of real messages, each behind a separator line.
+const std::map<std::string, std::vector<std::string>> kMailboxes = {
+    {"Inbox.mbox", {"hunnysoft-eudora42__m2001.txt", "rubymail__attachment_message_rfc822.eml"}},
+    {"Sent.mbx", {"hunnysoft-eudora42__m2005.txt", "rubymail__japanese_shift_jis.eml"}},
+    {"Deep/Lists.mbx", {"cygwin-patches__2003-q4-msg00058.eml"}},
+};
+
+class StoreConversion : public ::testing::Test {
+protected:
+    fs::path root = fs::path(MBX_SCRATCH_DIR) / "store-conversion";
+    fs::path in = root / "in";
+    mbx::testing::FakeDesktop desktop;
+    mbx::app::frmStep1 window{desktop};
+    mbx::app::ConversionController controller{window};
+
+    void SetUp() override {
+        fs::remove_all(root);
+        std::vector<std::string> names;
+        for (const auto& [name, messages] : kMailboxes) {
+            fs::create_directories((in / name).parent_path());
+            std::ofstream box(in / name, std::ios::binary);
+            for (const auto& m : messages) {
+                box << "From ???@??? Mon Jan 01 10:00:00 2001\r\n" << slurp(kReal / m) << "\r\n";
+            }
+            names.push_back(name);
+        }
+        desktop.fileChoices.push_back({in.string(), names});
+        QTest::mouseClick(window.cmdAdd, Qt::LeftButton);
+    }
+
+    // The folder dialog only offers folders that exist.
+    void convert(QRadioButton* format, const fs::path& out, bool create = true) {
+        if (create) {
+            fs::create_directories(out);
+        }
+        format->click();
+        desktop.folderChoices.push_back(out.string());
+        QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    }
+    fs::path mailboxFolder(const fs::path& out, const std::string& name) {
+        return out / fs::path(in / name).relative_path();
+    }
+};
+
+// The folder names pffexport exports under the data file's top folder, with message counts.
+std::map<std::string, int> exportedFolders(const fs::path& pst, const fs::path& target) {
+    fs::remove_all(target.string() + ".export");
+    const auto [status, output] =
+        run("pffexport -q -d -m items -f all -t " + quoted(target) + " " + quoted(pst));
+    EXPECT_EQ(status, 0) << output;
+    std::map<std::string, int> folders;
+    const fs::path exported = target.string() + ".export";
+    if (!fs::exists(exported)) {
+        ADD_FAILURE() << "pffexport wrote nothing for " << pst;
+        return folders;
+    }
+    for (const auto& top : fs::directory_iterator(exported)) {
+        if (!top.is_directory()) {
+            continue;
+        }
+        for (const auto& folder : fs::directory_iterator(top.path())) {
+            if (!folder.is_directory()) {
+                continue;
+            }
+            int messages = 0;
+            for (const auto& item : fs::directory_iterator(folder.path())) {
+                messages += item.path().filename().string().rfind("Message", 0) == 0;
+            }
+            folders[folder.path().filename().string()] = messages;
+        }
+    }
+    return folders;
+}
+
+// PidTagMessageFlags of every message pffexport exported for `folder`, from its ItemValues.txt.
+std::vector<int> exportedMessageFlags(const fs::path& target, const std::string& folder) {
+    std::vector<int> flags;
+    const fs::path dir = fs::path(target.string() + ".export") / "Top of Personal Folders" / folder;
+    std::vector<fs::path> messages;
+    for (const auto& item : fs::directory_iterator(dir)) {
+        if (item.path().filename().string().rfind("Message", 0) == 0) {
+            messages.push_back(item.path());
+        }
+    }
+    std::sort(messages.begin(), messages.end());
+    const std::regex entry(R"(Entry type:\s+0x00000e07\s+Value type:\s+0x00000003\s+Value:\s+)"
+                           R"(0x00000000: ([0-9a-f]{2}) ([0-9a-f]{2}))");
+    for (const auto& m : messages) {
+        std::smatch match;
+        const std::string values = slurp(m / "ItemValues.txt");
+        flags.push_back(std::regex_search(values, match, entry)
+                            ? std::stoi(match[2].str() + match[1].str(), nullptr, 16)
+                            : -1);
+    }
+    return flags;
+}
+
+} // namespace
+
+TEST_F(StoreConversion, PstTargetWritesOneDataFilePerMailboxReadByEveryReader) {
+    const fs::path out = root / "out-pst";
+    convert(window.OptPST, out);
+
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text,
+              "Your messages from Eudora Mailboxes has been successfully exported to Outlook "
+              "(.pst) file.\r\n" +
+                  std::string(75, '*') +
+                  "\r\nStart Outlook and open converted pst file by clicking File -> Open -> "
+                  "Outlook Data File. And it all done !");
+    EXPECT_EQ(desktop.boxes[0].icon, Icon::Information);
+
+    const std::map<std::string, std::pair<std::string, std::string>> expected = {
+        // mailbox file -> data file, folder (".mbox" is dropped from the name, ".mbx" is not)
+        {"Inbox.mbox", {"Inbox.pst", "Inbox"}},
+        {"Sent.mbx", {"Sent.mbx.pst", "Sent.mbx"}},
+        {"Deep/Lists.mbx", {"Lists.mbx.pst", "Lists.mbx"}},
+    };
+    for (const auto& [mailbox, names] : expected) {
+        const auto& [file, folder] = names;
+        const fs::path pst = out / file;
+        ASSERT_TRUE(fs::exists(pst)) << pst;
+        // The .eml files were only stepping stones.
+        EXPECT_TRUE(fs::is_empty(mailboxFolder(out, mailbox))) << mailbox;
+
+        const auto [checkStatus, checkOutput] = run(std::string(PSTCHECK) + " " + quoted(pst));
+        EXPECT_EQ(checkStatus, 0) << checkOutput;
+
+        const auto folders = exportedFolders(pst, root / ("export-" + folder));
+        ASSERT_TRUE(folders.contains(folder)) << file;
+        EXPECT_EQ(folders.at(folder), static_cast<int>(kMailboxes.at(mailbox).size())) << file;
+        // Every message is flagged read; has-attachments only where there are attachments.
+        const std::map<std::string, std::vector<int>> flags = {
+            {"Inbox", {0x01, 0x11}}, {"Sent.mbx", {0x11, 0x01}}, {"Lists.mbx", {0x01}}};
+        EXPECT_EQ(exportedMessageFlags(root / ("export-" + folder), folder), flags.at(folder));
+
+        const auto [status, json] =
+            run("node " + quoted(fs::path(MBX_SOURCE_DIR) / "tests/pst/pst_extractor_dump.js") +
+                " " + quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(root));
+        ASSERT_EQ(status, 0) << json;
+        const std::string node =
+            "\"name\":\"/Top of Personal Folders/" + folder +
+            "\",\"contentCount\":" + std::to_string(kMailboxes.at(mailbox).size());
+        EXPECT_NE(json.find(node), std::string::npos) << node << "\n" << json;
+    }
+}
+
+TEST_F(StoreConversion, MsgTargetWritesOneMessageFileEachAgreeingWithTheMailbox) {
+    // The .eml conversion of the same list gives the messages to compare with.
+    const fs::path ref = root / "out-eml";
+    convert(window.OptEML, ref);
+    const fs::path out = root / "out-msg";
+    convert(window.OptMSG, out);
+
+    ASSERT_EQ(desktop.boxes.size(), 2u);
+    EXPECT_EQ(desktop.boxes[1].text,
+              "Your messages from Eudora Mailboxes has been successfully exported.\r\n" +
+                  std::string(75, '*') + "\r\n");
+
+    std::string pairs;
+    for (const auto& [mailbox, messages] : kMailboxes) {
+        const fs::path folder = mailboxFolder(out, mailbox);
+        std::size_t files = 0;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            EXPECT_EQ(entry.path().extension(), ".msg") << entry.path();
+            ++files;
+        }
+        EXPECT_EQ(files, messages.size()) << mailbox;
+        for (std::size_t k = 0; k < messages.size(); ++k) {
+            pairs +=
+                " " + quoted(mailboxFolder(ref, mailbox) / ("email-" + std::to_string(k) + ".eml"));
+            pairs += " " + quoted(folder / ("Email-" + std::to_string(k) + ".msg"));
+        }
+    }
+    const auto [status, report] =
+        run("/usr/bin/python3 " + quoted(fs::path(MBX_SOURCE_DIR) / "tests/msg/check_msg.py") +
+            " " + quoted(fs::path(MBX_CHECKERS_DIR) / "node_modules") + " " + quoted(root) + pairs);
+    EXPECT_EQ(status, 0) << report;
+
+    // The run's temporary data file stays in the output folder with a folder per mailbox.
+    std::vector<fs::path> temps;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        if (std::regex_match(
+                entry.path().filename().string(),
+                std::regex(R"(Temp\d{1,2}\.\d{1,2}\.\d\d \d{1,2}\.\d{1,2}\.\d\d\.pst)"))) {
+            temps.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(temps.size(), 1u);
+    const auto folders = exportedFolders(temps[0], root / "export-temp");
+    EXPECT_EQ(folders, (std::map<std::string, int>{
+                           {"Deleted Items", 0}, {"Inbox", 2}, {"Sent.mbx", 2}, {"Lists.mbx", 1}}));
+}
+
+TEST_F(StoreConversion, AnOutputFolderThatCannotBeWrittenShowsTheOutlookError) {
+    // A plain file where the output folder should be: nothing can be created under it.
+    const fs::path blocked = root / "not-a-folder";
+    std::ofstream(blocked) << "x";
+    for (QRadioButton* format : {window.OptPST, window.OptMSG}) {
+        desktop.boxes.clear();
+        convert(format, blocked, false);
+        ASSERT_EQ(desktop.boxes.size(), 1u);
+        EXPECT_EQ(desktop.boxes[0].caption, "Outlook Error");
+        EXPECT_EQ(desktop.boxes[0].icon, Icon::Information);
+        EXPECT_EQ(desktop.boxes[0].text.substr(0, 34), "Outlook Session Creation Error !\r\n");
+        EXPECT_TRUE(window.CmdConvert->isEnabled());
+        EXPECT_FALSE(format->isChecked());
+    }
+}
