@@ -80,7 +80,8 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-// Line ends as Windows programs expect them in PidTagBody and the transport headers.
+// Line ends as Windows programs expect them in PidTagBody and the transport headers; NUL
+// characters replaced so that no reader takes them for the end of the text.
 std::string toCrlf(std::string_view s) {
     std::string out;
     out.reserve(s.size() + s.size() / 32 + 2);
@@ -93,6 +94,8 @@ std::string toCrlf(std::string_view s) {
             }
         } else if (c == '\n') {
             out += "\r\n";
+        } else if (c == '\0') {
+            out += "\xEF\xBF\xBD"; // U+FFFD: readers cut MAPI strings at a NUL
         } else {
             out.push_back(c);
         }

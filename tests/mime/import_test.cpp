@@ -1,6 +1,7 @@
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mime/import.h"
 #include "tests/mime/hard_cases.h"
+#include "tests/mime/real_messages.h"
 
 #include <filesystem>
 #include <fstream>
@@ -37,13 +38,6 @@ bool boolean(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag) {
 std::int64_t unixTime(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag) {
     const auto* v = bag.find(tag);
     return v ? std::get<FileTime>(*v).toUnixSeconds() : -1;
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // Properties any writer would refuse or that would look wrong in a mail client.
@@ -255,30 +249,11 @@ TEST(MimeImport, MissingFileThrows) {
 TEST(MimeImport, RealMessages) {
     const fs::path real = fs::path(MBX_SHARED_DIR) / "testdata/real";
     std::vector<std::pair<std::string, std::string>> messages; // name, bytes
-    for (const auto& e : fs::directory_iterator(real / "eml")) {
-        messages.emplace_back(e.path().filename().string(), readFile(e.path()));
+    for (auto& m : mbx::testing::realEmlFiles(real)) {
+        messages.emplace_back(m.name, std::move(m.bytes));
     }
-    // Mailbox files: one message per envelope line at the start of the file or after an empty
-    // line, as mbox writers put them.
-    for (const auto& e : fs::directory_iterator(real / "mbox")) {
-        const std::string box = readFile(e.path());
-        std::size_t start = std::string::npos;
-        std::size_t n = 0;
-        for (std::size_t pos = 0; pos <= box.size();) {
-            const std::size_t eol = std::min(box.find('\n', pos), box.size());
-            const bool sep = box.compare(pos, 5, "From ") == 0 &&
-                             (pos == 0 || (pos >= 2 && box[pos - 2] == '\n') ||
-                              (pos >= 3 && box.compare(pos - 3, 3, "\n\r\n") == 0) ||
-                              (pos == 3 && box.starts_with("\xEF\xBB\xBF")));
-            if (sep || pos == box.size()) {
-                if (start != std::string::npos) {
-                    messages.emplace_back(e.path().filename().string() + "#" + std::to_string(n++),
-                                          box.substr(start, pos - start));
-                }
-                start = pos;
-            }
-            pos = eol + 1;
-        }
+    for (auto& m : mbx::testing::realMailboxMessages(real)) {
+        messages.emplace_back(m.name, std::move(m.bytes));
     }
     ASSERT_GE(messages.size(), 80u);
     std::map<std::string, Message> byName;

@@ -1,0 +1,365 @@
+#include "mailstore/msg/msg_writer.h"
+
+#include "mailstore/mapi/tags.h"
+#include "mailstore/mapi/text.h"
+#include "mailstore/msg/named_map.h"
+
+#include <cstdio>
+#include <cstring>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-stdio.h>
+#include <gsf/gsf-utils.h>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+namespace mbx::msg {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace tags = mapi::tags;
+
+// {00020D0B-0000-0000-C000-000000000046}, the class of an Outlook message file, in the byte order
+// the directory entry stores it.
+constexpr std::uint8_t kMsgClsid[16] = {0x0B, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                        0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr std::int32_t kStoreUnicodeOk = 0x00040000;
+constexpr std::uint32_t kFlagsReadWrite = 6; // PROPATTR_READABLE | PROPATTR_WRITABLE
+constexpr std::uint32_t kMaxRows = 2048;     // recipients or attachments per message
+
+void ensureGsf() {
+    static std::once_flag once;
+    std::call_once(once, [] { gsf_init(); });
+}
+
+void put16(Bytes& out, std::uint16_t v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void put32(Bytes& out, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k) {
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    }
+}
+void put64(Bytes& out, std::uint64_t v) {
+    for (int k = 0; k < 8; ++k) {
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    }
+}
+
+std::string substgName(std::uint32_t tag) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "__substg1.0_%08X", tag);
+    return buf;
+}
+
+enum class Level { Top, Embedded, Row };
+
+// Owns one GsfOutput/GsfOutfile reference.
+struct Unref {
+    void operator()(gpointer p) const {
+        if (p != nullptr) {
+            g_object_unref(p);
+        }
+    }
+};
+using OutfilePtr = std::unique_ptr<GsfOutfile, Unref>;
+
+class Writer {
+public:
+    explicit Writer(const mapi::Message& root) : names_(root) {}
+
+    void message(GsfOutfile* storage, const mapi::Message& m, Level level);
+    void nameidStorage(GsfOutfile* root);
+
+private:
+    void stream(GsfOutfile* parent, const std::string& name, const std::uint8_t* data,
+                std::size_t size);
+    void stream(GsfOutfile* parent, const std::string& name, const Bytes& data) {
+        stream(parent, name, data.data(), data.size());
+    }
+    OutfilePtr storage(GsfOutfile* parent, const std::string& name);
+    void close(GsfOutfile* storage);
+    // Appends the 16-byte entry of one property to `entries` and writes its value stream(s).
+    void property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag, const mapi::Value& v);
+    void bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& bag, bool skipData);
+
+    NamedPropertyMap names_;
+};
+
+void Writer::stream(GsfOutfile* parent, const std::string& name, const std::uint8_t* data,
+                    std::size_t size) {
+    GsfOutput* child = gsf_outfile_new_child(parent, name.c_str(), FALSE);
+    if (child == nullptr) {
+        throw MsgError("cannot create stream " + name);
+    }
+    // Large streams go straight to the file, so each one is written and closed before the next.
+    bool ok = true;
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    for (std::size_t off = 0; ok && off < size; off += kChunk) {
+        ok = gsf_output_write(child, std::min(kChunk, size - off), data + off) != FALSE;
+    }
+    ok = gsf_output_close(child) != FALSE && ok;
+    g_object_unref(child);
+    if (!ok) {
+        throw MsgError("cannot write stream " + name);
+    }
+}
+
+OutfilePtr Writer::storage(GsfOutfile* parent, const std::string& name) {
+    GsfOutput* child = gsf_outfile_new_child(parent, name.c_str(), TRUE);
+    if (child == nullptr) {
+        throw MsgError("cannot create storage " + name);
+    }
+    return OutfilePtr(GSF_OUTFILE(child));
+}
+
+void Writer::close(GsfOutfile* s) {
+    if (gsf_output_close(GSF_OUTPUT(s)) == FALSE) {
+        throw MsgError("cannot close storage");
+    }
+}
+
+void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
+                      const mapi::Value& v) {
+    using mapi::PropType;
+    PropType type = mapi::propType(tag);
+    if (type == PropType::String8) {
+        // One message must not mix 8-bit and Unicode strings; the model holds UTF-8 anyway.
+        type = PropType::Unicode;
+        tag = mapi::makeTag(mapi::propId(tag), type);
+    }
+    if (!mapi::valueMatchesType(type, v) || type == PropType::Object) {
+        return;
+    }
+    Bytes value; // the 8 bytes after tag and flags
+    switch (type) {
+    case PropType::Int16:
+        put16(value, static_cast<std::uint16_t>(std::get<std::int16_t>(v)));
+        break;
+    case PropType::Int32:
+    case PropType::Error:
+        put32(value, static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
+        break;
+    case PropType::Boolean:
+        put16(value, std::get<bool>(v) ? 1 : 0);
+        break;
+    case PropType::Int64:
+    case PropType::Currency:
+        put64(value, static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
+        break;
+    case PropType::Double:
+    case PropType::AppTime: {
+        std::uint64_t bits = 0;
+        const double d = std::get<double>(v);
+        std::memcpy(&bits, &d, sizeof bits);
+        put64(value, bits);
+        break;
+    }
+    case PropType::SysTime:
+        put64(value, std::get<mapi::FileTime>(v).ticks);
+        break;
+    case PropType::Unicode: {
+        const Bytes text = mapi::utf16leBytes(std::get<std::string>(v));
+        if (text.empty()) {
+            return; // Outlook refuses zero-length strings
+        }
+        stream(storage, substgName(tag), text);
+        put32(value, static_cast<std::uint32_t>(text.size() + 2)); // counts the terminator
+        break;
+    }
+    case PropType::Binary: {
+        const Bytes& b = std::get<Bytes>(v);
+        if (b.size() > 0x7FFFFFFFu) {
+            throw MsgError("binary property too large for a .msg file");
+        }
+        stream(storage, substgName(tag), b);
+        put32(value, static_cast<std::uint32_t>(b.size()));
+        break;
+    }
+    case PropType::Guid: {
+        const auto& g = std::get<mapi::Guid>(v);
+        stream(storage, substgName(tag), g.data(), g.size());
+        put32(value, 16);
+        break;
+    }
+    case PropType::MvInt32: {
+        Bytes data;
+        for (const std::int32_t x : std::get<std::vector<std::int32_t>>(v)) {
+            put32(data, static_cast<std::uint32_t>(x));
+        }
+        stream(storage, substgName(tag), data);
+        put32(value, static_cast<std::uint32_t>(data.size()));
+        break;
+    }
+    case PropType::MvUnicode: {
+        // A length stream (4 bytes per value, terminator included) and one stream per value.
+        Bytes lengths;
+        const auto& items = std::get<std::vector<std::string>>(v);
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            Bytes text = mapi::utf16leBytes(items[i]);
+            text.push_back(0);
+            text.push_back(0);
+            put32(lengths, static_cast<std::uint32_t>(text.size()));
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, "-%08X", static_cast<unsigned>(i));
+            stream(storage, substgName(tag) + suffix, text);
+        }
+        stream(storage, substgName(tag), lengths);
+        put32(value, static_cast<std::uint32_t>(lengths.size()));
+        break;
+    }
+    case PropType::MvBinary: {
+        Bytes lengths;
+        const auto& items = std::get<std::vector<Bytes>>(v);
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            put32(lengths, static_cast<std::uint32_t>(items[i].size()));
+            put32(lengths, 0);
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, "-%08X", static_cast<unsigned>(i));
+            stream(storage, substgName(tag) + suffix, items[i]);
+        }
+        stream(storage, substgName(tag), lengths);
+        put32(value, static_cast<std::uint32_t>(lengths.size()));
+        break;
+    }
+    case PropType::String8:
+    case PropType::Object:
+        return;
+    }
+    value.resize(8, 0);
+    put32(entries, tag);
+    put32(entries, kFlagsReadWrite);
+    entries.insert(entries.end(), value.begin(), value.end());
+}
+
+void Writer::bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& b, bool skipData) {
+    for (const auto& [tag, value] : b.properties()) {
+        if (skipData && mapi::propId(tag) == mapi::propId(tags::AttachDataBinary)) {
+            continue;
+        }
+        property(storage, entries, tag, value);
+    }
+    for (const auto& [key, named] : b.named()) {
+        property(storage, entries, mapi::makeTag(names_.idOf(key), named.type), named.value);
+    }
+}
+
+void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
+    if (m.recipients.size() > kMaxRows || m.attachments.size() > kMaxRows) {
+        throw MsgError("more than 2048 recipients or attachments in one message");
+    }
+    Bytes entries;
+    mapi::PropertyBag props = m.props;
+    // Unicode strings are only valid when the store says so.
+    props.set(tags::StoreSupportMask,
+              props.int32(tags::StoreSupportMask).value_or(0) | kStoreUnicodeOk);
+    bag(s, entries, props, false);
+
+    for (std::size_t i = 0; i < m.recipients.size(); ++i) {
+        char name[40];
+        std::snprintf(name, sizeof name, "__recip_version1.0_#%08X", static_cast<unsigned>(i));
+        OutfilePtr r = storage(s, name);
+        Bytes rowEntries(8, 0);
+        bag(r.get(), rowEntries, m.recipients[i].props, false);
+        stream(r.get(), "__properties_version1.0", rowEntries);
+        close(r.get());
+    }
+    for (std::size_t i = 0; i < m.attachments.size(); ++i) {
+        const auto& att = m.attachments[i];
+        char name[40];
+        std::snprintf(name, sizeof name, "__attach_version1.0_#%08X", static_cast<unsigned>(i));
+        OutfilePtr a = storage(s, name);
+        Bytes rowEntries(8, 0);
+        mapi::PropertyBag ap = att.props;
+        if (att.embedded) {
+            ap.set(tags::AttachMethod, std::int32_t{5});
+        }
+        bag(a.get(), rowEntries, ap, att.embedded != nullptr);
+        if (att.embedded) {
+            // The attached mail is a storage of its own: size 0xFFFFFFFF, reserved 1.
+            put32(rowEntries, tags::AttachDataObject);
+            put32(rowEntries, kFlagsReadWrite);
+            put32(rowEntries, 0xFFFFFFFFu);
+            put32(rowEntries, 1);
+            OutfilePtr inner = storage(a.get(), substgName(tags::AttachDataObject));
+            message(inner.get(), *att.embedded, Level::Embedded);
+            close(inner.get());
+        }
+        stream(a.get(), "__properties_version1.0", rowEntries);
+        close(a.get());
+    }
+
+    // Header: 8 reserved bytes, next recipient id, next attachment id, recipient count,
+    // attachment count, and for the top level 8 more reserved bytes.
+    Bytes header(8, 0);
+    const auto recips = static_cast<std::uint32_t>(m.recipients.size());
+    const auto atts = static_cast<std::uint32_t>(m.attachments.size());
+    put32(header, recips);
+    put32(header, atts);
+    put32(header, recips);
+    put32(header, atts);
+    if (level == Level::Top) {
+        header.resize(32, 0);
+    }
+    header.insert(header.end(), entries.begin(), entries.end());
+    stream(s, "__properties_version1.0", header);
+}
+
+void Writer::nameidStorage(GsfOutfile* root) {
+    OutfilePtr n = storage(root, "__nameid_version1.0");
+    for (const auto& st : names_.streams()) {
+        stream(n.get(), st.name, st.data);
+    }
+    close(n.get());
+}
+
+} // namespace
+
+void writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
+    ensureGsf();
+    GError* err = nullptr;
+    std::unique_ptr<GsfOutput, Unref> sink(gsf_output_stdio_new(path.c_str(), &err));
+    if (!sink) {
+        std::string why = err != nullptr ? err->message : "unknown error";
+        if (err != nullptr) {
+            g_error_free(err);
+        }
+        throw MsgError("cannot create " + path.string() + ": " + why);
+    }
+    OutfilePtr root(gsf_outfile_msole_new(sink.get()));
+    if (!root) {
+        throw MsgError("cannot start compound file " + path.string());
+    }
+    try {
+        gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(root.get()), kMsgClsid);
+        Writer w(message);
+        w.nameidStorage(root.get());
+        w.message(root.get(), message, Level::Top);
+        if (gsf_output_close(GSF_OUTPUT(root.get())) == FALSE) {
+            throw MsgError("cannot finish compound file");
+        }
+        root.reset();
+        // Closing the compound file normally closes its sink as well.
+        if (!gsf_output_is_closed(sink.get()) && gsf_output_close(sink.get()) == FALSE) {
+            throw MsgError("cannot write " + path.string());
+        }
+    } catch (const MsgError& e) {
+        // Mark the sink as failed so that it drops its temporary file instead of replacing the
+        // target, then close whatever is still open.
+        gsf_output_set_error(sink.get(), 0, "%s", e.what());
+        if (root) {
+            gsf_output_close(GSF_OUTPUT(root.get()));
+            root.reset();
+        }
+        if (!gsf_output_is_closed(sink.get())) {
+            gsf_output_close(sink.get());
+        }
+        sink.reset();
+        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+    }
+}
+
+} // namespace mbx::msg
