@@ -186,6 +186,27 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, const mapi::Mess
         subs.add({nids::AttachmentTable, data, tableSubs.write(ndb)});
     }
 
+    // The subject is stored in the marked form of [MS-PST] §2.5.3.1.1: U+0001, then the prefix
+    // length + 1, then the text. Readers that guess at an unmarked subject (libpff drops the
+    // first two bytes of one starting with a non-ASCII letter) then all show it unchanged.
+    if (const EncodedProp* subject = findProp(props, tags::Subject);
+        subject && subject->data.size() >= 2 && get16(subject->data.data()) != 0x0001) {
+        std::size_t prefixChars = 0;
+        if (const auto prefix = message.props.string(tags::SubjectPrefix)) {
+            const Bytes p = mapi::utf16leBytes(*prefix);
+            if (!p.empty() && p.size() < subject->data.size() &&
+                std::equal(p.begin(), p.end(), subject->data.begin()))
+                prefixChars = p.size() / 2;
+        }
+        if (prefixChars < 0xFFFF) {
+            Bytes marked;
+            append16(marked, 0x0001);
+            append16(marked, static_cast<std::uint16_t>(prefixChars + 1));
+            appendBytes(marked, subject->data);
+            setProp(props, tags::Subject, std::move(marked));
+        }
+    }
+
     // Properties the store computes or a message must have.
     const bool hasAttach = !message.attachments.empty();
     std::int32_t flags = int32Of(props, tags::MessageFlags, 0);
