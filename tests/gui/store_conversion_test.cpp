@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -258,4 +259,46 @@ TEST_F(StoreConversion, AnOutputFolderThatCannotBeWrittenShowsTheOutlookError) {
         EXPECT_TRUE(window.CmdConvert->isEnabled());
         EXPECT_FALSE(format->isChecked());
     }
+}
+
+TEST(StoreConversionClose, ClosingDuringAPstRunLeavesTheOpenDataFileComplete) {
+    const fs::path root = fs::path(MBX_SCRATCH_DIR) / "close-during-run";
+    fs::remove_all(root);
+    fs::create_directories(root / "out");
+    const std::string message = "From: a@example.org\r\nTo: b@example.org\r\nSubject: n\r\n\r\n" +
+                                std::string(2000, 'x') + "\r\n";
+    for (const char* name : {"Big.mbox", "Later.mbox"}) {
+        std::ofstream box(root / name, std::ios::binary);
+        for (int i = 0; i < 400; ++i) {
+            box << "From ???@??? Mon Jan 01 10:00:00 2001\r\n" << message;
+        }
+    }
+    mbx::testing::FakeDesktop desktop;
+    mbx::app::frmStep1 window{desktop};
+    mbx::app::ConversionController controller{window};
+    desktop.fileChoices.push_back({root.string(), {"Big.mbox", "Later.mbox"}});
+    QTest::mouseClick(window.cmdAdd, Qt::LeftButton);
+    window.OptPST->click();
+    desktop.folderChoices.push_back((root / "out").string());
+
+    // Close the window as soon as the first data file is being written.
+    const fs::path big = root / "out" / "Big.pst";
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (fs::exists(big)) {
+            window.close();
+        }
+    });
+    watcher.start(1);
+    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+
+    EXPECT_TRUE(window.closing());
+    EXPECT_TRUE(desktop.boxes.empty()); // no completion message
+    EXPECT_FALSE(fs::exists(root / "out" / "Later.pst"));
+    const auto [status, output] = run(std::string(PSTCHECK) + " " + quoted(big));
+    EXPECT_EQ(status, 0) << output;
+    const auto folders = exportedFolders(big, root / "export-big");
+    ASSERT_TRUE(folders.contains("Big"));
+    EXPECT_GE(folders.at("Big"), 1);
+    EXPECT_LT(folders.at("Big"), 400); // stopped part-way, with what was saved so far
 }
