@@ -1,6 +1,7 @@
 // Small helpers for the session tests: scratch folders, files, and running the checkers.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
