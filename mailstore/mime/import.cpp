@@ -5,6 +5,7 @@
 #include "mailstore/mime/charset.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -174,6 +175,99 @@ Split splitInput(std::string_view in) {
     return out;
 }
 
+// Boundaries declared anywhere in the text (boundary=... parameters).
+std::vector<std::string> declaredBoundaries(std::string_view text) {
+    std::vector<std::string> out;
+    static constexpr std::string_view kKey = "boundary=";
+    for (std::size_t pos = 0; pos + kKey.size() < text.size(); ++pos) {
+        pos = text.find('=', pos);
+        if (pos == std::string_view::npos || pos < kKey.size() - 1) {
+            break;
+        }
+        if (toLower(text.substr(pos + 1 - kKey.size(), kKey.size())) != kKey) {
+            continue;
+        }
+        std::size_t begin = pos + 1;
+        const bool quoted = begin < text.size() && text[begin] == '"';
+        begin += quoted ? 1 : 0;
+        std::size_t end = begin;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n' &&
+               (quoted ? text[end] != '"' : (text[end] != ';' && text[end] != ' '))) {
+            ++end;
+        }
+        if (end > begin) {
+            out.emplace_back(text.substr(begin, end - begin));
+        }
+    }
+    return out;
+}
+
+// A part whose header block runs straight into its content (no empty line between them) makes
+// GMime drop the whole part. When a line that is neither a header nor a continuation is not
+// followed by further headers, the content starts there: an empty line is put before it so that
+// the content survives. (A stray line between headers is left to GMime, which skips it.)
+std::optional<std::string> repairPartHeaders(std::string_view text,
+                                             const std::vector<std::string>& boundaries) {
+    if (boundaries.empty()) {
+        return std::nullopt;
+    }
+    auto isBoundary = [&](std::string_view line) {
+        line = trim(line);
+        if (!line.starts_with("--")) {
+            return false;
+        }
+        line.remove_prefix(2);
+        return std::any_of(boundaries.begin(), boundaries.end(), [&](const std::string& b) {
+            return line == b ||
+                   (line.size() == b.size() + 2 && line.starts_with(b) && line.ends_with("--"));
+        });
+    };
+    std::vector<std::size_t> inserts;
+    bool inHeaders = false;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t eol = std::min(text.find('\n', pos), text.size());
+        const std::string_view line = text.substr(pos, eol - pos);
+        const std::size_t next = eol + 1;
+        if (!inHeaders) {
+            inHeaders = isBoundary(line) && !trim(line).ends_with("--");
+        } else if (trim(line).empty()) {
+            inHeaders = false;
+        } else if (!looksLikeHeaderLine(line) && line.front() != ' ' && line.front() != '\t') {
+            // A stray line followed by further headers is skipped by GMime; one that only has
+            // content lines after it is where the content starts.
+            bool moreHeaders = false;
+            for (std::size_t look = next; look < text.size();) {
+                const std::size_t e = std::min(text.find('\n', look), text.size());
+                const std::string_view l = text.substr(look, e - look);
+                if (trim(l).empty() || isBoundary(l)) {
+                    break;
+                }
+                moreHeaders = moreHeaders || looksLikeHeaderLine(l);
+                look = e + 1;
+            }
+            if (!moreHeaders) {
+                inserts.push_back(pos);
+            }
+            inHeaders = false;
+        }
+        pos = next;
+    }
+    if (inserts.empty()) {
+        return std::nullopt;
+    }
+    const std::string_view eolStyle = text.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+    std::string out;
+    out.reserve(text.size() + inserts.size() * 2);
+    std::size_t from = 0;
+    for (const std::size_t at : inserts) {
+        out.append(text.substr(from, at - from));
+        out.append(eolStyle);
+        from = at;
+    }
+    out.append(text.substr(from));
+    return out;
+}
+
 std::string transportHeaders(std::string_view raw) {
     std::string text = toCrlf(decodeUnlabelled(raw));
     while (text.ends_with("\r\n")) {
@@ -259,6 +353,17 @@ void collectMailboxes(InternetAddressList* top, std::vector<Mailbox>& out) {
 std::vector<Mailbox> mailboxes(GMimeMessage* msg, GMimeAddressType type) {
     std::vector<Mailbox> out;
     collectMailboxes(g_mime_message_get_addresses(msg, type), out);
+    // A header that is one bare address without any punctuation around it is taken as it
+    // stands: GMime cuts odd forms such as "host!user@relay@domain" at the second '@'.
+    static constexpr const char* kNames[] = {"Sender", "From", "Reply-To", "To", "Cc", "Bcc"};
+    const char* name = kNames[static_cast<int>(type) - static_cast<int>(GMIME_ADDRESS_TYPE_SENDER)];
+    const std::string_view raw = trim(cstr(g_mime_object_get_header(GMIME_OBJECT(msg), name)));
+    if (out.size() == 1 && !raw.empty() &&
+        raw.find_first_of(" \t<>,;:\"()") == std::string_view::npos && raw != out[0].address &&
+        raw.find(out[0].address) != std::string_view::npos) {
+        out[0].address = std::string(raw);
+        out[0].name = std::string(raw);
+    }
     return out;
 }
 
@@ -310,7 +415,18 @@ std::optional<mapi::FileTime> parseDate(const char* text) {
     if (text == nullptr || *text == '\0') {
         return std::nullopt;
     }
-    GDateTime* dt = g_mime_utils_header_decode_date(text);
+    // Zone names come in lower case too ("12:24:23 cst"); GMime only knows them in upper case.
+    std::string date(trim(text));
+    const auto space = date.find_last_of(" \t");
+    if (space != std::string::npos &&
+        std::all_of(date.begin() + static_cast<std::ptrdiff_t>(space) + 1, date.end(),
+                    [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; })) {
+        std::transform(date.begin() + static_cast<std::ptrdiff_t>(space) + 1, date.end(),
+                       date.begin() + static_cast<std::ptrdiff_t>(space) + 1, [](char c) {
+                           return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                       });
+    }
+    GDateTime* dt = g_mime_utils_header_decode_date(date.c_str());
     if (dt == nullptr) {
         return std::nullopt;
     }
@@ -950,8 +1066,16 @@ Message importRfc822(std::span<const std::byte> bytes) {
     g_mime_parser_options_set_parameter_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
     g_mime_parser_options_set_allow_addresses_without_domain(options.get(), TRUE);
 
-    GPtr<GMimeStream> stream(
-        g_mime_stream_mem_new_with_buffer(split.content.data(), split.content.size()));
+    const std::optional<std::string> repaired =
+        repairPartHeaders(split.body, declaredBoundaries(split.content));
+    std::string patched;
+    if (repaired) {
+        patched.reserve(split.content.size() + 16);
+        patched.append(split.content.substr(0, split.content.size() - split.body.size()));
+        patched.append(*repaired);
+    }
+    const std::string_view parseText = repaired ? std::string_view(patched) : split.content;
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(parseText.data(), parseText.size()));
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
     GPtr<GMimeMessage> msg(g_mime_parser_construct_message(parser.get(), options.get()));

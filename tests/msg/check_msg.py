@@ -14,6 +14,7 @@ An EML written as !EML marks MIME damaged in a way Python reads differently (see
 Exit status 0 when all readers agree on every pair; otherwise the differences are printed and the
 status is 1.
 """
+import base64
 import datetime
 import email
 import email.header
@@ -122,8 +123,16 @@ class Leaf:
         self.is_message = self.ctype == 'message/rfc822' and part.is_multipart()
         if self.is_message:
             inner = part.get_payload(0)
+            if not inner.keys() and isinstance(inner.get_payload(), str):
+                # An attached mail that starts with an mbox envelope line (">From ...").
+                text = inner.get_payload()
+                if text.lstrip('>').startswith('From '):
+                    inner = email.message_from_string(text.split('\n', 1)[-1],
+                                                      policy=email.policy.compat32)
             self.inner_subject = unfold(header_text(raw_get(inner, 'Subject')))
             self.data = None
+        elif (part.get('Content-Transfer-Encoding') or '').strip().lower() == 'base64':
+            self.data = strict_base64(part.get_payload())
         else:
             payload = part.get_payload(decode=True)
             self.data = payload if payload is not None else b''
@@ -135,6 +144,23 @@ class Leaf:
                 m = re.search(r'(?:file)?name="?([^";\r\n]+)', value)
                 if k.lower() in ('content-type', 'content-disposition') and m:
                     self.filename = unfold(header_text(m.group(1)))
+
+
+def strict_base64(text):
+    """Decodes up to the end of the encoded data: text after the '=' padding (a stray boundary
+    line, say) is not data, though the email package decodes it too."""
+    chars = [c for c in text if c.isalnum() or c in '+/=']
+    data = ''.join(chars)
+    pad = data.find('=')
+    if pad >= 0:
+        end = pad + 1
+        while end < len(data) and data[end] == '=':
+            end += 1
+        data = data[:end]
+    data = data.rstrip('=')
+    rest = len(data) % 4
+    data = data[:-1] if rest == 1 else data + '=' * ((4 - rest) % 4)
+    return base64.b64decode(data)
 
 
 def leaves(part, out):
@@ -287,12 +313,11 @@ class OleMsg:
 # Reader 2: msgreader (node)
 
 
-def msgreader_view(msg_path, node_modules):
+def msgreader_views(msg_paths, node_modules):
     here = os.path.dirname(os.path.abspath(__file__))
-    out = subprocess.run(['node', os.path.join(here, 'msgreader_dump.js'), node_modules, msg_path],
-                         capture_output=True, check=True)
-    d = json.loads(out.stdout)
-    return convert_msgreader(d)
+    out = subprocess.run(['node', os.path.join(here, 'msgreader_dump.js'), node_modules]
+                         + msg_paths, capture_output=True, check=True)
+    return json.loads(out.stdout)
 
 
 def parse_js_date(s):
@@ -302,13 +327,15 @@ def parse_js_date(s):
 
 
 def convert_msgreader(d):
+    if 'error' in d:
+        raise AssertionError(d['error'])
     v = {
         'subject': d['subject'] or '',
         'sender': (d['representingName'], d['representingEmail']),
         'actual_sender': (d['senderName'], d['senderEmail']),
         'date': parse_js_date(d['clientSubmitTime']),
         'body': d['body'],
-        'html': __import__('base64').b64decode(d['html']) if d['html'] else None,
+        'html': base64.b64decode(d['html']) if d['html'] else None,
         'recipients': [(r['type'], (r['email'] or '').lower()) for r in d['recipients']],
         'attachments': [],
     }
@@ -325,11 +352,31 @@ def convert_msgreader(d):
 # Reader 3: msgconvert, output parsed as MIME
 
 
-def msgconvert_view(msg_path, work_dir):
-    out_path = os.path.join(work_dir, os.path.basename(msg_path) + '.msgconvert.eml')
-    subprocess.run(['msgconvert', '--outfile', out_path, msg_path], capture_output=True,
-                   check=True)
-    msg = email.message_from_bytes(open(out_path, 'rb').read(), policy=email.policy.compat32)
+def run_msgconvert(msg_paths, work_dir):
+    """Converts all files in one run (perl starts once); returns path -> written .eml path."""
+    out = {}
+    by_dir = os.path.join(work_dir, 'msgconvert')
+    os.makedirs(by_dir, exist_ok=True)
+    links = []
+    for i, p in enumerate(msg_paths):
+        link = os.path.join(by_dir, 'm%d.msg' % i)
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(os.path.abspath(p), link)
+        links.append(link)
+        target = os.path.join(by_dir, 'm%d.eml' % i)
+        if os.path.exists(target):
+            os.remove(target)
+        out[p] = target
+    subprocess.run(['msgconvert'] + [os.path.basename(l) for l in links], cwd=by_dir,
+                   capture_output=True)
+    return out
+
+
+def msgconvert_view(eml_path):
+    if not os.path.exists(eml_path):
+        raise AssertionError('msgconvert wrote no output')
+    msg = email.message_from_bytes(open(eml_path, 'rb').read(), policy=email.policy.compat32)
     return mime_view(msg)
 
 
@@ -348,7 +395,7 @@ def latin1_header(raw):
 
 
 def mime_view(msg):
-    frm = email.utils.getaddresses([latin1_header(v) for v in raw_all(msg, 'From')])
+    frm = addresses([latin1_header(v) for v in raw_all(msg, 'From')])
     v = {
         'subject': unfold(latin1_header(raw_get(msg, 'Subject'))).strip(),
         'sender': (frm[0][0], frm[0][1]) if frm else (None, None),
@@ -513,7 +560,7 @@ def content_signature(v):
     return norm_text(v['body']), v['html'], atts
 
 
-def check_pair(eml, msg_path, node_modules, work_dir, malformed):
+def check_pair(eml, msg_path, reader_data, converted, malformed):
     """malformed: MIME that Python's parser reads differently from any lenient reader (e.g. a
     part header continued without indentation). Headers are still checked against the .eml; the
     content is checked for agreement between the three readers and for not being empty."""
@@ -521,8 +568,8 @@ def check_pair(eml, msg_path, node_modules, work_dir, malformed):
     checker = Checker()
     views = {}
     readers = (('olefile', lambda: OleMsg(msg_path).view()),
-               ('msgreader', lambda: msgreader_view(msg_path, node_modules)),
-               ('msgconvert', lambda: msgconvert_view(msg_path, work_dir)))
+               ('msgreader', lambda: convert_msgreader(reader_data[msg_path])),
+               ('msgconvert', lambda: msgconvert_view(converted[msg_path])))
     for name, read in readers:
         try:
             views[name] = read()
@@ -554,12 +601,15 @@ def check_pair(eml, msg_path, node_modules, work_dir, malformed):
 
 def main():
     node_modules, work_dir = sys.argv[1:3]
-    pairs = sys.argv[3:]
+    pairs = [(sys.argv[i], sys.argv[i + 1]) for i in range(3, len(sys.argv) - 1, 2)]
+    msgs = [m for _, m in pairs]
+    reader_data = msgreader_views(msgs, node_modules)
+    converted = run_msgconvert(msgs, work_dir)
     failed = 0
-    for i in range(0, len(pairs), 2):
-        eml, malformed = pairs[i], pairs[i].startswith('!')
-        errors = check_pair(eml.lstrip('!'), pairs[i + 1], node_modules, work_dir, malformed)
-        name = os.path.basename(pairs[i + 1])
+    for eml, msg_path in pairs:
+        errors = check_pair(eml.lstrip('!'), msg_path, reader_data, converted,
+                            eml.startswith('!'))
+        name = os.path.basename(msg_path)
         if errors:
             failed += 1
             for e in errors:

@@ -295,21 +295,24 @@ TEST(MsgLayout, NamedPropertiesAndValueTypes) {
     ASSERT_EQ(g.size(), 32u);
     EXPECT_EQ(g.substr(0, 16),
               std::string(mbx::mapi::guids::Common.begin(), mbx::mapi::guids::Common.end()));
-    // Entry stream, in id order: LID 0x8580 (GUID index 3, numeric); "content-type" at string
-    // offset 0 (index 4, string); "Keywords" after it (PS_PUBLIC_STRINGS = index 2, string).
+    // Ids follow the model's key order (set GUID bytes, then name): LID 0x8580 in PSETID_Common
+    // (GUID index 3, numeric), "Keywords" in PS_PUBLIC_STRINGS (index 2, string), then
+    // "content-type" in PS_INTERNET_HEADERS (index 4, string).
     const auto& e = s.at(ns + "__substg1.0_00030102");
     ASSERT_EQ(e.size(), 24u);
     EXPECT_EQ(u32(e, 0), 0x8580u);
     EXPECT_EQ(u32(e, 4), (0u << 16) | (3u << 1) | 0u);
-    EXPECT_EQ(u32(e, 8), 0u);
-    EXPECT_EQ(u32(e, 12), (1u << 16) | (4u << 1) | 1u);
-    EXPECT_EQ(u32(e, 20), (2u << 16) | (2u << 1) | 1u);
+    EXPECT_EQ(u32(e, 8), 0u); // offset of "Keywords" in the string stream
+    EXPECT_EQ(u32(e, 12), (1u << 16) | (2u << 1) | 1u);
+    EXPECT_EQ(u32(e, 16), 20u); // 4 + 16 bytes, already 4-byte aligned
+    EXPECT_EQ(u32(e, 20), (2u << 16) | (4u << 1) | 1u);
     // String stream: length + UTF-16 name, 4-byte aligned; Internet header names lower-cased.
     const auto& str = s.at(ns + "__substg1.0_00040102");
-    EXPECT_EQ(u32(str, 0), 24u);
-    EXPECT_EQ(str.substr(4, 24),
-              std::string(utf16("content-type").begin(), utf16("content-type").end()));
-    EXPECT_EQ(u32(e, 16), 28u);
+    ASSERT_EQ(str.size(), 48u);
+    EXPECT_EQ(u32(str, 0), 16u);
+    EXPECT_EQ(u32(str, 20), 24u);
+    const auto lowered = utf16("content-type");
+    EXPECT_EQ(str.substr(24, 24), std::string(lowered.begin(), lowered.end()));
     // The hash of "content-type" (0x0450B859, GUID index 4 here) picks its bucket.
     const std::uint32_t bucket = (0x0450B859u ^ ((4u << 1) | 1u)) % 31u;
     char name[64];
@@ -320,9 +323,9 @@ TEST(MsgLayout, NamedPropertiesAndValueTypes) {
     // Named values land under ids 0x8000 + index; the second use shares the id.
     const auto top = entries(s.at("__properties_version1.0"), 32);
     EXPECT_EQ(top.at(0x80000003), 42u);
-    EXPECT_EQ(top.at(0x8001001F), s.at("__substg1.0_8001001F").size() + 2);
-    EXPECT_EQ(top.at(0x8002101F), 8u); // two lengths
-    EXPECT_EQ(s.at("__substg1.0_8002101F-00000001"), std::string("b\0c\0\0\0", 6));
+    EXPECT_EQ(top.at(0x8002001F), s.at("__substg1.0_8002001F").size() + 2);
+    EXPECT_EQ(top.at(0x8001101F), 8u); // two lengths
+    EXPECT_EQ(s.at("__substg1.0_8001101F-00000001"), std::string("b\0c\0\0\0", 6));
     EXPECT_EQ(
         entries(s.at("__attach_version1.0_#00000001/__properties_version1.0"), 8).at(0x80000003),
         7u);
@@ -336,8 +339,8 @@ TEST(MsgLayout, NamedPropertiesAndValueTypes) {
     EXPECT_EQ(s.at("__substg1.0_67041102-00000000"), std::string("\1\2\3", 3));
 }
 
-// Outlook's own files as the oracle for the named-property hash: every string name in their
-// entry streams must sit in the bucket our CRC picks, under that CRC.
+// Outlook's own files as the oracle for the named-property hash: every name in their entry
+// streams must sit in the bucket our CRC (or its LID) picks, under that key.
 TEST(MsgLayout, NameHashMatchesOutlookFiles) {
     EXPECT_EQ(mbx::msg::nameidCrc(utf16("content-type")), 0x0450B859u);
     EXPECT_EQ(mbx::msg::nameidCrc(utf16("content-transfer-encoding")), 0xAD5C996Bu);
@@ -350,14 +353,14 @@ TEST(MsgLayout, NameHashMatchesOutlookFiles) {
         const auto& strings = s.at(ns + "__substg1.0_00040102");
         for (std::size_t off = 0; off + 8 <= e.size(); off += 8) {
             const std::uint32_t indexAndKind = u32(e, off + 4);
-            if ((indexAndKind & 1) == 0) {
-                continue;
+            std::uint32_t crc = u32(e, off); // a numeric name hashes as its LID
+            if ((indexAndKind & 1) != 0) {
+                const std::uint32_t at = u32(e, off);
+                const std::uint32_t len = u32(strings, at);
+                const std::string nameBytes = strings.substr(at + 4, len);
+                crc = mbx::msg::nameidCrc(std::span(
+                    reinterpret_cast<const std::uint8_t*>(nameBytes.data()), nameBytes.size()));
             }
-            const std::uint32_t at = u32(e, off);
-            const std::uint32_t len = u32(strings, at);
-            const std::string nameBytes = strings.substr(at + 4, len);
-            const std::uint32_t crc = mbx::msg::nameidCrc(std::span(
-                reinterpret_cast<const std::uint8_t*>(nameBytes.data()), nameBytes.size()));
             char bucket[64];
             std::snprintf(bucket, sizeof bucket, "%s__substg1.0_%04X0102", ns.c_str(),
                           0x1000u + (crc ^ (indexAndKind & 0xFFFF)) % 31u);
@@ -371,7 +374,7 @@ TEST(MsgLayout, NameHashMatchesOutlookFiles) {
             ++checked;
         }
     }
-    EXPECT_GT(checked, 20u);
+    EXPECT_GT(checked, 100u);
 }
 
 TEST(MsgWriter, UnwritableTargetThrowsAndLeavesNothing) {

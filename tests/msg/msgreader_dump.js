@@ -1,5 +1,5 @@
 // Prints what @kenjiuno/msgreader reads from one .msg file as JSON, attachments as SHA-256.
-// Usage: node msgreader_dump.js NODE_MODULES_DIR FILE.msg
+// Usage: node msgreader_dump.js NODE_MODULES_DIR FILE.msg...
 'use strict';
 const path = require('path');
 const fs = require('fs');
@@ -36,10 +36,15 @@ function view(reader, d) {
   return out;
 }
 
-const reader = new MsgReader(fs.readFileSync(process.argv[3]));
-const data = reader.getFileData();
-if (data.error) {
-  console.error('msgreader: ' + data.error);
-  process.exit(2);
+// One JSON object per file, keyed by path; a file msgreader refuses maps to {error}.
+const out = {};
+for (const file of process.argv.slice(3)) {
+  try {
+    const reader = new MsgReader(fs.readFileSync(file));
+    const data = reader.getFileData();
+    out[file] = data.error ? { error: String(data.error) } : view(reader, data);
+  } catch (e) {
+    out[file] = { error: String(e) };
+  }
 }
-process.stdout.write(JSON.stringify(view(reader, data)));
+process.stdout.write(JSON.stringify(out));
