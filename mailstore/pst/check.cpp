@@ -346,25 +346,29 @@ private:
         }
     }
 
-    void checkHeap(const std::string& what, Bid data, const std::map<Nid, SubnodeEntry>& subs,
-                   std::optional<TableContextContent>* table) {
+    // Checks one heap-based node or subnode; returns the properties when it is a property context.
+    std::map<PropTag, Bytes> checkHeap(const std::string& what, Bid data, const std::map<Nid, SubnodeEntry>& subs,
+                                       std::optional<TableContextContent>* table) {
         std::vector<Bytes> blocks;
         try {
             blocks = reader_->readStreamBlocks(data);
         } catch (const std::exception& e) {
             fault(what + ": " + e.what());
-            return;
+            return {};
         }
         if (blocks.empty() || blocks[0].size() < 12 || blocks[0][2] != kHeapSig)
-            return; // not a heap (raw node data such as the search activity list)
+            return {}; // not a heap (raw node data such as the search activity list)
         try {
             const HeapReader heap(blocks);
             for (auto& f : heap.validate())
                 fault(what + ": " + f);
             if (heap.clientSig() == kClientSigPc) {
-                for (auto& f : readPropertyContext(*reader_, data, subs).faults)
+                auto pc = readPropertyContext(*reader_, data, subs);
+                for (auto& f : pc.faults)
                     fault(what + ": " + f);
-            } else if (heap.clientSig() == kClientSigTc) {
+                return std::move(pc.props);
+            }
+            if (heap.clientSig() == kClientSigTc) {
                 TableContextContent tc = readTableContext(*reader_, data, subs);
                 for (auto& f : tc.faults)
                     fault(what + ": " + f);
@@ -375,6 +379,7 @@ private:
         } catch (const std::exception& e) {
             fault(what + ": " + e.what());
         }
+        return {};
     }
 
     void checkTableLayout(const std::string& what, const TableContextContent& tc) {
@@ -414,8 +419,11 @@ private:
         }
     }
 
-    void checkSubnodeHeaps(const std::string& holder, Bid sub, int depth) {
-        if (sub == 0 || depth > 4)
+    // Subnodes that hold objects: recipient and attachment tables, attachments, and the messages
+    // that PtypObject properties of the parent point at. Other subnodes are raw values.
+    void checkSubnodeHeaps(const std::string& holder, const std::map<PropTag, Bytes>& parentProps, Bid sub,
+                           int depth) {
+        if (sub == 0 || depth > 6)
             return;
         std::map<Nid, SubnodeEntry> subs;
         try {
@@ -423,15 +431,23 @@ private:
         } catch (const std::exception&) {
             return; // reported by the reference walk
         }
+        std::set<Nid> objects;
+        for (const auto& [tag, value] : parentProps)
+            if ((tag & 0xFFFF) == 0x000D && value.size() >= 4)
+                objects.insert(get32(value.data()));
         for (const auto& [nid, s] : subs) {
+            const NidType t = nidType(nid);
+            if (t != NidType::Attachment && t != NidType::AttachmentTable && t != NidType::RecipientTable &&
+                !objects.count(nid))
+                continue;
             const std::string what = holder + " subnode " + hex(nid);
             std::map<Nid, SubnodeEntry> inner;
             try {
                 inner = reader_->readSubnodes(s.sub);
             } catch (const std::exception&) {
             }
-            checkHeap(what, s.data, inner, nullptr);
-            checkSubnodeHeaps(what, s.sub, depth + 1);
+            const auto props = checkHeap(what, s.data, inner, nullptr);
+            checkSubnodeHeaps(what, props, s.sub, depth + 1);
         }
     }
 
@@ -449,8 +465,8 @@ private:
             std::optional<TableContextContent>* keep =
                 (type == NidType::HierarchyTable || type == NidType::ContentsTable) ? &tables[nid]
                                                                                     : nullptr;
-            checkHeap(what, n.data, subs, keep);
-            checkSubnodeHeaps(what, n.sub, 0);
+            const auto props = checkHeap(what, n.data, subs, keep);
+            checkSubnodeHeaps(what, props, n.sub, 0);
             // Parents: folders hang under folders, the root under itself, messages under folders.
             if (type == NidType::NormalFolder || type == NidType::SearchFolder ||
                 type == NidType::NormalMessage || type == NidType::AssocMessage) {
