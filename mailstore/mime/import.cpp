@@ -560,7 +560,7 @@ bool dispositionIsAttachment(GMimeObject* obj) {
 }
 
 // The part's content with its transfer encoding (base64, quoted-printable, uuencode) undone.
-std::string decodedContent(GMimePart* part) {
+template <typename Out> Out decodedAs(GMimePart* part) {
     GMimeDataWrapper* w = g_mime_part_get_content(part);
     if (w == nullptr) {
         return {};
@@ -568,7 +568,11 @@ std::string decodedContent(GMimePart* part) {
     GPtr<GMimeStream> mem(g_mime_stream_mem_new());
     g_mime_data_wrapper_write_to_stream(w, mem.get());
     GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.get()));
-    return std::string(reinterpret_cast<const char*>(arr->data), arr->len);
+    const auto* data = reinterpret_cast<const char*>(arr->data);
+    return Out(data, data + arr->len);
+}
+std::string decodedContent(GMimePart* part) {
+    return decodedAs<std::string>(part);
 }
 
 std::string serialized(GMimeObject* obj) {
@@ -832,23 +836,22 @@ void Importer::attach(GMimeObject* obj, bool inRelated, Message& out) {
         }
         setString(p, DisplayName, display);
     } else {
-        std::string data;
+        Bytes data;
         if (GMIME_IS_PART(obj)) {
-            data = decodedContent(GMIME_PART(obj));
+            data = decodedAs<Bytes>(GMIME_PART(obj));
         } else {
             // A message/rfc822 part GMime could not read, or some other container: keep its
             // bytes as they stand.
-            data = serialized(obj);
+            std::string raw = serialized(obj);
             GString8 headers(g_mime_object_get_headers(obj, nullptr));
             const std::size_t h = std::strlen(cstr(headers.get()));
-            if (data.size() >= h) {
-                data.erase(0, h);
+            raw.erase(0, std::min(h, raw.size()));
+            if (raw.starts_with("\r\n")) {
+                raw.erase(0, 2);
+            } else if (raw.starts_with("\n")) {
+                raw.erase(0, 1);
             }
-            if (data.starts_with("\r\n")) {
-                data.erase(0, 2);
-            } else if (data.starts_with("\n")) {
-                data.erase(0, 1);
-            }
+            data.assign(raw.begin(), raw.end());
             if (name.empty() && mime == "message/rfc822") {
                 name = "message.eml";
             }
@@ -856,7 +859,7 @@ void Importer::attach(GMimeObject* obj, bool inRelated, Message& out) {
         p.set(AttachMethod, std::int32_t{1});
         p.set(AttachSize,
               static_cast<std::int32_t>(std::min<std::size_t>(data.size(), 0x7FFFFFFF)));
-        p.set(AttachDataBinary, Bytes(data.begin(), data.end()));
+        p.set(AttachDataBinary, std::move(data));
         setString(p, DisplayName, !name.empty() ? name : desc);
     }
     if (!name.empty()) {

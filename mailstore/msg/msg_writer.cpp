@@ -4,6 +4,7 @@
 #include "mailstore/mapi/text.h"
 #include "mailstore/msg/named_map.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <gsf/gsf-outfile-msole.h>
@@ -13,6 +14,8 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace mbx::msg {
 
@@ -84,7 +87,9 @@ private:
     void close(GsfOutfile* storage);
     // Appends the 16-byte entry of one property to `entries` and writes its value stream(s).
     void property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag, const mapi::Value& v);
-    void bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& bag, bool skipData);
+    using Overrides = std::vector<std::pair<mapi::PropTag, mapi::Value>>;
+    void bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& bag,
+             const Overrides& overrides, bool skipData);
 
     NamedPropertyMap names_;
 };
@@ -235,11 +240,23 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
     entries.insert(entries.end(), value.begin(), value.end());
 }
 
-void Writer::bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& b, bool skipData) {
+void Writer::bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& b,
+                 const Overrides& overrides, bool skipData) {
+    // Properties are written straight from the model (attachment data can be large); the few
+    // values the writer must change are substituted on the way.
+    const auto overridden = [&](mapi::PropTag tag) {
+        return std::any_of(overrides.begin(), overrides.end(), [&](const auto& o) {
+            return mapi::propId(o.first) == mapi::propId(tag);
+        });
+    };
     for (const auto& [tag, value] : b.properties()) {
-        if (skipData && mapi::propId(tag) == mapi::propId(tags::AttachDataBinary)) {
+        if ((skipData && mapi::propId(tag) == mapi::propId(tags::AttachDataBinary)) ||
+            overridden(tag)) {
             continue;
         }
+        property(storage, entries, tag, value);
+    }
+    for (const auto& [tag, value] : overrides) {
         property(storage, entries, tag, value);
     }
     for (const auto& [key, named] : b.named()) {
@@ -252,18 +269,18 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
         throw MsgError("more than 2048 recipients or attachments in one message");
     }
     Bytes entries;
-    mapi::PropertyBag props = m.props;
     // Unicode strings are only valid when the store says so.
-    props.set(tags::StoreSupportMask,
-              props.int32(tags::StoreSupportMask).value_or(0) | kStoreUnicodeOk);
-    bag(s, entries, props, false);
+    bag(s, entries, m.props,
+        {{tags::StoreSupportMask,
+          m.props.int32(tags::StoreSupportMask).value_or(0) | kStoreUnicodeOk}},
+        false);
 
     for (std::size_t i = 0; i < m.recipients.size(); ++i) {
         char name[40];
         std::snprintf(name, sizeof name, "__recip_version1.0_#%08X", static_cast<unsigned>(i));
         OutfilePtr r = storage(s, name);
         Bytes rowEntries(8, 0);
-        bag(r.get(), rowEntries, m.recipients[i].props, false);
+        bag(r.get(), rowEntries, m.recipients[i].props, {}, false);
         stream(r.get(), "__properties_version1.0", rowEntries);
         close(r.get());
     }
@@ -273,11 +290,11 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
         std::snprintf(name, sizeof name, "__attach_version1.0_#%08X", static_cast<unsigned>(i));
         OutfilePtr a = storage(s, name);
         Bytes rowEntries(8, 0);
-        mapi::PropertyBag ap = att.props;
+        Overrides method;
         if (att.embedded) {
-            ap.set(tags::AttachMethod, std::int32_t{5});
+            method.emplace_back(tags::AttachMethod, std::int32_t{5});
         }
-        bag(a.get(), rowEntries, ap, att.embedded != nullptr);
+        bag(a.get(), rowEntries, att.props, method, att.embedded != nullptr);
         if (att.embedded) {
             // The attached mail is a storage of its own: size 0xFFFFFFFF, reserved 1.
             put32(rowEntries, tags::AttachDataObject);

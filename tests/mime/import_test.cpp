@@ -255,6 +255,9 @@ TEST(MimeImport, RealMessages) {
     for (auto& m : mbx::testing::realMailboxMessages(real)) {
         messages.emplace_back(m.name, std::move(m.bytes));
     }
+    for (auto& m : mbx::testing::realEudoraMessages(real)) {
+        messages.emplace_back(m.name, std::move(m.bytes));
+    }
     ASSERT_GE(messages.size(), 80u);
     std::map<std::string, Message> byName;
     for (const auto& [name, bytes] : messages) {

@@ -63,4 +63,30 @@ inline std::vector<RealMessage> realMailboxMessages(const std::filesystem::path&
     return out;
 }
 
+// The mailboxes already in the target format: messages start at "From ???@???" lines, with or
+// without an empty line before them. The .bak copies are skipped.
+inline std::vector<RealMessage> realEudoraMessages(const std::filesystem::path& realDir) {
+    std::vector<RealMessage> out;
+    std::vector<std::filesystem::path> boxes;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(realDir / "eudora-format")) {
+        if (e.path().extension() == ".mbx") {
+            boxes.push_back(e.path());
+        }
+    }
+    std::sort(boxes.begin(), boxes.end());
+    for (const auto& path : boxes) {
+        const std::string box = readWholeFile(path);
+        std::size_t start = box.find("From ???@???");
+        std::size_t n = 0;
+        while (start != std::string::npos) {
+            std::size_t next = box.find("\nFrom ???@???", start);
+            const std::size_t end = next == std::string::npos ? box.size() : next + 1;
+            out.push_back({path.filename().string() + "#" + std::to_string(n++),
+                           box.substr(start, end - start)});
+            start = next == std::string::npos ? next : next + 1;
+        }
+    }
+    return out;
+}
+
 } // namespace mbx::testing

@@ -185,6 +185,13 @@ TEST(MsgRoundTrip, RealMailboxMessages) {
         "mbox", mbx::testing::realMailboxMessages(fs::path(MBX_SHARED_DIR) / "testdata/real")));
 }
 
+TEST(MsgRoundTrip, RealEudoraMailboxMessages) {
+    const auto messages =
+        mbx::testing::realEudoraMessages(fs::path(MBX_SHARED_DIR) / "testdata/real");
+    ASSERT_GE(messages.size(), 10u);
+    expectReadersAgree(convertAll("eudora", messages));
+}
+
 TEST(MsgRoundTrip, TwentyMegabyteAttachment) {
     const auto c = mbx::testing::bigAttachmentCase();
     const fs::path eml = kScratch / "big/big.eml";
@@ -375,6 +382,36 @@ TEST(MsgLayout, NameHashMatchesOutlookFiles) {
         }
     }
     EXPECT_GT(checked, 100u);
+}
+
+// The layout facts the writer relies on, confirmed on files Outlook saved: header sizes by
+// storage kind, the attached-mail entry, and no named-property storage inside an attached mail.
+TEST(MsgLayout, OutlookFilesUseTheSameLayout) {
+    const fs::path ref = fs::path(MBX_SHARED_DIR) / "testdata/reference/msg";
+    std::size_t embedded = 0;
+    for (const char* file : {"msgInMsg.msg", "Attach_sample_eml_received.msg"}) {
+        const auto s = streamsOf(ref / file);
+        EXPECT_EQ(s.at("clsid"), "00020D0B-0000-0000-C000-000000000046") << file;
+        const std::string& top = s.at("__properties_version1.0");
+        EXPECT_EQ((top.size() - 32) % 16, 0u) << file;
+        EXPECT_EQ(entries(top, 32).at(0x340D0003) & 0x00040000u, 0x00040000u) << file;
+        for (const auto& [name, bytes] : s) {
+            if (!name.ends_with("__substg1.0_3701000D/__properties_version1.0")) {
+                continue;
+            }
+            ++embedded;
+            EXPECT_EQ((bytes.size() - 24) % 16, 0u) << file;
+            EXPECT_NE(u32(bytes, 24), 0u) << file;
+            const std::string owner = name.substr(0, name.find("__substg1.0_3701000D/"));
+            const auto att = entries(s.at(owner + "__properties_version1.0"), 8);
+            EXPECT_EQ(att.at(0x37050003), 5u) << file;
+            EXPECT_EQ(att.at(0x3701000D), 0xFFFFFFFFu) << file;
+            EXPECT_FALSE(s.contains(owner + "__substg1.0_3701000D/__nameid_version1.0/"
+                                            "__substg1.0_00020102"))
+                << file;
+        }
+    }
+    EXPECT_GE(embedded, 2u);
 }
 
 TEST(MsgWriter, UnwritableTargetThrowsAndLeavesNothing) {
