@@ -1012,6 +1012,14 @@ void Importer::fill(Message& out, GMimeMessage* msg, std::string_view rawHeaders
 
     Body body;
     content(g_mime_message_get_mime_part(msg), body, out);
+    std::string innerBody;
+    if (!body.plain && !body.html && out.attachments.empty() && rawBody.empty() && !topLevel) {
+        // An attached mail has no source bytes of its own here: take them from GMime.
+        innerBody = serialized(obj);
+        GString8 headers(g_mime_object_get_headers(obj, nullptr));
+        innerBody.erase(0, std::min(std::strlen(cstr(headers.get())), innerBody.size()));
+        rawBody = innerBody;
+    }
     if (!body.plain && !body.html && out.attachments.empty() && !trim(rawBody).empty()) {
         // Nothing readable came out of the MIME structure (no boundary, unknown layout): keep
         // the text as it stands rather than lose it.

@@ -158,6 +158,32 @@ TEST(MimeImport, ForwardedMailBecomesEmbeddedMessage) {
               tags::MsgFlagRead | tags::MsgFlagHasAttach);
 }
 
+// Damaged structures keep their text: a multipart without boundary at the top and inside an
+// attached mail, and a part whose headers run straight into its content.
+TEST(MimeImport, DamagedStructuresKeepTheirText) {
+    const Message top = importText("Subject: x\r\nContent-Type: multipart/mixed\r\n\r\n"
+                                   "Lost text one.\r\n");
+    EXPECT_NE(str(top.props, tags::Body).find("Lost text one."), std::string::npos);
+
+    const Message outer =
+        importText("Subject: outer\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\n"
+                   "Content-Type: text/plain\r\n\r\nSee attached.\r\n--o\r\n"
+                   "Content-Type: message/rfc822\r\n\r\nSubject: inner\r\n"
+                   "Content-Type: multipart/mixed\r\n\r\nLost text two.\r\n--o--\r\n");
+    ASSERT_EQ(outer.attachments.size(), 1u);
+    ASSERT_TRUE(outer.attachments[0].embedded);
+    EXPECT_NE(str(outer.attachments[0].embedded->props, tags::Body).find("Lost text two."),
+              std::string::npos);
+
+    const Message glued =
+        importText("Subject: glued\r\nContent-Type: multipart/mixed; boundary=g\r\n\r\n--g\r\n"
+                   "Content-Type: text/plain\r\n\r\nBody.\r\n--g\r\n"
+                   "Content-Type: application/octet-stream; name=a.bin\r\n"
+                   "Content-Transfer-Encoding: base64\r\nQUJD\r\n\r\n--g--\r\n");
+    ASSERT_EQ(glued.attachments.size(), 1u);
+    EXPECT_EQ(dataSize(glued.attachments[0]), 3u); // "ABC"
+}
+
 TEST(MimeImport, HeaderTextDecoding) {
     const auto cases = mbx::testing::hardCases();
     for (const auto& c : cases) {

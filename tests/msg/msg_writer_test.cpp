@@ -67,8 +67,12 @@ Message importText(const std::string& text) {
 // An eml path starting with "!" marks damaged MIME that Python's parser reads differently from
 // lenient readers; check_msg.py then compares the content between the three readers only.
 void expectReadersAgree(const std::vector<std::pair<fs::path, fs::path>>& pairs) {
+    ASSERT_FALSE(pairs.empty());
+    // Work files go beside the .msg files: each test has its own folder, so tests can run in
+    // parallel.
     std::string cmd = "/usr/bin/python3 " + quote(kHere / "check_msg.py") + " " +
-                      quote(fs::path(MBX_CHECKERS_DIR) / "node_modules") + " " + quote(kScratch);
+                      quote(fs::path(MBX_CHECKERS_DIR) / "node_modules") + " " +
+                      quote(pairs.front().second.parent_path());
     for (const auto& [eml, msg] : pairs) {
         cmd += " " + quote(eml) + " " + quote(msg);
     }
