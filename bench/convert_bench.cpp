@@ -103,6 +103,9 @@ int ConvertCommand(const std::vector<std::string>& args) {
                      "MAILBOX...\n";
         return 2;
     }
+    // A folder dialog only ever gives an existing folder.
+    std::error_code ec;
+    fs::create_directories(out, ec);
     ConsoleDesktop desktop(fs::absolute(out).lexically_normal().string());
     ConsoleView view;
     auto steps = convert::MakeStoreSteps(request.format);
@@ -305,8 +308,11 @@ void ConversionSuite() {
     long rss = 0;
     std::size_t convFiles = 0, splitFiles = 0;
     for (std::uint64_t i = 0; i < convRuns; ++i) {
+        // Both sides start from an empty folder with nothing left to write back, since creating
+        // files dominates both and the disk is shared.
         fs::remove_all(outConv);
         fs::create_directories(outConv);
+        ::sync();
         const auto c =
             RunChild({self, "convert", "--format", "eml", "--out", outConv.string(), mailbox});
         conv.push_back(c.seconds);
@@ -315,6 +321,7 @@ void ConversionSuite() {
 
         fs::remove_all(outSplit);
         fs::create_directories(outSplit);
+        ::sync();
         const auto s =
             RunChild({"csplit", "-s", "-z", "-n", "6", "-f", (outSplit / "xx").string(), mailbox,
                       "/^From ???@???"
@@ -336,6 +343,28 @@ void ConversionSuite() {
 }
 
 MBX_BENCH_SUITE("separator search and .eml conversion", 10, ConversionSuite);
+
+// "generate [--messages N] FILE": the benchmark's mailbox, for runs by hand.
+int GenerateCommand(const std::vector<std::string>& args) {
+    std::uint64_t messages = 200000;
+    std::string file;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--messages" && i + 1 < args.size()) {
+            messages = std::strtoull(args[++i].c_str(), nullptr, 10);
+        } else {
+            file = args[i];
+        }
+    }
+    if (file.empty()) {
+        std::cerr << "usage: mbxvane-bench generate [--messages N] FILE\n";
+        return 2;
+    }
+    const auto bytes = GenerateMailbox(file, messages);
+    std::cout << file << ": " << messages << " messages, " << bytes << " bytes" << std::endl;
+    return bytes > 0 ? 0 : 1;
+}
+
+MBX_BENCH_COMMAND("generate", GenerateCommand);
 
 } // namespace
 } // namespace mbx::bench

@@ -59,7 +59,8 @@ public:
 
     // Called between large blocks of a scan and between steps; the sink decides whether enough
     // time has passed to process window events. False means the program is ending: the reader
-    // then ends the current search step at once as if nothing more were found.
+    // then ends the current search step at once as if nothing more were found (setting the
+    // end-of-search flag), and every later step does the same until the next Open_MBOX.
     virtual bool yield() = 0;
 };
 
