@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -136,14 +135,15 @@ std::vector<int> exportedMessageFlags(const fs::path& target, const std::string&
         }
     }
     std::sort(messages.begin(), messages.end());
-    const std::regex entry(R"(Entry type:\s+0x00000e07\s+Value type:\s+0x00000003\s+Value:\s+)"
-                           R"(0x00000000: ([0-9a-f]{2}) ([0-9a-f]{2}))");
     for (const auto& m : messages) {
-        std::smatch match;
+        // "Entry type: 0x00000e07", "Value type: 0x00000003", then the value's bytes in hex.
         const std::string values = slurp(m / "ItemValues.txt");
-        flags.push_back(std::regex_search(values, match, entry)
-                            ? std::stoi(match[2].str() + match[1].str(), nullptr, 16)
-                            : -1);
+        const auto entry = values.find("0x00000e07");
+        const auto dump = entry == std::string::npos ? entry : values.find("0x00000000: ", entry);
+        flags.push_back(dump == std::string::npos
+                            ? -1
+                            : std::stoi(values.substr(dump + 15, 2) + values.substr(dump + 12, 2),
+                                        nullptr, 16));
     }
     return flags;
 }
@@ -233,9 +233,8 @@ TEST_F(StoreConversion, MsgTargetWritesOneMessageFileEachAgreeingWithTheMailbox)
     // The run's temporary data file stays in the output folder with a folder per mailbox.
     std::vector<fs::path> temps;
     for (const auto& entry : fs::directory_iterator(out)) {
-        if (std::regex_match(
-                entry.path().filename().string(),
-                std::regex(R"(Temp\d{1,2}\.\d{1,2}\.\d\d \d{1,2}\.\d{1,2}\.\d\d\.pst)"))) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("Temp", 0) == 0 && entry.path().extension() == ".pst") {
             temps.push_back(entry.path());
         }
     }

@@ -2,8 +2,8 @@
 #include "convert/store_steps.h"
 #include "session_support.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
-#include <regex>
 
 namespace fs = std::filesystem;
 using mbx::convert::Format;
@@ -17,10 +17,15 @@ const char* kMessage = "From ???@??? Tue\r\nFrom: a@example.org\r\nSubject: s\r\
 }
 
 TEST(MailStoreSteps, TimeStampIsDayMonthYearHourMinuteSeconds) {
+    // d.m.YY H.m.ss: no leading zeros but in the year and the seconds.
     const std::string stamp = MailStoreSteps::TimeStamp();
-    EXPECT_TRUE(
-        std::regex_match(stamp, std::regex(R"([1-9]\d?\.[1-9]\d?\.\d\d [12]?\d\.[1-5]?\d\.\d\d)")))
+    int d = 0, m = 0, y = 0, h = 0, min = 0, s = 0;
+    ASSERT_EQ(std::sscanf(stamp.c_str(), "%d.%d.%d %d.%d.%d", &d, &m, &y, &h, &min, &s), 6)
         << stamp;
+    char rebuilt[40];
+    std::snprintf(rebuilt, sizeof rebuilt, "%d.%d.%02d %d.%d.%02d", d, m, y, h, min, s);
+    EXPECT_EQ(stamp, rebuilt);
+    EXPECT_TRUE(d >= 1 && d <= 31 && m >= 1 && m <= 12 && y < 100 && h < 24 && min < 60 && s < 61);
 }
 
 TEST(MailStoreSteps, NeverReplacesAnExistingDataFile) {
