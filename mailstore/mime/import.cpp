@@ -181,10 +181,11 @@ std::vector<std::string> declaredBoundaries(std::string_view text) {
     static constexpr std::string_view kKey = "boundary=";
     for (std::size_t pos = 0; pos + kKey.size() < text.size(); ++pos) {
         pos = text.find('=', pos);
-        if (pos == std::string_view::npos || pos < kKey.size() - 1) {
+        if (pos == std::string_view::npos) {
             break;
         }
-        if (toLower(text.substr(pos + 1 - kKey.size(), kKey.size())) != kKey) {
+        if (pos < kKey.size() - 1 || g_ascii_strncasecmp(text.data() + pos + 1 - kKey.size(),
+                                                         kKey.data(), kKey.size()) != 0) {
             continue;
         }
         std::size_t begin = pos + 1;

@@ -264,6 +264,9 @@ inline std::vector<HardCase> hardCases() {
                      65001,
                      {}});
 
+    // A mailbox can end right after a separator line.
+    cases.push_back({"SeparatorOnly", kSeparator, "", "", false, 0, {}});
+
     cases.push_back({"TruncatedMultipart",
                      "From: cut@example.com\r\nTo: you@example.com\r\nSubject: Cut off\r\n"
                      "Date: Sun, 06 Dec 2026 23:59:59 -0800\r\n"
