@@ -297,6 +297,32 @@ TEST_F(RunTest, EndingProgramStopsAtOnceAndClosesTheStore) {
     EXPECT_EQ(std::count(view.events.begin(), view.events.end(), "Convert on"), 0);
 }
 
+TEST_F(RunTest, DrivesTheWindowReaderAndGivesItsSinkBack) {
+    const auto a = Box("A.mbx", Msg("a0") + Msg("a1"));
+    scanner::SearchState state;
+    struct WindowSink : scanner::ReaderSink {
+        int calls = 0;
+        void beep() override { ++calls; }
+        void warning(const std::string&, desktop::Icon, const std::string&) override { ++calls; }
+        void clearSurface() override { ++calls; }
+        void writeSurface(std::string_view) override { ++calls; }
+        void setProgressBar2(int) override { ++calls; }
+        void setLblHappening(const std::string&) override { ++calls; }
+        void focusText1() override { ++calls; }
+        bool yield() override { return true; }
+    } windowSink;
+    scanner::MailboxReader windowReader(state, windowSink);
+    desk.folderChoices.push_back(Out());
+    ConversionRun run(desk, view, nullptr, options);
+    run.UseReader(windowReader);
+    EXPECT_EQ(run.Run({{a}, Format::Eml}), RunOutcome::Completed);
+    EXPECT_EQ(windowSink.calls, 0); // the run's own sink did the reporting
+    EXPECT_EQ(&windowReader.sink(), &windowSink);
+    EXPECT_EQ(state.OffsetsText(), "0|" + std::to_string(Msg("a0").size()) + "|");
+    EXPECT_EQ(windowReader.Text2, "From ???@???");
+    EXPECT_TRUE(std::filesystem::exists(Folder(a) / "email-1.eml"));
+}
+
 TEST(RunNamesTest, MailboxNameAndFolderRules) {
     EXPECT_EQ(MailboxName("Inbox.mbox"), "Inbox");
     EXPECT_EQ(MailboxName("Inbox.MBOX"), "Inbox");
