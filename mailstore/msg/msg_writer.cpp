@@ -363,14 +363,14 @@ void writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
         if (!gsf_output_is_closed(sink.get()) && gsf_output_close(sink.get()) == FALSE) {
             throw MsgError("cannot write " + path.string());
         }
-    } catch (const MsgError& e) {
+    } catch (const std::exception& e) {
         // Mark the sink as failed so that it drops its temporary file instead of replacing the
         // target, then close whatever is still open.
         gsf_output_set_error(sink.get(), 0, "%s", e.what());
-        if (root) {
+        if (root && !gsf_output_is_closed(GSF_OUTPUT(root.get()))) {
             gsf_output_close(GSF_OUTPUT(root.get()));
-            root.reset();
         }
+        root.reset();
         if (!gsf_output_is_closed(sink.get())) {
             gsf_output_close(sink.get());
         }

@@ -15,7 +15,6 @@ Exit status 0 when all readers agree on every pair; otherwise the differences ar
 status is 1.
 """
 import base64
-import datetime
 import email
 import email.header
 import email.policy
