@@ -228,14 +228,17 @@ TEST_F(RunTest, MsgStepsPerRun) {
     desk.folderChoices.push_back(Out());
     FakeSteps steps;
     ConversionRun run(desk, view, &steps, options);
-    EXPECT_EQ(run.Run({{a, b}, Format::Msg}), RunOutcome::Completed);
+    // An empty row between them opens nothing and adds no folder.
+    EXPECT_EQ(run.Run({{a, "", b}, Format::Msg}), RunOutcome::Completed);
     const auto fa = Folder(a).string(), fb = Folder(b).string();
     EXPECT_EQ(steps.calls,
               (std::vector<std::string>{
                   "OpenRunStore " + Out() + "/", "AddMailboxFolder A.mbx",
                   "ImportMessage " + fa + "/email-0.eml " + fa + " 0", "AddMailboxFolder B.mbx",
                   "ImportMessage " + fb + "/email-0.eml " + fb + " 0", "CloseStore"}));
-    EXPECT_EQ(desk.boxes.at(0).text, kDone);
+    ASSERT_EQ(desk.boxes.size(), 2u);
+    EXPECT_EQ(desk.boxes[0].text, "Enter name of the file to be searched...");
+    EXPECT_EQ(desk.boxes[1].text, kDone);
 }
 
 TEST_F(RunTest, SessionErrorsEndTheRun) {
