@@ -640,6 +640,26 @@ bool isInlineImageType(std::string_view mime) {
     return std::find(std::begin(kTypes), std::end(kTypes), mime) != std::end(kTypes);
 }
 
+// The charset an HTML document names for itself (<meta charset=...> or the http-equiv form),
+// looked for near its start only.
+std::string metaCharset(std::string_view html) {
+    const std::string head = toLower(html.substr(0, 2048));
+    const auto at = head.find("charset=");
+    if (at == std::string::npos || head.rfind("<meta", at) == std::string::npos) {
+        return {};
+    }
+    std::size_t begin = at + 8;
+    while (begin < head.size() && (head[begin] == '"' || head[begin] == '\'')) {
+        ++begin;
+    }
+    std::size_t end = begin;
+    while (end < head.size() && (std::isalnum(static_cast<unsigned char>(head[end])) != 0 ||
+                                 head[end] == '-' || head[end] == '_' || head[end] == ':')) {
+        ++end;
+    }
+    return head.substr(begin, end - begin);
+}
+
 class Importer {
 public:
     void fill(Message& out, GMimeMessage* msg, std::string_view rawHeaders,
@@ -671,7 +691,10 @@ bool Importer::setText(GMimePart* part, Body& body) {
         return false;
     }
     const std::string raw = decodedContent(part);
-    const std::string charset = cstr(g_mime_object_get_content_type_parameter(obj, "charset"));
+    std::string charset = cstr(g_mime_object_get_content_type_parameter(obj, "charset"));
+    if (html && charset.empty()) {
+        charset = metaCharset(raw);
+    }
     if (html) {
         // PidTagHtml keeps the bytes and PidTagInternetCodepage names their charset; text in an
         // unknown charset is turned into UTF-8 so that the code page can be stated truthfully.

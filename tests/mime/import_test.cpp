@@ -1,4 +1,5 @@
 #include "mailstore/mapi/tags.h"
+#include "mailstore/mime/charset.h"
 #include "mailstore/mime/import.h"
 #include "tests/mime/hard_cases.h"
 #include "tests/mime/real_messages.h"
@@ -225,6 +226,39 @@ TEST(MimeImport, SubjectPrefixRules) {
         EXPECT_EQ(str(m.props, tags::SubjectPrefix), r.prefix ? r.prefix : "<absent>");
         EXPECT_EQ(str(m.props, tags::NormalizedSubject), r.normalized);
     }
+}
+
+TEST(MimeImport, CharsetDecodingAndCodePages) {
+    using mbx::mime::decodeCharset;
+    using mbx::mime::decodeText;
+    using mbx::mime::isUtf8;
+    // Well-formed UTF-8 only: overlong forms, surrogates and cut sequences are not.
+    EXPECT_TRUE(isUtf8("plain \xC3\xA9 \xF0\x9F\x98\x80"));
+    EXPECT_FALSE(isUtf8("\xC0\xAF"));     // overlong '/'
+    EXPECT_FALSE(isUtf8("\xED\xA0\x80")); // UTF-16 surrogate
+    EXPECT_FALSE(isUtf8("cut \xE2\x82")); // sequence cut at the end
+    EXPECT_FALSE(isUtf8("caf\xE9"));      // Latin-1
+    // Windows-1252, including the bytes it leaves undefined (kept as C1 controls).
+    EXPECT_EQ(mbx::mime::windows1252ToUtf8("\x80\x81\x9F\xFF"),
+              "\xE2\x82\xAC\xC2\x81\xC5\xB8\xC3\xBF");
+    EXPECT_EQ(decodeText("caf\xE9", ""), "caf\xC3\xA9");
+    EXPECT_EQ(decodeText("caf\xC3\xA9", ""), "caf\xC3\xA9");
+    EXPECT_EQ(decodeText("caf\xE9", "x-no-such-charset"), "caf\xC3\xA9");
+    EXPECT_FALSE(decodeCharset("x", "x-no-such-charset").has_value());
+    // A broken Shift_JIS lead byte becomes U+FFFD and decoding goes on.
+    EXPECT_EQ(decodeText("\x82\xA0\x82 ok", "shift_jis"), "\xE3\x81\x82\xEF\xBF\xBD ok");
+    EXPECT_EQ(decodeText("\xF0\xD2\xC9", "KOI8-R"), "\xD0\x9F\xD1\x80\xD0\xB8");
+    EXPECT_EQ(mbx::mime::codePageOf(" \"ISO-8859-15\" ").value_or(0), 28605);
+    EXPECT_EQ(mbx::mime::codePageOf("ks_c_5601-1987").value_or(0), 949);
+    EXPECT_FALSE(mbx::mime::codePageOf("x-no-such-charset").has_value());
+
+    // HTML without a charset parameter: its own meta tag names the code page.
+    const Message m = importText("Subject: h\r\nContent-Type: text/html\r\n\r\n"
+                                 "<html><head><meta http-equiv=\"Content-Type\" "
+                                 "content=\"text/html; charset=koi8-r\"></head>\xF0</html>\r\n");
+    EXPECT_EQ(m.props.int32(tags::InternetCodepage).value_or(0), 20866);
+    const auto& html = std::get<Bytes>(*m.props.find(tags::Html));
+    EXPECT_NE(std::string(html.begin(), html.end()).find("\xF0"), std::string::npos);
 }
 
 TEST(MimeImport, PriorityImportanceSensitivityAndReceived) {
