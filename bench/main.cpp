@@ -3,6 +3,7 @@
 //   --dir DIR       where suites put their scratch files (default: the system temp folder)
 //   --messages N    messages of the generated mailbox (default 200000)
 //   --runs N        timed repetitions per figure (default 5; the median is printed)
+//   --only TEXT     run only the suites whose names contain TEXT
 // The options reach the suites as the environment variables TMPDIR, MBXVANE_BENCH_MESSAGES
 // and MBXVANE_BENCH_RUNS of this process.
 #include "bench/registry.h"
@@ -33,7 +34,7 @@ Registry& TheRegistry() {
 }
 
 int Usage(const char* self) {
-    std::cerr << "usage: " << self << " [--dir DIR] [--messages N] [--runs N]\n"
+    std::cerr << "usage: " << self << " [--dir DIR] [--messages N] [--runs N] [--only TEXT]\n"
               << "       " << self << " COMMAND ARGS...\n"
               << "commands:";
     for (const auto& [name, command] : TheRegistry().commands) {
@@ -66,8 +67,13 @@ int main(int argc, char** argv) {
         }
         return found->second(std::vector<std::string>(args.begin() + 1, args.end()));
     }
+    std::string only;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const auto& a = args[i];
+        if (i + 1 < args.size() && a == "--only") {
+            only = args[++i];
+            continue;
+        }
         if (i + 1 >= args.size() || (a != "--dir" && a != "--messages" && a != "--runs")) {
             return Usage(argv[0]);
         }
@@ -81,6 +87,9 @@ int main(int argc, char** argv) {
     std::stable_sort(suites.begin(), suites.end(),
                      [](const auto& x, const auto& y) { return std::get<0>(x) < std::get<0>(y); });
     for (const auto& [order, name, suite] : suites) {
+        if (name.find(only) == std::string::npos) {
+            continue;
+        }
         std::cout << "# " << name << std::endl;
         suite();
     }
