@@ -1,5 +1,7 @@
 #include "mailstore/mime/charset.h"
 
+#include "mailstore/mime/gmime_init.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -144,6 +146,7 @@ std::optional<std::string> decodeCharset(std::string_view bytes, std::string_vie
         return windows1252ToUtf8(bytes);
     }
     // GMime knows the aliases mail uses (ks_c_5601-1987, x-sjis, ...) and their iconv names.
+    detail::ensureGMime();
     Iconv cd(g_mime_charset_iconv_name(name.c_str()));
     if (!cd.ok()) {
         return std::nullopt;

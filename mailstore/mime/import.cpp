@@ -3,6 +3,7 @@
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
 #include "mailstore/mime/charset.h"
+#include "mailstore/mime/gmime_init.h"
 
 #include <algorithm>
 #include <cctype>
@@ -26,10 +27,7 @@ using mapi::PropertyBag;
 
 namespace {
 
-void ensureGMime() {
-    static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
-}
+using detail::ensureGMime;
 
 struct GObjectUnref {
     void operator()(gpointer p) const {
