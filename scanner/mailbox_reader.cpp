@@ -145,6 +145,7 @@ void MailboxReader::Find_Click() {
             ::close(fd_);
             fd_ = -1;
         }
+        blockLen_ = 0;
         fileNo_ = 0;
         EndSearchOnFailure();
         return;

@@ -296,6 +296,23 @@ TEST_F(ReaderTest, WindowButtonsOnTheirOwn) {
     EXPECT_EQ(h.reader.FileNo(), 0);
 }
 
+TEST_F(ReaderTest, FindWithoutANameForgetsTheOpenFile) {
+    Harness h;
+    h.reader.Text1 = File("f.mbx", k44);
+    h.reader.Text2 = kSep;
+    h.reader.Find_Click();
+    ASSERT_EQ(h.state.OffsetsText(), "0|");
+    h.reader.Text1.clear();
+    h.reader.Find_Click();
+    EXPECT_EQ(h.reader.FileNo(), 0);
+    EXPECT_TRUE(h.state.endOfSearch);
+    // Nothing of the forgotten file is searched any more.
+    h.state.endOfSearch = false;
+    h.reader.FindNext_Click();
+    EXPECT_EQ(h.state.OffsetsText(), "0|");
+    EXPECT_TRUE(h.state.endOfSearch);
+}
+
 TEST_F(ReaderTest, HiddenSurfaceGivesTheSameResults) {
     std::string mailbox;
     for (int i = 0; i < 50; ++i) {
