@@ -347,7 +347,8 @@ private:
     }
 
     // Checks one heap-based node or subnode; returns the properties when it is a property context.
-    std::map<PropTag, Bytes> checkHeap(const std::string& what, Bid data, const std::map<Nid, SubnodeEntry>& subs,
+    std::map<PropTag, Bytes> checkHeap(const std::string& what, Bid data,
+                                       const std::map<Nid, SubnodeEntry>& subs,
                                        std::optional<TableContextContent>* table) {
         std::vector<Bytes> blocks;
         try {
@@ -421,8 +422,8 @@ private:
 
     // Subnodes that hold objects: recipient and attachment tables, attachments, and the messages
     // that PtypObject properties of the parent point at. Other subnodes are raw values.
-    void checkSubnodeHeaps(const std::string& holder, const std::map<PropTag, Bytes>& parentProps, Bid sub,
-                           int depth) {
+    void checkSubnodeHeaps(const std::string& holder, const std::map<PropTag, Bytes>& parentProps,
+                           Bid sub, int depth) {
         if (sub == 0 || depth > 6)
             return;
         std::map<Nid, SubnodeEntry> subs;
@@ -437,8 +438,8 @@ private:
                 objects.insert(get32(value.data()));
         for (const auto& [nid, s] : subs) {
             const NidType t = nidType(nid);
-            if (t != NidType::Attachment && t != NidType::AttachmentTable && t != NidType::RecipientTable &&
-                !objects.count(nid))
+            if (t != NidType::Attachment && t != NidType::AttachmentTable &&
+                t != NidType::RecipientTable && !objects.count(nid))
                 continue;
             const std::string what = holder + " subnode " + hex(nid);
             std::map<Nid, SubnodeEntry> inner;

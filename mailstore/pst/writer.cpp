@@ -18,6 +18,7 @@ struct PstWriter::Impl {
         info.recordKey.resize(16);
         for (std::size_t i = 0; i < 16; i += 4)
             put32(info.recordKey.data() + i, rd());
+        rng.seed((std::uint64_t{rd()} << 32) | rd());
         // The special folders use the first folder indexes, as in Outlook's blank store.
         for (NidType t : {NidType::NormalFolder, NidType::HierarchyTable, NidType::ContentsTable,
                           NidType::AssocContentsTable})
@@ -35,6 +36,7 @@ struct PstWriter::Impl {
     StoreInfo info;
     NameToIdMap names;
     std::map<Nid, Folder> folders;
+    std::mt19937_64 rng;
     bool closed = false;
 };
 
@@ -107,7 +109,7 @@ void PstWriter::addMessage(FolderId folderId, const mapi::Message& message) {
     if (impl_->closed)
         throw PstError("the data file is closed");
     Folder& f = impl_->folder(folderId);
-    const WrittenMessage m = writeMessage(impl_->ndb, impl_->names, message);
+    const WrittenMessage m = writeMessage(impl_->ndb, impl_->names, impl_->rng, message);
     const Nid nid = impl_->ndb.newNid(NidType::NormalMessage);
     impl_->ndb.addNode(nid, m.data, m.sub, f.nid);
     if (!f.contents) {

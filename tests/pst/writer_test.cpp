@@ -2,6 +2,7 @@
 // is read back by readers nobody here wrote (libpff's pffinfo/pffexport and pst-extractor), which
 // must agree with the model byte for byte.
 #include "mailstore/mapi/tags.h"
+#include "mailstore/mapi/text.h"
 #include "mailstore/pst/check.h"
 #include "mailstore/pst/ltp/pc.h"
 #include "mailstore/pst/ltp/tc.h"
@@ -298,7 +299,10 @@ TEST_P(EmptyStore, MatchesOutlookSkeleton) {
     EXPECT_FALSE(childFolder(top, "Deleted Items").isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(PstWriter, EmptyStore, ::testing::Values(Crypt::None, Crypt::Permute));
+INSTANTIATE_TEST_SUITE_P(PstWriter, EmptyStore, ::testing::Values(Crypt::None, Crypt::Permute),
+                         [](const auto& info) {
+                             return info.param == Crypt::None ? "NoEncoding" : "Permute";
+                         });
 
 // --- Folders and messages ----------------------------------------------------------------------
 
@@ -437,6 +441,37 @@ TEST(PstWriter, HardCases) {
         EXPECT_EQ(pc.at(0x0E1B000B).at(0), (flags.back() & 0x10) ? 1 : 0);
     }
     EXPECT_EQ(flags, (std::vector<std::uint32_t>{1, 1, 1, 0x11, 0}));
+
+    // Named properties: the map names them and the message carries them under those ids.
+    const auto map = readPropertyContext(r, r.node(nids::NameToIdMap).data, {}).props;
+    const Bytes& entries = map.at(0x00030102);
+    const Bytes& strings = map.at(0x00040102);
+    std::map<std::string, std::uint16_t> stringIds;
+    std::map<std::uint32_t, std::uint16_t> numericIds;
+    for (std::size_t off = 0; off + 8 <= entries.size(); off += 8) {
+        const std::uint32_t id = get32(entries.data() + off);
+        const std::uint16_t kind = get16(entries.data() + off + 4);
+        const auto npid = static_cast<std::uint16_t>(0x8000 + get16(entries.data() + off + 6));
+        if (kind & 1) {
+            const std::uint32_t len = get32(strings.data() + id);
+            std::string name;
+            for (std::uint32_t k = 0; k < len; k += 2)
+                name.push_back(static_cast<char>(strings[id + 4 + k]));
+            stringIds[name] = npid;
+        } else {
+            numericIds[id] = npid;
+        }
+    }
+    ASSERT_TRUE(stringIds.count("X-Custom-Header"));
+    ASSERT_TRUE(numericIds.count(0x8580));
+    const Nid last = contents.rowIndex.back().first;
+    const auto pc =
+        readPropertyContext(r, r.node(last).data, r.readSubnodes(r.node(last).sub)).props;
+    const Bytes custom =
+        pc.at(mbx::mapi::makeTag(stringIds["X-Custom-Header"], mapi::PropType::Unicode));
+    EXPECT_EQ(custom, mbx::mapi::utf16leBytes("custom value"));
+    EXPECT_EQ(get32(pc.at(mbx::mapi::makeTag(numericIds[0x8580], mapi::PropType::Int32)).data()),
+              7u);
 }
 
 TEST(PstWriter, TenThousandMessages) {

@@ -30,6 +30,27 @@ Bytes mvVariable(const std::vector<Bytes>& items) {
 
 } // namespace
 
+Bytes utf16le(std::string_view utf8) {
+    std::size_t i = 0;
+    const std::size_t n = utf8.size();
+    // Eight bytes at a time while no byte has its high bit set.
+    while (i + 8 <= n) {
+        std::uint64_t w;
+        std::memcpy(&w, utf8.data() + i, 8);
+        if (w & 0x8080808080808080ull)
+            break;
+        i += 8;
+    }
+    while (i < n && !(static_cast<unsigned char>(utf8[i]) & 0x80))
+        ++i;
+    if (i < n)
+        return mapi::utf16leBytes(utf8);
+    Bytes out(2 * n, 0);
+    for (std::size_t k = 0; k < n; ++k)
+        out[2 * k] = static_cast<std::uint8_t>(utf8[k]);
+    return out;
+}
+
 std::size_t fixedValueSize(PropType type) {
     if (static_cast<std::uint16_t>(type) == 0x0004) // PtypFloating32, not in the model
         return 4;
@@ -88,7 +109,7 @@ Bytes encodeValue(PropType type, const mapi::Value& v) {
         append64(out, need<mapi::FileTime>(v, type).ticks);
         break;
     case PropType::Unicode:
-        out = mapi::utf16leBytes(need<std::string>(v, type));
+        out = utf16le(need<std::string>(v, type));
         break;
     case PropType::String8: {
         const auto& s = need<std::string>(v, type);
@@ -110,7 +131,7 @@ Bytes encodeValue(PropType type, const mapi::Value& v) {
     case PropType::MvUnicode: {
         std::vector<Bytes> items;
         for (const auto& s : need<std::vector<std::string>>(v, type))
-            items.push_back(mapi::utf16leBytes(s));
+            items.push_back(utf16le(s));
         out = mvVariable(items);
         break;
     }

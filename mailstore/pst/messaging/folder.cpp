@@ -27,13 +27,13 @@ Bid emptyTable(NdbWriter& ndb, const TcLayout& layout) {
 
 std::vector<EncodedProp> Folder::pcProps() const {
     std::vector<EncodedProp> p{
-        {mapi::tags::DisplayName, mapi::utf16leBytes(name)},
+        {mapi::tags::DisplayName, utf16le(name)},
         {kContentCount, u32(contentCount)},
         {kContentUnread, u32(unreadCount)},
         {kSubfolders, Bytes{static_cast<std::uint8_t>(children.empty() ? 0 : 1)}},
     };
     if (!containerClass.empty())
-        p.push_back({kContainerClass, mapi::utf16leBytes(containerClass)});
+        p.push_back({kContainerClass, utf16le(containerClass)});
     for (const auto& e : extraProps)
         p.push_back(e);
     return p;

@@ -32,11 +32,10 @@ std::uint64_t propsSize(const std::vector<EncodedProp>& props) {
     return n;
 }
 
-Bytes randomKey() {
-    std::random_device rd;
+Bytes randomKey(std::mt19937_64& rng) {
     Bytes b(16);
-    for (std::size_t i = 0; i < 16; i += 4)
-        put32(b.data() + i, rd());
+    put64(b.data(), rng());
+    put64(b.data() + 8, rng());
     return b;
 }
 
@@ -106,7 +105,8 @@ std::vector<EncodedProp> encodeBag(const mapi::PropertyBag& bag, NameToIdMap& na
     return out;
 }
 
-WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, const mapi::Message& message) {
+WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64& rng,
+                            const mapi::Message& message) {
     SubnodeSet subs;
     WrittenMessage out;
     std::vector<EncodedProp> props = encodeBag(message.props, names);
@@ -126,7 +126,7 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, const mapi::Mess
             std::erase_if(att.props, [](const EncodedProp& p) {
                 return mapi::propId(p.tag) == mapi::propId(tags::AttachDataBinary);
             });
-            const WrittenMessage inner = writeMessage(ndb, names, *a.embedded);
+            const WrittenMessage inner = writeMessage(ndb, names, rng, *a.embedded);
             const Nid innerNid = attSubs.newNid(NidType::Ltp);
             attSubs.add({innerNid, inner.data, inner.sub});
             Bytes object;
@@ -193,7 +193,7 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, const mapi::Mess
         subject && subject->data.size() >= 2 && get16(subject->data.data()) != 0x0001) {
         std::size_t prefixChars = 0;
         if (const auto prefix = message.props.string(tags::SubjectPrefix)) {
-            const Bytes p = mapi::utf16leBytes(*prefix);
+            const Bytes p = utf16le(*prefix);
             if (!p.empty() && p.size() < subject->data.size() &&
                 std::equal(p.begin(), p.end(), subject->data.begin()))
                 prefixChars = p.size() / 2;
@@ -214,7 +214,7 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, const mapi::Mess
     setProp(props, tags::MessageFlags, int32Bytes(flags));
     setProp(props, tags::HasAttachments, Bytes{static_cast<std::uint8_t>(hasAttach ? 1 : 0)});
     if (!findProp(props, tags::MessageClass))
-        setProp(props, tags::MessageClass, mapi::utf16leBytes("IPM.Note"));
+        setProp(props, tags::MessageClass, utf16le("IPM.Note"));
     if (!findProp(props, mapi::makeTag(0x0E17, PropType::Int32))) // PidTagMessageStatus
         setProp(props, mapi::makeTag(0x0E17, PropType::Int32), int32Bytes(0));
     const EncodedProp* when = findProp(props, tags::MessageDeliveryTime);
@@ -226,12 +226,12 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, const mapi::Mess
     if (!findProp(props, tags::LastModificationTime))
         setProp(props, tags::LastModificationTime, time);
     if (!findProp(props, tags::SearchKey))
-        setProp(props, tags::SearchKey, randomKey());
+        setProp(props, tags::SearchKey, randomKey(rng));
     const std::pair<PropTag, std::int32_t> lists[] = {
         {tags::DisplayTo, 1}, {tags::DisplayCc, 2}, {tags::DisplayBcc, 3}};
     for (const auto& [tag, type] : lists)
         if (!findProp(props, tag))
-            setProp(props, tag, mapi::utf16leBytes(displayList(message, type)));
+            setProp(props, tag, utf16le(displayList(message, type)));
     setProp(props, tags::MessageSize, int32Bytes(0));
     const std::uint64_t size = propsSize(props) + recipientBytes + attachBytes;
     out.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0x7FFFFFFF));

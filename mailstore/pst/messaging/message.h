@@ -4,6 +4,8 @@
 
 #include "mailstore/pst/messaging/namemap.h"
 
+#include <random>
+
 namespace mbx::pst {
 
 struct WrittenMessage {
@@ -15,7 +17,9 @@ struct WrittenMessage {
 };
 
 // Writes the message's nodes' data; the caller registers the node (or the embedding subnode).
-WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, const mapi::Message& message);
+// `rng` supplies search keys for messages that come without one.
+WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64& rng,
+                            const mapi::Message& message);
 
 // Properties of a bag as stored: named properties mapped to their ids.
 std::vector<EncodedProp> encodeBag(const mapi::PropertyBag& bag, NameToIdMap& names);

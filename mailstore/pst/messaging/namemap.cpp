@@ -62,7 +62,7 @@ std::vector<EncodedProp> NameToIdMap::properties() const {
         if (const auto* lid = std::get_if<std::uint32_t>(&e.key.name)) {
             id = hashId = *lid;
         } else {
-            const Bytes name = mapi::utf16leBytes(std::get<std::string>(e.key.name));
+            const Bytes name = utf16le(std::get<std::string>(e.key.name));
             id = static_cast<std::uint32_t>(stringStream.size());
             append32(stringStream, static_cast<std::uint32_t>(name.size()));
             appendBytes(stringStream, name);

@@ -1,5 +1,7 @@
 #include "mailstore/pst/messaging/store.h"
 
+#include <algorithm>
+
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
 #include "mailstore/pst/ltp/pc.h"
@@ -37,9 +39,9 @@ Folder special(Nid nid, Nid parent, std::string name) {
 } // namespace
 
 Bytes makeEntryId(const Bytes& recordKey, Nid nid) {
-    Bytes b(4, 0); // rgbFlags
-    appendBytes(b, recordKey);
-    append32(b, nid);
+    Bytes b(24, 0); // rgbFlags (4 zero bytes), provider UID (16), NID (4)
+    std::copy_n(recordKey.begin(), std::min<std::size_t>(16, recordKey.size()), b.begin() + 4);
+    put32(b.data() + 20, nid);
     return b;
 }
 
@@ -57,7 +59,7 @@ std::map<Nid, Folder> initialFolders() {
     add(std::move(spam));
     add(special(nids::CommonViews, nids::RootFolder, "IPM_COMMON_VIEWS"));
     Folder deleted = special(nids::DeletedItems, nids::IpmSubtree, "Deleted Items");
-    deleted.extraProps.push_back({0x3004001F, mapi::utf16leBytes("Deleted Items folder")});
+    deleted.extraProps.push_back({0x3004001F, utf16le("Deleted Items folder")});
     add(std::move(deleted));
     // Order of the hierarchy rows follows Outlook's blank store.
     folders.at(nids::RootFolder).children = {nids::IpmSubtree, nids::SearchRoot,
@@ -77,7 +79,7 @@ void writeStoreNodes(NdbWriter& ndb, const StoreInfo& info, const NameToIdMap& n
                {0x0E340102, versionHistory},
                {0x0E380003, u32(0)},
                {0x0FF90102, info.recordKey},
-               {DisplayName, mapi::utf16leBytes(info.displayName)},
+               {DisplayName, utf16le(info.displayName)},
                {0x35DF0003, u32(0x01 | 0x08 | 0x40 | 0x80)}, // subtree, wastebasket, views, finder
                {0x35E00102, makeEntryId(info.recordKey, nids::IpmSubtree)},
                {0x35E30102, makeEntryId(info.recordKey, nids::DeletedItems)},
