@@ -74,28 +74,31 @@ BlockRef NdbWriter::writePage(PageType type, ByteView body, Bid bid, std::uint64
     return {bid, at};
 }
 
-BlockRef NdbWriter::writeBTree(PageType type, const Bytes& leafEntries,
-                               const std::vector<std::uint64_t>& keys, std::size_t entrySize) {
+BlockRef
+NdbWriter::writeBTree(PageType type, std::size_t count, std::size_t entrySize,
+                      const std::function<std::uint64_t(std::size_t, std::uint8_t*)>& encode) {
     struct Child {
         std::uint64_t key;
         BlockRef ref;
     };
     std::vector<Child> level;
     const std::size_t perLeaf = kBtEntriesSize / entrySize;
-    const std::size_t count = keys.size();
     std::size_t i = 0;
     do {
         const std::size_t n = std::min(perLeaf, count - i);
         Bytes body(kPageDataSize, 0);
-        std::copy_n(leafEntries.begin() + static_cast<std::ptrdiff_t>(i * entrySize), n * entrySize,
-                    body.begin());
+        std::uint64_t first = 0;
+        for (std::size_t e = 0; e < n; ++e) {
+            const std::uint64_t key = encode(i + e, body.data() + e * entrySize);
+            if (e == 0)
+                first = key;
+        }
         body[488] = static_cast<std::uint8_t>(n);
         body[489] = static_cast<std::uint8_t>(perLeaf);
         body[490] = static_cast<std::uint8_t>(entrySize);
         body[491] = 0;
         const Bid bid = nextPageBid_++;
-        level.push_back(
-            {n ? keys[i] : 0, writePage(type, body, bid, sink_.allocate(kPageSize, kPageSize))});
+        level.push_back({first, writePage(type, body, bid, sink_.allocate(kPageSize, kPageSize))});
         i += n;
     } while (i < count);
 
@@ -133,34 +136,27 @@ void NdbWriter::finish() {
     for (std::size_t i = 1; i < nbt_.size(); ++i)
         if (nbt_[i].nid == nbt_[i - 1].nid)
             throw PstError("duplicate node " + std::to_string(nbt_[i].nid));
-    Bytes nodes;
-    std::vector<std::uint64_t> nodeKeys;
-    nodes.reserve(nbt_.size() * 32);
-    for (const auto& e : nbt_) {
-        append64(nodes, e.nid);
-        append64(nodes, e.data);
-        append64(nodes, e.sub);
-        append32(nodes, e.parent);
-        append32(nodes, 0);
-        nodeKeys.push_back(e.nid);
-    }
+    const BlockRef nbtRoot =
+        writeBTree(PageType::Nbt, nbt_.size(), 32, [this](std::size_t i, std::uint8_t* p) {
+            const NbtEntry& e = nbt_[i];
+            put64(p, e.nid);
+            put64(p + 8, e.data);
+            put64(p + 16, e.sub);
+            put32(p + 24, e.parent);
+            return std::uint64_t{e.nid};
+        });
     std::vector<NbtEntry>().swap(nbt_);
-    const BlockRef nbtRoot = writeBTree(PageType::Nbt, nodes, nodeKeys, 32);
-    Bytes().swap(nodes);
-
-    Bytes blocks;
-    std::vector<std::uint64_t> blockKeys;
-    blocks.reserve(bbt_.size() * 24);
-    for (const auto& e : bbt_) { // BIDs were handed out in increasing order
-        append64(blocks, e.bid);
-        append64(blocks, e.ib);
-        append16(blocks, e.cb);
-        append16(blocks, e.cRef);
-        append32(blocks, 0);
-        blockKeys.push_back(e.bid);
-    }
-    const BlockRef bbtRoot = writeBTree(PageType::Bbt, blocks, blockKeys, 24);
-    Bytes().swap(blocks);
+    // BIDs were handed out in increasing order, so the block list is already sorted.
+    const BlockRef bbtRoot =
+        writeBTree(PageType::Bbt, bbt_.size(), 24, [this](std::size_t i, std::uint8_t* p) {
+            const BbtEntry& e = bbt_[i];
+            put64(p, e.bid);
+            put64(p + 8, e.ib);
+            put16(p + 16, e.cb);
+            put16(p + 18, e.cRef);
+            return e.bid;
+        });
+    std::vector<BbtEntry>().swap(bbt_);
 
     // The density list: an empty one, which Outlook rebuilds when it needs it.
     const Bytes dlist(kPageDataSize, 0);

@@ -6,6 +6,7 @@
 #include "mailstore/pst/ndb/header.h"
 
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 namespace mbx::pst {
@@ -45,10 +46,10 @@ public:
 
 private:
     BlockRef writePage(PageType type, ByteView body496, Bid bid, std::uint64_t at);
-    // Builds a B-tree bottom-up from leaf entries already encoded and sorted by key.
-    BlockRef writeBTree(PageType type, const Bytes& leafEntries,
-                        const std::vector<std::uint64_t>& keys, std::size_t entrySize);
-    void writeMaps();
+    // Builds a B-tree bottom-up from `count` leaf entries sorted by key; `encode(i, out)` writes
+    // entry i into its page and returns its key.
+    BlockRef writeBTree(PageType type, std::size_t count, std::size_t entrySize,
+                        const std::function<std::uint64_t(std::size_t, std::uint8_t*)>& encode);
 
     FileSink sink_;
     bool permute_;
