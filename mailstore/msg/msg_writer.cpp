@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-stdio.h>
@@ -265,9 +266,12 @@ void Writer::bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& b
 }
 
 void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
-    if (m.recipients.size() > kMaxRows || m.attachments.size() > kMaxRows) {
-        throw MsgError("more than 2048 recipients or attachments in one message");
+    if (m.attachments.size() > kMaxRows) {
+        throw MsgError("more than 2048 attachments in one message");
     }
+    // A .msg holds at most 2048 recipient rows. Mail sent to more keeps every address in its
+    // display lists and transport headers; only the rows beyond the limit are not written.
+    const std::size_t recipientRows = std::min<std::size_t>(m.recipients.size(), kMaxRows);
     Bytes entries;
     // Unicode strings are only valid when the store says so.
     bag(s, entries, m.props,
@@ -275,7 +279,7 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
           m.props.int32(tags::StoreSupportMask).value_or(0) | kStoreUnicodeOk}},
         false);
 
-    for (std::size_t i = 0; i < m.recipients.size(); ++i) {
+    for (std::size_t i = 0; i < recipientRows; ++i) {
         char name[40];
         std::snprintf(name, sizeof name, "__recip_version1.0_#%08X", static_cast<unsigned>(i));
         OutfilePtr r = storage(s, name);
@@ -312,7 +316,7 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
     // Header: 8 reserved bytes, next recipient id, next attachment id, recipient count,
     // attachment count, and for the top level 8 more reserved bytes.
     Bytes header(8, 0);
-    const auto recips = static_cast<std::uint32_t>(m.recipients.size());
+    const auto recips = static_cast<std::uint32_t>(recipientRows);
     const auto atts = static_cast<std::uint32_t>(m.attachments.size());
     put32(header, recips);
     put32(header, atts);
@@ -332,6 +336,155 @@ void Writer::nameidStorage(GsfOutfile* root) {
     }
     close(n.get());
 }
+
+// libgsf links the children of each storage as one chain through their right-sibling fields.
+// That is a valid sorted tree, but its depth grows with the number of children, and readers
+// that walk it recursively (olefile, for one) give up on a message with a thousand recipients.
+// This pass relinks every storage's children in place as a balanced red-black tree, in the same
+// order; nothing else in the file moves.
+class DirectoryBalancer {
+public:
+    explicit DirectoryBalancer(const std::filesystem::path& path)
+        : file_(path, std::ios::in | std::ios::out | std::ios::binary) {
+        if (!file_) {
+            throw MsgError("cannot reopen " + path.string());
+        }
+    }
+
+    void run() {
+        const Bytes header = read(0, 512);
+        shift_ = le16(header, 0x1E);
+        if (shift_ != 9 && shift_ != 12) {
+            throw MsgError("unexpected compound-file sector size");
+        }
+        const std::uint32_t fatSectors = le32(header, 0x2C);
+        std::vector<std::uint32_t> fatList;
+        for (std::uint32_t i = 0; i < std::min<std::uint32_t>(fatSectors, 109); ++i) {
+            fatList.push_back(le32(header, 0x4C + 4 * i));
+        }
+        const std::uint32_t perSector = sectorSize() / 4;
+        for (std::uint32_t difat = le32(header, 0x44), n = 0;
+             fatList.size() < fatSectors && difat < kMaxRegSect && n < fatSectors; ++n) {
+            const Bytes d = readSector(difat);
+            for (std::uint32_t i = 0; i + 1 < perSector && fatList.size() < fatSectors; ++i) {
+                fatList.push_back(le32(d, 4 * i));
+            }
+            difat = le32(d, 4 * (perSector - 1));
+        }
+        for (const std::uint32_t sector : fatList) {
+            const Bytes f = readSector(sector);
+            for (std::uint32_t i = 0; i < perSector; ++i) {
+                fat_.push_back(le32(f, 4 * i));
+            }
+        }
+        // The directory: its sectors in chain order, entries of 128 bytes.
+        std::vector<std::uint32_t> dirSectors;
+        for (std::uint32_t s = le32(header, 0x30); s < kMaxRegSect; s = fat_.at(s)) {
+            if (dirSectors.size() > fat_.size()) {
+                throw MsgError("compound-file directory chain loops");
+            }
+            dirSectors.push_back(s);
+        }
+        Bytes dir;
+        for (const std::uint32_t s : dirSectors) {
+            const Bytes b = readSector(s);
+            dir.insert(dir.end(), b.begin(), b.end());
+        }
+        const std::size_t count = dir.size() / 128;
+        for (std::size_t e = 0; e < count; ++e) {
+            const std::uint8_t type = dir[e * 128 + 0x42];
+            const std::uint32_t child = le32(dir, e * 128 + 0x4C);
+            if ((type == 1 || type == 5) && child != kNoStream) {
+                put32at(dir, e * 128 + 0x4C, rebuild(dir, count, child));
+            }
+        }
+        for (std::size_t i = 0; i < dirSectors.size(); ++i) {
+            file_.seekp(static_cast<std::streamoff>((std::uint64_t{dirSectors[i]} + 1) << shift_));
+            file_.write(reinterpret_cast<const char*>(dir.data() + i * sectorSize()), sectorSize());
+        }
+        file_.flush();
+        if (!file_) {
+            throw MsgError("cannot rewrite the compound-file directory");
+        }
+    }
+
+private:
+    static constexpr std::uint32_t kNoStream = 0xFFFFFFFFu;
+    static constexpr std::uint32_t kMaxRegSect = 0xFFFFFFFAu;
+
+    std::uint32_t sectorSize() const { return 1u << shift_; }
+    static std::uint16_t le16(const Bytes& b, std::size_t off) {
+        return static_cast<std::uint16_t>(b.at(off) | (b.at(off + 1) << 8));
+    }
+    static std::uint32_t le32(const Bytes& b, std::size_t off) {
+        return static_cast<std::uint32_t>(b.at(off)) |
+               (static_cast<std::uint32_t>(b.at(off + 1)) << 8) |
+               (static_cast<std::uint32_t>(b.at(off + 2)) << 16) |
+               (static_cast<std::uint32_t>(b.at(off + 3)) << 24);
+    }
+    static void put32at(Bytes& b, std::size_t off, std::uint32_t v) {
+        for (int k = 0; k < 4; ++k) {
+            b.at(off + static_cast<std::size_t>(k)) = static_cast<std::uint8_t>(v >> (8 * k));
+        }
+    }
+    Bytes read(std::uint64_t offset, std::size_t size) {
+        Bytes b(size);
+        file_.seekg(static_cast<std::streamoff>(offset));
+        file_.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
+        if (!file_) {
+            throw MsgError("cannot read back the compound file");
+        }
+        return b;
+    }
+    Bytes readSector(std::uint32_t s) {
+        return read((std::uint64_t{s} + 1) << shift_, sectorSize());
+    }
+
+    // Collects the siblings of one storage in order (in-order walk without recursion) and links
+    // them as a balanced tree; returns the new root.
+    std::uint32_t rebuild(Bytes& dir, std::size_t count, std::uint32_t root) {
+        std::vector<std::uint32_t> sorted;
+        std::vector<std::uint32_t> stack;
+        for (std::uint32_t node = root; node != kNoStream || !stack.empty();) {
+            while (node != kNoStream) {
+                if (node >= count || stack.size() > count) {
+                    throw MsgError("damaged compound-file directory");
+                }
+                stack.push_back(node);
+                node = le32(dir, node * 128 + 0x44);
+            }
+            node = stack.back();
+            stack.pop_back();
+            sorted.push_back(node);
+            node = le32(dir, node * 128 + 0x48);
+        }
+        int maxDepth = 0;
+        for (std::size_t n = sorted.size(); n > 1; n /= 2) {
+            ++maxDepth;
+        }
+        return link(dir, sorted, 0, static_cast<std::ptrdiff_t>(sorted.size()) - 1, 0, maxDepth);
+    }
+
+    // Midpoint tree: every leaf is at depth maxDepth or maxDepth - 1. Nodes on the deepest level
+    // are red (unless it is the root), all others black, so every path holds the same number of
+    // black nodes and no red node has a red child.
+    std::uint32_t link(Bytes& dir, const std::vector<std::uint32_t>& sorted, std::ptrdiff_t lo,
+                       std::ptrdiff_t hi, int depth, int maxDepth) {
+        if (lo > hi) {
+            return kNoStream;
+        }
+        const std::ptrdiff_t mid = lo + (hi - lo) / 2;
+        const std::uint32_t node = sorted[static_cast<std::size_t>(mid)];
+        put32at(dir, node * 128 + 0x44, link(dir, sorted, lo, mid - 1, depth + 1, maxDepth));
+        put32at(dir, node * 128 + 0x48, link(dir, sorted, mid + 1, hi, depth + 1, maxDepth));
+        dir.at(node * 128 + 0x43) = depth == maxDepth && depth > 0 ? 0 : 1;
+        return node;
+    }
+
+    std::fstream file_;
+    int shift_ = 9;
+    std::vector<std::uint32_t> fat_;
+};
 
 } // namespace
 
@@ -375,6 +528,13 @@ void writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
             gsf_output_close(sink.get());
         }
         sink.reset();
+        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+    }
+    try {
+        DirectoryBalancer(path).run();
+    } catch (const std::exception& e) {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
         throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
     }
 }

@@ -10,7 +10,8 @@ body and attachments (byte-exact; attached mails by subject). Every leaf part of
 end up as the plain body, the HTML body or an attachment, exactly once.
 
 Usage: check_msg.py NODE_MODULES_DIR WORK_DIR EML MSG [EML MSG ...]
-An EML written as !EML marks MIME damaged in a way Python reads differently (see check_pair).
+An EML written as !EML marks a source whose parts or recipients cannot map one to one: MIME
+damaged in a way Python reads differently, or more recipients than a .msg holds (see check_pair).
 Exit status 0 when all readers agree on every pair; otherwise the differences are printed and the
 status is 1.
 """
