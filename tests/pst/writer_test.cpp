@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <csignal>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/wait.h>
@@ -140,7 +141,21 @@ void expectPffMessage(const fs::path& dir, const mapi::Message& m) {
     EXPECT_TRUE(pffHasLine(headers, "Sender name:\t\t\t\t", str(m, tags::SenderName))) << headers;
     EXPECT_TRUE(
         pffHasLine(headers, "Sender email address:\t\t\t", str(m, tags::SenderEmailAddress)));
-    EXPECT_NE(headers.find("Delivery time:"), std::string::npos);
+    for (const auto& [tag, label] :
+         {std::pair{tags::ClientSubmitTime, "Client submit time:\t\t\t"},
+          std::pair{tags::MessageDeliveryTime, "Delivery time:\t\t\t\t"}}) {
+        const auto* v = m.props.find(tag);
+        if (!v)
+            continue;
+        const std::time_t t = std::get<mapi::FileTime>(*v).toUnixSeconds();
+        std::tm tm{};
+        gmtime_r(&t, &tm);
+        char text[64];
+        std::strftime(text, sizeof text, "%b %d, %Y %H:%M:%S", &tm);
+        EXPECT_NE(headers.find(std::string(label) + text + ".000000000 UTC\n"), std::string::npos)
+            << label << text << "\n"
+            << headers;
+    }
     const std::string recipients = psttest::readFile(dir / "Recipients.txt");
     for (const auto& r : m.recipients) {
         EXPECT_NE(recipients.find("Display name:\t\t" +
@@ -174,6 +189,14 @@ void expectExtractorMessage(const QJsonObject& j, const mapi::Message& m) {
     EXPECT_EQ(j["senderName"].toString().toStdString(), str(m, tags::SenderName));
     EXPECT_EQ(j["body"].toString().toStdString(), str(m, tags::Body));
     EXPECT_EQ(j["html"].toString().toStdString(), html(m));
+    if (const auto* v = m.props.find(tags::MessageDeliveryTime)) {
+        const std::time_t t = std::get<mapi::FileTime>(*v).toUnixSeconds();
+        std::tm tm{};
+        gmtime_r(&t, &tm);
+        char iso[32];
+        std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S.000Z", &tm);
+        EXPECT_EQ(j["deliveryTime"].toString().toStdString(), iso);
+    }
     const auto recipients = j["recipients"].toArray();
     ASSERT_EQ(static_cast<std::size_t>(recipients.size()), m.recipients.size());
     for (std::size_t i = 0; i < m.recipients.size(); ++i)
