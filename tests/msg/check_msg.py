@@ -234,6 +234,45 @@ class OleMsg:
             raise AssertionError('root CLSID is %r' % root_clsid)
         if not self.ole.exists('__nameid_version1.0/__substg1.0_00020102'):
             raise AssertionError('named-property storage missing')
+        self.check_trees()
+
+    def check_trees(self):
+        """Each storage's children: in-order sequence sorted as [MS-CFB] 2.6.4 orders names
+        (shorter first, then by upper-cased UTF-16 units), a valid red-black colouring, and a
+        depth fit for readers that search or recurse."""
+        entries = self.ole.direntries
+        for storage in entries:
+            if storage is None or storage.entry_type not in (1, 5) or storage.sid_child >= 0xFFFFFFFA:
+                continue
+            order, stack, node, black_heights = [], [], storage.sid_child, set()
+            depth_of = {storage.sid_child: (1, 1 if entries[storage.sid_child].color else 0)}
+            max_depth = 0
+            while stack or node < 0xFFFFFFFA:
+                while node < 0xFFFFFFFA:
+                    stack.append(node)
+                    depth, blacks = depth_of[node]
+                    max_depth = max(max_depth, depth)
+                    e = entries[node]
+                    for kid in (e.sid_left, e.sid_right):
+                        if kid < 0xFFFFFFFA:
+                            k = entries[kid]
+                            if e.color == 0 and k.color == 0:
+                                raise AssertionError('red node with a red child in %r' % storage.name)
+                            depth_of[kid] = (depth + 1, blacks + (1 if k.color else 0))
+                        else:
+                            black_heights.add(blacks)
+                    node = e.sid_left
+                node = stack.pop()
+                order.append(entries[node].name)
+                node = entries[node].sid_right
+            keys = [(len(n), n.upper()) for n in order]
+            if keys != sorted(keys) or len(set(keys)) != len(keys):
+                raise AssertionError('children of %r are not in [MS-CFB] order' % storage.name)
+            if len(black_heights) > 1:
+                raise AssertionError('unequal black heights under %r' % storage.name)
+            if max_depth > 2 * (len(order) + 1).bit_length():
+                raise AssertionError('sibling tree of %r is %d deep for %d children'
+                                     % (storage.name, max_depth, len(order)))
 
     def props(self, prefix, header):
         data = self.ole.openstream(prefix + '__properties_version1.0').read()
