@@ -34,7 +34,8 @@ void spit(const fs::path& p, const std::string& bytes) {
 
 class WindowConversion : public ::testing::Test {
 protected:
-    fs::path root = fs::path(MBX_SCRATCH_DIR) / "conversion";
+    fs::path root =
+        fs::path(MBX_SCRATCH_DIR) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::path in = root / "in";
     fs::path out = root / "out";
     mbx::testing::FakeDesktop desktop;

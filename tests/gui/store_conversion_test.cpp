@@ -5,6 +5,7 @@
 #include "app/frm_step1.h"
 #include "tests/support/fake_desktop.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -59,7 +60,8 @@ const std::map<std::string, std::vector<std::string>> kMailboxes = {
 
 class StoreConversion : public ::testing::Test {
 protected:
-    fs::path root = fs::path(MBX_SCRATCH_DIR) / "store-conversion";
+    fs::path root =
+        fs::path(MBX_SCRATCH_DIR) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::path in = root / "in";
     mbx::testing::FakeDesktop desktop;
     mbx::app::frmStep1 window{desktop};
@@ -280,11 +282,12 @@ TEST(StoreConversionClose, ClosingDuringAPstRunLeavesTheOpenDataFileComplete) {
     window.OptPST->click();
     desktop.folderChoices.push_back((root / "out").string());
 
-    // Close the window as soon as the first data file is being written.
+    // Close the window once the first messages are in the first data file ("Saved N Message(s)"
+    // is shown after a message's import, when the run next lets the window breathe).
     const fs::path big = root / "out" / "Big.pst";
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (fs::exists(big)) {
+        if (window.LblProgress->text().startsWith(QStringLiteral("Saved "))) {
             window.close();
         }
     });
