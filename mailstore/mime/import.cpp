@@ -205,6 +205,54 @@ std::vector<std::string> declaredBoundaries(std::string_view text) {
 // GMime drop the whole part. When a line that is neither a header nor a continuation is not
 // followed by further headers, the content starts there: an empty line is put before it so that
 // the content survives. (A stray line between headers is left to GMime, which skips it.)
+// Old mailers put raw 8-bit bytes inside "Q" encoded words ("=?iso-8859-1?Q?M\xFCller?=").
+// Those bytes belong to the word's charset; GMime's address parser would first read them with
+// the fallback charset and then decode the word on top of that, giving "MÃ¼ller". Escaping
+// them as =XX makes the word well-formed so every header decodes them with its own charset.
+// Returns nothing when the text has no such bytes.
+std::optional<std::string> escapeRawBytesInQWords(std::string_view text) {
+    std::string out;
+    bool changed = false;
+    std::size_t copied = 0;
+    for (std::size_t start = text.find("=?"); start != std::string_view::npos;
+         start = text.find("=?", start + 2)) {
+        const auto charsetEnd = text.find('?', start + 2);
+        if (charsetEnd == std::string_view::npos || charsetEnd + 2 >= text.size() ||
+            (text[charsetEnd + 1] != 'Q' && text[charsetEnd + 1] != 'q') ||
+            text[charsetEnd + 2] != '?') {
+            continue;
+        }
+        const auto wordStart = charsetEnd + 3;
+        const auto wordEnd = text.find("?=", wordStart);
+        if (wordEnd == std::string_view::npos) {
+            break;
+        }
+        const auto word = text.substr(wordStart, wordEnd - wordStart);
+        if (word.find_first_of("\r\n") != std::string_view::npos) {
+            continue; // not one word
+        }
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            const auto c = static_cast<unsigned char>(word[i]);
+            if (c < 0x80) {
+                continue;
+            }
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out.append(text.substr(copied, wordStart + i - copied));
+            out.push_back('=');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+            copied = wordStart + i + 1;
+            changed = true;
+        }
+        start = wordEnd;
+    }
+    if (!changed) {
+        return std::nullopt;
+    }
+    out.append(text.substr(copied));
+    return out;
+}
+
 std::optional<std::string> repairPartHeaders(std::string_view text,
                                              const std::vector<std::string>& boundaries) {
     if (boundaries.empty()) {
@@ -1101,13 +1149,17 @@ Message importRfc822(std::span<const std::byte> bytes) {
 
     const std::optional<std::string> repaired =
         repairPartHeaders(split.body, declaredBoundaries(split.content));
+    const std::string_view headerText =
+        split.content.substr(0, split.content.size() - split.body.size());
+    const std::optional<std::string> escaped = escapeRawBytesInQWords(headerText);
     std::string patched;
-    if (repaired) {
+    if (repaired || escaped) {
         patched.reserve(split.content.size() + 16);
-        patched.append(split.content.substr(0, split.content.size() - split.body.size()));
-        patched.append(*repaired);
+        patched.append(escaped ? std::string_view(*escaped) : headerText);
+        patched.append(repaired ? std::string_view(*repaired) : split.body);
     }
-    const std::string_view parseText = repaired ? std::string_view(patched) : split.content;
+    const std::string_view parseText =
+        repaired || escaped ? std::string_view(patched) : split.content;
     GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(parseText.data(), parseText.size()));
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);

@@ -210,6 +210,23 @@ TEST(MimeImport, HeaderTextDecoding) {
     }
 }
 
+TEST(MimeImport, RawBytesInsideEncodedWordsUseTheWordsCharset) {
+    // As old Eudora versions sent it: 8-bit bytes inside "Q" words, in an address's name and in
+    // the subject. Each word's own charset decodes them, in every kind of header.
+    const Message m = importText("From: =?iso-8859-1?Q?J\xFCrgen?= <j@example.org>\r\n"
+                                 "To: Heinz =?iso-8859-1?Q?M\xFCller?= <m@example.com>,\r\n"
+                                 " =?windows-1252?q?\x80_desk?= <e@example.com>\r\n"
+                                 "Subject: =?iso-8859-1?Q?Die_Fr\xF6sche?=\r\n\r\nx\r\n");
+    EXPECT_EQ(str(m.props, tags::SenderName), "J\xC3\xBCrgen");
+    EXPECT_EQ(str(m.props, tags::Subject), "Die Fr\xC3\xB6sche");
+    ASSERT_EQ(m.recipients.size(), 2u);
+    EXPECT_EQ(str(m.recipients[0].props, tags::DisplayName), "Heinz M\xC3\xBCller");
+    EXPECT_EQ(str(m.recipients[1].props, tags::DisplayName), "\xE2\x82\xAC desk");
+    // The transport headers keep the words as they came (not rewritten with =XX escapes).
+    const std::string headers = str(m.props, tags::TransportMessageHeaders);
+    EXPECT_NE(headers.find("=?iso-8859-1?Q?M\xC3\xBCller?="), std::string::npos) << headers;
+}
+
 TEST(MimeImport, SubjectPrefixRules) {
     const struct {
         const char* subject;
