@@ -63,9 +63,9 @@ TEST(PstLayout, MapPagePlacement) {
 }
 
 TEST(PstCrc, AllLengthsMatchBitwiseDefinition) {
-    // The table-driven CRC against a bit-at-a-time one, over every length up to 40 and offsets
-    // that exercise the eight-byte loop and its tail.
-    Bytes data(40);
+    // The table-driven CRC against a bit-at-a-time one, over every length up to 70 and offsets
+    // that exercise the 16- and 8-byte loops and the tail.
+    Bytes data(70);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i * 37 + 11);
     for (std::size_t len = 0; len <= data.size(); ++len) {

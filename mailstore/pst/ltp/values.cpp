@@ -3,6 +3,7 @@
 #include "mailstore/mapi/text.h"
 #include "mailstore/pst/ndb/reader.h"
 
+#include <bit>
 #include <cstring>
 
 namespace mbx::pst {
@@ -45,9 +46,18 @@ Bytes utf16le(std::string_view utf8) {
         ++i;
     if (i < n)
         return mapi::utf16leBytes(utf8);
-    Bytes out(2 * n, 0);
+    // Widen through 16-bit units, which the compiler turns into vector unpacking; the units are
+    // then stored little-endian.
+    std::vector<std::uint16_t> units(n);
     for (std::size_t k = 0; k < n; ++k)
-        out[2 * k] = static_cast<std::uint8_t>(utf8[k]);
+        units[k] = static_cast<unsigned char>(utf8[k]);
+    Bytes out(2 * n);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out.data(), units.data(), 2 * n);
+    } else {
+        for (std::size_t k = 0; k < n; ++k)
+            put16(out.data() + 2 * k, units[k]);
+    }
     return out;
 }
 
