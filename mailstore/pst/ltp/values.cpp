@@ -46,6 +46,8 @@ Bytes utf16le(std::string_view utf8) {
         ++i;
     if (i < n)
         return mapi::utf16leBytes(utf8);
+    if (n == 0)
+        return {};
     // Widen through 16-bit units, which the compiler turns into vector unpacking; the units are
     // then stored little-endian.
     std::vector<std::uint16_t> units(n);
