@@ -12,6 +12,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// "K" followed by the number in decimal.
+std::string key(std::int32_t n) {
+    std::string k(1, 'K');
+    k += std::to_string(n);
+    return k;
+}
+
 template <typename L> std::shared_ptr<L> ensure(std::shared_ptr<L>& list) {
     if (!list) {
         list = std::make_shared<L>();
@@ -82,16 +89,16 @@ void pathLogger::LogPath(const std::string& folder) {
         const FolderEntries entries = enumerate(here);
         for (const auto& sub : entries.folders) {
             ++queued;
-            names->Add(here + sub + paths::kSeparator, "K" + std::to_string(queued));
+            names->Add(here + sub + paths::kSeparator, key(queued));
         }
         for (const auto& file : entries.files) {
-            const std::string key = "K" + std::to_string(count_);
+            const std::string fileKey = key(count_);
             if (fullFileNamesOnly_) {
-                fullFileNames()->Add(here + file, key);
+                fullFileNames()->Add(here + file, fileKey);
             } else {
-                fileNames()->Add(file, key);
-                fullFileNames()->Add(here + file, key);
-                pathPointers()->Add(position, key);
+                fileNames()->Add(file, fileKey);
+                fullFileNames()->Add(here + file, fileKey);
+                pathPointers()->Add(position, fileKey);
             }
             ++count_;
         }
