@@ -71,18 +71,8 @@ private:
     QColor border_;
 };
 
-void place(QWidget* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(tw(left), tw(top), tw(width), tw(height));
-}
-
-void paintBackground(QWidget* w, const QColor& colour) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, colour);
-    pal.setColor(QPalette::Button, colour);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-}
+using desktop::paintBackground;
+using desktop::place;
 
 void setTextColour(QWidget* w, const QColor& colour) {
     QPalette pal = w->palette();

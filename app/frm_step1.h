@@ -3,6 +3,7 @@
 #pragma once
 
 #include "desktop/desktop.h"
+#include "desktop/twips.h"
 
 #include <QElapsedTimer>
 #include <QWidget>

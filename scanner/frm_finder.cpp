@@ -1,5 +1,7 @@
 #include "scanner/frm_finder.h"
 
+#include "desktop/twips.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,24 +14,11 @@
 
 namespace mbx::scanner {
 
+using desktop::paintBackground;
+using desktop::place;
+using desktop::tw;
+
 namespace {
-
-constexpr int tw(int twips) {
-    return (twips + 7) / 15;
-}
-
-void place(QWidget* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(tw(left), tw(top), tw(width), tw(height));
-}
-
-void paintBackground(QWidget* w, const QColor& colour) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, colour);
-    pal.setColor(QPalette::Button, colour);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-}
 
 // Mailbox bytes are shown one character per byte, as Windows-1252 text.
 QString fromBytes(std::string_view bytes) {

@@ -10,6 +10,8 @@
 namespace mbx::mapi {
 
 std::u16string utf8ToUtf16(std::string_view utf8);
+// Appends one code point (at most U+10FFFF) as UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
 std::string utf16ToUtf8(std::u16string_view utf16);
 // UTF-16 little-endian bytes without a terminator.
 std::vector<std::uint8_t> utf16leBytes(std::string_view utf8);

@@ -1,5 +1,6 @@
 #include "mailstore/mime/charset.h"
 
+#include "mailstore/mapi/text.h"
 #include "mailstore/mime/gmime_init.h"
 
 #include <algorithm>
@@ -11,25 +12,9 @@
 
 namespace mbx::mime {
 
-namespace {
+using mapi::appendUtf8;
 
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
+namespace {
 
 // 0x80..0x9F of Windows-1252; undefined positions keep their C1 value.
 constexpr std::array<char16_t, 32> kCp1252High = {

@@ -3,6 +3,7 @@
 #include "app/frm_step1.h"
 #include "selection/mailbox_list.h"
 #include "tests/support/fake_desktop.h"
+#include "tests/support/files.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -18,19 +19,10 @@ namespace fs = std::filesystem;
 using mbx::desktop::Buttons;
 using mbx::desktop::Icon;
 
+using mbx::testing::quoted;
+using mbx::testing::slurp;
+
 namespace {
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
 
 class WindowConversion : public ::testing::Test {
 protected:
@@ -44,9 +36,11 @@ protected:
 
     void SetUp() override {
         fs::remove_all(root);
-        spit(in / "In.mbx", "From ???@??? Mon\r\nHi\r\nFrom ???@??? Tue\r\nYo   \r\n");
-        spit(in / "Sub" / "Out.mbox", "junk before\r\nFrom ???@??? Wed\r\nA\r\n");
-        spit(in / "Empty.mbx", "no separator here\r\n");
+        mbx::testing::writeFile(in / "In.mbx",
+                                "From ???@??? Mon\r\nHi\r\nFrom ???@??? Tue\r\nYo   \r\n");
+        mbx::testing::writeFile(in / "Sub" / "Out.mbox",
+                                "junk before\r\nFrom ???@??? Wed\r\nA\r\n");
+        mbx::testing::writeFile(in / "Empty.mbx", "no separator here\r\n");
         desktop.fileChoices.push_back({in.string(), {"In.mbx", "Sub/Out.mbox", "Empty.mbx"}});
         QTest::mouseClick(window.cmdAdd, Qt::LeftButton);
     }

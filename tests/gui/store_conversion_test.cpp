@@ -4,6 +4,7 @@
 #include "app/conversion_controller.h"
 #include "app/frm_step1.h"
 #include "tests/support/fake_desktop.h"
+#include "tests/support/files.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -21,33 +22,10 @@
 namespace fs = std::filesystem;
 using mbx::desktop::Icon;
 
+using mbx::testing::quoted;
+using mbx::testing::slurp;
+
 namespace {
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Runs a shell command; returns its exit status and standard output.
-std::pair<int, std::string> run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) {
-        return {-1, ""};
-    }
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe)) {
-        output += buffer.data();
-    }
-    const int status = pclose(pipe);
-    return {WEXITSTATUS(status), output};
-}
-
-std::string quoted(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
 
 const fs::path kReal = fs::path(MBX_SHARED_DIR) / "testdata" / "real" / "eml";
 
@@ -99,8 +77,8 @@ protected:
 // The folder names pffexport exports under the data file's top folder, with message counts.
 std::map<std::string, int> exportedFolders(const fs::path& pst, const fs::path& target) {
     fs::remove_all(target.string() + ".export");
-    const auto [status, output] =
-        run("pffexport -q -d -m items -f all -t " + quoted(target) + " " + quoted(pst));
+    const auto [status, output] = mbx::testing::runCommand("pffexport -q -d -m items -f all -t " +
+                                                           quoted(target) + " " + quoted(pst));
     EXPECT_EQ(status, 0) << output;
     std::map<std::string, int> folders;
     const fs::path exported = target.string() + ".export";
@@ -178,7 +156,8 @@ TEST_F(StoreConversion, PstTargetWritesOneDataFilePerMailboxReadByEveryReader) {
         // The .eml files were only stepping stones.
         EXPECT_TRUE(fs::is_empty(mailboxFolder(out, mailbox))) << mailbox;
 
-        const auto [checkStatus, checkOutput] = run(std::string(PSTCHECK) + " " + quoted(pst));
+        const auto [checkStatus, checkOutput] =
+            mbx::testing::runCommand(std::string(PSTCHECK) + " " + quoted(pst));
         EXPECT_EQ(checkStatus, 0) << checkOutput;
 
         const auto folders = exportedFolders(pst, root / ("export-" + folder));
@@ -189,9 +168,9 @@ TEST_F(StoreConversion, PstTargetWritesOneDataFilePerMailboxReadByEveryReader) {
             {"Inbox", {0x01, 0x11}}, {"Sent.mbx", {0x11, 0x01}}, {"Lists.mbx", {0x01}}};
         EXPECT_EQ(exportedMessageFlags(root / ("export-" + folder), folder), flags.at(folder));
 
-        const auto [status, json] =
-            run("node " + quoted(fs::path(MBX_SOURCE_DIR) / "tests/pst/pst_extractor_dump.js") +
-                " " + quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(root));
+        const auto [status, json] = mbx::testing::runCommand(
+            "node " + quoted(fs::path(MBX_SOURCE_DIR) / "tests/pst/pst_extractor_dump.js") + " " +
+            quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(root));
         ASSERT_EQ(status, 0) << json;
         const std::string node =
             "\"name\":\"/Top of Personal Folders/" + folder +
@@ -227,9 +206,9 @@ TEST_F(StoreConversion, MsgTargetWritesOneMessageFileEachAgreeingWithTheMailbox)
             pairs += " " + quoted(folder / ("Email-" + std::to_string(k) + ".msg"));
         }
     }
-    const auto [status, report] =
-        run("/usr/bin/python3 " + quoted(fs::path(MBX_SOURCE_DIR) / "tests/msg/check_msg.py") +
-            " " + quoted(fs::path(MBX_CHECKERS_DIR) / "node_modules") + " " + quoted(root) + pairs);
+    const auto [status, report] = mbx::testing::runCommand(
+        "/usr/bin/python3 " + quoted(fs::path(MBX_SOURCE_DIR) / "tests/msg/check_msg.py") + " " +
+        quoted(fs::path(MBX_CHECKERS_DIR) / "node_modules") + " " + quoted(root) + pairs);
     EXPECT_EQ(status, 0) << report;
 
     // The run's temporary data file stays in the output folder with a folder per mailbox.
@@ -297,7 +276,8 @@ TEST(StoreConversionClose, ClosingDuringAPstRunLeavesTheOpenDataFileComplete) {
     EXPECT_TRUE(window.closing());
     EXPECT_TRUE(desktop.boxes.empty()); // no completion message
     EXPECT_FALSE(fs::exists(root / "out" / "Later.pst"));
-    const auto [status, output] = run(std::string(PSTCHECK) + " " + quoted(big));
+    const auto [status, output] =
+        mbx::testing::runCommand(std::string(PSTCHECK) + " " + quoted(big));
     EXPECT_EQ(status, 0) << output;
     const auto folders = exportedFolders(big, root / "export-big");
     ASSERT_TRUE(folders.contains("Big"));

@@ -1,15 +1,13 @@
 // Small helpers for the session tests: scratch folders, files, and running the checkers.
 #pragma once
 
+#include "tests/support/files.h"
+
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <utility>
+#include <vector>
 
 namespace mbx::testing {
 
@@ -18,25 +16,6 @@ inline std::filesystem::path scratch(const std::string& name) {
     std::filesystem::remove_all(p);
     std::filesystem::create_directories(p);
     return p;
-}
-
-inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-inline std::pair<int, std::string> runCommand(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) {
-        return {-1, ""};
-    }
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe)) {
-        output += buffer.data();
-    }
-    const int status = pclose(pipe);
-    return {WEXITSTATUS(status), output};
 }
 
 // Message count of every folder of the data file, as libpff's pffinfo/pffexport see them,

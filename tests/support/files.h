@@ -1,0 +1,47 @@
+// File and process helpers shared by the tests.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <utility>
+
+namespace mbx::testing {
+
+inline std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// The path in single quotes, for a shell command line.
+inline std::string quoted(const std::filesystem::path& p) {
+    return "'" + p.string() + "'";
+}
+
+// Runs a shell command; its exit status and everything it printed (stdout and stderr).
+inline std::pair<int, std::string> runCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) {
+        return {-1, ""};
+    }
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe)) {
+        output += buffer.data();
+    }
+    const int status = pclose(pipe);
+    return {WEXITSTATUS(status), output};
+}
+
+} // namespace mbx::testing
