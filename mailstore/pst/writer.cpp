@@ -109,6 +109,7 @@ void PstWriter::addMessage(FolderId folderId, const mapi::Message& message) {
     if (impl_->closed)
         throw PstError("the data file is closed");
     Folder& f = impl_->folder(folderId);
+    validateMessage(message);
     const WrittenMessage m = writeMessage(impl_->ndb, impl_->names, impl_->rng, message);
     const Nid nid = impl_->ndb.newNid(NidType::NormalMessage);
     impl_->ndb.addNode(nid, m.data, m.sub, f.nid);

@@ -590,7 +590,21 @@ TEST(PstWriter, RejectsBadUse) {
     mapi::Message wrongType;
     wrongType.props.set(tags::Subject, std::int32_t{5}); // an integer under a string tag
     EXPECT_THROW(w->addMessage(w->ipmSubtree(), wrongType), PstError);
+    // A bad value deep inside (a recipient of an embedded message) is refused before anything is
+    // written: the file stays free of orphan blocks.
+    auto nested = psttest::sampleMessage(1);
+    nested.attachments.push_back(fileAttachment("a.bin", 20000, 5));
+    mapi::Attachment inner;
+    inner.embedded = std::make_unique<mapi::Message>(psttest::sampleMessage(2));
+    inner.embedded->recipients[0].props.set(tags::EmailAddress, std::int32_t{1});
+    nested.attachments.push_back(std::move(inner));
+    EXPECT_THROW(w->addMessage(w->ipmSubtree(), nested), PstError);
+    mapi::Message object;
+    object.props.set(mapi::makeTag(0x3701, mapi::PropType::Object), mapi::Bytes{1, 2});
+    EXPECT_THROW(w->addMessage(w->ipmSubtree(), object), PstError);
+    w->addMessage(w->ipmSubtree(), psttest::sampleMessage(3));
     w->close();
+    expectSound(path);
     EXPECT_THROW(w->addMessage(w->ipmSubtree(), psttest::sampleMessage(0)), PstError);
     EXPECT_THROW(PstWriter::create("/nonexistent-dir/x.pst", "x"), PstError);
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <random>
 
 namespace mbx::pst {
@@ -88,6 +89,66 @@ const EncodedProp* findProp(const std::vector<EncodedProp>& props, PropTag tag) 
         if (p.tag == tag)
             return &p;
     return nullptr;
+}
+
+namespace {
+bool storable(PropType type) {
+    switch (type) {
+    case PropType::Int16:
+    case PropType::Int32:
+    case PropType::Error:
+    case PropType::Boolean:
+    case PropType::Int64:
+    case PropType::Currency:
+    case PropType::Double:
+    case PropType::AppTime:
+    case PropType::SysTime:
+    case PropType::Unicode:
+    case PropType::String8:
+    case PropType::Binary:
+    case PropType::Guid:
+    case PropType::MvInt32:
+    case PropType::MvUnicode:
+    case PropType::MvBinary:
+        return true;
+    default:
+        return false; // PtypObject only as an embedded message, through Attachment::embedded
+    }
+}
+
+void validateBag(const mapi::PropertyBag& bag, const char* what) {
+    auto fail = [what](PropTag tag, const char* why) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%08X", tag);
+        throw PstError(std::string(what) + " property 0x" + text + ": " + why);
+    };
+    for (const auto& [tag, value] : bag.properties()) {
+        if (mapi::propId(tag) >= 0x8000)
+            fail(tag, "ordinary property with a named-property id");
+        if (!storable(mapi::propType(tag)))
+            fail(tag, "type cannot be stored");
+        if (!mapi::valueMatchesType(mapi::propType(tag), value))
+            fail(tag, "value does not match its type");
+    }
+    for (const auto& [key, named] : bag.named()) {
+        const PropTag tag = mapi::makeTag(0x8000, named.type);
+        if (!storable(named.type))
+            fail(tag, "named property type cannot be stored");
+        if (!mapi::valueMatchesType(named.type, named.value))
+            fail(tag, "named property value does not match its type");
+    }
+}
+} // namespace
+
+void validateMessage(const mapi::Message& message) {
+    validateBag(message.props, "message");
+    for (const auto& r : message.recipients)
+        validateBag(r.props, "recipient");
+    for (const auto& a : message.attachments) {
+        validateBag(a.props, "attachment");
+        if (a.embedded)
+            validateMessage(*a.embedded);
+    }
 }
 
 std::vector<EncodedProp> encodeBag(const mapi::PropertyBag& bag, NameToIdMap& names) {

@@ -21,6 +21,11 @@ struct WrittenMessage {
 WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64& rng,
                             const mapi::Message& message);
 
+// Throws PstError when any property of the message, its recipients or attachments (embedded
+// messages included) cannot be stored, so that nothing is written for a message that would
+// fail half-way.
+void validateMessage(const mapi::Message& message);
+
 // Properties of a bag as stored: named properties mapped to their ids.
 std::vector<EncodedProp> encodeBag(const mapi::PropertyBag& bag, NameToIdMap& names);
 // Replaces (or adds) the property with the tag's id.

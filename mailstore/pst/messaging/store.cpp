@@ -1,11 +1,11 @@
 #include "mailstore/pst/messaging/store.h"
 
-#include <algorithm>
-
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
 #include "mailstore/pst/ltp/pc.h"
 #include "mailstore/pst/messaging/templates.h"
+
+#include <algorithm>
 
 namespace mbx::pst {
 namespace {
