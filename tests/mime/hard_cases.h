@@ -36,9 +36,9 @@ inline std::string base64(const std::string& data, std::size_t lineLength = 76) 
 }
 
 // Deterministic bytes of every value (xorshift), so attachments exercise all 256 byte values.
-inline std::string noise(std::size_t size, std::uint32_t seed) {
+inline std::string noise(std::size_t size, std::uint32_t start) {
     std::string out(size, '\0');
-    std::uint32_t x = seed | 1;
+    std::uint32_t x = start | 1;
     for (auto& c : out) {
         x ^= x << 13;
         x ^= x >> 17;

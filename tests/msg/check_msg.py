@@ -106,7 +106,7 @@ def addresses(values):
     out = [(n.strip(), a.strip()) for n, a in pairs if a or n]
     if not any(a for _, a in out) and any('@' in t for t in texts):
         # Python 3.11 gives up on some damaged lists (e.g. a trailing comma); pick the
-        # addr-specs out of the text instead.
+        # bare addresses out of the text instead.
         out = [('', a) for a in re.findall(r'[^\s<>,;:"()]+@[^\s<>,;:"()]+', ' '.join(texts))]
     return out
 
