@@ -12,7 +12,7 @@ using namespace mbx::pst;
 
 namespace {
 
-class MutatedBlank : public ::testing::Test {
+class PstMutatedBlank : public ::testing::Test {
 protected:
     void SetUp() override {
         path_ = psttest::scratch(
@@ -67,7 +67,7 @@ TEST(PstCheck, AcceptsOutlookBlankStore) {
     EXPECT_EQ(report.blocks, 31u);
 }
 
-TEST_F(MutatedBlank, BadBlockCrc) {
+TEST_F(PstMutatedBlank, BadBlockCrc) {
     const BbtEntry& e = blocks_.begin()->second;
     Bytes b = read(e.ib, 1);
     b[0] ^= 0x01;
@@ -75,14 +75,14 @@ TEST_F(MutatedBlank, BadBlockCrc) {
     EXPECT_TRUE(faultMentions("block CRC mismatch"));
 }
 
-TEST_F(MutatedBlank, BadPageCrc) {
+TEST_F(PstMutatedBlank, BadPageCrc) {
     Bytes b = read(header_.nbt.ib + 480, 1); // unused entry space of the root page
     b[0] ^= 0x40;
     write(header_.nbt.ib + 480, b);
     EXPECT_TRUE(faultMentions("page CRC mismatch"));
 }
 
-TEST_F(MutatedBlank, WrongAMapBit) {
+TEST_F(PstMutatedBlank, WrongAMapBit) {
     // Mark one free 64-byte unit near the end of the first section as used.
     Bytes b = read(0x4400 + 495, 1);
     ASSERT_NE(b[0], 0xFF);
@@ -92,7 +92,7 @@ TEST_F(MutatedBlank, WrongAMapBit) {
     EXPECT_TRUE(faultMentions("marks space nothing uses"));
 }
 
-TEST_F(MutatedBlank, ClearedAMapBit) {
+TEST_F(PstMutatedBlank, ClearedAMapBit) {
     Bytes b = read(0x4400, 1);
     b[0] &= 0x7F; // the AMap page's own unit
     write(0x4400, b);
@@ -100,7 +100,7 @@ TEST_F(MutatedBlank, ClearedAMapBit) {
     EXPECT_TRUE(faultMentions("leaves used space unmarked"));
 }
 
-TEST_F(MutatedBlank, WrongBlockSignature) {
+TEST_F(PstMutatedBlank, WrongBlockSignature) {
     const BbtEntry& e = std::next(blocks_.begin(), 3)->second;
     const std::uint64_t trailer = e.ib + blockStoredSize(e.cb) - 16;
     Bytes t = read(trailer, 16);
@@ -109,14 +109,14 @@ TEST_F(MutatedBlank, WrongBlockSignature) {
     EXPECT_TRUE(faultMentions("bad block signature"));
 }
 
-TEST_F(MutatedBlank, WrongPageSignature) {
+TEST_F(PstMutatedBlank, WrongPageSignature) {
     Bytes t = read(header_.bbt.ib + 496, 16);
     t[3] ^= 0x10;
     write(header_.bbt.ib + 496, t);
     EXPECT_TRUE(faultMentions("bad page signature"));
 }
 
-TEST_F(MutatedBlank, BTreeKeysOutOfOrder) {
+TEST_F(PstMutatedBlank, BTreeKeysOutOfOrder) {
     // The NBT root of Outlook's blank store is an intermediate page; swap the first two entries
     // of its first leaf.
     Bytes root = read(header_.nbt.ib, 512);
@@ -130,14 +130,14 @@ TEST_F(MutatedBlank, BTreeKeysOutOfOrder) {
     EXPECT_TRUE(faultMentions("keys out of order"));
 }
 
-TEST_F(MutatedBlank, HeaderCrc) {
+TEST_F(PstMutatedBlank, HeaderCrc) {
     Bytes b = read(100, 1);
     b[0] ^= 0x01;
     write(100, b);
     EXPECT_TRUE(faultMentions("header checksum"));
 }
 
-TEST_F(MutatedBlank, WrongReferenceCount) {
+TEST_F(PstMutatedBlank, WrongReferenceCount) {
     // Raise the cRef of the first BBT leaf entry, then fix the leaf page CRC.
     Bytes root = read(header_.bbt.ib, 512);
     std::uint64_t leaf = header_.bbt.ib;
@@ -150,7 +150,7 @@ TEST_F(MutatedBlank, WrongReferenceCount) {
     EXPECT_TRUE(faultMentions("holder(s)"));
 }
 
-TEST_F(MutatedBlank, TruncatedFile) {
+TEST_F(PstMutatedBlank, TruncatedFile) {
     std::filesystem::resize_file(path_, std::filesystem::file_size(path_) - 512);
     EXPECT_TRUE(faultMentions("file size"));
 }
