@@ -95,9 +95,12 @@ std::optional<FolderId> PstWriter::findFolder(std::string_view path) const {
         if (name.empty())
             continue;
         std::optional<Nid> found;
-        for (Nid child : impl_->folders.at(current).children)
-            if (impl_->folders.at(child).name == name)
-                found = child;
+        for (Nid child : impl_->folders.at(current).children) {
+            if (impl_->folders.at(child).name == name) {
+                found = child; // the first of equally named folders, as they were created
+                break;
+            }
+        }
         if (!found)
             return std::nullopt;
         current = *found;

@@ -341,6 +341,9 @@ TEST(PstWriter, FolderWithoutMessagesAndFindFolder) {
     EXPECT_EQ(w->findFolder("\\\\Ελληνικά 郵件"), w->ipmSubtree());
     EXPECT_FALSE(w->findFolder("\\\\Other\\Inbox"));
     EXPECT_FALSE(w->findFolder("\\\\Ελληνικά 郵件\\Outbox"));
+    const auto twin = w->addFolder(w->ipmSubtree(), "Inbox"); // a second folder of the same name
+    EXPECT_NE(twin, a);
+    EXPECT_EQ(w->findFolder("\\\\Ελληνικά 郵件\\Inbox"), a);
     w->close();
     w->close(); // idempotent
     expectSound(path);
