@@ -17,8 +17,8 @@ using namespace mbx::pst;
 
 namespace {
 
-Bytes pattern(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
+Bytes pattern(std::size_t n, unsigned variant) {
+    std::mt19937 rng(variant);
     Bytes b(n);
     for (auto& x : b)
         x = static_cast<std::uint8_t>(rng());

@@ -104,9 +104,9 @@ std::string html(const mapi::Message& m) {
     return std::string(b.begin(), b.end());
 }
 
-mapi::Attachment fileAttachment(const std::string& name, std::size_t size, unsigned seed) {
+mapi::Attachment fileAttachment(const std::string& name, std::size_t size, unsigned variant) {
     mapi::Attachment a;
-    std::mt19937 rng(seed);
+    std::mt19937 rng(variant);
     mapi::Bytes data(size);
     for (auto& b : data)
         b = static_cast<std::uint8_t>(rng());

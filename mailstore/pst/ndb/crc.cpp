@@ -26,8 +26,8 @@ static_assert(kTables[1][1] == 0x191B3141u); // the second table of [MS-PST] §5
 
 } // namespace
 
-std::uint32_t crc32(ByteView data, std::uint32_t seed) {
-    std::uint32_t crc = seed;
+std::uint32_t crc32(ByteView data, std::uint32_t initial) {
+    std::uint32_t crc = initial;
     const std::uint8_t* p = data.data();
     std::size_t n = data.size();
     while (n >= 16) {

@@ -5,9 +5,9 @@
 
 namespace mbx::pst {
 
-// Reflected CRC-32 (polynomial 0xEDB88320) with seed 0 and no final inversion: the variant PST
+// Reflected CRC-32 (polynomial 0xEDB88320) starting from 0 and with no final inversion: the variant PST
 // files use, which differs from zlib's crc32 on every input.
-std::uint32_t crc32(ByteView data, std::uint32_t seed = 0);
+std::uint32_t crc32(ByteView data, std::uint32_t initial = 0);
 
 // wSig of a block or BT page trailer, derived from its file offset and BID.
 constexpr std::uint16_t blockSignature(std::uint64_t ib, std::uint64_t bid) {
