@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <gmime/gmime.h>
 #include <iconv.h>
 #include <utility>
@@ -63,6 +65,15 @@ bool isUtf8(std::string_view s) {
     std::size_t i = 0;
     const std::size_t n = s.size();
     while (i < n) {
+        // Plain ASCII eight bytes at a time.
+        if (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s.data() + i, sizeof word);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         const auto b = static_cast<unsigned char>(s[i]);
         if (b < 0x80) {
             ++i;

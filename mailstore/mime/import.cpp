@@ -84,11 +84,21 @@ std::string_view trim(std::string_view s) {
 std::string toCrlf(std::string_view s) {
     std::string out;
     out.reserve(s.size() + s.size() / 32 + 2);
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
+    const std::size_t n = s.size();
+    for (std::size_t i = 0; i < n;) {
+        // Runs of ordinary text are copied whole; every byte that needs care is at most CR.
+        const std::size_t start = i;
+        while (i<n&& static_cast<unsigned char>(s[i])> '\r') {
+            ++i;
+        }
+        out.append(s.data() + start, i - start);
+        if (i == n) {
+            break;
+        }
+        const char c = s[i++];
         if (c == '\r') {
             out += "\r\n";
-            if (i + 1 < s.size() && s[i + 1] == '\n') {
+            if (i < n && s[i] == '\n') {
                 ++i;
             }
         } else if (c == '\n') {
