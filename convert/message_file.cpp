@@ -1,5 +1,6 @@
 #include "convert/message_file.h"
 
+#include "scanner/read_at.h"
 #include "selection/paths.h"
 
 #include <algorithm>
@@ -53,18 +54,7 @@ std::string_view MailboxFile::Bytes(std::uint64_t pos, std::uint64_t max) {
     }
     if (!(pos >= blockStart_ && pos < blockStart_ + blockLen_)) {
         blockStart_ = pos;
-        blockLen_ = 0;
-        while (blockLen_ < block_.size()) {
-            const auto got = ::pread(fd_, block_.data() + blockLen_, block_.size() - blockLen_,
-                                     static_cast<off_t>(pos + blockLen_));
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                break;
-            }
-            blockLen_ += static_cast<std::size_t>(got);
-        }
+        blockLen_ = scanner::ReadAt(fd_, block_.data(), block_.size(), pos);
         if (blockLen_ == 0) {
             return {};
         }

@@ -1,5 +1,7 @@
 #include "scanner/mailbox_reader.h"
 
+#include "scanner/read_at.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -246,18 +248,7 @@ bool MailboxReader::Cover(std::uint64_t pos, std::size_t need) {
         block_.resize(want);
     }
     blockStart_ = pos;
-    blockLen_ = 0;
-    while (blockLen_ < want) {
-        const auto got = ::pread(fd_, block_.data() + blockLen_, want - blockLen_,
-                                 static_cast<off_t>(pos + blockLen_));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        blockLen_ += static_cast<std::size_t>(got);
-    }
+    blockLen_ = ReadAt(fd_, block_.data(), want, pos);
     return blockLen_ >= need;
 }
 
@@ -367,19 +358,7 @@ std::string MailboxReader::ReadSome(std::uint64_t pos, std::size_t count) {
         return out;
     }
     out.resize(count);
-    std::size_t have = 0;
-    while (have < count) {
-        const auto got =
-            ::pread(fd_, out.data() + have, count - have, static_cast<off_t>(pos + have));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        have += static_cast<std::size_t>(got);
-    }
-    out.resize(have);
+    out.resize(ReadAt(fd_, out.data(), count, pos));
     return out;
 }
 
