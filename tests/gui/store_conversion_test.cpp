@@ -131,6 +131,10 @@ std::vector<int> exportedMessageFlags(const fs::path& target, const std::string&
 } // namespace
 
 TEST_F(StoreConversion, PstTargetWritesOneDataFilePerMailboxReadByEveryReader) {
+    // The .eml conversion of the same list gives the messages to compare with.
+    const fs::path ref = root / "out-eml";
+    convert(window.OptEML, ref);
+    desktop.boxes.clear();
     const fs::path out = root / "out-pst";
     convert(window.OptPST, out);
 
@@ -176,6 +180,19 @@ TEST_F(StoreConversion, PstTargetWritesOneDataFilePerMailboxReadByEveryReader) {
             "\"name\":\"/Top of Personal Folders/" + folder +
             "\",\"contentCount\":" + std::to_string(kMailboxes.at(mailbox).size());
         EXPECT_NE(json.find(node), std::string::npos) << node << "\n" << json;
+
+        // Every message agrees with its mailbox text: subject, sender, recipients, date, bodies
+        // and attachments, as pst-extractor reads them.
+        std::string emls;
+        for (std::size_t k = 0; k < kMailboxes.at(mailbox).size(); ++k) {
+            emls +=
+                " " + quoted(mailboxFolder(ref, mailbox) / ("email-" + std::to_string(k) + ".eml"));
+        }
+        const auto [agree, report] = mbx::testing::runCommand(
+            "/usr/bin/python3 " + quoted(fs::path(MBX_SOURCE_DIR) / "tests/pst/check_pst.py") +
+            " " + quoted(MBX_CHECKERS_DIR) + " " + quoted(root / "pst-check") + " " + quoted(pst) +
+            " '/Top of Personal Folders/" + folder + "'" + emls);
+        EXPECT_EQ(agree, 0) << report;
     }
 }
 

@@ -24,6 +24,8 @@ function message(m) {
     subject: m.subject, senderName: m.senderName, senderEmail: m.senderEmailAddress,
     body: m.body, html: m.bodyHTML, displayTo: m.displayTo,
     deliveryTime: m.messageDeliveryTime ? m.messageDeliveryTime.toISOString() : null,
+    submitTime: m.clientSubmitTime ? m.clientSubmitTime.toISOString() : null,
+    representingName: m.sentRepresentingName, representingEmail: m.sentRepresentingEmailAddress,
     recipients: [], attachments: [],
   };
   for (let i = 0; i < m.numberOfRecipients; i++) {
