@@ -53,15 +53,21 @@ scanner::FrmFinder& ConversionController::finder() {
     return *finder_;
 }
 
-convert::RunOutcome ConversionController::CmdConvert_Click() {
+std::optional<convert::RunOutcome> ConversionController::CmdConvert_Click() {
+    // A click that arrives while a run lets the window breathe (before Convert is disabled, say
+    // a double click) must not start a second run inside the first.
+    if (running_) {
+        return std::nullopt;
+    }
+    running_ = true;
     // The run works on what the window holds now; changes made while it runs do not derail it.
     const convert::RunRequest request{window_.mailboxList().rows(), selectedFormat()};
-    steps_ = convert::MakeStoreSteps(request.format);
-    convert::ConversionRun run(window_.desktop(), *this, steps_.get());
+    const auto steps = convert::MakeStoreSteps(request.format);
+    convert::ConversionRun run(window_.desktop(), *this, steps.get());
     run.UseReader(finder().reader());
     const convert::RunOutcome outcome = run.Run(request);
     paintPending();
-    steps_.reset();
+    running_ = false;
     return outcome;
 }
 

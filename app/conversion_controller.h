@@ -32,7 +32,8 @@ public:
     scanner::FrmFinder& finder();
 
 public slots:
-    convert::RunOutcome CmdConvert_Click();
+    // The run's outcome, or nothing when a run was already under way.
+    std::optional<convert::RunOutcome> CmdConvert_Click();
 
 private:
     // RunView
@@ -49,7 +50,7 @@ private:
 
     frmStep1& window_;
     std::unique_ptr<scanner::FrmFinder> finder_;
-    std::unique_ptr<convert::StoreSteps> steps_;
+    bool running_ = false;
 
     struct Pending {
         std::optional<std::string> labels[5];

@@ -5,11 +5,13 @@
 #include "tests/support/fake_desktop.h"
 #include "tests/support/files.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -106,4 +108,18 @@ TEST_F(WindowConversion, CancelledFolderDialogChangesNothing) {
     EXPECT_FALSE(fs::exists(out));
     EXPECT_TRUE(window.OptEML->isChecked());
     EXPECT_TRUE(window.CmdConvert->isEnabled());
+}
+
+TEST_F(WindowConversion, AClickArrivingDuringARunStartsNoSecondRun) {
+    window.OptEML->click();
+    desktop.folderChoices.push_back(out.string());
+    desktop.folderChoices.push_back(out.string());
+    // Queue a second click before the first is handled: it arrives when the run first lets the
+    // window handle events.
+    QTimer::singleShot(0, window.CmdConvert, &QPushButton::click);
+    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_EQ(desktop.folderTitles.size(), 1u);
+    EXPECT_EQ(desktop.boxes.size(), 1u); // one completion box
+    EXPECT_EQ(slurp(mailboxFolder("In.mbx") / "email-0.eml"), "From ???@??? Mon\r\nHi\r\n\r\n");
 }
