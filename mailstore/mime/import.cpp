@@ -3,6 +3,7 @@
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
 #include "mailstore/mime/charset.h"
+#include "mailstore/mime/eudora.h"
 #include "mailstore/mime/gmime_init.h"
 
 #include <algorithm>
@@ -718,6 +719,8 @@ std::string metaCharset(std::string_view html) {
 
 class Importer {
 public:
+    Importer(const ImportOptions& options, std::vector<std::string>& notes)
+        : options_(options), notes_(notes) {}
     void fill(Message& out, GMimeMessage* msg, std::string_view rawHeaders,
               std::string_view rawBody, std::string_view separator, bool topLevel);
 
@@ -735,7 +738,66 @@ private:
     void attachTree(GMimeObject* obj, bool inRelated, Message& out);
     void attach(GMimeObject* obj, bool inRelated, Message& out);
     bool setText(GMimePart* part, Body& body);
+    void eudoraHabits(Body& body, Message& out, bool topLevel);
+    void attachFile(eudora::FoundFile file, Message& out);
+
+    const ImportOptions& options_;
+    std::vector<std::string>& notes_;
 };
+
+// Eudora's pseudo-tags become the bodies they stand for; the files its attachment lines name are
+// attached (only for the message itself: an attached mail's lines refer to its sender's disk).
+void Importer::eudoraHabits(Body& body, Message& out, bool topLevel) {
+    if (!body.plain) {
+        return;
+    }
+    if (auto rendered = eudora::renderMarkup(*body.plain)) {
+        body.plain = std::move(rendered->plain);
+        if (rendered->html && !body.html) {
+            body.html = std::move(rendered->html);
+            body.htmlCodePage = 65001;
+        }
+    }
+    if (!topLevel) {
+        return;
+    }
+    std::vector<std::string> cids;
+    for (const auto& a : out.attachments) {
+        if (auto cid = a.props.string(tags::AttachContentId)) {
+            cids.push_back(*cid);
+        }
+    }
+    const eudora::Folders folders{options_.attachmentsFolder, options_.embeddedFolder};
+    for (auto& file :
+         eudora::resolveDetached(*body.plain, body.html ? *body.html : "", cids, folders, notes_)) {
+        attachFile(std::move(file), out);
+    }
+}
+
+void Importer::attachFile(eudora::FoundFile file, Message& out) {
+    using namespace tags;
+    mapi::Attachment att;
+    PropertyBag& p = att.props;
+    p.set(AttachMethod, std::int32_t{1});
+    p.set(AttachSize, static_cast<std::int32_t>(file.data.size()));
+    p.set(AttachDataBinary, std::move(file.data));
+    const std::string name = sanitizeFilename(file.name);
+    setString(p, DisplayName, name);
+    setString(p, AttachLongFilename, name);
+    setString(p, AttachFilename, shortFilename(name));
+    setString(p, AttachExtension, extensionOf(name));
+    setString(p, AttachMimeTag, file.mimeType);
+    setString(p, AttachContentId, file.contentId);
+    const bool hidden = !file.contentId.empty();
+    p.set(AttachmentHidden, hidden);
+    if (hidden) {
+        p.set(AttachFlags, std::int32_t{4});
+    }
+    p.set(RenderingPosition, std::int32_t{-1});
+    p.set(AttachNumber, static_cast<std::int32_t>(out.attachments.size()));
+    p.set(ObjectType, std::int32_t{7});
+    out.attachments.push_back(std::move(att));
+}
 
 bool Importer::setText(GMimePart* part, Body& body) {
     auto* obj = GMIME_OBJECT(part);
@@ -1106,6 +1168,7 @@ void Importer::fill(Message& out, GMimeMessage* msg, std::string_view rawHeaders
         body.plain = toCrlf(decodeUnlabelled(rawBody));
         body.plainCodePage = isUtf8(rawBody) ? 65001 : 1252;
     }
+    eudoraHabits(body, out, topLevel);
     if (body.plain) {
         setString(p, tags::Body, *body.plain);
     }
@@ -1141,8 +1204,18 @@ Message plainTextMessage(const Split& split) {
 } // namespace
 
 Message importRfc822(std::span<const std::byte> bytes) {
+    std::vector<std::string> notes;
+    return importRfc822(bytes, ImportOptions{}, notes);
+}
+
+Message importRfc822(std::span<const std::byte> bytes, const ImportOptions& importOptions,
+                     std::vector<std::string>& notes) {
     ensureGMime();
-    const std::string_view input(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::string_view input(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const std::optional<std::string> lineEnds = eudora::normaliseLineEnds(input);
+    if (lineEnds) {
+        input = *lineEnds;
+    }
     const Split split = splitInput(input);
     if (split.headers.empty()) {
         return plainTextMessage(split);
@@ -1178,11 +1251,18 @@ Message importRfc822(std::span<const std::byte> bytes) {
         return plainTextMessage(split);
     }
     Message out;
-    Importer().fill(out, msg.get(), split.headers, split.body, split.separator, true);
+    Importer(importOptions, notes)
+        .fill(out, msg.get(), split.headers, split.body, split.separator, true);
     return out;
 }
 
 Message importRfc822(const std::filesystem::path& emlPath) {
+    std::vector<std::string> notes;
+    return importRfc822(emlPath, ImportOptions{}, notes);
+}
+
+Message importRfc822(const std::filesystem::path& emlPath, const ImportOptions& options,
+                     std::vector<std::string>& notes) {
     std::ifstream in(emlPath, std::ios::binary);
     if (!in) {
         throw ImportError("cannot open " + emlPath.string());
@@ -1198,7 +1278,7 @@ Message importRfc822(const std::filesystem::path& emlPath) {
     if (ec || in.bad()) {
         throw ImportError("cannot read " + emlPath.string());
     }
-    return importRfc822(std::as_bytes(std::span(data.data(), data.size())));
+    return importRfc822(std::as_bytes(std::span(data.data(), data.size())), options, notes);
 }
 
 std::int32_t messageFlagsFor(const Message& message, std::int32_t requested) {
