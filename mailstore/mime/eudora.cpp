@@ -651,7 +651,25 @@ std::optional<Bodies> renderMarkup(std::string_view text) {
         out.html = "<html><body>\r\n" + before + "</body></html>\r\n";
         return out;
     }
-    const std::string low = lower(document);
+    // The document is now UTF-8, whatever charset its <meta> names.
+    std::string low = lower(document);
+    for (auto meta = low.find("<meta"); meta != std::string::npos;
+         meta = low.find("<meta", meta + 5)) {
+        const auto end = low.find('>', meta);
+        const auto at = low.find("charset=", meta);
+        if (end == std::string::npos || at == std::string::npos || at > end) {
+            continue;
+        }
+        const bool quoted = low[at + 8] == '"' || low[at + 8] == '\'';
+        auto valueEnd = at + 8 + (quoted ? 1 : 0);
+        while (valueEnd < end && (std::isalnum(static_cast<unsigned char>(low[valueEnd])) != 0 ||
+                                  low[valueEnd] == '-' || low[valueEnd] == '_')) {
+            ++valueEnd;
+        }
+        const std::string value = quoted ? low.substr(at + 8, 1) + "utf-8" : std::string("utf-8");
+        document.replace(at + 8, valueEnd - at - 8, value);
+        low = lower(document);
+    }
     const auto bodyOpen = low.find("<body");
     std::size_t insertAt = 0;
     if (bodyOpen != std::string::npos) {

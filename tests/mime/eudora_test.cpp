@@ -80,7 +80,8 @@ const std::string kWindowsMessage =
     "Date: Tue, 10 May 2005 15:27:03 +0200\r\n"
     "Content-Type: multipart/mixed; boundary=\"=====================_1234==_\"\r\n\r\n"
     "<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"\">\r\n"
-    "<html><body>See the <b>numbers</b>: <img src=\"cid:5.2.0.9.20050510@example.com.1\">"
+    "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
+    "</head><body>See the <b>numbers</b>: <img src=\"cid:5.2.0.9.20050510@example.com.1\">"
     "</body></html>\r\n</x-html>\r\n"
     "Embedded Content: pic.jpg: 00000001,4dc7a6d2\r\n"
     "Attachment Converted: \"C:\\Eudora\\Attach\\Report 2005.pdf\"\r\n"
@@ -192,6 +193,7 @@ TEST(EudoraImport, DetachedFilesBecomeAttachments) {
     const std::string h = html(m);
     EXPECT_NE(h.find("<b>numbers</b>"), std::string::npos) << h;
     EXPECT_NE(h.find("Report 2005.pdf"), std::string::npos) << h;
+    EXPECT_NE(h.find("charset=utf-8\">"), std::string::npos) << h; // the text is UTF-8 now
     for (const std::string& text : {body, h}) {
         EXPECT_EQ(text.find("x-html"), std::string::npos) << text;
         EXPECT_EQ(text.find("x-stuff"), std::string::npos) << text;
