@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace mbx::mime {
@@ -113,15 +114,24 @@ std::string toCrlf(std::string_view s) {
     return out;
 }
 
+// The one way the import stores text, so every string in the model is valid UTF-8: anything
+// else is bare 8-bit text and read as such. Empty strings are left out: several readers,
+// Outlook among them, reject them.
 void setString(PropertyBag& bag, mapi::PropTag tag, std::string_view value) {
-    // Empty strings are left out: several readers, Outlook among them, reject them.
     if (!value.empty()) {
-        bag.set(tag, std::string(value));
+        bag.set(tag, decodeUnlabelled(value));
     }
 }
 
 const char* cstr(const char* s) {
     return s != nullptr ? s : "";
+}
+
+// Text as GMime decoded it, made valid UTF-8. GMime passes on bytes it could not convert: RFC
+// 2231 values in an unknown or empty charset, and header bytes shaped like UTF-8 beyond U+10FFFF
+// that its 8-bit fallback accepts as UTF-8. Such text is bare 8-bit text to us.
+std::string text(const char* s) {
+    return decodeUnlabelled(cstr(s));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -269,16 +279,16 @@ std::optional<std::string> repairPartHeaders(std::string_view text,
     if (boundaries.empty()) {
         return std::nullopt;
     }
+    // Looked up by hash: a message can declare as many boundaries as it has lines.
+    const std::unordered_set<std::string_view> known(boundaries.begin(), boundaries.end());
     auto isBoundary = [&](std::string_view line) {
         line = trim(line);
         if (!line.starts_with("--")) {
             return false;
         }
         line.remove_prefix(2);
-        return std::any_of(boundaries.begin(), boundaries.end(), [&](const std::string& b) {
-            return line == b ||
-                   (line.size() == b.size() + 2 && line.starts_with(b) && line.ends_with("--"));
-        });
+        return known.contains(line) ||
+               (line.ends_with("--") && known.contains(line.substr(0, line.size() - 2)));
     };
     std::vector<std::size_t> inserts;
     bool inHeaders = false;
@@ -397,8 +407,8 @@ void collectMailboxes(InternetAddressList* top, std::vector<Mailbox>& out) {
         }
         Mailbox m;
         m.address = std::string(
-            trim(cstr(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia)))));
-        m.name = std::string(trim(cstr(internet_address_get_name(ia))));
+            trim(text(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia)))));
+        m.name = std::string(trim(text(internet_address_get_name(ia))));
         if (m.name.empty()) {
             m.name = m.address;
         }
@@ -415,7 +425,8 @@ std::vector<Mailbox> mailboxes(GMimeMessage* msg, GMimeAddressType type) {
     // stands: GMime cuts odd forms such as "host!user@relay@domain" at the second '@'.
     static constexpr const char* kNames[] = {"Sender", "From", "Reply-To", "To", "Cc", "Bcc"};
     const char* name = kNames[static_cast<int>(type) - static_cast<int>(GMIME_ADDRESS_TYPE_SENDER)];
-    const std::string_view raw = trim(cstr(g_mime_object_get_header(GMIME_OBJECT(msg), name)));
+    const std::string rawText = text(g_mime_object_get_header(GMIME_OBJECT(msg), name));
+    const std::string_view raw = trim(rawText);
     if (out.size() == 1 && !raw.empty() &&
         raw.find_first_of(" \t<>,;:\"()") == std::string_view::npos && raw != out[0].address &&
         raw.find(out[0].address) != std::string_view::npos) {
@@ -541,7 +552,7 @@ std::optional<mapi::FileTime> separatorDate(std::string_view separator) {
 }
 
 std::string headerValue(GMimeObject* obj, const char* name) {
-    return std::string(trim(cstr(g_mime_object_get_header(obj, name))));
+    return std::string(trim(text(g_mime_object_get_header(obj, name))));
 }
 
 std::int32_t importanceOf(GMimeObject* obj) {
@@ -950,19 +961,19 @@ void Importer::attach(GMimeObject* obj, bool inRelated, Message& out) {
     std::string name;
     if (GMIME_IS_PART(obj)) {
         auto* part = GMIME_PART(obj);
-        name = sanitizeFilename(cstr(g_mime_part_get_filename(part)));
+        name = sanitizeFilename(text(g_mime_part_get_filename(part)));
         description = g_mime_part_get_content_description(part);
     } else {
-        name = sanitizeFilename(cstr(g_mime_object_get_content_type_parameter(obj, "name")));
+        name = sanitizeFilename(text(g_mime_object_get_content_type_parameter(obj, "name")));
         if (name.empty()) {
             if (auto* d = g_mime_object_get_content_disposition(obj)) {
                 name =
-                    sanitizeFilename(cstr(g_mime_content_disposition_get_parameter(d, "filename")));
+                    sanitizeFilename(text(g_mime_content_disposition_get_parameter(d, "filename")));
             }
         }
         description = g_mime_object_get_header(obj, "Content-Description");
     }
-    const std::string desc(trim(cstr(description)));
+    const std::string desc(trim(text(description)));
 
     GMimeMessage* inner = GMIME_IS_MESSAGE_PART(obj)
                               ? g_mime_message_part_get_message(GMIME_MESSAGE_PART(obj))
@@ -1010,11 +1021,11 @@ void Importer::attach(GMimeObject* obj, bool inRelated, Message& out) {
         setString(p, AttachExtension, extensionOf(name));
     }
     setString(p, AttachMimeTag, mime);
-    const std::string cid(trim(cstr(g_mime_object_get_content_id(obj))));
+    const std::string cid(trim(text(g_mime_object_get_content_id(obj))));
     setString(p, AttachContentId, cid);
     std::string location;
     if (GMIME_IS_PART(obj)) {
-        location = trim(cstr(g_mime_part_get_content_location(GMIME_PART(obj))));
+        location = trim(text(g_mime_part_get_content_location(GMIME_PART(obj))));
         setString(p, AttachContentLocation, location);
     }
     // Only pictures that the HTML body shows in place are hidden; any other part stays visible
@@ -1036,10 +1047,10 @@ void Importer::fill(Message& out, GMimeMessage* msg, std::string_view rawHeaders
     using namespace tags;
     auto* obj = GMIME_OBJECT(msg);
     PropertyBag& p = out.props;
-    p.set(MessageClass, std::string("IPM.Note"));
-    setSubject(p, trim(cstr(g_mime_message_get_subject(msg))));
+    setString(p, MessageClass, "IPM.Note");
+    setSubject(p, trim(text(g_mime_message_get_subject(msg))));
     if (const std::string topic = headerValue(obj, "Thread-Topic"); !topic.empty()) {
-        p.set(ConversationTopic, topic);
+        setString(p, ConversationTopic, topic);
     }
 
     const auto from = mailboxes(msg, GMIME_ADDRESS_TYPE_FROM);
