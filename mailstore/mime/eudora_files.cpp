@@ -16,6 +16,8 @@ namespace {
 
 // Attachment sizes are 32-bit signed in the stores we write.
 constexpr std::uintmax_t kLargestFile = 0x7FFFFFFF;
+// Far more attachment lines than any message Eudora wrote.
+constexpr std::size_t kMostLines = 2048;
 
 std::string utf8(const fs::path& p) {
     const std::u8string s = p.u8string();
@@ -355,7 +357,14 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
                                        const Folders& folders, std::vector<std::string>& notes) {
     std::vector<FoundFile> out;
     std::vector<std::size_t> pictures; // embedded pictures in `out`, in the text's order
-    for (const auto& f : detachedFiles(text)) {
+    const std::vector<DetachedFile> lines = detachedFiles(text);
+    if (lines.size() > kMostLines) {
+        // Every line may cost a look through the folder; a text made of such lines is not mail.
+        notes.push_back(std::to_string(lines.size()) + " attachment lines, none taken (at most " +
+                        std::to_string(kMostLines) + " per message)");
+        return out;
+    }
+    for (const auto& f : lines) {
         const fs::path& folder = f.embedded ? folders.embedded : folders.attachments;
         const char* what = f.embedded ? "embedded picture" : "attachment";
         if (f.name.empty()) {

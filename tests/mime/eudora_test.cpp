@@ -219,6 +219,15 @@ TEST(EudoraImport, DetachedFilesBecomeAttachments) {
     notes.clear();
     EXPECT_TRUE(import(kWindowsMessage, {}, notes).attachments.empty());
     EXPECT_EQ(notes.size(), 3u);
+
+    // A text made of thousands of such lines costs no look-ups.
+    notes.clear();
+    std::string flood = "Subject: flood\r\n\r\n";
+    for (int i = 0; i < 3000; ++i) {
+        flood += "Attachment Converted: \"Report 2005.pdf\"\r\n";
+    }
+    EXPECT_TRUE(import(flood, tree.options(), notes).attachments.empty());
+    EXPECT_EQ(notes.size(), 1u);
 }
 
 TEST(EudoraImport, FlowedAndEnrichedText) {
