@@ -224,9 +224,9 @@ std::optional<std::string> normaliseLineEnds(std::string_view in) {
     }
     std::vector<std::string> boundaries;
     bool binaryParts = false;
-    for (const auto line : linesOf(in)) {
+    forEachLine(in, [&](std::string_view line) {
         binaryParts = binaryParts || isBinaryEncodingHeader(line);
-    }
+    });
     if (binaryParts) {
         boundaries = boundariesIn(in);
     }
@@ -236,7 +236,7 @@ std::optional<std::string> normaliseLineEnds(std::string_view in) {
     bool binary = false;
     const std::size_t n = in.size();
     for (std::size_t i = 0; i < n;) {
-        const std::size_t end = std::min(in.find_first_of("\r\n", i), n);
+        const std::size_t end = lineEnd(in, i);
         const std::string_view line = in.substr(i, end - i);
         out.append(line);
         i = end;
@@ -283,7 +283,7 @@ std::vector<DetachedFile> detachedFiles(std::string_view text) {
     static constexpr std::string_view kAttachment = "Attachment Converted:";
     static constexpr std::string_view kEmbedded = "Embedded Content:";
     std::vector<DetachedFile> out;
-    for (const auto line : linesOf(text)) {
+    forEachLine(text, [&](std::string_view line) {
         DetachedFile f;
         std::string_view value;
         if (startsWithNoCase(line, kAttachment)) {
@@ -298,12 +298,12 @@ std::vector<DetachedFile> detachedFiles(std::string_view text) {
             f.embedded = true;
             value = withoutNumbers(trim(line.substr(kEmbedded.size())));
         } else {
-            continue;
+            return;
         }
         f.line = std::string(trim(line));
         f.name = baseName(value);
         out.push_back(std::move(f));
-    }
+    });
     return out;
 }
 
