@@ -132,8 +132,8 @@ bool blank(std::string_view s) {
 // An HTML character reference at `pos` ('&'), appended to `out`; returns its length, or 0 when
 // it is not one we know.
 std::size_t entity(std::string_view html, std::size_t pos, std::string& out) {
-    const auto semi = html.find(';', pos);
-    if (semi == std::string_view::npos || semi - pos > 10) {
+    const auto semi = html.substr(0, pos + 12).find(';', pos);
+    if (semi == std::string_view::npos) {
         return 0;
     }
     const std::string name = lower(html.substr(pos + 1, semi - pos - 1));
@@ -178,6 +178,41 @@ void blockBreak(std::string& out) {
     }
 }
 
+// The document with every charset its <meta> tags name replaced by UTF-8, as its text now is.
+std::string withUtf8Charset(std::string_view document) {
+    const std::string low = lower(document);
+    std::string out;
+    std::size_t copied = 0;
+    for (std::size_t meta = low.find("<meta"); meta != std::string::npos;) {
+        const auto end = low.find('>', meta);
+        if (end == std::string::npos) {
+            break;
+        }
+        const std::size_t next = low.find("<meta", end);
+        const auto inTag = std::string_view(low).substr(meta, end - meta).find("charset=");
+        if (inTag == std::string_view::npos) {
+            meta = next;
+            continue;
+        }
+        const std::size_t at = meta + inTag;
+        auto valueEnd = at + 8;
+        if (low[valueEnd] == '"' || low[valueEnd] == '\'') {
+            ++valueEnd; // the opening quote stays
+        }
+        const std::size_t valueStart = valueEnd;
+        while (valueEnd < end && (std::isalnum(static_cast<unsigned char>(low[valueEnd])) != 0 ||
+                                  low[valueEnd] == '-' || low[valueEnd] == '_')) {
+            ++valueEnd;
+        }
+        out.append(document.substr(copied, valueStart - copied));
+        out += "utf-8";
+        copied = valueEnd;
+        meta = next;
+    }
+    out.append(document.substr(copied));
+    return out;
+}
+
 } // namespace
 
 std::optional<Bodies> renderMarkup(std::string_view text) {
@@ -214,7 +249,7 @@ std::optional<Bodies> renderMarkup(std::string_view text) {
         return out;
     }
     // The HTML body: an HTML document Eudora kept is used as it stands, with the text around it
-    // (attachment lines among it) shown after its content.
+    // (attachment lines among it) before and after its content.
     std::string before;
     std::string after;
     std::string document;
@@ -246,25 +281,8 @@ std::optional<Bodies> renderMarkup(std::string_view text) {
         out.html = "<html><body>\r\n" + before + "</body></html>\r\n";
         return out;
     }
-    // The document is now UTF-8, whatever charset its <meta> names.
-    std::string low = lower(document);
-    for (auto meta = low.find("<meta"); meta != std::string::npos;
-         meta = low.find("<meta", meta + 5)) {
-        const auto end = low.find('>', meta);
-        const auto at = low.find("charset=", meta);
-        if (end == std::string::npos || at == std::string::npos || at > end) {
-            continue;
-        }
-        const bool quoted = low[at + 8] == '"' || low[at + 8] == '\'';
-        auto valueEnd = at + 8 + (quoted ? 1 : 0);
-        while (valueEnd < end && (std::isalnum(static_cast<unsigned char>(low[valueEnd])) != 0 ||
-                                  low[valueEnd] == '-' || low[valueEnd] == '_')) {
-            ++valueEnd;
-        }
-        const std::string value = quoted ? low.substr(at + 8, 1) + "utf-8" : std::string("utf-8");
-        document.replace(at + 8, valueEnd - at - 8, value);
-        low = lower(document);
-    }
+    document = withUtf8Charset(document);
+    const std::string low = lower(document);
     const auto bodyOpen = low.find("<body");
     std::size_t insertAt = 0;
     if (bodyOpen != std::string::npos) {
@@ -367,7 +385,7 @@ std::string enrichedToHtml(std::string_view text) {
             const std::string name = lower(ending ? tag.substr(1) : tag);
             if (name == "param") {
                 // A parameter not taken by its command is not shown.
-                const auto end = lower(text.substr(i)).find("</param>");
+                const auto end = findNoCase(text.substr(i), "</param>");
                 i = end == std::string::npos ? n : i + end + 8;
                 continue;
             }
@@ -394,7 +412,7 @@ std::string enrichedToHtml(std::string_view text) {
                 // numbers are taken, so nothing can leave the style attribute.
                 std::string value;
                 if (startsWithNoCase(text.substr(i), "<param>")) {
-                    const auto end = lower(text.substr(i)).find("</param>");
+                    const auto end = findNoCase(text.substr(i), "</param>");
                     const std::string_view raw =
                         text.substr(i + 7, end == std::string::npos ? 0 : end - 7);
                     i = end == std::string::npos ? i : i + end + 8;
@@ -491,7 +509,7 @@ std::string htmlToText(std::string_view html) {
                 lower(tag.substr(0, std::min(tag.find_first_of(" \t\r\n/"), tag.size())));
             if (!ending &&
                 std::find(std::begin(kSkipped), std::end(kSkipped), name) != std::end(kSkipped)) {
-                const auto end = lower(html.substr(i)).find("</" + name);
+                const auto end = findNoCase(html.substr(i), "</" + name);
                 i = end == std::string::npos ? n : i + end;
                 continue;
             }

@@ -41,6 +41,16 @@ inline bool isHex(std::string_view s) {
     });
 }
 
+// The first place of `needle` in `text`, ignoring ASCII case; npos when there is none.
+inline std::size_t findNoCase(std::string_view text, std::string_view needle) {
+    for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
+        if (startsWithNoCase(text.substr(i), needle)) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
 // Where the line that starts at `from` ends (its CR or LF, or the end of the text).
 inline std::size_t lineEnd(std::string_view text, std::size_t from) {
     while (from < text.size() && text[from] != '\n' && text[from] != '\r') {

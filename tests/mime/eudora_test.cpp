@@ -257,6 +257,17 @@ TEST(EudoraImport, FlowedAndEnrichedText) {
     EXPECT_NE(h.find("<b>Hi</b> there"), std::string::npos) << h;
     EXPECT_EQ(h.find("x-rich"), std::string::npos) << h;
     EXPECT_EQ(rich.props.int32(tags::InternetCodepage).value_or(0), 65001);
+
+    // Text shaped to make each step rescan the rest (the test's time limit catches that).
+    std::string hostile;
+    for (int i = 0; i < 100000; ++i) {
+        hostile += "<meta charset=a>&amp<x-y<style>";
+    }
+    for (const std::string& text : {"<x-html>" + hostile, "<x-rich><param>" + hostile}) {
+        const auto r = eudora::renderMarkup(text);
+        ASSERT_TRUE(r && r->html);
+        EXPECT_EQ(r->html->find("<x-"), std::string::npos);
+    }
 }
 
 // The three kinds of Eudora message as Outlook readers we did not write see them in .msg and .pst.
