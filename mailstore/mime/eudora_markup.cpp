@@ -256,7 +256,7 @@ std::optional<Bodies> renderMarkup(std::string_view text) {
     for (const auto& s : segments) {
         std::string& target = htmlSegments == 1 && !document.empty() ? after : before;
         if (s.kind == Kind::Html && htmlSegments == 1) {
-            document = withoutPseudoTags(trimLineEnds(s.text));
+            document = std::string(trimLineEnds(withoutPseudoTags(s.text)));
             continue;
         }
         if (blank(s.text)) {
@@ -264,10 +264,10 @@ std::optional<Bodies> renderMarkup(std::string_view text) {
         }
         switch (s.kind) {
         case Kind::Plain:
-            target += textToHtml(trimLineEnds(s.text));
+            target += "<div>" + textToHtml(trimLineEnds(s.text)) + "</div>\r\n";
             break;
         case Kind::Flowed:
-            target += textToHtml(unwrapFlowed(trimLineEnds(s.text)));
+            target += "<div>" + textToHtml(unwrapFlowed(trimLineEnds(s.text))) + "</div>\r\n";
             break;
         case Kind::Html:
             target += withoutPseudoTags(s.text);
