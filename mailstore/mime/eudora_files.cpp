@@ -1,5 +1,6 @@
 #include "mailstore/mime/eudora.h"
 #include "mailstore/mime/eudora_text.h"
+#include "mailstore/mime/repair.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -38,26 +39,6 @@ bool hasLoneCr(std::string_view s) {
         }
     }
     return false;
-}
-
-std::vector<std::string> boundariesIn(std::string_view text) {
-    std::vector<std::string> out;
-    const std::string low = lower(text);
-    for (std::size_t at = low.find("boundary="); at != std::string::npos;
-         at = low.find("boundary=", at + 1)) {
-        std::size_t begin = at + 9;
-        const bool quoted = begin < text.size() && text[begin] == '"';
-        begin += quoted ? 1 : 0;
-        std::size_t end = begin;
-        while (end < text.size() && text[end] != '\r' && text[end] != '\n' &&
-               (quoted ? text[end] != '"' : (text[end] != ';' && text[end] != ' '))) {
-            ++end;
-        }
-        if (end > begin) {
-            out.emplace_back(text.substr(begin, end - begin));
-        }
-    }
-    return out;
 }
 
 bool isBinaryEncodingHeader(std::string_view line) {
@@ -208,9 +189,10 @@ Folders findFolders(const fs::path& mailbox, const fs::path& chosen) {
         !chosen.empty()
             ? chosen
             : nearestFolder(start, {"attach", "attachments", "attachments folder"}, true);
-    if (!out.attachments.empty()) {
-        out.embedded =
-            nearestFolder(fs::absolute(out.attachments).parent_path(), {"embedded"}, false);
+    std::error_code ec;
+    if (const fs::path attachments = fs::absolute(out.attachments, ec);
+        !out.attachments.empty() && !ec) {
+        out.embedded = nearestFolder(attachments.parent_path(), {"embedded"}, false);
     }
     if (out.embedded.empty()) {
         out.embedded = nearestFolder(start, {"embedded"}, true);
@@ -228,7 +210,7 @@ std::optional<std::string> normaliseLineEnds(std::string_view in) {
         binaryParts = binaryParts || isBinaryEncodingHeader(line);
     });
     if (binaryParts) {
-        boundaries = boundariesIn(in);
+        boundaries = detail::declaredBoundaries(in);
     }
     std::string out;
     out.reserve(in.size() + in.size() / 32);
