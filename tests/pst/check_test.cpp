@@ -156,6 +156,20 @@ TEST_F(PstMutatedBlank, WrongReferenceCount) {
     EXPECT_TRUE(faultMentions("holder(s)"));
 }
 
+TEST_F(PstMutatedBlank, EntriesSmallerThanTheirKindAreRefused) {
+    // 244 entries of 2 bytes pass the 488-byte bound, but a 32-byte NBTENTRY read at the last
+    // one would run past the 512-byte page.
+    const std::uint64_t leaf = firstLeaf(header_.nbt);
+    Bytes page = read(leaf, kPageSize);
+    BTPage counts = BTPage::decode(page.data());
+    counts.cEnt = 244;
+    counts.cbEnt = 2;
+    counts.encode(page.data());
+    write(leaf, page);
+    fixPageCrc(leaf);
+    EXPECT_TRUE(faultMentions("corrupt B-tree page"));
+}
+
 TEST_F(PstMutatedBlank, TruncatedFile) {
     std::filesystem::resize_file(path_, std::filesystem::file_size(path_) - 512);
     EXPECT_TRUE(faultMentions("file size"));
