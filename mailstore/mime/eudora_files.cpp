@@ -216,6 +216,7 @@ std::optional<std::string> normaliseLineEnds(std::string_view in) {
     out.reserve(in.size() + in.size() / 32);
     bool inHeaders = true; // the message's own header block comes first
     bool binary = false;
+    std::size_t loneRunEnd = 0;
     const std::size_t n = in.size();
     for (std::size_t i = 0; i < n;) {
         const std::size_t end = lineEnd(in, i);
@@ -226,12 +227,17 @@ std::optional<std::string> normaliseLineEnds(std::string_view in) {
             out.push_back('\n');
             ++i;
         } else if (i < n) {
-            std::size_t j = i;
-            while (j < n && in[j] == '\r') {
-                ++j;
+            // A run of CRs before an LF is one line end; otherwise each CR is one (the run's
+            // end is remembered so that a long run is scanned once).
+            if (i >= loneRunEnd) {
+                std::size_t j = i;
+                while (j < n && in[j] == '\r') {
+                    ++j;
+                }
+                loneRunEnd = j < n && in[j] == '\n' ? 0 : j;
+                i = loneRunEnd == 0 ? j : i;
             }
-            // A run of CRs before an LF is one line end; otherwise each CR is one.
-            i = j < n && in[j] == '\n' ? j + 1 : i + 1;
+            ++i;
             out += "\r\n";
         }
         if (!binaryParts) {

@@ -123,6 +123,12 @@ TEST(EudoraImport, AnyLineEnds) {
     EXPECT_EQ(str(m.props, tags::Body), "Text.");
     ASSERT_EQ(m.attachments.size(), 1u);
     EXPECT_EQ(data(m.attachments[0]), binary);
+
+    // A long run of CRs is scanned once, not once per CR (the time limit catches that).
+    const Message runs =
+        import("Subject: Runs\r\r" + std::string(1000000, '\r') + "end\r", {}, notes);
+    EXPECT_EQ(str(runs.props, tags::Subject), "Runs");
+    EXPECT_TRUE(str(runs.props, tags::Body).ends_with("\r\nend\r\n"));
 }
 
 TEST(EudoraImport, AttachmentLinesAreReadOnlyAtTheStartOfALine) {
