@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gio/gio.h>
 #include <memory>
+#include <unordered_set>
 
 namespace mbx::mime::eudora {
 
@@ -396,14 +397,16 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
     // Pictures are linked to the cid: references no part of the message answers: by name where
     // the reference starts with the file's name, otherwise in order when the counts agree.
     std::vector<std::string> cids;
+    std::unordered_set<std::string> seen(knownContentIds.begin(), knownContentIds.end());
     const std::string low = lower(html);
-    for (std::size_t at = low.find("cid:"); at != std::string::npos;
+    for (std::size_t at = low.find("cid:"); at != std::string::npos && cids.size() < kMostLines;
          at = low.find("cid:", at + 4)) {
-        const auto end = html.find_first_of("\"' >\r\n", at + 4);
-        std::string cid(html.substr(at + 4, end == std::string_view::npos ? end : end - at - 4));
-        if (!cid.empty() && std::find(cids.begin(), cids.end(), cid) == cids.end() &&
-            std::find(knownContentIds.begin(), knownContentIds.end(), cid) ==
-                knownContentIds.end()) {
+        const std::string_view rest = html.substr(at + 4, 256); // no Content-ID is longer
+        const auto end = std::find_if(rest.begin(), rest.end(), [](char c) {
+            return c == '"' || c == '\'' || c == ' ' || c == '>' || c == '\r' || c == '\n';
+        });
+        std::string cid(rest.begin(), end);
+        if (!cid.empty() && seen.insert(cid).second) {
             cids.push_back(std::move(cid));
         }
     }

@@ -399,9 +399,9 @@ std::string enrichedToHtml(std::string_view text) {
                 continue; // unknown commands are ignored, their text is shown
             }
             if (ending) {
-                const auto at = std::find(open.rbegin(), open.rend(), name);
-                if (at != open.rend()) {
-                    open.erase(std::next(at).base());
+                // Commands nest; a closing one that does not match the innermost is ignored.
+                if (!open.empty() && open.back() == name) {
+                    open.pop_back();
                     out += m->close;
                 }
                 continue;
