@@ -91,8 +91,8 @@ std::string CompletionText(Format format) {
 
 std::string FailureText(const RunResult& result, const std::string& reportPath) {
     std::string text = "Not every message could be converted.\r\n\r\n";
-    const auto counts = std::to_string(result.written()) + " of " +
-                        Plural(result.found(), "message", "messages");
+    const auto counts =
+        std::to_string(result.written()) + " of " + Plural(result.found(), "message", "messages");
     switch (result.format) {
     case Format::Pst:
         text += counts + " written to Outlook data files (.pst).";

@@ -237,18 +237,17 @@ void Engine::Impl::CloseStore(const std::string& mailbox) {
         }
         store_->closeStore();
     } catch (const std::exception& e) {
-        const bool full = MentionsDeviceFull(e.what()) ||
-                          (dynamic_cast<const TargetError*>(&e) != nullptr &&
-                           static_cast<const TargetError&>(e).scope() ==
-                               TargetError::Scope::Device);
+        const bool full =
+            MentionsDeviceFull(e.what()) ||
+            (dynamic_cast<const TargetError*>(&e) != nullptr &&
+             static_cast<const TargetError&>(e).scope() == TargetError::Scope::Device);
         StoreLost(mailbox, e.what());
         deviceFull_ = deviceFull_ || full;
     }
 }
 
 void Engine::Impl::EmlMessages(const std::string& path, const std::string& folder,
-                               std::span<const std::uint64_t> offsets,
-                               std::string_view extension) {
+                               std::span<const std::uint64_t> offsets, std::string_view extension) {
     MailboxFile mailbox(options_.copyBlockSize);
     const bool readable = offsets.empty() || mailbox.Open(path);
     if (!readable) {
@@ -277,8 +276,7 @@ void Engine::Impl::EmlMessages(const std::string& path, const std::string& folde
     }
 }
 
-void Engine::Impl::Commit(Pipeline::Done done, const std::string& path,
-                          std::uint64_t mailboxSize) {
+void Engine::Impl::Commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize) {
     if (!done.prepared) {
         Fail(path, done.index, done.offset, done.error);
         deviceFull_ = deviceFull_ || done.deviceFull;
@@ -414,8 +412,8 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         if (!Yield()) {
             return Finish(RunResult::Outcome::Cancelled);
         }
-        observer_.status(StatusLine::MailboxNumber, "Mailbox " + std::to_string(row + 1) +
-                                                        " (of " + std::to_string(rowCount) + ") ");
+        observer_.status(StatusLine::MailboxNumber, "Mailbox " + std::to_string(row + 1) + " (of " +
+                                                        std::to_string(rowCount) + ") ");
         const auto path = TrimSpaces(request.rows[row]);
         result_.mailboxes.push_back({path, 0, 0});
         mailbox_ = &result_.mailboxes.back();
@@ -515,8 +513,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         if (!Yield()) {
             return Finish(RunResult::Outcome::Cancelled);
         }
-        const double percent =
-            static_cast<double>(row + 1) / static_cast<double>(rowCount) * 100.0;
+        const double percent = static_cast<double>(row + 1) / static_cast<double>(rowCount) * 100.0;
         observer_.listProgress(static_cast<float>(percent));
         if (request.format == Format::Pst) {
             CloseStore(path);

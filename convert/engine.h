@@ -113,8 +113,8 @@ struct RunResult {
     std::uint64_t written() const;
 };
 
-class StoreTarget;  // targets.h
-class FaultHooks;   // faults.h
+class StoreTarget; // targets.h
+class FaultHooks;  // faults.h
 
 struct RunOptions {
     // Least time between two ProgressObserver::yield() calls inside a mailbox.
@@ -163,7 +163,8 @@ private:
 // The plain-text report of a run: its counts, then every failure and every note, one a line.
 // Returns false when the file could not be written in full (nothing is left behind then).
 bool WriteReport(const std::string& path, const RunResult& result);
-// A report path in `folder` that is not taken yet: "Mbxvane report.txt", "Mbxvane report (2).txt"...
+// A report path in `folder` that is not taken yet: "Mbxvane report.txt", "Mbxvane report
+// (2).txt"...
 std::string FreeReportPath(const std::string& folder);
 
 } // namespace mbx::convert

@@ -1,7 +1,6 @@
 #include "convert/message_file.h"
 
 #include "convert/faults.h"
-
 #include "scanner/read_at.h"
 #include "selection/paths.h"
 
@@ -70,8 +69,8 @@ std::string_view MailboxFile::Bytes(std::uint64_t pos, std::uint64_t max) {
 MessageText::MessageText(MailboxFile& mailbox, std::uint64_t begin, std::uint64_t end, bool last,
                          ExtractObserver* observer)
     : mailbox_(mailbox), begin_(begin), end_(std::max(begin, end)), pos_(begin_),
-      nextLabel_(kLabelChunk), lastLabel_(LastByteLabel(end_ - begin_, last)),
-      observer_(observer) {}
+      nextLabel_(kLabelChunk), lastLabel_(LastByteLabel(end_ - begin_, last)), observer_(observer) {
+}
 
 std::uint64_t LastByteLabel(std::uint64_t length, bool last) {
     if (last) {

@@ -22,8 +22,8 @@ public:
     struct Done {
         std::uint64_t index = 0;
         std::uint64_t offset = 0;
-        std::uint64_t length = 0; // of the message in the mailbox
-        bool last = false;        // the mailbox's last message
+        std::uint64_t length = 0;                  // of the message in the mailbox
+        bool last = false;                         // the mailbox's last message
         std::unique_ptr<PreparedMessage> prepared; // null on failure
         std::string error;
         bool deviceFull = false;

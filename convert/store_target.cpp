@@ -25,16 +25,15 @@ struct ImportedMessage : PreparedMessage {
 constexpr std::int32_t kRequestedFlags = 0x11;
 
 TargetError StoreFailure(const std::string& what) {
-    return TargetError(MentionsDeviceFull(what) ? TargetError::Scope::Device
-                                                : TargetError::Scope::Store,
-                       what);
+    return TargetError(
+        MentionsDeviceFull(what) ? TargetError::Scope::Device : TargetError::Scope::Store, what);
 }
 
 // The MIME import of one message. `job.attachmentsFolder` is where detached attachments would
 // be looked up; the import does not use it yet.
 mapi::Message Import(const MessageJob& job, std::vector<std::string>& /*notes*/) {
-    return mime::importRfc822(std::span(reinterpret_cast<const std::byte*>(job.bytes.data()),
-                                        job.bytes.size()));
+    return mime::importRfc822(
+        std::span(reinterpret_cast<const std::byte*>(job.bytes.data()), job.bytes.size()));
 }
 
 } // namespace
@@ -111,8 +110,8 @@ std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job)
                           std::string("the message cannot be stored: ") + e.what());
     }
     if (format_ == Format::Msg) {
-        const auto path = job.mailboxFolder + paths::kSeparator + "Email-" +
-                          std::to_string(job.index) + ".msg";
+        const auto path =
+            job.mailboxFolder + paths::kSeparator + "Email-" + std::to_string(job.index) + ".msg";
         try {
             msg::writeMsg(message, std::filesystem::path(path));
         } catch (const std::exception& e) {

@@ -192,10 +192,10 @@ void MailboxReader::GetString() {
 }
 
 void MailboxReader::ScanString() {
-    const auto hit =
-        searchLen_ > 0 && !stopRequested_ ? search_.next(searchStr_, static_cast<std::uint64_t>(readPos_),
-                                      [this] { return Yield(); })
-                       : std::nullopt;
+    const auto hit = searchLen_ > 0 && !stopRequested_
+                         ? search_.next(searchStr_, static_cast<std::uint64_t>(readPos_),
+                                        [this] { return Yield(); })
+                         : std::nullopt;
     if (!hit) {
         matchPos_ = -1;
         matchFlag_ = false;

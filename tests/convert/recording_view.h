@@ -31,7 +31,7 @@ public:
             f();
         }
         static const char* const kNames[] = {"LblHappening", "LblProgessCurrent", "LblIMMFile",
-                                              "LblEmlsFound", "LblProgress"};
+                                             "LblEmlsFound", "LblProgress"};
         events.push_back(std::string(kNames[static_cast<int>(line)]) + "=" + text);
     }
     void bytesRead(std::uint64_t soFar, std::uint64_t total) override {
@@ -86,7 +86,8 @@ public:
     void addMailboxFolder(const std::string& name) override {
         calls.push_back("addMailboxFolder " + name);
     }
-    std::unique_ptr<convert::PreparedMessage> prepare(const convert::MessageJob& job) const override {
+    std::unique_ptr<convert::PreparedMessage>
+    prepare(const convert::MessageJob& job) const override {
         auto p = std::make_unique<Prepared>();
         p->text = "commit " + job.mailboxFolder + " " + std::to_string(job.index) + " " +
                   std::to_string(job.bytes.size());

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
