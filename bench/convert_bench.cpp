@@ -1,7 +1,7 @@
 // The conversion engine in mbxvane-bench:
-//  - "convert --format eml|emlx|pst|msg --out DIR [--attachments DIR] MAILBOX...": the window's
-//    conversion run with a console desktop (boxes printed to stdout, the folder dialog answers
-//    DIR); exits with 1 when anything failed;
+//  - "convert --format eml|emlx|pst|msg --out DIR [--attachments DIR] [--workers N] MAILBOX...":
+//    the window's conversion run with a console desktop (boxes printed to stdout, the folder
+//    dialog answers DIR); exits with 1 when anything failed;
 //  - the "separator search and .eml conversion" suite: generates a mailbox and compares the
 //    separator search with cat, the .eml conversion with csplit, and measures the conversion's
 //    peak resident memory in a child process.
@@ -74,6 +74,7 @@ private:
 
 int ConvertCommand(const std::vector<std::string>& args) {
     convert::RunRequest request;
+    convert::RunOptions options;
     std::string out;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--format" && i + 1 < args.size()) {
@@ -91,13 +92,15 @@ int ConvertCommand(const std::vector<std::string>& args) {
             out = args[++i];
         } else if (args[i] == "--attachments" && i + 1 < args.size()) {
             request.attachmentsFolder = args[++i];
+        } else if (args[i] == "--workers" && i + 1 < args.size()) {
+            options.workers = std::atoi(args[++i].c_str());
         } else {
             request.rows.push_back(args[i]);
         }
     }
     if (out.empty() || request.rows.empty() || request.format == convert::Format::None) {
         std::cerr << "usage: mbxvane-bench convert --format eml|emlx|pst|msg --out DIR "
-                     "[--attachments DIR] MAILBOX...\n";
+                     "[--attachments DIR] [--workers N] MAILBOX...\n";
         return 2;
     }
     // A folder dialog only ever gives an existing folder.
@@ -106,7 +109,7 @@ int ConvertCommand(const std::vector<std::string>& args) {
     ConsoleDesktop desktop(fs::absolute(out).lexically_normal().string());
     ConsoleView view;
     auto store = convert::MakeStoreTarget(request.format);
-    convert::ConversionRun run(desktop, view, store.get());
+    convert::ConversionRun run(desktop, view, store.get(), options);
     return run.Run(request) == convert::RunOutcome::Completed ? 0 : 1;
 }
 

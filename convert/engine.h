@@ -1,9 +1,11 @@
 // The conversion engine: a list of mailboxes in, message files or Outlook files out, with
 // progress, cancellation and an exact account of what was written. No window is needed:
 //
-//   convert::Engine engine(observer, storeTarget, options);   // storeTarget: see targets.h;
-//   convert::RunResult r = engine.run(request);                //   null for .eml / .emlx
-//   if (!r.failures.empty()) convert::WriteReport(path, r);
+//   auto store = convert::MakeStoreTarget(format);  // convert/store_target.h; null for .eml/.emlx
+//   convert::Engine engine(observer, store.get(), options);  // observer: a ProgressObserver
+//   convert::RunResult r = engine.run(request, outputRoot);  // outputRoot ends in a separator
+//   if (!r.failures.empty() || !r.notes.empty())
+//       convert::WriteReport(convert::FreeReportPath(outputRoot), r);
 //
 // Data flows one way: mailbox -> separator offsets (scanner::FindSeparators) -> message bytes
 // -> target (a message file, or MIME import -> data file / message file); failures flow back
