@@ -5,7 +5,7 @@
 //
 // ReadMessageText gives the message as a stream and WriteMessageFile drains it into the file,
 // so a message is never held whole in memory. While the stream is read it reports every value
-// the 250-byte chunk reading shows in LblByteUpdate: 250, 500, ... bytes so far, up to the
+// the 250-byte chunk reading shows as bytes read: 250, 500, ... bytes so far, up to the
 // message length for a message followed by another, and below it for the last message (the
 // label is not updated for the final piece).
 #pragma once
@@ -19,13 +19,13 @@
 
 namespace mbx::convert {
 
-// The chunk size whose multiples LblByteUpdate shows.
+// The chunk size whose multiples the bytes-read progress shows.
 inline constexpr std::uint64_t kLabelChunk = 250;
 
 class ExtractObserver {
 public:
     virtual ~ExtractObserver() = default;
-    // One LblByteUpdate value: "Saving: " + soFar + " Bytes out of " + total + " Total Bytes."
+    // One bytes-read value: so far in the message, of the mailbox size.
     virtual void byteUpdate(std::uint64_t soFar, std::uint64_t total) = 0;
     // Between large blocks; false = stop at once (the program is ending).
     virtual bool yield() { return true; }
@@ -69,7 +69,7 @@ public:
     std::uint64_t End() const { return end_; }
     std::uint64_t Length() const { return end_ - begin_; }
     // The next block of the message (empty at the end, on a read failure or when the observer
-    // asked to stop). Reports the LblByteUpdate values passed on the way.
+    // asked to stop). Reports the bytes-read values passed on the way.
     std::string_view Next();
     // True when the observer's yield asked to stop.
     bool Stopped() const { return stopped_; }
