@@ -24,6 +24,9 @@ CC=clang-14 CXX=clang++-14 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_T
   -DMBX_FUZZ=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" --target "${harnesses[@]/#/fuzz_}"
 
+# The harnesses write a .msg and a .pst (which is synced) for every input: keep them in memory.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+
 for name in "${harnesses[@]}"; do
   case $name in
     separator) corpus=separator; dict=() ;;
