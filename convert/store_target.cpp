@@ -123,7 +123,10 @@ std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job)
         const auto path =
             job.mailboxFolder + paths::kSeparator + "Email-" + std::to_string(job.index) + ".msg";
         try {
-            msg::writeMsg(message, std::filesystem::path(path));
+            auto written = msg::writeMsg(message, std::filesystem::path(path));
+            for (auto& note : written.notes) {
+                prepared->notes.push_back(std::move(note));
+            }
         } catch (const std::exception& e) {
             throw TargetError(MentionsDeviceFull(e.what()) ? TargetError::Scope::Device
                                                            : TargetError::Scope::Message,

@@ -103,8 +103,20 @@ TEST(StoreTarget, MsgTargetSavesMessageFilesAndKeepsTheRunStore) {
     const auto a = (dir / "A.mbx").string(), empty = (dir / "Empty.mbx").string();
     writeFile(a, Mailbox(2));
     writeFile(empty, "no separator\r\n");
-    StoreRun run(Format::Msg, dir / "out", {a, empty});
+    // More attachments than a .msg holds: the message is written and the report says what the
+    // file leaves out.
+    const auto many = (dir / "Many.mbx").string();
+    std::string parts = "From ???@??? Tue\r\nSubject: many\r\nMIME-Version: 1.0\r\n"
+                        "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
+    for (int i = 0; i < 2050; ++i) {
+        parts += "--b\r\nContent-Type: text/plain; name=f" + std::to_string(i) + "\r\n\r\nx\r\n";
+    }
+    writeFile(many, parts + "--b--\r\n");
+    StoreRun run(Format::Msg, dir / "out", {a, empty, many});
     EXPECT_EQ(run.outcome, RunOutcome::Completed);
+    EXPECT_TRUE(fs::exists(dir / "out" / fs::path(many).relative_path() / "Email-0.msg"));
+    EXPECT_NE(slurp(run.report).find("attachments left out (a .msg holds 2048)"), std::string::npos)
+        << run.report;
     const fs::path folder = dir / "out" / fs::path(a).relative_path();
     EXPECT_TRUE(fs::exists(folder / "Email-0.msg"));
     EXPECT_TRUE(fs::exists(folder / "Email-1.msg"));
@@ -117,7 +129,7 @@ TEST(StoreTarget, MsgTargetSavesMessageFilesAndKeepsTheRunStore) {
     }
     ASSERT_FALSE(temp.empty());
     EXPECT_EQ(temp.filename().string().substr(0, 4), "Temp");
-    EXPECT_EQ(folderCounts(temp), "A.mbx=2\nDeleted Items=0\nEmpty.mbx=0\n");
+    EXPECT_EQ(folderCounts(temp), "A.mbx=2\nDeleted Items=0\nEmpty.mbx=0\nMany.mbx=1\n");
 }
 
 // Files Eudora detached are put back from the attachments folder beside the mailbox, or from the
