@@ -163,7 +163,9 @@ RunResult runEngine(Target target, const std::string& out, const Inputs& inputs,
                      : target == Target::Pst  ? convert::Format::Pst
                                               : convert::Format::Msg;
     auto steps = convert::MakeStoreSteps(request.format);
-    convert::ConversionRun run(desktop, view, steps.get());
+    convert::RunOptions runOptions;
+    runOptions.yieldInterval = std::chrono::milliseconds(0); // a yield here only reads the flag
+    convert::ConversionRun run(desktop, view, steps.get(), runOptions);
     const auto outcome = run.Run(request);
     result.interrupted = outcome == convert::RunOutcome::Ending;
     result.stopped = outcome == convert::RunOutcome::SessionError;
