@@ -62,6 +62,7 @@ struct Failure {
 };
 
 struct RunResult {
+    std::size_t mailboxesStarted = 0;
     std::size_t mailboxesDone = 0;
     std::uint64_t written = 0;
     std::uint64_t failed = 0;
@@ -130,6 +131,7 @@ public:
     void setCurrentRow(int row) override {
         row_ = static_cast<std::size_t>(row);
         mailbox_ = &inputs_.mailboxes[row_];
+        result_.mailboxesStarted = row_ + 1;
         messages_ = 0;
         found_ = 0;
         printer_.mailboxStarted(row_, inputs_.mailboxes[row_], inputs_.sizes[row_]);
@@ -181,7 +183,7 @@ bool writeReport(const std::string& file, const Options& options, const fs::path
            << "Format: " << targetName(options.target) << "\n"
            << "Output folder: " << out.string() << "\n"
            << "Mailboxes: " << result.mailboxesDone << " of " << inputs.mailboxes.size()
-           << " converted\n"
+           << " finished\n"
            << "Messages written: " << result.written << "\n"
            << "Messages failed: " << result.failed << "\n"
            << "Interrupted: " << (result.interrupted ? "yes" : "no") << "\n";
@@ -229,8 +231,8 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     }
     if (!options.quiet) {
         console.out << "Wrote " << countOf(result.written, "message", "messages") << " from ";
-        if (result.mailboxesDone < inputs.mailboxes.size()) {
-            console.out << result.mailboxesDone << " of ";
+        if (result.mailboxesStarted < inputs.mailboxes.size()) {
+            console.out << result.mailboxesStarted << " of ";
         }
         console.out << countOf(inputs.mailboxes.size(), "mailbox", "mailboxes") << " to "
                     << out.string() << " in " << formatDuration(printer.elapsedSeconds())
