@@ -72,7 +72,10 @@ struct RunResult {
 };
 
 // ---- the engine -------------------------------------------------------------------------
-// The window's conversion run, seen through its window interfaces.
+// The window's conversion run, driven through the interfaces it has for the window: a desktop
+// that answers the folder dialog with --out and collects the reader's warnings, and a view whose
+// labels give the progress and whose yield() reads the cancellation flag. It goes once the
+// engine reports progress, failures and cancellation itself.
 
 class EngineDesktop : public desktop::Desktop {
 public:
