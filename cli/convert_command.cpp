@@ -1,8 +1,8 @@
 #include "cli/convert_command.h"
 
 #include "cli/inputs.h"
-#include "convert/conversion_run.h"
-#include "convert/store_factory.h"
+#include "convert/engine.h"
+#include "convert/store_target.h"
 
 #include <QCoreApplication>
 #include <filesystem>
@@ -18,18 +18,18 @@ namespace {
 
 constexpr const char* kProgram = "mbxvane-convert: ";
 
-const char* targetName(Target target) {
+convert::Format engineFormat(Target target) {
     switch (target) {
     case Target::Eml:
-        return "eml";
+        return convert::Format::Eml;
     case Target::Emlx:
-        return "emlx";
+        return convert::Format::Emlx;
     case Target::Pst:
-        return "pst";
+        return convert::Format::Pst;
     case Target::Msg:
-        return "msg";
+        return convert::Format::Msg;
     }
-    return "";
+    return convert::Format::None;
 }
 
 // Creates the output folder when missing and proves that a file can be created in it. The probe
@@ -56,149 +56,67 @@ std::string prepareOutputFolder(const fs::path& out) {
     return written ? std::string() : "the output folder " + out.string() + " is not writable";
 }
 
-struct Failure {
-    std::string mailbox;
-    std::string reason;
-};
+// The number at the start of a status text such as "12 Messages" or after "Saved ".
+std::uint64_t leadingNumber(const std::string& text) {
+    const auto digits = text.find_first_of("0123456789");
+    return digits == std::string::npos ? 0 : std::stoull(text.substr(digits));
+}
 
-struct RunResult {
-    std::size_t mailboxesStarted = 0;
-    std::size_t mailboxesDone = 0;
-    std::uint64_t written = 0;
-    std::uint64_t failed = 0;
-    bool interrupted = false;
-    bool stopped = false; // the engine could not go on (e.g. no data file could be opened)
-    std::vector<Failure> failures;
-};
-
-// ---- the engine -------------------------------------------------------------------------
-// The window's conversion run, driven through the interfaces it has for the window: a desktop
-// that answers the folder dialog with --out and collects the reader's warnings, and a view whose
-// labels give the progress and whose yield() reads the cancellation flag. It goes once the
-// engine reports progress, failures and cancellation itself.
-
-class EngineDesktop : public desktop::Desktop {
+// The engine's progress, turned into the printer's terms.
+class Progress : public convert::ProgressObserver {
 public:
-    EngineDesktop(std::string out, RunResult& result, const std::string*& mailbox)
-        : out_(std::move(out)), result_(result), mailbox_(mailbox) {}
-    desktop::Answer messageBox(const std::string& caption, const std::string& text, desktop::Icon,
-                               desktop::Buttons) override {
-        if (caption != convert::kAppTitle) {
-            result_.failures.push_back({mailbox_ ? *mailbox_ : std::string(), firstLine(text)});
+    Progress(const Inputs& inputs, ProgressPrinter& printer, Console& console)
+        : inputs_(inputs), printer_(printer), console_(console) {}
+
+    void mailboxStarted(int index) override {
+        index_ = static_cast<std::size_t>(index);
+        found_ = 0;
+        written_ = 0;
+        started_ = index_ + 1;
+        printer_.mailboxStarted(index_, inputs_.mailboxes[index_], inputs_.sizes[index_]);
+    }
+    void status(convert::StatusLine line, const std::string& text) override {
+        if (text.empty()) {
+            return;
         }
-        return desktop::Answer::Ok;
-    }
-    desktop::OpenFilesResult openFiles(const desktop::OpenFilesRequest&) override { return {}; }
-    std::string browseForFolder(const std::string&) override { return out_; }
-    void shellOpen(const std::string&) override {}
-    void beep() override {}
-    void setBusy(bool) override {}
-
-private:
-    static std::string firstLine(const std::string& text) {
-        return text.substr(0, text.find_first_of("\r\n"));
-    }
-    std::string out_;
-    RunResult& result_;
-    const std::string*& mailbox_;
-};
-
-class EngineView : public convert::RunView {
-public:
-    EngineView(const Inputs& inputs, ProgressPrinter& printer, Console& console,
-               const std::atomic<bool>& cancel, RunResult& result, const std::string*& mailbox)
-        : inputs_(inputs), printer_(printer), console_(console), cancel_(cancel), result_(result),
-          mailbox_(mailbox) {}
-
-    void setLabel(convert::Label label, const std::string& text) override {
-        if (label == convert::Label::LblEmlsFound && !text.empty()) {
-            found_ = std::stoull(text);
-        } else if (label == convert::Label::LblProgress && !text.empty()) {
-            ++messages_;
-            ++result_.written;
-            const auto bytes = inputs_.sizes[row_];
-            printer_.advanced(found_ ? bytes / found_ * messages_ : bytes, messages_);
+        if (line == convert::StatusLine::MessagesFound) {
+            found_ = leadingNumber(text);
+        } else if (line == convert::StatusLine::MessagesSaved) {
+            ++dealtWith_;
+            ++dealtWithHere_;
+            written_ = leadingNumber(text);
+            const auto size = inputs_.sizes[index_];
+            printer_.advanced(found_ > 0 ? size / found_ * dealtWithHere_ : size, written_);
             if (console_.afterMessage) {
-                console_.afterMessage(result_.written);
+                console_.afterMessage(dealtWith_);
             }
         }
     }
-    void setByteUpdate(std::uint64_t, std::uint64_t) override {}
-    void setBarRange(convert::Bar, int, int) override {}
-    void setBarValue(convert::Bar bar, float) override {
-        if (bar == convert::Bar::ProgressBar1) {
-            printer_.mailboxFinished(messages_, 0);
-            result_.mailboxesDone = row_ + 1;
+    void mailboxProblem(convert::MailboxProblem problem, std::uint64_t) override {
+        if (problem == convert::MailboxProblem::TooSmall) {
+            printer_.end();
+            console_.err << kProgram << inputs_.mailboxes[index_]
+                         << ": shorter than 2 bytes, no message in it" << std::endl;
         }
     }
-    void setCurrentRow(int row) override {
-        row_ = static_cast<std::size_t>(row);
-        mailbox_ = &inputs_.mailboxes[row_];
-        result_.mailboxesStarted = row_ + 1;
-        messages_ = 0;
-        found_ = 0;
-        printer_.mailboxStarted(row_, inputs_.mailboxes[row_], inputs_.sizes[row_]);
+    void listProgress(float) override {
+        printer_.mailboxFinished(written_, found_ - std::min(found_, written_));
+        dealtWithHere_ = 0;
     }
-    void setConvertEnabled(bool) override {}
-    void clearFormats() override {}
-    bool yield() override { return !cancel_.load(); }
+
+    std::size_t started() const { return started_; }
 
 private:
     const Inputs& inputs_;
     ProgressPrinter& printer_;
     Console& console_;
-    const std::atomic<bool>& cancel_;
-    RunResult& result_;
-    const std::string*& mailbox_;
-    std::size_t row_ = 0;
-    std::uint64_t messages_ = 0;
+    std::size_t index_ = 0;
+    std::size_t started_ = 0;
     std::uint64_t found_ = 0;
+    std::uint64_t written_ = 0;
+    std::uint64_t dealtWith_ = 0;     // messages of the run, written or failed
+    std::uint64_t dealtWithHere_ = 0; // of the current mailbox
 };
-
-RunResult runEngine(Target target, const std::string& out, const Inputs& inputs,
-                    ProgressPrinter& printer, Console& console, const std::atomic<bool>& cancel) {
-    RunResult result;
-    const std::string* mailbox = nullptr;
-    EngineDesktop desktop(out, result, mailbox);
-    EngineView view(inputs, printer, console, cancel, result, mailbox);
-    convert::RunRequest request;
-    request.rows = inputs.mailboxes;
-    request.format = target == Target::Eml    ? convert::Format::Eml
-                     : target == Target::Emlx ? convert::Format::Emlx
-                     : target == Target::Pst  ? convert::Format::Pst
-                                              : convert::Format::Msg;
-    auto steps = convert::MakeStoreSteps(request.format);
-    convert::RunOptions runOptions;
-    runOptions.yieldInterval = std::chrono::milliseconds(0); // a yield here only reads the flag
-    convert::ConversionRun run(desktop, view, steps.get(), runOptions);
-    const auto outcome = run.Run(request);
-    result.interrupted = outcome == convert::RunOutcome::Ending;
-    result.stopped = outcome == convert::RunOutcome::SessionError;
-    return result;
-}
-
-// ---- the report ---------------------------------------------------------------------------
-
-bool writeReport(const std::string& file, const Options& options, const fs::path& out,
-                 const Inputs& inputs, const RunResult& result) {
-    std::ofstream report(file, std::ios::binary | std::ios::trunc);
-    report << "Mbxvane conversion report\n"
-           << "Format: " << targetName(options.target) << "\n"
-           << "Output folder: " << out.string() << "\n"
-           << "Mailboxes: " << result.mailboxesDone << " of " << inputs.mailboxes.size()
-           << " finished\n"
-           << "Messages written: " << result.written << "\n"
-           << "Messages failed: " << result.failed << "\n"
-           << "Interrupted: " << (result.interrupted ? "yes" : "no") << "\n";
-    if (!result.failures.empty()) {
-        report << "\nFailures:\n";
-        for (const auto& failure : result.failures) {
-            report << failure.mailbox << ": " << failure.reason << "\n";
-        }
-    }
-    report.flush();
-    return static_cast<bool>(report);
-}
 
 } // namespace
 
@@ -208,45 +126,94 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
         console.err << kProgram << inputs.error << std::endl;
         return kExitUsage;
     }
-    if (!options.attachments.empty() && !fs::is_directory(options.attachments)) {
+    std::error_code ec;
+    if (!options.attachments.empty() && !fs::is_directory(options.attachments, ec)) {
         console.err << kProgram << options.attachments << ": no such folder (--attachments)"
                     << std::endl;
         return kExitUsage;
     }
-    std::error_code ec;
     const auto out = fs::absolute(fs::path(options.out), ec).lexically_normal();
     if (const auto problem = prepareOutputFolder(out); !problem.empty()) {
         console.err << kProgram << problem << std::endl;
         return kExitUsage;
     }
 
+    convert::RunRequest request;
+    request.rows = inputs.mailboxes;
+    request.format = engineFormat(options.target);
+    if (!options.attachments.empty()) {
+        request.attachmentsFolder =
+            fs::absolute(options.attachments, ec).lexically_normal().string();
+    }
+    convert::RunOptions runOptions;
+    runOptions.cancel = &cancel;
+
     ProgressPrinter printer(console.out,
                             options.quiet ? ProgressPrinter::Mode::Quiet : console.mode);
+    Progress progress(inputs, printer, console);
+    auto store = convert::MakeStoreTarget(request.format);
+    convert::Engine engine(progress, store.get(), runOptions);
     printer.begin(inputs.mailboxes.size(), inputs.totalBytes);
-    const auto result = runEngine(options.target, out.string(), inputs, printer, console, cancel);
+    const auto outputRoot = out.string().back() == fs::path::preferred_separator
+                                ? out.string()
+                                : out.string() + static_cast<char>(fs::path::preferred_separator);
+    const auto result = engine.run(request, outputRoot);
     printer.end();
 
-    for (const auto& failure : result.failures) {
-        console.err << kProgram << failure.mailbox << ": " << failure.reason << std::endl;
+    // The same report in the output folder as the window leaves when anything went wrong.
+    std::string report;
+    if (!result.failures.empty() || !result.notes.empty()) {
+        report = convert::FreeReportPath(outputRoot);
+        if (!convert::WriteReport(report, result)) {
+            console.err << kProgram << "cannot write the report " << report << std::endl;
+            report.clear();
+        }
     }
-    if (!options.report.empty() && !writeReport(options.report, options, out, inputs, result)) {
+    if (!options.report.empty() && !convert::WriteReport(options.report, result)) {
         console.err << kProgram << "cannot write the report " << options.report << std::endl;
     }
+
+    for (const auto& failure : result.failures) {
+        console.err << kProgram << (failure.mailbox.empty() ? "" : failure.mailbox + ": ");
+        if (failure.index) {
+            console.err << "message " << *failure.index << " at byte " << failure.offset << ": ";
+        }
+        console.err << failure.reason << std::endl;
+    }
     if (!options.quiet) {
-        console.out << "Wrote " << countOf(result.written, "message", "messages") << " from ";
-        if (result.mailboxesStarted < inputs.mailboxes.size()) {
-            console.out << result.mailboxesStarted << " of ";
+        console.out << "Wrote " << countOf(result.written(), "message", "messages") << " of "
+                    << result.found() << " from ";
+        if (progress.started() < inputs.mailboxes.size()) {
+            console.out << progress.started() << " of ";
         }
         console.out << countOf(inputs.mailboxes.size(), "mailbox", "mailboxes") << " to "
                     << out.string() << " in " << formatDuration(printer.elapsedSeconds())
                     << std::endl;
+        if (!result.notes.empty()) {
+            console.out << countOf(result.notes.size(), "note", "notes")
+                        << " on messages written (attachments not found or left out)" << std::endl;
+        }
     }
-    if (result.interrupted) {
+    if (!report.empty()) {
+        console.err << kProgram << "report: " << report << std::endl;
+    }
+
+    using Outcome = convert::RunResult::Outcome;
+    switch (result.outcome) {
+    case Outcome::Cancelled:
         console.err << kProgram << "interrupted; every file written is complete" << std::endl;
         return kExitInterrupted;
+    case Outcome::DeviceFull:
+        console.err << kProgram << "the output device is full; the run stopped there" << std::endl;
+        return kExitFailures;
+    case Outcome::StoreUnavailable:
+        console.err << kProgram << "an Outlook data file could not be created; the run stopped"
+                    << std::endl;
+        return kExitFailures;
+    case Outcome::Completed:
+        break;
     }
-    return result.failed > 0 || !result.failures.empty() || result.stopped ? kExitFailures
-                                                                           : kExitOk;
+    return result.failures.empty() ? kExitOk : kExitFailures;
 }
 
 } // namespace mbx::cli

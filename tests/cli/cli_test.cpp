@@ -150,9 +150,9 @@ TEST(ConvertCommand, FoldersAreSearchedAtAnyDepthAndEveryMessageIsWrittenAndRepo
     EXPECT_FALSE(fs::exists(mailboxFolder(out, dir / "Mail" / "sub" / "notes.mbx.txt")));
 
     const auto report = slurp(dir / "report.txt");
-    EXPECT_NE(report.find("Mailboxes: 2 of 2"), std::string::npos) << report;
-    EXPECT_NE(report.find("Messages written: 5"), std::string::npos) << report;
-    EXPECT_NE(report.find("Messages failed: 0"), std::string::npos) << report;
+    EXPECT_NE(report.find("Messages written: 5 of 5 found"), std::string::npos) << report;
+    EXPECT_NE(report.find("Failures (0)"), std::string::npos) << report;
+    EXPECT_FALSE(fs::exists(out / "Mbxvane report.txt")) << "no report in the output folder";
 
     // Quiet: nothing on the terminal, the same files.
     const auto [quietCode, quiet] = convert("--quiet --format emlx --out " + quoted(dir / "quiet") +
@@ -161,6 +161,29 @@ TEST(ConvertCommand, FoldersAreSearchedAtAnyDepthAndEveryMessageIsWrittenAndRepo
     EXPECT_EQ(quiet, "");
     EXPECT_EQ(slurp(mailboxFolder(dir / "quiet", dir / "Mail" / "top.mbx") / "email-1.emlx"),
               messageOf(top, 1));
+}
+
+TEST(ConvertCommand, AMailboxThatCannotBeWrittenExitsOneAndIsReported) {
+    const auto dir = scratch("failure");
+    writeFile(dir / "Mail" / "Blocked.mbx", mailboxText(3, "blocked"));
+    writeFile(dir / "Mail" / "Fine.mbx", mailboxText(2, "fine"));
+    const auto out = dir / "out";
+    // A file stands where the first mailbox's folder would go.
+    writeFile(mailboxFolder(out, dir / "Mail" / "Blocked.mbx"), "in the way");
+
+    const auto [code, output] = convert("--format eml --out " + quoted(out) + " --report " +
+                                        quoted(dir / "report.txt") + " " + quoted(dir / "Mail"));
+    EXPECT_EQ(code, 1) << output;
+    EXPECT_NE(output.find((dir / "Mail" / "Blocked.mbx").string() + ": the folder"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Fine.mbx: 2 messages written"), std::string::npos) << output;
+    const auto report = slurp(dir / "report.txt");
+    EXPECT_NE(report.find("Messages written: 2 of 5 found"), std::string::npos) << report;
+    EXPECT_NE(report.find("Failures (1)"), std::string::npos) << report;
+    // The window's report in the output folder too, named on standard error.
+    EXPECT_EQ(slurp(out / "Mbxvane report.txt"), report);
+    EXPECT_NE(output.find("report: " + (out / "Mbxvane report.txt").string()), std::string::npos);
 }
 
 // Ctrl-C delivered to the process after the fifth message: the run stops at the next message
@@ -195,7 +218,7 @@ TEST_P(Interrupt, CtrlCStopsAtTheNextMessageAndLeavesCompleteFiles) {
 
     EXPECT_EQ(code, mbx::cli::kExitInterrupted) << out.str() << err.str();
     EXPECT_NE(err.str().find("interrupted"), std::string::npos) << err.str();
-    EXPECT_NE(slurp(dir / "report.txt").find("Interrupted: yes"), std::string::npos);
+    EXPECT_NE(slurp(dir / "report.txt").find("stopped before the end"), std::string::npos);
     EXPECT_FALSE(fs::exists(mailboxFolder(dir / "out", dir / "Later.mbx")))
         << "no mailbox after the interrupted one is started";
 

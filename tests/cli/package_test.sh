@@ -35,7 +35,7 @@ rc=$?
 set -e
 cat "$scratch/stdout.txt"
 [ $rc -eq 0 ] || fail "exit code $rc"
-grep -q "Messages failed: 0" "$scratch/report.txt" || fail "report: $(cat "$scratch/report.txt")"
+grep -q "Failures (0)" "$scratch/report.txt" || fail "report: $(cat "$scratch/report.txt")"
 count=$(find "$scratch/out" -maxdepth 1 -name '*.pst' | wc -l)
 want=$(find "$mailboxes" -type f \( -iname '*.mbx' -o -iname '*.mbox' \) | wc -l)
 [ "$count" -eq "$want" ] || fail "$count data files for $want mailboxes"

@@ -1,5 +1,6 @@
-// The block scan against a literal one-byte-at-a-time reading of the search rules, on random
-// files full of near-misses, with read blocks small enough that candidates cross block edges.
+// The block scan (through the reader window's steps and as one whole-file search) against a
+// literal one-byte-at-a-time reading of the search rules, on random files full of near-misses,
+// with read blocks small enough that candidates cross block edges.
 #include "recording_sink.h"
 #include "scanner/mailbox_reader.h"
 #include "scratch.h"
@@ -108,6 +109,9 @@ TEST(ReaderRandomTest, BlockScanFindsWhatTheByteScanFinds) {
             << "round " << round << " text " << typed << " block " << block;
         ASSERT_EQ(sink.progress, expected.progress) << "round " << round;
         ASSERT_EQ(reader.FoundCount(), static_cast<std::int64_t>(expected.offsets.size()));
+        // The engine's whole-file search gives the same offsets.
+        ASSERT_EQ(FindSeparators(path, plain, {exact, block}).offsets, expected.offsets)
+            << "round " << round;
         compared += static_cast<int>(expected.offsets.size());
     }
     // The random files must actually contain matches for the comparison to mean something.

@@ -1,4 +1,4 @@
-// Small helpers for the session tests: scratch folders, files, and running the checkers.
+// Small helpers for the store target tests: scratch folders, files, and running the checkers.
 #pragma once
 
 #include "tests/support/files.h"
