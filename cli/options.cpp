@@ -47,7 +47,8 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     const QCommandLineOption attachments(
         QStringLiteral("attachments"),
         QStringLiteral("Eudora's attachments folder, where the files of detached attachments "
-                       "are looked up (.pst and .msg)."),
+                       "are looked up for .pst and .msg (default: the nearest Attach, "
+                       "Attachments or Attachments Folder beside a mailbox or above it)."),
         QStringLiteral("DIR"));
     const QCommandLineOption report(
         QStringLiteral("report"),
