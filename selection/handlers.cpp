@@ -3,9 +3,6 @@
 #include "selection/path_logger.h"
 #include "selection/paths.h"
 
-#include <algorithm>
-#include <cctype>
-
 namespace mbx::selection {
 
 using desktop::Buttons;
@@ -56,21 +53,6 @@ void ClearMailboxes(desktop::Desktop& desktop, MailboxList& list) {
     if (answer == desktop::Answer::Yes) {
         list.ClearMailboxList();
     }
-}
-
-bool LooksLikeMailbox(const std::string& path) {
-    std::string s = path;
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos) {
-        return false;
-    }
-    s = s.substr(first, s.find_last_not_of(' ') - first + 1);
-    const auto endsWith = [&s](std::string_view tail) {
-        return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    return endsWith(".mbox") || endsWith(".mbx");
 }
 
 void ScanFolderForMailboxes(desktop::Desktop& desktop, MailboxList& list,

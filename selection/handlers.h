@@ -3,6 +3,7 @@
 #pragma once
 
 #include "desktop/desktop.h"
+#include "selection/folder_scan.h"
 #include "selection/mailbox_list.h"
 
 #include <functional>
@@ -29,9 +30,5 @@ struct WindowHooks {
 void PickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks);
 void ClearMailboxes(desktop::Desktop& desktop, MailboxList& list);
 void ScanFolderForMailboxes(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks);
-
-// The mailbox test of the folder scan: the name, lower-cased and trimmed of blanks, ends in
-// ".mbox" or ".mbx".
-bool LooksLikeMailbox(const std::string& path);
 
 } // namespace mbx::selection

@@ -1,5 +1,5 @@
 // The breadth-first folder walk and the mailbox-name test of the folder scan, on real trees.
-#include "selection/handlers.h"
+#include "selection/folder_scan.h"
 #include "selection/path_logger.h"
 
 #include <filesystem>

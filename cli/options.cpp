@@ -1,0 +1,108 @@
+#include "cli/options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace mbx::cli {
+
+namespace {
+
+constexpr const char* kDescription =
+    "Converts Eudora mailboxes (.mbx, .mbox) into .eml, .emlx, .msg or .pst files.\n"
+    "Each PATH is a mailbox file, or a folder searched at any depth for files whose names\n"
+    "end in .mbx or .mbox. The messages of every mailbox go into a folder of their own under\n"
+    "the output folder, repeating the mailbox's path; a .pst file is written per mailbox.\n"
+    "\n"
+    "Exit codes: 0 every message written; 1 some messages failed (see the report);\n"
+    "2 bad usage or nothing to convert; 130 interrupted (the files written are complete).";
+
+// Arguments travel through Qt as Latin-1, one character per byte, so that no byte is lost.
+std::string bytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+ParseResult fail(const std::string& message) {
+    return {std::nullopt, kExitUsage,
+            "mbxvane-convert: " + message +
+                "\nTry 'mbxvane-convert --help' for more information.\n"};
+}
+
+} // namespace
+
+ParseResult parseArguments(const std::vector<std::string>& arguments) {
+    QStringList list;
+    for (const auto& argument : arguments) {
+        list.append(QString::fromLatin1(argument.data(), static_cast<qsizetype>(argument.size())));
+    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
+    const auto help = parser.addHelpOption();
+    const auto version = parser.addVersionOption();
+    const QCommandLineOption format(QStringLiteral("format"),
+                                    QStringLiteral("Target format: eml, emlx, pst or msg."),
+                                    QStringLiteral("FORMAT"));
+    const QCommandLineOption out(QStringLiteral("out"),
+                                 QStringLiteral("Output folder (created when missing)."),
+                                 QStringLiteral("DIR"));
+    const QCommandLineOption attachments(
+        QStringLiteral("attachments"),
+        QStringLiteral("Eudora's attachments folder, where the files of detached attachments "
+                       "are looked up for .pst and .msg (default: the nearest Attach, "
+                       "Attachments or Attachments Folder beside a mailbox or above it)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption report(
+        QStringLiteral("report"),
+        QStringLiteral("Also write a plain-text report of the run (counts and every failure) "
+                       "to FILE."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("No progress; only errors are printed."));
+    parser.addOptions({format, out, attachments, report, quiet});
+    parser.addPositionalArgument(QStringLiteral("PATH"),
+                                 QStringLiteral("Mailbox files or folders to convert."),
+                                 QStringLiteral("PATH..."));
+
+    if (!parser.parse(list)) {
+        return fail(bytes(parser.errorText()));
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        return {std::nullopt, kExitOk, bytes(parser.helpText())};
+    }
+    if (parser.isSet(version)) {
+        return {std::nullopt, kExitOk,
+                "mbxvane-convert " + QCoreApplication::applicationVersion().toStdString() + "\n"};
+    }
+
+    Options options;
+    if (!parser.isSet(format)) {
+        return fail("--format is required (eml, emlx, pst or msg)");
+    }
+    const auto name = parser.value(format);
+    if (name == QLatin1String("eml")) {
+        options.target = Target::Eml;
+    } else if (name == QLatin1String("emlx")) {
+        options.target = Target::Emlx;
+    } else if (name == QLatin1String("pst")) {
+        options.target = Target::Pst;
+    } else if (name == QLatin1String("msg")) {
+        options.target = Target::Msg;
+    } else {
+        return fail("unknown format '" + bytes(name) + "' (use eml, emlx, pst or msg)");
+    }
+    if (!parser.isSet(out) || parser.value(out).isEmpty()) {
+        return fail("--out DIR is required");
+    }
+    options.out = bytes(parser.value(out));
+    options.attachments = bytes(parser.value(attachments));
+    options.report = bytes(parser.value(report));
+    options.quiet = parser.isSet(quiet);
+    for (const auto& path : parser.positionalArguments()) {
+        options.paths.push_back(bytes(path));
+    }
+    if (options.paths.empty()) {
+        return fail("no mailbox or folder given");
+    }
+    return {std::move(options), kExitOk, {}};
+}
+
+} // namespace mbx::cli

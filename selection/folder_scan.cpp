@@ -1,0 +1,41 @@
+#include "selection/folder_scan.h"
+
+#include "selection/path_logger.h"
+#include "selection/paths.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace mbx::selection {
+
+bool LooksLikeMailbox(const std::string& path) {
+    std::string s = path;
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return false;
+    }
+    s = s.substr(first, s.find_last_not_of(' ') - first + 1);
+    const auto endsWith = [&s](std::string_view tail) {
+        return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return endsWith(".mbox") || endsWith(".mbx");
+}
+
+std::vector<std::string> mailboxesInFolder(const std::string& folder) {
+    pathLogger logger;
+    logger.PathLogInit();
+    logger.fullFileNamesOnly(true);
+    logger.LogPath(paths::EnsureTrailingSeparator(folder));
+    std::vector<std::string> found;
+    for (const auto& entry : logger.fullFileNames()->items()) {
+        if (LooksLikeMailbox(entry)) {
+            found.push_back(entry);
+        }
+    }
+    logger.Terminate();
+    return found;
+}
+
+} // namespace mbx::selection

@@ -1,0 +1,19 @@
+// The folder scan without the window: which files of a folder tree count as mailboxes, and in
+// which order the scan lists them. The window's "Select folder" and mbxvane-convert share it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mbx::selection {
+
+// The mailbox test of the folder scan: the name, lower-cased and trimmed of blanks, ends in
+// ".mbox" or ".mbx".
+bool LooksLikeMailbox(const std::string& path);
+
+// Every mailbox file under `folder`, at any depth, breadth first as pathLogger walks it: the
+// folder's own mailboxes, then those of its sub-folders level by level. Paths are the folder (with
+// one trailing separator) followed by the path inside it. Empty for a folder that does not exist.
+std::vector<std::string> mailboxesInFolder(const std::string& folder);
+
+} // namespace mbx::selection

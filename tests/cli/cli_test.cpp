@@ -1,0 +1,299 @@
+// mbxvane-convert as users and scripts rely on it: exit codes and one-line errors, folders
+// searched like the window's folder scan, the report, Ctrl-C leaving complete files, and the
+// progress line on a terminal.
+#include "cli/convert_command.h"
+#include "cli/interrupt.h"
+#include "mailstore/pst/check.h"
+#include "tests/support/files.h"
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using mbx::testing::quoted;
+using mbx::testing::runCommand;
+using mbx::testing::slurp;
+using mbx::testing::writeFile;
+
+namespace {
+
+fs::path scratch(const std::string& name) {
+    const auto p = fs::path(MBX_SCRATCH_DIR) / name;
+    fs::remove_all(p);
+    fs::create_directories(p);
+    return p;
+}
+
+// A mailbox of `count` small messages; its text, so that tests can compare message files.
+std::string mailboxText(int count, const std::string& tag) {
+    std::string text;
+    for (int k = 0; k < count; ++k) {
+        text += "From ???@??? Mon Jan 01 10:00:00 2001\r\nFrom: ann@example.org\r\nTo: "
+                "bob@example.org\r\nSubject: " +
+                tag + " " + std::to_string(k) + "\r\nDate: Mon, 1 Jan 2001 10:00:00 +0000\r\n\r\n" +
+                "Body of " + tag + " " + std::to_string(k) + ".\r\n\r\n";
+    }
+    return text;
+}
+
+// The message file of message k of a mailbox written by mailboxText: the message's bytes as they
+// stand in the mailbox, then CR LF, as the window writes it.
+std::string messageOf(const std::string& text, int k) {
+    std::vector<std::size_t> starts;
+    for (auto at = text.find("From ???@???"); at != std::string::npos;
+         at = text.find("From ???@???", at + 1)) {
+        starts.push_back(at);
+    }
+    const auto end = static_cast<std::size_t>(k) + 1 < starts.size() ? starts[k + 1] : text.size();
+    return text.substr(starts[k], end - starts[k]) + "\r\n";
+}
+
+// The mailbox's folder under the output folder: its absolute path repeated there.
+fs::path mailboxFolder(const fs::path& out, const fs::path& mailbox) {
+    return out / fs::absolute(mailbox).relative_path();
+}
+
+std::pair<int, std::string> convert(const std::string& arguments) {
+    return runCommand(std::string(MBXVANE_CONVERT) + " " + arguments);
+}
+
+int lineCount(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(ConvertCommand, BadUsageAndMissingInputsExitTwoWithAOneLineReason) {
+    const auto dir = scratch("usage");
+    writeFile(dir / "In.mbx", mailboxText(1, "in"));
+    writeFile(dir / "empty" / "notes.txt", "no mailbox here");
+    writeFile(dir / "a-file", "x");
+    const auto in = quoted(dir / "In.mbx");
+    const auto out = quoted(dir / "out");
+    const struct {
+        std::string arguments;
+        std::string reason;
+    } cases[] = {
+        {"--format pdf --out " + out + " " + in, "unknown format 'pdf'"},
+        {"--out " + out + " " + in, "--format is required"},
+        {"--format eml " + in, "--out DIR is required"},
+        {"--format eml --out " + out, "no mailbox or folder given"},
+        {"--format eml --colour --out " + out + " " + in, "Unknown option 'colour'"},
+        {"--format eml --out " + out + " " + quoted(dir / "Missing.mbx"),
+         "Missing.mbx: no such file or folder"},
+        {"--format eml --out " + out + " " + quoted(dir / "empty"), "nothing to convert"},
+        {"--format eml --out " + quoted(dir / "a-file" / "out") + " " + in,
+         "cannot create the output folder"},
+        {"--format eml --out " + quoted(dir / "a-file") + " " + in, "a-file: not a folder"},
+        {"--format pst --attachments " + quoted(dir / "Attach") + " --out " + out + " " + in,
+         "no such folder (--attachments)"},
+    };
+    for (const auto& c : cases) {
+        const auto [code, output] = convert(c.arguments);
+        EXPECT_EQ(code, 2) << c.arguments;
+        EXPECT_EQ(output.rfind("mbxvane-convert: ", 0), 0u) << output;
+        EXPECT_NE(output.find(c.reason), std::string::npos) << c.arguments << "\n" << output;
+        // The reason, plus a pointer to --help after a usage error.
+        EXPECT_LE(lineCount(output), 2) << output;
+    }
+    EXPECT_FALSE(fs::exists(dir / "out" / fs::absolute(dir).relative_path()))
+        << "nothing is converted after an error";
+
+    const auto [helpCode, help] = convert("--help");
+    EXPECT_EQ(helpCode, 0);
+    for (const char* option : {"--format", "--out", "--attachments", "--report", "--quiet"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+    const auto [versionCode, version] = convert("--version");
+    EXPECT_EQ(versionCode, 0);
+    EXPECT_EQ(version.rfind("mbxvane-convert ", 0), 0u) << version;
+}
+
+TEST(ConvertCommand, FoldersAreSearchedAtAnyDepthAndEveryMessageIsWrittenAndReported) {
+    const auto dir = scratch("folders");
+    const auto top = mailboxText(2, "top");
+    const auto inner = mailboxText(3, "inner");
+    writeFile(dir / "Mail" / "top.mbx", top);
+    writeFile(dir / "Mail" / "top.toc", "index");
+    writeFile(dir / "Mail" / "sub" / "deeper" / "Inner.MBOX", inner);
+    writeFile(dir / "Mail" / "sub" / "notes.mbx.txt", mailboxText(1, "not a mailbox"));
+    const auto out = dir / "out";
+
+    // The folder and, again, a mailbox inside it: each mailbox is converted once.
+    const auto [code, output] =
+        convert("--format eml --out " + quoted(out) + " --report " + quoted(dir / "report.txt") +
+                " " + quoted(dir / "Mail") + " " + quoted(dir / "Mail" / "top.mbx"));
+    ASSERT_EQ(code, 0) << output;
+
+    // Not a terminal: one line per mailbox, the start folder's mailboxes first.
+    const auto first = output.find("Mailbox 1 of 2: " + (dir / "Mail" / "top.mbx").string() +
+                                   ": 2 messages written");
+    const auto second =
+        output.find("Mailbox 2 of 2: " + (dir / "Mail" / "sub" / "deeper" / "Inner.MBOX").string() +
+                    ": 3 messages written");
+    EXPECT_NE(first, std::string::npos) << output;
+    EXPECT_NE(second, std::string::npos) << output;
+    EXPECT_LT(first, second) << output;
+    EXPECT_EQ(output.find('\r'), std::string::npos) << "no progress line in a pipe";
+
+    const auto topFolder = mailboxFolder(out, dir / "Mail" / "top.mbx");
+    const auto innerFolder = mailboxFolder(out, dir / "Mail" / "sub" / "deeper" / "Inner.MBOX");
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(slurp(topFolder / ("email-" + std::to_string(k) + ".eml")), messageOf(top, k));
+    }
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(slurp(innerFolder / ("email-" + std::to_string(k) + ".eml")),
+                  messageOf(inner, k));
+    }
+    EXPECT_FALSE(fs::exists(topFolder / "email-2.eml"));
+    EXPECT_FALSE(fs::exists(mailboxFolder(out, dir / "Mail" / "sub" / "notes.mbx.txt")));
+
+    const auto report = slurp(dir / "report.txt");
+    EXPECT_NE(report.find("Messages written: 5 of 5 found"), std::string::npos) << report;
+    EXPECT_NE(report.find("Failures (0)"), std::string::npos) << report;
+    EXPECT_FALSE(fs::exists(out / "Mbxvane report.txt")) << "no report in the output folder";
+
+    // Quiet: nothing on the terminal, the same files.
+    const auto [quietCode, quiet] = convert("--quiet --format emlx --out " + quoted(dir / "quiet") +
+                                            " " + quoted(dir / "Mail"));
+    EXPECT_EQ(quietCode, 0);
+    EXPECT_EQ(quiet, "");
+    EXPECT_EQ(slurp(mailboxFolder(dir / "quiet", dir / "Mail" / "top.mbx") / "email-1.emlx"),
+              messageOf(top, 1));
+}
+
+TEST(ConvertCommand, AMailboxThatCannotBeWrittenExitsOneAndIsReported) {
+    const auto dir = scratch("failure");
+    writeFile(dir / "Mail" / "Blocked.mbx", mailboxText(3, "blocked"));
+    writeFile(dir / "Mail" / "Fine.mbx", mailboxText(2, "fine"));
+    const auto out = dir / "out";
+    // A file stands where the first mailbox's folder would go.
+    writeFile(mailboxFolder(out, dir / "Mail" / "Blocked.mbx"), "in the way");
+
+    const auto [code, output] = convert("--format eml --out " + quoted(out) + " --report " +
+                                        quoted(dir / "report.txt") + " " + quoted(dir / "Mail"));
+    EXPECT_EQ(code, 1) << output;
+    EXPECT_NE(output.find((dir / "Mail" / "Blocked.mbx").string() + ": the folder"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Fine.mbx: 2 messages written"), std::string::npos) << output;
+    const auto report = slurp(dir / "report.txt");
+    EXPECT_NE(report.find("Messages written: 2 of 5 found"), std::string::npos) << report;
+    EXPECT_NE(report.find("Failures (1)"), std::string::npos) << report;
+    // The window's report in the output folder too, named on standard error.
+    EXPECT_EQ(slurp(out / "Mbxvane report.txt"), report);
+    EXPECT_NE(output.find("report: " + (out / "Mbxvane report.txt").string()), std::string::npos);
+}
+
+// Ctrl-C delivered to the process after the fifth message: the run stops at the next message
+// boundary with the interrupted exit code, and what it wrote is whole.
+class Interrupt : public ::testing::TestWithParam<mbx::cli::Target> {};
+
+TEST_P(Interrupt, CtrlCStopsAtTheNextMessageAndLeavesCompleteFiles) {
+    const auto target = GetParam();
+    const auto dir = scratch(target == mbx::cli::Target::Pst ? "interrupt-pst" : "interrupt-eml");
+    const auto text = mailboxText(40, "many");
+    const auto mailbox = dir / "Many.mbx";
+    writeFile(mailbox, text);
+    writeFile(dir / "Later.mbx", mailboxText(3, "later"));
+
+    mbx::cli::Options options;
+    options.target = target;
+    options.out = (dir / "out").string();
+    options.report = (dir / "report.txt").string();
+    options.paths = {mailbox.string(), (dir / "Later.mbx").string()};
+    std::ostringstream out, err;
+    mbx::cli::Console console{out, err, mbx::cli::ProgressPrinter::Mode::Lines, {}};
+    console.afterMessage = [](std::uint64_t written) {
+        if (written == 5) {
+            std::raise(SIGINT);
+        }
+    };
+    mbx::cli::interruptFlag() = false;
+    mbx::cli::installInterruptHandlers();
+    const int code = mbx::cli::runConversion(options, console, mbx::cli::interruptFlag());
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+
+    EXPECT_EQ(code, mbx::cli::kExitInterrupted) << out.str() << err.str();
+    EXPECT_NE(err.str().find("interrupted"), std::string::npos) << err.str();
+    EXPECT_NE(slurp(dir / "report.txt").find("stopped before the end"), std::string::npos);
+    EXPECT_FALSE(fs::exists(mailboxFolder(dir / "out", dir / "Later.mbx")))
+        << "no mailbox after the interrupted one is started";
+
+    if (target == mbx::cli::Target::Pst) {
+        const auto pst = dir / "out" / "Many.mbx.pst";
+        ASSERT_TRUE(fs::exists(pst));
+        const auto check = mbx::pst::checkFile(pst);
+        EXPECT_TRUE(check.ok()) << check.faults.front();
+        // An independent reader counts the messages of the mailbox's folder.
+        const auto [code2, count] = runCommand(
+            "/usr/bin/python3 -c \"import pypff,sys\nf=pypff.file(); f.open(sys.argv[1])\n"
+            "def n(d): return d.number_of_sub_messages + sum(n(s) for s in d.sub_folders)\n"
+            "print(n(f.root_folder))\" " +
+            quoted(pst));
+        ASSERT_EQ(code2, 0) << count;
+        const int messages = std::stoi(count);
+        EXPECT_GE(messages, 5);
+        EXPECT_LE(messages, 6);
+    } else {
+        const auto folder = mailboxFolder(dir / "out", mailbox);
+        int files = 0;
+        for (; fs::exists(folder / ("email-" + std::to_string(files) + ".eml")); ++files) {
+            EXPECT_EQ(slurp(folder / ("email-" + std::to_string(files) + ".eml")),
+                      messageOf(text, files));
+        }
+        EXPECT_GE(files, 5);
+        EXPECT_LE(files, 6);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), files)
+            << "no partial or temporary file beside the messages";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, Interrupt,
+                         ::testing::Values(mbx::cli::Target::Eml, mbx::cli::Target::Pst),
+                         [](const auto& info) {
+                             return info.param == mbx::cli::Target::Pst ? "Pst" : "Eml";
+                         });
+
+TEST(ProgressLine, RedrawsInPlaceAtMostEveryIntervalAndShowsTheFinalFigures) {
+    using namespace std::chrono_literals;
+    auto now = mbx::cli::ProgressPrinter::Clock::time_point{} + 1h;
+    std::ostringstream out;
+    mbx::cli::ProgressPrinter printer(out, mbx::cli::ProgressPrinter::Mode::Terminal,
+                                      [&now] { return now; });
+    const auto draws = [&out] {
+        const auto text = out.str();
+        return std::count(text.begin(), text.end(), '\r');
+    };
+
+    printer.begin(2, 4 << 20);
+    printer.mailboxStarted(0, "/mail/a-mailbox-with-a-rather-long-name-indeed.mbx", 2 << 20);
+    EXPECT_EQ(draws(), 1);
+    for (int i = 1; i <= 100; ++i) {
+        now += 1ms;
+        printer.advanced(static_cast<std::uint64_t>(i) << 10, static_cast<std::uint64_t>(i));
+    }
+    EXPECT_EQ(draws(), 1) << "100 updates within the interval draw nothing";
+    now += 2s;
+    printer.advanced(1 << 20, 400);
+    EXPECT_EQ(draws(), 2);
+    const auto line = out.str().substr(out.str().rfind('\r') + 1);
+    EXPECT_NE(line.find("Mailbox 1 of 2 ...ther-long-name-indeed.mbx"), std::string::npos) << line;
+    EXPECT_NE(line.find("1.0 MiB of 4.0 MiB  400 messages"), std::string::npos) << line;
+    EXPECT_NE(line.find("/s  0:06 left"), std::string::npos) << line;
+
+    printer.mailboxFinished(800, 0);
+    printer.mailboxStarted(1, "/mail/b.mbx", 2 << 20);
+    printer.mailboxFinished(5, 0); // the last mailbox draws at once
+    printer.end();
+    const auto text = out.str();
+    const auto last = text.substr(text.rfind('\r') + 1);
+    EXPECT_EQ(last.find("Mailbox 2 of 2 b.mbx  4.0 MiB of 4.0 MiB  805 messages"), 0u) << last;
+    EXPECT_EQ(last.back(), '\n');
+    // The shorter line covers the longer one before it.
+    EXPECT_GE(last.size(), line.size());
+}
+
+} // namespace
