@@ -318,6 +318,7 @@ void Engine::Impl::Commit(Pipeline::Done done, const std::string& path, std::uin
 void Engine::Impl::StoreMessages(const std::string& path, const std::string& folder,
                                  std::span<const std::uint64_t> offsets,
                                  const std::string& attachments) {
+    store_->beginMailbox(path, attachments);
     MailboxFile mailbox(options_.copyBlockSize);
     const bool readable = offsets.empty() || mailbox.Open(path);
     if (!readable) {
@@ -344,7 +345,7 @@ void Engine::Impl::StoreMessages(const std::string& path, const std::string& fol
             return;
         }
         auto text = ReadMessageText(mailbox, offsets, k, &yieldOnly);
-        MessageJob job{folder, k, text.Begin(), {}, attachments};
+        MessageJob job{folder, k, text.Begin(), {}};
         const bool complete = ReadTrimmedMessage(text, job.bytes);
         if (text.Stopped()) {
             return;

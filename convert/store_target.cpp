@@ -1,6 +1,7 @@
 #include "convert/store_target.h"
 
 #include "mailstore/mapi/tags.h"
+#include "mailstore/mime/eudora.h"
 #include "mailstore/mime/import.h"
 #include "mailstore/msg/msg_writer.h"
 #include "mailstore/pst/messaging/message.h"
@@ -29,11 +30,13 @@ TargetError StoreFailure(const std::string& what) {
         MentionsDeviceFull(what) ? TargetError::Scope::Device : TargetError::Scope::Store, what);
 }
 
-// The MIME import of one message. `job.attachmentsFolder` is where detached attachments would
-// be looked up; the import does not use it yet.
-mapi::Message Import(const MessageJob& job, std::vector<std::string>& /*notes*/) {
+// The MIME import of one message; files its attachment lines name are looked up as `options`
+// say, and those not found are noted.
+mapi::Message Import(const MessageJob& job, const mime::ImportOptions& options,
+                     std::vector<std::string>& notes) {
     return mime::importRfc822(
-        std::span(reinterpret_cast<const std::byte*>(job.bytes.data()), job.bytes.size()));
+        std::span(reinterpret_cast<const std::byte*>(job.bytes.data()), job.bytes.size()), options,
+        notes);
 }
 
 } // namespace
@@ -97,10 +100,17 @@ void MailStoreTarget::addMailboxFolder(const std::string& mailboxName) {
     folders_.emplace(mailboxName, folder_);
 }
 
+void MailStoreTarget::beginMailbox(const std::string& mailboxPath,
+                                   const std::string& attachmentsFolder) {
+    const auto folders = mime::eudora::findFolders(std::filesystem::path(mailboxPath),
+                                                   std::filesystem::path(attachmentsFolder));
+    importOptions_ = {folders.attachments, folders.embedded};
+}
+
 std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job) const {
     auto prepared = std::make_unique<ImportedMessage>();
     auto& message = prepared->message;
-    message = Import(job, prepared->notes);
+    message = Import(job, importOptions_, prepared->notes);
     message.props.set(mapi::tags::MessageFlags, mime::messageFlagsFor(message, kRequestedFlags));
     try {
         // Whatever the data file would refuse is refused here, before anything is written.

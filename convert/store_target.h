@@ -5,6 +5,7 @@
 
 #include "convert/engine.h"
 #include "convert/targets.h"
+#include "mailstore/mime/import.h"
 
 #include <map>
 #include <memory>
@@ -24,6 +25,9 @@ public:
     void openRunStore(const std::string& outputRoot) override;
     void openMailboxStore(const std::string& outputRoot, const std::string& mailboxName) override;
     void addMailboxFolder(const std::string& mailboxName) override;
+    // Finds the mailbox's attachments and Embedded folders (see mime::eudora::findFolders).
+    void beginMailbox(const std::string& mailboxPath,
+                      const std::string& attachmentsFolder) override;
     std::unique_ptr<PreparedMessage> prepare(const MessageJob& job) const override;
     void commit(PreparedMessage& message) override;
     void closeStore() override;
@@ -46,6 +50,8 @@ private:
     // shares the first one's folder.
     std::map<std::string, std::uint32_t> folders_;
     std::uint32_t folder_ = 0;
+    // Read by prepare() on worker threads; set only while none runs.
+    mime::ImportOptions importOptions_;
 };
 
 // The target for a format: a MailStoreTarget for .pst and .msg, nothing for the others.

@@ -36,7 +36,6 @@ struct MessageJob {
     std::uint64_t index = 0;  // k
     std::uint64_t offset = 0; // of the message in its mailbox
     std::string bytes;        // the message, blanks trimmed, ending in CR LF
-    std::string attachmentsFolder;
 };
 
 // A message parsed (and, for .msg, already written as its message file).
@@ -55,6 +54,10 @@ public:
                                   const std::string& mailboxName) = 0;
     // The mailbox's folder in the open data file; later messages go into it.
     virtual void addMailboxFolder(const std::string& mailboxName) = 0;
+    // The mailbox whose messages are prepared next, and the folder the user named for its
+    // detached attachments (empty: look for one). Called before the first of them is prepared.
+    virtual void beginMailbox(const std::string& /*mailboxPath*/,
+                              const std::string& /*attachmentsFolder*/) {}
     // Thread-safe. Throws TargetError (or any exception: a Message failure).
     virtual std::unique_ptr<PreparedMessage> prepare(const MessageJob& job) const = 0;
     // Stores a prepared message in the open data file. Throws TargetError.

@@ -46,14 +46,14 @@ struct StoreRun {
     std::string report;
 
     StoreRun(Format format, const fs::path& out, const std::vector<std::string>& rows,
-             mbx::convert::FaultHooks* faults = nullptr) {
+             mbx::convert::FaultHooks* faults = nullptr, const std::string& attachments = {}) {
         fs::create_directories(out); // a folder dialog only gives existing folders
         desktop.folderChoices.push_back(out.string());
         auto store = mbx::convert::MakeStoreTarget(format);
         mbx::convert::RunOptions options;
         options.faults = faults;
         ConversionRun run(desktop, view, store.get(), options);
-        outcome = run.Run({rows, format, {}});
+        outcome = run.Run({rows, format, attachments});
         report = run.reportPath();
     }
 };
@@ -118,6 +118,40 @@ TEST(StoreTarget, MsgTargetSavesMessageFilesAndKeepsTheRunStore) {
     ASSERT_FALSE(temp.empty());
     EXPECT_EQ(temp.filename().string().substr(0, 4), "Temp");
     EXPECT_EQ(folderCounts(temp), "A.mbx=2\nDeleted Items=0\nEmpty.mbx=0\n");
+}
+
+// Files Eudora detached are put back from the attachments folder beside the mailbox, or from the
+// one the user names; a file that is missing is written in the report, not counted as a failure.
+TEST(StoreTarget, DetachedAttachmentsComeFromTheAttachmentsFolder) {
+    const fs::path dir = scratch("target-attach");
+    const auto box = (dir / "Eudora" / "Mail" / "In.mbx").string();
+    writeFile(box, "From ???@??? Tue\rFrom: a@example.org\rSubject: Mac\r\rSee the files.\r"
+                   "Attachment Converted: \"C:\\Eudora\\Attach\\plan.txt\"\r"
+                   "Attachment Converted: \"C:\\Eudora\\Attach\\gone.pdf\"\r");
+    writeFile(dir / "Eudora" / "Attach" / "plan.txt", "the plan\n");
+    writeFile(dir / "Elsewhere" / "gone.pdf", "%PDF");
+    {
+        StoreRun run(Format::Pst, dir / "found", {box});
+        EXPECT_EQ(run.outcome, RunOutcome::Completed);
+        const std::string report = slurp(run.report);
+        EXPECT_NE(report.find("\"gone.pdf\" not found in " + (dir / "Eudora" / "Attach").string()),
+                  std::string::npos)
+            << report;
+        const fs::path pst = dir / "found" / "In.mbx.pst";
+        ASSERT_EQ(folderCounts(pst), "Deleted Items=0\nIn.mbx=1\n");
+        // pffexport numbers the attachments it writes.
+        const fs::path message = fs::path(pst.string() + "-export.export") /
+                                 "Top of Personal Folders" / "In.mbx" / "Message00001";
+        EXPECT_EQ(slurp(message / "Attachments" / "1_plan.txt"), "the plan\n");
+        EXPECT_TRUE(slurp(message / "Message.txt").starts_with("See the files.\r\n"));
+    }
+    {
+        StoreRun run(Format::Pst, dir / "named", {box}, nullptr, (dir / "Elsewhere").string());
+        EXPECT_EQ(run.outcome, RunOutcome::Completed);
+        EXPECT_NE(
+            slurp(run.report).find("\"plan.txt\" not found in " + (dir / "Elsewhere").string()),
+            std::string::npos);
+    }
 }
 
 namespace {
