@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything Mbxvane needs to build, run and test on Debian 12.
-# Usage: scripts/deps.sh [run|test]   (test also installs the file-format checkers)
+# Usage: scripts/deps.sh [run|test|fuzz]   (test also installs the file-format checkers; fuzz
+# the clang toolchain with libFuzzer for scripts/fuzz.sh)
 set -euo pipefail
 mode=${1:-run}
 sudo=""
@@ -18,6 +19,9 @@ if [ "$mode" = test ]; then
     pff-tools python3-pypff python3-olefile libemail-outlook-message-perl libgsf-bin
   )
   command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
+fi
+if [ "$mode" = fuzz ]; then
+  packages+=(libgtest-dev clang-14 libclang-rt-14-dev)
 fi
 
 missing=()

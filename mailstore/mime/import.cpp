@@ -203,7 +203,7 @@ namespace {
 
 Message plainTextMessage(const Split& split) {
     Message out;
-    out.props.set(tags::MessageClass, std::string("IPM.Note"));
+    setString(out.props, tags::MessageClass, "IPM.Note");
     setString(out.props, tags::Body, toCrlf(decodeUnlabelled(split.content)));
     out.props.set(tags::InternetCodepage, std::int32_t{isUtf8(split.content) ? 65001 : 1252});
     if (auto t = separatorDate(split.separator)) {
