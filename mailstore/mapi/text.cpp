@@ -97,13 +97,31 @@ std::string utf16ToUtf8(std::u16string_view utf16) {
 }
 
 std::vector<std::uint8_t> utf16leBytes(std::string_view utf8) {
-    const std::u16string units = utf8ToUtf16(utf8);
-    std::vector<std::uint8_t> out;
-    out.reserve(units.size() * 2);
-    for (char16_t u : units) {
-        out.push_back(static_cast<std::uint8_t>(u & 0xFF));
-        out.push_back(static_cast<std::uint8_t>(u >> 8));
+    // Every UTF-8 byte gives at most one UTF-16 unit, so twice the input size is enough.
+    std::vector<std::uint8_t> out(utf8.size() * 2);
+    std::uint8_t* p = out.data();
+    const auto put = [&p](char32_t unit) {
+        p[0] = static_cast<std::uint8_t>(unit & 0xFF);
+        p[1] = static_cast<std::uint8_t>(unit >> 8);
+        p += 2;
+    };
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x80) {
+            put(b);
+            ++i;
+            continue;
+        }
+        const char32_t cp = decodeOne(utf8, i);
+        if (cp >= 0x10000) {
+            const char32_t v = cp - 0x10000;
+            put(0xD800 + (v >> 10));
+            put(0xDC00 + (v & 0x3FF));
+        } else {
+            put(cp);
+        }
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 

@@ -6,11 +6,13 @@
 #include "mailstore/msg/named_map.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
 #include <mutex>
@@ -349,14 +351,10 @@ void Writer::nameidStorage(GsfOutfile* root) {
 // that walk it recursively (olefile, for one) give up on a message with a thousand recipients.
 // This pass relinks every storage's children in place as a balanced red-black tree, in the same
 // order; nothing else in the file moves.
+// The compound file is read and patched through read()/write(), either in memory or on disk.
 class DirectoryBalancer {
 public:
-    explicit DirectoryBalancer(const std::filesystem::path& path)
-        : file_(path, std::ios::in | std::ios::out | std::ios::binary) {
-        if (!file_) {
-            throw MsgError("cannot reopen " + path.string());
-        }
-    }
+    virtual ~DirectoryBalancer() = default;
 
     void run() {
         const Bytes header = read(0, 512);
@@ -406,14 +404,16 @@ public:
             }
         }
         for (std::size_t i = 0; i < dirSectors.size(); ++i) {
-            file_.seekp(static_cast<std::streamoff>((std::uint64_t{dirSectors[i]} + 1) << shift_));
-            file_.write(reinterpret_cast<const char*>(dir.data() + i * sectorSize()), sectorSize());
+            write((std::uint64_t{dirSectors[i]} + 1) << shift_, dir.data() + i * sectorSize(),
+                  sectorSize());
         }
-        file_.flush();
-        if (!file_) {
-            throw MsgError("cannot rewrite the compound-file directory");
-        }
+        finish();
     }
+
+protected:
+    virtual Bytes read(std::uint64_t offset, std::size_t size) = 0;
+    virtual void write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) = 0;
+    virtual void finish() {}
 
 private:
     static constexpr std::uint32_t kNoStream = 0xFFFFFFFFu;
@@ -432,15 +432,6 @@ private:
     static void put32at(Bytes& b, std::size_t off, std::uint32_t v) {
         (void)b.at(off + 3);
         writeLe32(b.data() + off, v);
-    }
-    Bytes read(std::uint64_t offset, std::size_t size) {
-        Bytes b(size);
-        file_.seekg(static_cast<std::streamoff>(offset));
-        file_.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
-        if (!file_) {
-            throw MsgError("cannot read back the compound file");
-        }
-        return b;
     }
     Bytes readSector(std::uint32_t s) {
         return read((std::uint64_t{s} + 1) << shift_, sectorSize());
@@ -487,27 +478,116 @@ private:
         return node;
     }
 
-    std::fstream file_;
     int shift_ = 9;
     std::vector<std::uint32_t> fat_;
 };
 
+class FileBalancer final : public DirectoryBalancer {
+public:
+    explicit FileBalancer(const std::filesystem::path& path)
+        : file_(path, std::ios::in | std::ios::out | std::ios::binary) {
+        if (!file_) {
+            throw MsgError("cannot reopen " + path.string());
+        }
+    }
+
+private:
+    Bytes read(std::uint64_t offset, std::size_t size) override {
+        Bytes b(size);
+        file_.seekg(static_cast<std::streamoff>(offset));
+        file_.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
+        if (!file_) {
+            throw MsgError("cannot read back the compound file");
+        }
+        return b;
+    }
+    void write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
+        file_.seekp(static_cast<std::streamoff>(offset));
+        file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    void finish() override {
+        file_.flush();
+        if (!file_) {
+            throw MsgError("cannot rewrite the compound-file directory");
+        }
+    }
+
+    std::fstream file_;
+};
+
+class MemoryBalancer final : public DirectoryBalancer {
+public:
+    explicit MemoryBalancer(Bytes& image) : image_(image) {}
+
+private:
+    Bytes read(std::uint64_t offset, std::size_t size) override {
+        if (offset > image_.size() || size > image_.size() - offset) {
+            throw MsgError("cannot read back the compound file");
+        }
+        const auto* begin = image_.data() + offset;
+        return Bytes(begin, begin + size);
+    }
+    void write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
+        if (offset > image_.size() || size > image_.size() - offset) {
+            throw MsgError("cannot rewrite the compound-file directory");
+        }
+        std::memcpy(image_.data() + offset, data, size);
+    }
+
+    Bytes& image_;
+};
+
+// Bytes of property data in a message, recipients and attachments included: a lower bound of
+// the file size, used to pick how the file is built.
+std::uint64_t payloadSize(const mapi::Message& m) {
+    const auto bagSize = [](const mapi::PropertyBag& bag) {
+        std::uint64_t n = 0;
+        const auto add = [&n](const mapi::Value& v) {
+            if (const auto* s = std::get_if<std::string>(&v)) {
+                n += s->size();
+            } else if (const auto* b = std::get_if<Bytes>(&v)) {
+                n += b->size();
+            } else if (const auto* mb = std::get_if<std::vector<Bytes>>(&v)) {
+                for (const auto& e : *mb) {
+                    n += e.size();
+                }
+            } else if (const auto* ms = std::get_if<std::vector<std::string>>(&v)) {
+                for (const auto& e : *ms) {
+                    n += e.size();
+                }
+            }
+        };
+        for (const auto& [tag, v] : bag.properties()) {
+            add(v);
+        }
+        for (const auto& [key, named] : bag.named()) {
+            add(named.value);
+        }
+        return n;
+    };
+    std::uint64_t n = bagSize(m.props);
+    for (const auto& r : m.recipients) {
+        n += bagSize(r.props);
+    }
+    for (const auto& a : m.attachments) {
+        n += bagSize(a.props);
+        if (a.embedded) {
+            n += payloadSize(*a.embedded);
+        }
+    }
+    return n;
+}
+
 } // namespace
 
-MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
-    ensureGsf();
-    GError* err = nullptr;
-    std::unique_ptr<GsfOutput, Unref> sink(gsf_output_stdio_new(path.c_str(), &err));
-    if (!sink) {
-        std::string why = err != nullptr ? err->message : "unknown error";
-        if (err != nullptr) {
-            g_error_free(err);
-        }
-        throw MsgError("cannot create " + path.string() + ": " + why);
-    }
-    OutfilePtr root(gsf_outfile_msole_new(sink.get()));
+namespace {
+
+// Writes the compound file of `message` into `sink` and closes it. On failure the sink is marked
+// failed (a file sink then drops its temporary file instead of replacing the target) and closed.
+MsgResult build(const mapi::Message& message, GsfOutput* sink) {
+    OutfilePtr root(gsf_outfile_msole_new(sink));
     if (!root) {
-        throw MsgError("cannot start compound file " + path.string());
+        throw MsgError("cannot start compound file");
     }
     MsgResult result;
     try {
@@ -521,31 +601,99 @@ MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& pa
         }
         root.reset();
         // Closing the compound file normally closes its sink as well.
-        if (!gsf_output_is_closed(sink.get()) && gsf_output_close(sink.get()) == FALSE) {
-            throw MsgError("cannot write " + path.string());
+        if (!gsf_output_is_closed(sink) && gsf_output_close(sink) == FALSE) {
+            throw MsgError("cannot write");
         }
     } catch (const std::exception& e) {
-        // Mark the sink as failed so that it drops its temporary file instead of replacing the
-        // target, then close whatever is still open.
-        gsf_output_set_error(sink.get(), 0, "%s", e.what());
+        gsf_output_set_error(sink, 0, "%s", e.what());
         if (root && !gsf_output_is_closed(GSF_OUTPUT(root.get()))) {
             gsf_output_close(GSF_OUTPUT(root.get()));
         }
         root.reset();
-        if (!gsf_output_is_closed(sink.get())) {
-            gsf_output_close(sink.get());
+        if (!gsf_output_is_closed(sink)) {
+            gsf_output_close(sink);
         }
-        sink.reset();
+        throw;
+    }
+    return result;
+}
+
+// Large messages are streamed to a temporary file and balanced there, so that memory stays
+// bounded; the rest are built in memory and written with one call, which saves the temporary
+// file, the rename and the second open of every small message.
+constexpr std::uint64_t kInMemoryLimit = std::uint64_t{8} << 20;
+
+MsgResult writeThroughFile(const mapi::Message& message, const std::filesystem::path& path) {
+    GError* err = nullptr;
+    std::unique_ptr<GsfOutput, Unref> sink(gsf_output_stdio_new(path.c_str(), &err));
+    if (!sink) {
+        std::string why = err != nullptr ? err->message : "unknown error";
+        if (err != nullptr) {
+            g_error_free(err);
+        }
+        throw MsgError("cannot create " + path.string() + ": " + why);
+    }
+    MsgResult result;
+    try {
+        result = build(message, sink.get());
+    } catch (const std::exception& e) {
         throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
     }
+    sink.reset();
     try {
-        DirectoryBalancer(path).run();
+        FileBalancer(path).run();
     } catch (const std::exception& e) {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
         throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
     }
     return result;
+}
+
+MsgResult writeThroughMemory(const mapi::Message& message, const std::filesystem::path& path) {
+    Bytes image;
+    MsgResult result;
+    {
+        std::unique_ptr<GsfOutput, Unref> sink(gsf_output_memory_new());
+        try {
+            result = build(message, sink.get());
+        } catch (const std::exception& e) {
+            throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+        }
+        const std::uint8_t* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
+        const auto size = static_cast<std::size_t>(gsf_output_size(sink.get()));
+        image.assign(bytes, bytes + size);
+    }
+    try {
+        MemoryBalancer(image).run();
+    } catch (const std::exception& e) {
+        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+    }
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
+    if (file == nullptr) {
+        throw MsgError("cannot create " + path.string() + ": " + std::strerror(errno));
+    }
+    int error = 0;
+    if (std::fwrite(image.data(), 1, image.size(), file) != image.size()) {
+        error = errno;
+    }
+    if (std::fclose(file) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+        throw MsgError("cannot write " + path.string() + ": " + std::strerror(error));
+    }
+    return result;
+}
+
+} // namespace
+
+MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
+    ensureGsf();
+    return payloadSize(message) <= kInMemoryLimit ? writeThroughMemory(message, path)
+                                                  : writeThroughFile(message, path);
 }
 
 } // namespace mbx::msg
