@@ -339,7 +339,7 @@ TEST(MimeImport, RealMessages) {
     for (auto& m : mbx::testing::realEudoraMessages(real)) {
         messages.emplace_back(m.name, std::move(m.bytes));
     }
-    ASSERT_GE(messages.size(), 70u);
+    ASSERT_GE(messages.size(), 60u);
     std::map<std::string, Message> byName;
     for (const auto& [name, bytes] : messages) {
         Message m = importText(bytes);

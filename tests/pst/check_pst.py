@@ -86,16 +86,21 @@ def readpst_views(work_dir, pst, folder_path):
     os.makedirs(out)
     subprocess.run(['readpst', '-q', '-j', '0', '-e', '-b', '-o', out, pst], capture_output=True,
                    check=True)
-    folder = os.path.join(out, *folder_path.strip('/').split('/'))
-    if not os.path.isdir(folder):
+    # The top folder is written under the data file's display name.
+    below_top = folder_path.strip('/').split('/')[1:]
+    folders = [os.path.join(out, top, *below_top) for top in os.listdir(out)]
+    folders = [f for f in folders if os.path.isdir(f)]
+    if len(folders) != 1:
         return None
+    folder = folders[0]
     names = sorted((f for f in os.listdir(folder) if f.endswith('.eml')),
                    key=lambda f: int(f.split('.')[0]))
     views = []
     for name in names:
         with open(os.path.join(folder, name), 'rb') as f:
+            # Header text is written as UTF-8, the HTML body in its stored charset.
             views.append(check_msg.mime_view(email.message_from_bytes(
-                f.read(), policy=email.policy.compat32)))
+                f.read(), policy=email.policy.compat32), check_msg.header_text, True))
     return views
 
 
