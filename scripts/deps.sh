@@ -19,7 +19,9 @@ if [ "$mode" = test ]; then
     python3 python3-olefile python3-pypff pff-tools pst-utils libgsf-bin
     perl libemail-outlook-message-perl libemail-address-perl
   )
-  command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
+  # The npm checkers come from the registry (tests/checkers/package-lock.json) over HTTPS.
+  packages+=(ca-certificates)
+  { command -v node && command -v npm; } >/dev/null 2>&1 || packages+=(nodejs npm)
 fi
 
 missing=()
