@@ -1,6 +1,7 @@
 #include "app/frm_step1.h"
 
 #include "app/window_constants.h"
+#include "desktop/app_icon.h"
 #include "selection/handlers.h"
 #include "selection/mailbox_list.h"
 
@@ -117,11 +118,7 @@ frmStep1::frmStep1(desktop::Desktop& desktop, QWidget* parent)
     initWindowResources();
     setObjectName(QStringLiteral("frmStep1"));
     setWindowTitle(QString::fromLatin1(kWindowTitle));
-    QIcon icon;
-    for (int size : {16, 24, 32, 48}) {
-        icon.addFile(QStringLiteral(":/mbxvane/icon-%1.png").arg(size), QSize(size, size));
-    }
-    setWindowIcon(icon);
+    setWindowIcon(desktop::applicationIcon());
     QFont font(QStringLiteral("Tahoma"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
@@ -182,8 +179,9 @@ void frmStep1::buildControls() {
     grdFiles1->setSelectionMode(QAbstractItemView::SingleSelection);
     grdFiles1->setWordWrap(false);
     grdFiles1->setStyleSheet(
-        QStringLiteral("QTableWidget { background-color: white; gridline-color: rgb(192,192,192); "
-                       "selection-background-color: rgb(184,123,30); }"
+        QStringLiteral("QTableWidget { background-color: white; color: black; "
+                       "gridline-color: rgb(192,192,192); "
+                       "selection-background-color: rgb(184,123,30); selection-color: white; }"
                        "QTableWidget::item { background-color: rgb(255,255,191); }"
                        "QTableWidget::item:selected { background-color: rgb(184,123,30); }"));
     list_ = std::make_unique<selection::MailboxList>(*grdFiles1, *lblCount1);

@@ -1,6 +1,5 @@
-// The mail-store steps for the .pst and .msg targets, as the command-line converter obtains them.
-// Until the mail-store session is wired in, MakeStoreSteps returns nullptr and the run then ends
-// those targets with the "Outlook Error" box.
+// The mail-store steps for the .pst and .msg targets (MailStoreSteps, on the mail-store session),
+// as the window and the command-line converter obtain them; nullptr for the other formats.
 #pragma once
 
 #include "convert/conversion_run.h"

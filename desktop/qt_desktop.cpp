@@ -50,7 +50,16 @@ QString QtDesktop::qtFilter(const std::string& filter) {
     }
     QString patterns = f.mid(bar + 1);
     patterns.replace(u';', u' ');
-    return f.left(bar) + QStringLiteral(" (") + patterns + QStringLiteral(")");
+    // Qt reads the patterns from the last parentheses and shows them; a description that already
+    // lists them in its own parentheses gives them up, so they show once, in the form Qt needs.
+    QString description = f.left(bar).trimmed();
+    if (description.endsWith(u')')) {
+        const auto open = description.lastIndexOf(u'(');
+        if (open > 0) {
+            description = description.left(open).trimmed();
+        }
+    }
+    return description + QStringLiteral(" (") + patterns + QStringLiteral(")");
 }
 
 OpenFilesResult QtDesktop::openFiles(const OpenFilesRequest& request) {

@@ -22,7 +22,8 @@ public:
     void beep() override;
     void setBusy(bool busy) override;
 
-    // "Description|*.a;*.b" -> "Description (*.a *.b)", the form QFileDialog understands.
+    // "Description (*.a,*.b)|*.a;*.b" -> "Description (*.a *.b)", the form QFileDialog
+    // understands.
     static QString qtFilter(const std::string& filter);
 
 private:

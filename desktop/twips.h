@@ -19,11 +19,15 @@ inline void place(QWidget* w, const char* name, int left, int top, int width, in
     w->setGeometry(tw(left), tw(top), tw(width), tw(height));
 }
 
-// An opaque background of one colour (also for buttons that paint with the Button role).
+// An opaque background of one colour (also for buttons that paint with the Button role). Every
+// background the windows use is light, so the text drawn on it (and on the controls inside it) is
+// black whatever the desktop theme's palette says; a dark theme would otherwise draw light text.
 inline void paintBackground(QWidget* w, const QColor& colour) {
     QPalette pal = w->palette();
     pal.setColor(QPalette::Window, colour);
     pal.setColor(QPalette::Button, colour);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    pal.setColor(QPalette::ButtonText, Qt::black);
     w->setPalette(pal);
     w->setAutoFillBackground(true);
 }

@@ -1,5 +1,6 @@
 #include "scanner/frm_finder.h"
 
+#include "desktop/app_icon.h"
 #include "desktop/twips.h"
 
 #include <QApplication>
@@ -81,6 +82,7 @@ FrmFinder::FrmFinder(desktop::Desktop& desktop, QWidget* parent)
     : QWidget(parent), desktop_(desktop) {
     setObjectName(QStringLiteral("FrmFinder"));
     setWindowTitle(QString());
+    setWindowIcon(desktop::applicationIcon());
     setFixedSize(tw(7380), tw(4560 + 375));
 
     // The surface lies under every control, in the space between the two panels.

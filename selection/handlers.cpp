@@ -46,6 +46,7 @@ void PickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const Window
 }
 
 void ClearMailboxes(desktop::Desktop& desktop, MailboxList& list) {
+    list.makeCurrent(0);
     if (list.cellText(0).empty()) {
         return;
     }

@@ -22,6 +22,10 @@ std::string MailboxList::cellText(int row) const {
     return item ? item->text().toStdString() : std::string();
 }
 
+void MailboxList::makeCurrent(int row) {
+    grid_.setCurrentCell(row, 0);
+}
+
 void MailboxList::setCellText(int row, const std::string& text) {
     auto* item = grid_.item(row, 0);
     if (!item) {

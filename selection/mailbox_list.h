@@ -24,6 +24,8 @@ public:
     // The rows as they stand now (the empty list gives one empty row, as the grid holds it).
     std::vector<std::string> rows() const;
     std::string cellText(int row) const;
+    // Makes the row's cell the grid's current (highlighted) cell.
+    void makeCurrent(int row);
 
 private:
     void setCellText(int row, const std::string& text);

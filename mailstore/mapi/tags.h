@@ -1,4 +1,6 @@
-// Property tags used by this program ([MS-OXPROPS] canonical names in comments).
+// Property tags and the values of flag and enumeration properties used by this program. Every tag
+// is an [MS-OXPROPS] property (canonical name in the comment) unless its group says otherwise; the
+// groups name the document section that says where and how the store files use them.
 #pragma once
 
 #include "mailstore/mapi/property.h"
@@ -101,9 +103,119 @@ inline constexpr PropTag OriginatorDeliveryReportRequested = makeTag(0x0023, Boo
 inline constexpr PropTag NativeBody = makeTag(0x1016, Int32); // PidTagNativeBody
 inline constexpr PropTag IconIndex = makeTag(0x1080, Int32);  // PidTagIconIndex
 
-// Message flags (PidTagMessageFlags)
+// Columns of the folder tables ([MS-PST] §2.4.4.4 to §2.4.4.6, the templates of §2.4.4.5.1)
+inline constexpr PropTag MessageStatus = makeTag(0x0E17, Int32);      // PidTagMessageStatus
+inline constexpr PropTag MessageToMe = makeTag(0x0057, Boolean);      // PidTagMessageToMe
+inline constexpr PropTag MessageCcMe = makeTag(0x0058, Boolean);      // PidTagMessageCcMe
+inline constexpr PropTag ConversationIndex = makeTag(0x0071, Binary); // PidTagConversationIndex
+inline constexpr PropTag ConversationId = makeTag(0x3013, Binary);    // PidTagConversationId
+inline constexpr PropTag ItemTemporaryFlags = makeTag(0x1097, Int32); // PidTagItemTemporaryFlags
+inline constexpr PropTag SecureSubmitFlags = makeTag(0x65C6, Int32);  // PidTagSecureSubmitFlags
+inline constexpr PropTag ParentDisplay = makeTag(0x0E05, Unicode);    // PidTagParentDisplay
+inline constexpr PropTag ExchangeRemoteHeader =
+    makeTag(0x0E2A, Boolean);                                 // PidTagExchangeRemoteHeader
+inline constexpr PropTag RecordKey = makeTag(0x0FF9, Binary); // PidTagRecordKey
+inline constexpr PropTag DisplayName7Bit =
+    makeTag(0x39FF, Unicode); // PidTagAddressBookDisplayNamePrintable
+// Replication columns
+inline constexpr PropTag ReplItemId = makeTag(0x0E30, Binary);         // PidTagReplItemid
+inline constexpr PropTag ReplChangeNum = makeTag(0x0E33, Int64);       // PidTagReplChangenum
+inline constexpr PropTag ReplVersionHistory = makeTag(0x0E34, Binary); // PidTagReplVersionhistory
+inline constexpr PropTag ReplFlags = makeTag(0x0E38, Int32);           // PidTagReplFlags
+inline constexpr PropTag ReplCopiedFromVersionHistory = makeTag(0x0E3C, Binary);
+inline constexpr PropTag ReplCopiedFromItemId =
+    makeTag(0x0E3D, Binary); // PidTagReplCopiedfromItemid
+// Associated (FAI) contents: offline address book and view descriptors (PidTag + the name)
+inline constexpr PropTag OfflineAddressBookName = makeTag(0x6800, Unicode);
+inline constexpr PropTag SendOutlookRecallReport = makeTag(0x6803, Boolean);
+inline constexpr PropTag OfflineAddressBookTruncatedProperties = makeTag(0x6805, MvInt32);
+// A column of the associated contents template in Outlook's own blank store; [MS-PST] does not
+// list it and [MS-OXPROPS] gives 0x682F no name.
+inline constexpr PropTag OutlookAssocColumn682F = makeTag(0x682F, Unicode);
+inline constexpr PropTag ViewDescriptorFlags = makeTag(0x7003, Int32); // PidTagViewDescriptorFlags
+inline constexpr PropTag ViewDescriptorLinkTo =
+    makeTag(0x7004, Binary); // PidTagViewDescriptorLinkTo
+inline constexpr PropTag ViewDescriptorViewFolder = makeTag(0x7005, Binary);
+inline constexpr PropTag ViewDescriptorName = makeTag(0x7006, Unicode); // PidTagViewDescriptorName
+inline constexpr PropTag ViewDescriptorVersion =
+    makeTag(0x7007, Int32); // PidTagViewDescriptorVersion
+
+// Folders ([MS-PST] §2.4.4.1, hierarchy table columns §2.4.4.4)
+inline constexpr PropTag ContentCount = makeTag(0x3602, Int32);       // PidTagContentCount
+inline constexpr PropTag ContentUnreadCount = makeTag(0x3603, Int32); // PidTagContentUnreadCount
+inline constexpr PropTag Subfolders = makeTag(0x360A, Boolean);       // PidTagSubfolders
+inline constexpr PropTag ContainerClass = makeTag(0x3613, Unicode);   // PidTagContainerClass
+inline constexpr PropTag Comment = makeTag(0x3004, Unicode);          // PidTagComment
+inline constexpr PropTag PstHiddenCount = makeTag(0x6635, Int32);     // PidTagPstHiddenCount
+inline constexpr PropTag PstHiddenUnread = makeTag(0x6636, Int32);    // PidTagPstHiddenUnread
+
+// The message store object ([MS-PST] §2.4.3.1)
+inline constexpr PropTag ValidFolderMask = makeTag(0x35DF, Int32);    // PidTagValidFolderMask
+inline constexpr PropTag IpmSubtreeEntryId = makeTag(0x35E0, Binary); // PidTagIpmSubtreeEntryId
+inline constexpr PropTag IpmWastebasketEntryId = makeTag(0x35E3, Binary);
+inline constexpr PropTag CommonViewsEntryId = makeTag(0x35E6, Binary); // PidTagCommonViewsEntryId
+inline constexpr PropTag FinderEntryId = makeTag(0x35E7, Binary);      // PidTagFinderEntryId
+inline constexpr PropTag PstLrNoRestrictions = makeTag(0x6633, Boolean);
+inline constexpr PropTag LatestPstEnsure = makeTag(0x66FA, Int32); // PidTagLatestPstEnsure
+inline constexpr PropTag PstPassword = makeTag(0x67FF, Int32);     // PidTagPstPassword
+
+// PST-internal properties ([MS-PST] §2.3.4 table rows, §2.4.8 search)
+inline constexpr PropTag LtpParentNid = makeTag(0x67F1, Int32); // PidTagLtpParentNid
+inline constexpr PropTag LtpRowId = makeTag(0x67F2, Int32);     // PidTagLtpRowId
+inline constexpr PropTag LtpRowVer = makeTag(0x67F3, Int32);    // PidTagLtpRowVer
+// The one property of the search criteria object Outlook's blank store holds (value 0); neither
+// [MS-PST] nor [MS-OXPROPS] names 0x660B.
+inline constexpr PropTag SearchCriteria660B = makeTag(0x660B, Int32);
+
+// The name-to-ID map ([MS-PST] §2.4.7; the .msg file keeps the same streams, [MS-OXMSG] §2.2.3)
+inline constexpr PropTag NameidBucketCount = makeTag(0x0001, Int32);   // PidTagNameidBucketCount
+inline constexpr PropTag NameidStreamGuid = makeTag(0x0002, Binary);   // PidTagNameidStreamGuid
+inline constexpr PropTag NameidStreamEntry = makeTag(0x0003, Binary);  // PidTagNameidStreamEntry
+inline constexpr PropTag NameidStreamString = makeTag(0x0004, Binary); // PidTagNameidStreamString
+// Bucket b of the hash table is this property id plus b ([MS-PST] §2.4.7).
+inline constexpr std::uint16_t NameidFirstBucketId = 0x1000;
+// Named properties take ids from here up (NPID = 0x8000 + index, [MS-PST] §2.4.7).
+inline constexpr std::uint16_t FirstNamedPropId = 0x8000;
+
+// Message flags (PidTagMessageFlags, [MS-OXCMSG] §2.2.1.6)
 inline constexpr std::int32_t MsgFlagRead = 0x01;
 inline constexpr std::int32_t MsgFlagUnsent = 0x08;
 inline constexpr std::int32_t MsgFlagHasAttach = 0x10;
+
+// PidTagRecipientType values ([MS-OXOMSG] §2.2.3.1)
+inline constexpr std::int32_t RecipientTo = 1;
+inline constexpr std::int32_t RecipientCc = 2;
+inline constexpr std::int32_t RecipientBcc = 3;
+
+// PidTagAttachMethod values ([MS-OXCMSG] §2.2.2.9)
+inline constexpr std::int32_t AttachByValue = 1;
+inline constexpr std::int32_t AttachEmbeddedMessage = 5;
+
+// PidTagDisplayType value of a messaging user ([MS-OXPROPS] PidTagDisplayType, DT_MAILUSER)
+inline constexpr std::int32_t DisplayTypeMailUser = 0;
+
+// PidTagObjectType values (MAPI's object types, [MS-OXPROPS] PidTagObjectType): the kind of
+// object a row or an embedded object stands for.
+inline constexpr std::int32_t ObjectTypeMessage = 5;  // MAPI_MESSAGE
+inline constexpr std::int32_t ObjectTypeMailUser = 6; // MAPI_MAILUSER, a recipient
+inline constexpr std::int32_t ObjectTypeAttach = 7;   // MAPI_ATTACH
+
+// PidTagAttachFlags values ([MS-OXCMSG] §2.2.2.18)
+inline constexpr std::int32_t AttachFlagInvisibleInHtml = 0x01;
+inline constexpr std::int32_t AttachFlagInvisibleInRtf = 0x02;
+inline constexpr std::int32_t AttachFlagRenderedInBody = 0x04; // ATT_MHTML_REF
+
+// PidTagValidFolderMask bits ([MS-PST] §2.4.3.1)
+inline constexpr std::int32_t ValidIpmSubtree = 0x01;
+inline constexpr std::int32_t ValidWastebasket = 0x08;
+inline constexpr std::int32_t ValidCommonViews = 0x40;
+inline constexpr std::int32_t ValidFinder = 0x80;
+
+// PidTagStoreSupportMask bit: the store takes Unicode strings (MAPI's STORE_UNICODE_OK)
+inline constexpr std::int32_t StoreUnicodeOk = 0x00040000;
+
+// Property attributes in the property stream of an .msg file ([MS-OXMSG] §2.4.2.1)
+inline constexpr std::uint32_t PropAttrReadable = 0x02;
+inline constexpr std::uint32_t PropAttrWritable = 0x04;
 
 } // namespace mbx::mapi::tags

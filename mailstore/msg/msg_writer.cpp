@@ -1,5 +1,6 @@
 #include "mailstore/msg/msg_writer.h"
 
+#include "mailstore/mapi/byte_order.h"
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
 #include "mailstore/msg/named_map.h"
@@ -29,28 +30,12 @@ namespace tags = mapi::tags;
 // the directory entry stores it.
 constexpr std::uint8_t kMsgClsid[16] = {0x0B, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                         0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-constexpr std::int32_t kStoreUnicodeOk = 0x00040000;
-constexpr std::uint32_t kFlagsReadWrite = 6; // PROPATTR_READABLE | PROPATTR_WRITABLE
-constexpr std::uint32_t kMaxRows = 2048;     // recipients or attachments per message
+constexpr std::uint32_t kFlagsReadWrite = tags::PropAttrReadable | tags::PropAttrWritable;
+constexpr std::uint32_t kMaxRows = 2048; // recipients or attachments per message
 
 void ensureGsf() {
     static std::once_flag once;
     std::call_once(once, [] { gsf_init(); });
-}
-
-void put16(Bytes& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void put32(Bytes& out, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k) {
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
-    }
-}
-void put64(Bytes& out, std::uint64_t v) {
-    for (int k = 0; k < 8; ++k) {
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
-    }
 }
 
 std::string substgName(std::uint32_t tag) {
@@ -143,29 +128,29 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
     Bytes value; // the 8 bytes after tag and flags
     switch (type) {
     case PropType::Int16:
-        put16(value, static_cast<std::uint16_t>(std::get<std::int16_t>(v)));
+        appendLe16(value, static_cast<std::uint16_t>(std::get<std::int16_t>(v)));
         break;
     case PropType::Int32:
     case PropType::Error:
-        put32(value, static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
+        appendLe32(value, static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
         break;
     case PropType::Boolean:
-        put16(value, std::get<bool>(v) ? 1 : 0);
+        appendLe16(value, std::get<bool>(v) ? 1 : 0);
         break;
     case PropType::Int64:
     case PropType::Currency:
-        put64(value, static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
+        appendLe64(value, static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
         break;
     case PropType::Double:
     case PropType::AppTime: {
         std::uint64_t bits = 0;
         const double d = std::get<double>(v);
         std::memcpy(&bits, &d, sizeof bits);
-        put64(value, bits);
+        appendLe64(value, bits);
         break;
     }
     case PropType::SysTime:
-        put64(value, std::get<mapi::FileTime>(v).ticks);
+        appendLe64(value, std::get<mapi::FileTime>(v).ticks);
         break;
     case PropType::Unicode: {
         const Bytes text = mapi::utf16leBytes(std::get<std::string>(v));
@@ -173,7 +158,7 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
             return; // Outlook refuses zero-length strings
         }
         stream(storage, substgName(tag), text);
-        put32(value, static_cast<std::uint32_t>(text.size() + 2)); // counts the terminator
+        appendLe32(value, static_cast<std::uint32_t>(text.size() + 2)); // counts the terminator
         break;
     }
     case PropType::Binary: {
@@ -182,22 +167,22 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
             throw MsgError("binary property too large for a .msg file");
         }
         stream(storage, substgName(tag), b);
-        put32(value, static_cast<std::uint32_t>(b.size()));
+        appendLe32(value, static_cast<std::uint32_t>(b.size()));
         break;
     }
     case PropType::Guid: {
         const auto& g = std::get<mapi::Guid>(v);
         stream(storage, substgName(tag), g.data(), g.size());
-        put32(value, 16);
+        appendLe32(value, 16);
         break;
     }
     case PropType::MvInt32: {
         Bytes data;
         for (const std::int32_t x : std::get<std::vector<std::int32_t>>(v)) {
-            put32(data, static_cast<std::uint32_t>(x));
+            appendLe32(data, static_cast<std::uint32_t>(x));
         }
         stream(storage, substgName(tag), data);
-        put32(value, static_cast<std::uint32_t>(data.size()));
+        appendLe32(value, static_cast<std::uint32_t>(data.size()));
         break;
     }
     case PropType::MvUnicode: {
@@ -208,27 +193,27 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
             Bytes text = mapi::utf16leBytes(items[i]);
             text.push_back(0);
             text.push_back(0);
-            put32(lengths, static_cast<std::uint32_t>(text.size()));
+            appendLe32(lengths, static_cast<std::uint32_t>(text.size()));
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, "-%08X", static_cast<unsigned>(i));
             stream(storage, substgName(tag) + suffix, text);
         }
         stream(storage, substgName(tag), lengths);
-        put32(value, static_cast<std::uint32_t>(lengths.size()));
+        appendLe32(value, static_cast<std::uint32_t>(lengths.size()));
         break;
     }
     case PropType::MvBinary: {
         Bytes lengths;
         const auto& items = std::get<std::vector<Bytes>>(v);
         for (std::size_t i = 0; i < items.size(); ++i) {
-            put32(lengths, static_cast<std::uint32_t>(items[i].size()));
-            put32(lengths, 0);
+            appendLe32(lengths, static_cast<std::uint32_t>(items[i].size()));
+            appendLe32(lengths, 0);
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, "-%08X", static_cast<unsigned>(i));
             stream(storage, substgName(tag) + suffix, items[i]);
         }
         stream(storage, substgName(tag), lengths);
-        put32(value, static_cast<std::uint32_t>(lengths.size()));
+        appendLe32(value, static_cast<std::uint32_t>(lengths.size()));
         break;
     }
     case PropType::String8:
@@ -236,8 +221,8 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
         return;
     }
     value.resize(8, 0);
-    put32(entries, tag);
-    put32(entries, kFlagsReadWrite);
+    appendLe32(entries, tag);
+    appendLe32(entries, kFlagsReadWrite);
     entries.insert(entries.end(), value.begin(), value.end());
 }
 
@@ -276,7 +261,7 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
     // Unicode strings are only valid when the store says so.
     bag(s, entries, m.props,
         {{tags::StoreSupportMask,
-          m.props.int32(tags::StoreSupportMask).value_or(0) | kStoreUnicodeOk}},
+          m.props.int32(tags::StoreSupportMask).value_or(0) | tags::StoreUnicodeOk}},
         false);
 
     for (std::size_t i = 0; i < recipientRows; ++i) {
@@ -296,15 +281,15 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
         Bytes rowEntries(8, 0);
         Overrides method;
         if (att.embedded) {
-            method.emplace_back(tags::AttachMethod, std::int32_t{5});
+            method.emplace_back(tags::AttachMethod, tags::AttachEmbeddedMessage);
         }
         bag(a.get(), rowEntries, att.props, method, att.embedded != nullptr);
         if (att.embedded) {
             // The attached mail is a storage of its own: size 0xFFFFFFFF, reserved 1.
-            put32(rowEntries, tags::AttachDataObject);
-            put32(rowEntries, kFlagsReadWrite);
-            put32(rowEntries, 0xFFFFFFFFu);
-            put32(rowEntries, 1);
+            appendLe32(rowEntries, tags::AttachDataObject);
+            appendLe32(rowEntries, kFlagsReadWrite);
+            appendLe32(rowEntries, 0xFFFFFFFFu);
+            appendLe32(rowEntries, 1);
             OutfilePtr inner = storage(a.get(), substgName(tags::AttachDataObject));
             message(inner.get(), *att.embedded, Level::Embedded);
             close(inner.get());
@@ -318,10 +303,10 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
     Bytes header(8, 0);
     const auto recips = static_cast<std::uint32_t>(recipientRows);
     const auto atts = static_cast<std::uint32_t>(m.attachments.size());
-    put32(header, recips);
-    put32(header, atts);
-    put32(header, recips);
-    put32(header, atts);
+    appendLe32(header, recips);
+    appendLe32(header, atts);
+    appendLe32(header, recips);
+    appendLe32(header, atts);
     if (level == Level::Top) {
         header.resize(32, 0);
     }
@@ -413,19 +398,18 @@ private:
     static constexpr std::uint32_t kMaxRegSect = 0xFFFFFFFAu;
 
     std::uint32_t sectorSize() const { return 1u << shift_; }
+    // Offsets come from the directory being relinked: checked against the buffer (at() throws).
     static std::uint16_t le16(const Bytes& b, std::size_t off) {
-        return static_cast<std::uint16_t>(b.at(off) | (b.at(off + 1) << 8));
+        (void)b.at(off + 1);
+        return readLe16(b.data() + off);
     }
     static std::uint32_t le32(const Bytes& b, std::size_t off) {
-        return static_cast<std::uint32_t>(b.at(off)) |
-               (static_cast<std::uint32_t>(b.at(off + 1)) << 8) |
-               (static_cast<std::uint32_t>(b.at(off + 2)) << 16) |
-               (static_cast<std::uint32_t>(b.at(off + 3)) << 24);
+        (void)b.at(off + 3);
+        return readLe32(b.data() + off);
     }
     static void put32at(Bytes& b, std::size_t off, std::uint32_t v) {
-        for (int k = 0; k < 4; ++k) {
-            b.at(off + static_cast<std::size_t>(k)) = static_cast<std::uint8_t>(v >> (8 * k));
-        }
+        (void)b.at(off + 3);
+        writeLe32(b.data() + off, v);
     }
     Bytes read(std::uint64_t offset, std::size_t size) {
         Bytes b(size);

@@ -1,5 +1,7 @@
 #include "mailstore/msg/named_map.h"
 
+#include "mailstore/mapi/byte_order.h"
+#include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
 #include "mailstore/msg/msg_writer.h"
 
@@ -25,12 +27,6 @@ constexpr std::array<std::uint32_t, 256> makeCrcTable() {
 constexpr auto kCrcTable = makeCrcTable();
 
 constexpr std::uint32_t kBuckets = 31;
-
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k) {
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
-    }
-}
 
 // Outlook keeps Internet-header names in lower case and hashes them that way, so header names
 // match whatever case the mail used.
@@ -94,7 +90,7 @@ void NamedPropertyMap::add(const mapi::NamedKey& raw) {
     if (keys_.size() >= 0x7FFF) {
         throw MsgError("too many named properties for one message");
     }
-    ids_.emplace(key, static_cast<std::uint16_t>(0x8000 + keys_.size()));
+    ids_.emplace(key, static_cast<std::uint16_t>(mapi::tags::FirstNamedPropId + keys_.size()));
     keys_.push_back(key);
     if (key.set != mapi::guids::Mapi && key.set != mapi::guids::PublicStrings &&
         std::find(guids_.begin(), guids_.end(), key.set) == guids_.end()) {
@@ -119,9 +115,9 @@ std::uint16_t NamedPropertyMap::guidIndex(const mapi::Guid& guid) const {
 }
 
 std::vector<NamedPropertyMap::Stream> NamedPropertyMap::streams() const {
-    Stream guidStream{streamName(0x00020102), {}};
-    Stream entryStream{streamName(0x00030102), {}};
-    Stream stringStream{streamName(0x00040102), {}};
+    Stream guidStream{streamName(mapi::tags::NameidStreamGuid), {}};
+    Stream entryStream{streamName(mapi::tags::NameidStreamEntry), {}};
+    Stream stringStream{streamName(mapi::tags::NameidStreamString), {}};
     std::array<std::vector<std::uint8_t>, kBuckets> buckets;
 
     for (const auto& g : guids_) {
@@ -136,8 +132,8 @@ std::vector<NamedPropertyMap::Stream> NamedPropertyMap::streams() const {
         std::uint32_t hashKey = 0;
         if (isString) {
             const auto name = mapi::utf16leBytes(std::get<std::string>(key.name));
-            put32(entryStream.data, static_cast<std::uint32_t>(stringStream.data.size()));
-            put32(stringStream.data, static_cast<std::uint32_t>(name.size()));
+            appendLe32(entryStream.data, static_cast<std::uint32_t>(stringStream.data.size()));
+            appendLe32(stringStream.data, static_cast<std::uint32_t>(name.size()));
             stringStream.data.insert(stringStream.data.end(), name.begin(), name.end());
             while (stringStream.data.size() % 4 != 0) {
                 stringStream.data.push_back(0);
@@ -145,12 +141,12 @@ std::vector<NamedPropertyMap::Stream> NamedPropertyMap::streams() const {
             hashKey = nameidCrc(name);
         } else {
             hashKey = std::get<std::uint32_t>(key.name);
-            put32(entryStream.data, hashKey);
+            appendLe32(entryStream.data, hashKey);
         }
-        put32(entryStream.data, indexAndKind);
+        appendLe32(entryStream.data, indexAndKind);
         auto& bucket = buckets[(hashKey ^ kindAndGuid) % kBuckets];
-        put32(bucket, hashKey);
-        put32(bucket, indexAndKind);
+        appendLe32(bucket, hashKey);
+        appendLe32(bucket, indexAndKind);
     }
 
     std::vector<Stream> out;
@@ -159,7 +155,10 @@ std::vector<NamedPropertyMap::Stream> NamedPropertyMap::streams() const {
     out.push_back(std::move(stringStream));
     for (std::uint32_t b = 0; b < kBuckets; ++b) {
         if (!buckets[b].empty()) {
-            out.push_back({streamName(((0x1000 + b) << 16) | 0x0102), std::move(buckets[b])});
+            out.push_back({streamName(mapi::makeTag(
+                               static_cast<std::uint16_t>(mapi::tags::NameidFirstBucketId + b),
+                               mapi::PropType::Binary)),
+                           std::move(buckets[b])});
         }
     }
     return out;

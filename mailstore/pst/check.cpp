@@ -1,5 +1,6 @@
 #include "mailstore/pst/check.h"
 
+#include "mailstore/mapi/tags.h"
 #include "mailstore/pst/ltp/pc.h"
 #include "mailstore/pst/ltp/tc.h"
 #include "mailstore/pst/ndb/crc.h"
@@ -13,6 +14,8 @@
 
 namespace mbx::pst {
 namespace {
+
+namespace tags = mapi::tags;
 
 std::string hex(std::uint64_t v) {
     std::ostringstream s;
@@ -88,19 +91,18 @@ private:
             fault("bCryptMethod " + std::to_string(h.cryptMethod) + " is not none or permute");
     }
 
-    void checkPage(std::uint64_t ib, PageType type, Bid expectBid, bool mapPage,
-                   const Bytes& page) {
-        const std::uint8_t* t = page.data() + kPageDataSize;
+    void checkPage(std::uint64_t ib, PageType type, Bid expectBid, const Bytes& page) {
+        const PageTrailer t = PageTrailer::decode(page.data() + kPageDataSize);
+        const PageTrailer want = PageTrailer::of(type, expectBid, ib, page.data());
         const std::string what = "page at " + hex(ib);
-        if (t[0] != static_cast<std::uint8_t>(type) || t[1] != t[0])
-            fault(what + ": page type " + hex(t[0]) + "/" + hex(t[1]) + ", expected " +
-                  hex(static_cast<unsigned>(type)));
-        if (get32(t + 4) != crc32(ByteView(page.data(), kPageDataSize)))
+        if (t.ptype != want.ptype || t.ptypeRepeat != t.ptype)
+            fault(what + ": page type " + hex(t.ptype) + "/" + hex(t.ptypeRepeat) + ", expected " +
+                  hex(want.ptype));
+        if (t.crc != want.crc)
             fault(what + ": page CRC mismatch");
-        if (get64(t + 8) != expectBid)
-            fault(what + ": trailer BID " + hex(get64(t + 8)) + ", expected " + hex(expectBid));
-        const std::uint16_t sig = mapPage ? 0 : blockSignature(ib, expectBid);
-        if (get16(t + 2) != sig)
+        if (t.bid != want.bid)
+            fault(what + ": trailer BID " + hex(t.bid) + ", expected " + hex(want.bid));
+        if (t.signature != want.signature)
             fault(what + ": bad page signature");
     }
 
@@ -109,20 +111,20 @@ private:
         for (std::uint64_t k = 0; k < sections_; ++k) {
             std::uint64_t at = sectionOffset(k);
             const Bytes amap = reader_->readAt(at, kPageSize);
-            checkPage(at, PageType::AMap, at, true, amap);
+            checkPage(at, PageType::AMap, at, amap);
             amaps_.push_back(Bytes(amap.begin(), amap.begin() + kPageDataSize));
             for (std::size_t i = 0; i < kPageDataSize; ++i)
                 zeroBits += 8 - static_cast<unsigned>(__builtin_popcount(amap[i]));
             markAllocated(at, kPageSize, "AMap page");
             at += kPageSize;
             if (sectionHasPMap(k)) {
-                checkPage(at, PageType::PMap, at, true, reader_->readAt(at, kPageSize));
+                checkPage(at, PageType::PMap, at, reader_->readAt(at, kPageSize));
                 markAllocated(at, kPageSize, "PMap page");
                 at += kPageSize;
             }
             if (sectionHasFMap(k) || sectionHasFPMap(k)) {
                 const PageType t = sectionHasFMap(k) ? PageType::FMap : PageType::FPMap;
-                checkPage(at, t, at, true, reader_->readAt(at, kPageSize));
+                checkPage(at, t, at, reader_->readAt(at, kPageSize));
                 markAllocated(at, kPageSize, t == PageType::FMap ? "FMap page" : "FPMap page");
             }
         }
@@ -146,14 +148,18 @@ private:
             return;
         }
         const Bytes page = reader_->readAt(ref.ib, kPageSize);
-        checkPage(ref.ib, type, ref.bid, false, page);
+        checkPage(ref.ib, type, ref.bid, page);
         markAllocated(ref.ib, kPageSize, what);
-        const unsigned cEnt = page[488], cEntMax = page[489], cbEnt = page[490], level = page[491];
+        const BTPage counts = BTPage::decode(page.data());
+        const unsigned cEnt = counts.cEnt, cEntMax = counts.cEntMax, cbEnt = counts.cbEnt;
+        const unsigned level = counts.cLevel;
         if (expectLevel >= 0 && static_cast<int>(level) != expectLevel)
             fault(what + ": level " + std::to_string(level) + ", expected " +
                   std::to_string(expectLevel));
-        const unsigned want = level > 0 ? 24 : (type == PageType::Nbt ? 32 : 24);
-        if (cbEnt != want || cEntMax != 488 / want || cEnt > cEntMax) {
+        const std::size_t want = level > 0               ? BTEntry::kSize
+                                 : type == PageType::Nbt ? NbtEntry::kSize
+                                                         : BbtEntry::kSize;
+        if (cbEnt != want || cEntMax != BTPage::kEntriesSize / want || cEnt > cEntMax) {
             fault(what + ": bad entry counts or size");
             return;
         }
@@ -162,8 +168,9 @@ private:
         std::uint64_t prev = 0;
         for (unsigned i = 0; i < cEnt; ++i) {
             const std::uint8_t* e = page.data() + i * cbEnt;
-            const std::uint64_t key =
-                type == PageType::Bbt && level == 0 ? get64(e) & ~std::uint64_t{1} : get64(e);
+            const std::uint64_t key = type == PageType::Bbt && level == 0
+                                          ? BTPage::key(e) & ~std::uint64_t{1}
+                                          : BTPage::key(e);
             if (i > 0 && key <= prev)
                 fault(what + ": keys out of order at entry " + std::to_string(i));
             if (key < low || key >= high)
@@ -172,8 +179,8 @@ private:
                 fault(what + ": first key differs from the parent's key");
             prev = key;
             if (level > 0) {
-                const std::uint64_t next = i + 1 < cEnt ? get64(e + cbEnt) : high;
-                walkTree({get64(e + 8), get64(e + 16)}, type, static_cast<int>(level) - 1, key,
+                const std::uint64_t next = i + 1 < cEnt ? BTPage::key(e + cbEnt) : high;
+                walkTree(BTEntry::decode(e).ref, type, static_cast<int>(level) - 1, key,
                          std::min(next, high), depth + 1);
             } else if (type == PageType::Nbt) {
                 ++nbtEntries_;
@@ -203,16 +210,16 @@ private:
             }
             markAllocated(e.ib, size, what);
             const Bytes b = reader_->readAt(e.ib, size);
-            const std::uint8_t* t = b.data() + size - kTrailerSize;
-            if (get16(t) != e.cb)
-                fault(what + ": trailer size " + std::to_string(get16(t)) + " but BBT says " +
+            const BlockTrailer t = BlockTrailer::decode(b.data() + size - kTrailerSize);
+            if (t.cb != e.cb)
+                fault(what + ": trailer size " + std::to_string(t.cb) + " but BBT says " +
                       std::to_string(e.cb));
-            if (get16(t + 2) != blockSignature(e.ib, e.bid))
+            if (t.signature != blockSignature(e.ib, e.bid))
                 fault(what + ": bad block signature");
-            if (get32(t + 4) != crc32(ByteView(b.data(), e.cb)))
+            if (t.crc != crc32(ByteView(b.data(), e.cb)))
                 fault(what + ": block CRC mismatch");
-            if (get64(t + 8) != e.bid)
-                fault(what + ": trailer BID " + hex(get64(t + 8)));
+            if (t.bid != e.bid)
+                fault(what + ": trailer BID " + hex(t.bid));
         }
     }
 
@@ -232,24 +239,28 @@ private:
         if (bid == 0 || !bidIsInternal(bid) || !reader_->blocks().count(bid & ~Bid{1}))
             return;
         const Bytes x = reader_->readBlock(bid);
-        if (x.size() < 8 || x[0] != 0x01 || (x[1] != 1 && x[1] != 2)) {
+        const std::size_t headSize = InternalBlockHead::kSize;
+        const InternalBlockHead head =
+            x.size() >= headSize ? InternalBlockHead::decode(x.data()) : InternalBlockHead{};
+        if (head.btype != InternalBlockHead::kDataTree || (head.cLevel != 1 && head.cLevel != 2)) {
             fault(holder + ": internal block " + hex(bid) + " is not an XBLOCK/XXBLOCK");
             return;
         }
-        const unsigned n = get16(x.data() + 2);
-        if (8 + 8u * n > x.size()) {
+        const unsigned n = head.cEnt;
+        if (headSize + sizeof(Bid) * n > x.size()) {
             fault(holder + ": XBLOCK " + hex(bid) + " too short");
             return;
         }
         std::uint64_t total = 0;
         for (unsigned i = 0; i < n; ++i) {
-            const Bid child = get64(x.data() + 8 + 8 * i);
+            const Bid child = readLe64(x.data() + headSize + sizeof(Bid) * i);
             std::uint64_t childSize = 0;
-            if (x[1] == 2) {
+            if (head.cLevel == 2) {
                 walkData(child, holder);
                 if (reader_->blocks().count(child & ~Bid{1})) {
                     const Bytes cx = reader_->readBlock(child);
-                    childSize = cx.size() >= 8 ? get32(cx.data() + 4) : 0;
+                    childSize =
+                        cx.size() >= headSize ? InternalBlockHead::decode(cx.data()).lcbTotal : 0;
                 }
             } else {
                 reference(child, holder);
@@ -264,10 +275,9 @@ private:
             }
             total += childSize;
         }
-        if (total != get32(x.data() + 4))
-            fault(holder + ": XBLOCK " + hex(bid) + " lcbTotal " +
-                  std::to_string(get32(x.data() + 4)) + " but children hold " +
-                  std::to_string(total));
+        if (total != head.lcbTotal)
+            fault(holder + ": XBLOCK " + hex(bid) + " lcbTotal " + std::to_string(head.lcbTotal) +
+                  " but children hold " + std::to_string(total));
     }
 
     void walkSubnodes(Bid bid, const std::string& holder, int depth) {
@@ -279,29 +289,34 @@ private:
             return;
         }
         const Bytes b = reader_->readBlock(bid);
-        if (b.size() < 8 || b[0] != 0x02 || b[1] > 1) {
+        const std::size_t headSize = InternalBlockHead::kSize;
+        const InternalBlockHead head =
+            b.size() >= headSize ? InternalBlockHead::decode(b.data()) : InternalBlockHead{};
+        if (head.btype != InternalBlockHead::kSubnodeTree || head.cLevel > 1) {
             fault(holder + ": block " + hex(bid) + " is not an SLBLOCK/SIBLOCK");
             return;
         }
-        const unsigned n = get16(b.data() + 2);
-        const unsigned size = b[1] == 0 ? 24 : 16;
-        if (n == 0 || 8 + size * n > b.size()) {
+        const unsigned n = head.cEnt;
+        const std::size_t size = head.cLevel == 0 ? SubnodeEntry::kSize : SubnodeIndexEntry::kSize;
+        if (n == 0 || headSize + size * n > b.size()) {
             fault(holder + ": subnode block " + hex(bid) + " has a bad entry count");
             return;
         }
         std::uint64_t prev = 0;
         for (unsigned i = 0; i < n; ++i) {
-            const std::uint8_t* e = b.data() + 8 + size * i;
-            const std::uint64_t nid = get64(e);
+            const std::uint8_t* e = b.data() + headSize + size * i;
+            // Both entry kinds start with the NID in 8 bytes; order is checked on all of them.
+            const std::uint64_t nid = readLe64(e);
             if (i > 0 && nid <= prev)
                 fault(holder + ": subnodes out of order in " + hex(bid));
             prev = nid;
-            if (b[1] == 0) {
+            if (head.cLevel == 0) {
+                const SubnodeEntry s = SubnodeEntry::decode(e);
                 const std::string sub = holder + " subnode " + hex(nid);
-                walkData(get64(e + 8), sub);
-                walkSubnodes(get64(e + 16), sub, 0);
+                walkData(s.data, sub);
+                walkSubnodes(s.sub, sub, 0);
             } else {
-                walkSubnodes(get64(e + 8), holder, depth + 1);
+                walkSubnodes(SubnodeIndexEntry::decode(e).bid, holder, depth + 1);
             }
         }
     }
@@ -434,8 +449,8 @@ private:
         }
         std::set<Nid> objects;
         for (const auto& [tag, value] : parentProps)
-            if ((tag & 0xFFFF) == 0x000D && value.size() >= 4)
-                objects.insert(get32(value.data()));
+            if (mapi::propType(tag) == mapi::PropType::Object && value.size() >= 4)
+                objects.insert(readLe32(value.data()));
         for (const auto& [nid, s] : subs) {
             const NidType t = nidType(nid);
             if (t != NidType::Attachment && t != NidType::AttachmentTable &&
@@ -499,10 +514,10 @@ private:
                 fault(what + ": hierarchy or contents table missing");
                 continue;
             }
-            auto count = pc.props.find(0x36020003);
-            if (count == pc.props.end() || get32(count->second.data()) != c->second->rows.size())
+            auto count = pc.props.find(tags::ContentCount);
+            if (count == pc.props.end() || readLe32(count->second.data()) != c->second->rows.size())
                 fault(what + ": content count differs from the contents table rows");
-            auto subf = pc.props.find(0x360A000B);
+            auto subf = pc.props.find(tags::Subfolders);
             const bool hasChildren = !h->second->rows.empty();
             if (subf == pc.props.end() || (subf->second.at(0) != 0) != hasChildren)
                 fault(what + ": PidTagSubfolders differs from the hierarchy table");

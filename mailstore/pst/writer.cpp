@@ -17,7 +17,7 @@ struct PstWriter::Impl {
         std::random_device rd;
         info.recordKey.resize(16);
         for (std::size_t i = 0; i < 16; i += 4)
-            put32(info.recordKey.data() + i, rd());
+            writeLe32(info.recordKey.data() + i, rd());
         rng = std::mt19937_64((std::uint64_t{rd()} << 32) | rd());
         // The special folders use the first folder indexes, as in Outlook's blank store.
         for (NidType t : {NidType::NormalFolder, NidType::HierarchyTable, NidType::ContentsTable,

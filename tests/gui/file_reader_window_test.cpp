@@ -30,6 +30,7 @@ TEST_F(FileReaderWindow, FindWithoutAFileNameWarnsAndOpenDoesNothing) {
     EXPECT_EQ(window.Check1->text().toStdString(), "Case Sensitive");
     EXPECT_EQ(window.Command4->text().toStdString(), "Command4");
     EXPECT_TRUE(window.windowTitle().isEmpty());
+    EXPECT_EQ(window.windowIcon().availableSizes().size(), 4); // the application's icon
 
     click(window.Command1);
     EXPECT_TRUE(desktop.boxes.empty());

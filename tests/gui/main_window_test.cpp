@@ -2,6 +2,7 @@
 // scripted desktop.
 #include "app/frm_step1.h"
 #include "app/window_constants.h"
+#include "desktop/qt_desktop.h"
 #include "selection/mailbox_list.h"
 #include "tests/support/fake_desktop.h"
 
@@ -11,11 +12,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOptionGroupBox>
 #include <QTableWidget>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace fs = std::filesystem;
 using mbx::app::frmStep1;
@@ -151,6 +154,8 @@ TEST_F(MainWindow, PickerAppendsChosenFilesAndEnablesConvert) {
     click("cmdAdd");
     ASSERT_EQ(desktop.fileRequests.size(), 1u);
     EXPECT_EQ(desktop.fileRequests[0].filter, "Eudora Mailboxes (*.mbx,*.mbox)|*.mbx;*.mbox");
+    EXPECT_EQ(mbx::desktop::QtDesktop::qtFilter(desktop.fileRequests[0].filter).toStdString(),
+              "Eudora Mailboxes (*.mbx *.mbox)");
     EXPECT_TRUE(desktop.fileRequests[0].multiSelect);
     EXPECT_EQ(rows(), (std::vector<std::string>{"/home/ann/Mail/In.mbx", "/home/ann/Mail/Out.mbx",
                                                 "/home/ann/Mail/Trash.mbox"}));
@@ -206,6 +211,7 @@ TEST_F(MainWindow, ClearAsksOnlyWhenThereIsSomethingAndActsOnYes) {
     EXPECT_EQ(desktop.boxes[0].icon, Icon::Question);
     EXPECT_EQ(desktop.boxes[0].buttons, Buttons::YesNo);
     EXPECT_EQ(rows().size(), 2u);
+    EXPECT_EQ(window->grdFiles1->currentRow(), 0); // was on the last row added
 
     desktop.answers.push_back(Answer::Yes);
     click("cmdClear1");
@@ -291,4 +297,105 @@ TEST_F(MainWindow, ACloseRequestEndsWithoutAQuestion) {
     EXPECT_TRUE(window->close());
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_TRUE(window->closing());
+}
+
+namespace {
+
+int distance(QColor a, QColor b) {
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+           std::abs(a.blue() - b.blue());
+}
+
+// The text colour drawn inside `area` of a widget: of the pixels that differ from the area's
+// background (its most frequent colour), the one farthest from it.
+QColor inkIn(QWidget* w, const QRect& area) {
+    const QImage image = w->grab(area).toImage();
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            ++counts[image.pixel(x, y)];
+        }
+    }
+    QRgb background = 0;
+    int most = 0;
+    for (const auto& [rgb, n] : counts) {
+        if (n > most) {
+            most = n;
+            background = rgb;
+        }
+    }
+    QColor ink(background);
+    for (const auto& [rgb, n] : counts) {
+        if (distance(QColor(rgb), QColor(background)) > distance(ink, QColor(background))) {
+            ink = QColor(rgb);
+        }
+    }
+    return ink;
+}
+
+} // namespace
+
+TEST(MainWindowOnADarkTheme, TextKeepsTheColoursOfTheLightBackgrounds) {
+    const QPalette before = QApplication::palette();
+    QPalette dark;
+    const QColor light(239, 240, 241);
+    for (auto role : {QPalette::Window, QPalette::Button, QPalette::Base}) {
+        dark.setColor(role, QColor(42, 46, 50));
+    }
+    for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text,
+                      QPalette::HighlightedText, QPalette::BrightText}) {
+        dark.setColor(role, light);
+    }
+    QApplication::setPalette(dark);
+    {
+        FakeDesktop desktop;
+        frmStep1 window(desktop);
+        desktop.fileChoices.push_back({"/m", {"a.mbx", "b.mbx"}});
+        window.cmdAdd_Click();
+        window.LblHappening->setText(QStringLiteral("Inbox"));
+
+        QStyleOptionButton radio;
+        radio.initFrom(window.OptEML);
+        radio.text = window.OptEML->text();
+        QStyleOptionButton push;
+        push.initFrom(window.cmdAdd);
+        push.text = window.cmdAdd->text();
+        QStyleOptionGroupBox group;
+        group.initFrom(window.Frame1);
+        group.text = window.Frame1->title();
+        group.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        QStyle* style = window.style();
+        const struct {
+            const char* what;
+            QWidget* widget;
+            QRect area;
+            QColor expected;
+        } samples[] = {
+            {"Label4", window.Label4, window.Label4->rect(), Qt::black},
+            {"lblCount1", window.lblCount1, window.lblCount1->rect(), Qt::black},
+            {"LblHappening", window.LblHappening, window.LblHappening->rect(), QColor(0, 0, 255)},
+            {"Label1", window.Label1, window.Label1->rect(), QColor(0, 64, 64)},
+            {"OptEML", window.OptEML,
+             style->subElementRect(QStyle::SE_RadioButtonContents, &radio, window.OptEML),
+             Qt::black},
+            {"Frame1", window.Frame1,
+             style->subControlRect(QStyle::CC_GroupBox, &group, QStyle::SC_GroupBoxLabel,
+                                   window.Frame1),
+             Qt::black},
+            {"cmdAdd", window.cmdAdd,
+             style->subElementRect(QStyle::SE_PushButtonContents, &push, window.cmdAdd), Qt::black},
+            {"CmdHelp", window.CmdHelp,
+             style->subElementRect(QStyle::SE_PushButtonContents, &push, window.CmdHelp),
+             Qt::black},
+            {"grdFiles1 row", window.grdFiles1->viewport(),
+             window.grdFiles1->visualItemRect(window.grdFiles1->item(0, 0)), Qt::black},
+            {"grdFiles1 current row", window.grdFiles1->viewport(),
+             window.grdFiles1->visualItemRect(window.grdFiles1->item(1, 0)), Qt::white},
+        };
+        for (const auto& s : samples) {
+            const QColor ink = inkIn(s.widget, s.area);
+            EXPECT_LT(distance(ink, s.expected), 120) << s.what << " " << ink.name().toStdString();
+        }
+    }
+    QApplication::setPalette(before);
 }

@@ -39,9 +39,17 @@ protected:
     }
     // Rewrites a page's CRC so that only the intended defect remains.
     void fixPageCrc(std::uint64_t at) {
-        Bytes p = read(at, 512);
-        put32(p.data() + 500, crc32(ByteView(p.data(), 496)));
+        Bytes p = read(at, kPageSize);
+        PageTrailer t = PageTrailer::decode(p.data() + kPageDataSize);
+        t.crc = crc32(ByteView(p.data(), kPageDataSize));
+        t.encode(p.data() + kPageDataSize);
         write(at, p);
+    }
+    // The first leaf of a B-tree (Outlook's blank store has at most two levels).
+    std::uint64_t firstLeaf(const BlockRef& root) {
+        const Bytes page = read(root.ib, kPageSize);
+        return BTPage::decode(page.data()).cLevel > 0 ? BTEntry::decode(page.data()).ref.ib
+                                                      : root.ib;
     }
     ::testing::AssertionResult faultMentions(const std::string& text) {
         const auto report = checkFile(path_);
@@ -119,11 +127,10 @@ TEST_F(PstMutatedBlank, WrongPageSignature) {
 TEST_F(PstMutatedBlank, BTreeKeysOutOfOrder) {
     // The NBT root of Outlook's blank store is an intermediate page; swap the first two entries
     // of its first leaf.
-    Bytes root = read(header_.nbt.ib, 512);
-    ASSERT_GT(root[491], 0);
-    const std::uint64_t leaf = get64(root.data() + 16);
-    Bytes page = read(leaf, 512);
-    ASSERT_GE(page[488], 2);
+    const std::uint64_t leaf = firstLeaf(header_.nbt);
+    ASSERT_NE(leaf, header_.nbt.ib);
+    Bytes page = read(leaf, kPageSize);
+    ASSERT_GE(BTPage::decode(page.data()).cEnt, 2);
     std::swap_ranges(page.begin(), page.begin() + 32, page.begin() + 32);
     write(leaf, page);
     fixPageCrc(leaf);
@@ -139,15 +146,28 @@ TEST_F(PstMutatedBlank, HeaderCrc) {
 
 TEST_F(PstMutatedBlank, WrongReferenceCount) {
     // Raise the cRef of the first BBT leaf entry, then fix the leaf page CRC.
-    Bytes root = read(header_.bbt.ib, 512);
-    std::uint64_t leaf = header_.bbt.ib;
-    if (root[491] > 0)
-        leaf = get64(root.data() + 16);
-    Bytes page = read(leaf, 512);
-    put16(page.data() + 18, static_cast<std::uint16_t>(get16(page.data() + 18) + 1));
+    const std::uint64_t leaf = firstLeaf(header_.bbt);
+    Bytes page = read(leaf, kPageSize);
+    BbtEntry first = BbtEntry::decode(page.data());
+    ++first.cRef;
+    first.encode(page.data());
     write(leaf, page);
     fixPageCrc(leaf);
     EXPECT_TRUE(faultMentions("holder(s)"));
+}
+
+TEST_F(PstMutatedBlank, EntriesSmallerThanTheirKindAreRefused) {
+    // 244 entries of 2 bytes pass the 488-byte bound, but a 32-byte NBTENTRY read at the last
+    // one would run past the 512-byte page.
+    const std::uint64_t leaf = firstLeaf(header_.nbt);
+    Bytes page = read(leaf, kPageSize);
+    BTPage counts = BTPage::decode(page.data());
+    counts.cEnt = 244;
+    counts.cbEnt = 2;
+    counts.encode(page.data());
+    write(leaf, page);
+    fixPageCrc(leaf);
+    EXPECT_TRUE(faultMentions("corrupt B-tree page"));
 }
 
 TEST_F(PstMutatedBlank, TruncatedFile) {

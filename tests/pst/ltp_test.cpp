@@ -14,6 +14,8 @@
 #include <random>
 
 using namespace mbx::pst;
+using mbx::appendLe32;
+using mbx::readLe32;
 
 namespace {
 
@@ -108,8 +110,8 @@ TEST(PstBth, LeafLimitAndIndexLevel) {
         heap.setUserRoot(header);
         Bytes records;
         for (std::uint32_t i = 0; i < count; ++i) {
-            append32(records, i * 3 + 1);
-            append32(records, i);
+            appendLe32(records, i * 3 + 1);
+            appendLe32(records, i);
         }
         buildBth(heap, header, 4, 4, records);
         const HeapReader reader(heap.build());
@@ -134,7 +136,7 @@ TEST(PstTable, RowMatrixAcrossBlocksAndLargeCells) {
         TcWriter table(ndb, layout, subs);
         for (std::uint32_t i = 0; i < rows; ++i) {
             Bytes size;
-            append32(size, i);
+            appendLe32(size, i);
             const std::size_t textSize =
                 i == 5 ? 5000 : 2 * (i % 7); // one cell spills to a subnode
             table.addRow(0x200004 + 32 * (rows - i),
@@ -151,8 +153,8 @@ TEST(PstTable, RowMatrixAcrossBlocksAndLargeCells) {
     ASSERT_EQ(t.rows.size(), rows);
     for (std::uint32_t i = 0; i < rows; ++i) {
         const auto& row = t.rows[i];
-        EXPECT_EQ(get32(row.at(kLtpRowId).data()), 0x200004 + 32 * (rows - i));
-        EXPECT_EQ(get32(row.at(0x0E080003).data()), i);
+        EXPECT_EQ(readLe32(row.at(kLtpRowId).data()), 0x200004 + 32 * (rows - i));
+        EXPECT_EQ(readLe32(row.at(0x0E080003).data()), i);
         const std::size_t textSize = i == 5 ? 5000 : 2 * (i % 7);
         if (textSize) {
             EXPECT_EQ(row.at(0x0037001F), pattern(textSize, i));

@@ -23,6 +23,8 @@
 #include <unistd.h>
 
 using namespace mbx::pst;
+using mbx::readLe16;
+using mbx::readLe32;
 namespace mapi = mbx::mapi;
 namespace tags = mbx::mapi::tags;
 namespace fs = std::filesystem;
@@ -288,7 +290,7 @@ TEST_P(EmptyStore, MatchesOutlookSkeleton) {
     const auto subtree = pc(mine, nids::MessageStore).at(0x35E00102);
     ASSERT_EQ(subtree.size(), 24u);
     EXPECT_TRUE(std::equal(key.begin(), key.end(), subtree.begin() + 4));
-    EXPECT_EQ(get32(subtree.data() + 20), nids::IpmSubtree);
+    EXPECT_EQ(readLe32(subtree.data() + 20), nids::IpmSubtree);
 
     for (Nid t : {nids::HierarchyTableTemplate, nids::ContentsTableTemplate,
                   nids::AssocContentsTableTemplate, nids::SearchContentsTableTemplate,
@@ -450,8 +452,8 @@ TEST(PstWriter, HardCases) {
             folderNid = nid;
     ASSERT_NE(folderNid, 0u);
     const auto folderPc = readPropertyContext(r, r.node(folderNid).data, {}).props;
-    EXPECT_EQ(get32(folderPc.at(0x36020003).data()), messages.size());
-    EXPECT_EQ(get32(folderPc.at(0x36030003).data()), 1u); // only the last one is unread
+    EXPECT_EQ(readLe32(folderPc.at(0x36020003).data()), messages.size());
+    EXPECT_EQ(readLe32(folderPc.at(0x36030003).data()), 1u); // only the last one is unread
     const auto contents =
         readTableContext(r, r.node(withType(folderNid, NidType::ContentsTable)).data,
                          r.readSubnodes(r.node(withType(folderNid, NidType::ContentsTable)).sub));
@@ -465,7 +467,7 @@ TEST(PstWriter, HardCases) {
              {PropTag{0x0E080003}, PropTag{0x0E070003}, PropTag{0x0037001F}, PropTag{0x0E04001F}})
             EXPECT_EQ(cells.count(t) ? cells.at(t) : Bytes{}, pc.count(t) ? pc.at(t) : Bytes{})
                 << std::hex << t;
-        flags.push_back(get32(pc.at(0x0E070003).data()));
+        flags.push_back(readLe32(pc.at(0x0E070003).data()));
         EXPECT_EQ(pc.at(0x0E1B000B).at(0), (flags.back() & 0x10) ? 1 : 0);
     }
     EXPECT_EQ(flags, (std::vector<std::uint32_t>{1, 1, 1, 0x11, 0}));
@@ -477,11 +479,11 @@ TEST(PstWriter, HardCases) {
     std::map<std::string, std::uint16_t> stringIds;
     std::map<std::uint32_t, std::uint16_t> numericIds;
     for (std::size_t off = 0; off + 8 <= entries.size(); off += 8) {
-        const std::uint32_t id = get32(entries.data() + off);
-        const std::uint16_t kind = get16(entries.data() + off + 4);
-        const auto npid = static_cast<std::uint16_t>(0x8000 + get16(entries.data() + off + 6));
+        const std::uint32_t id = readLe32(entries.data() + off);
+        const std::uint16_t kind = readLe16(entries.data() + off + 4);
+        const auto npid = static_cast<std::uint16_t>(0x8000 + readLe16(entries.data() + off + 6));
         if (kind & 1) {
-            const std::uint32_t len = get32(strings.data() + id);
+            const std::uint32_t len = readLe32(strings.data() + id);
             std::string name;
             for (std::uint32_t k = 0; k < len; k += 2)
                 name.push_back(static_cast<char>(strings[id + 4 + k]));
@@ -498,7 +500,7 @@ TEST(PstWriter, HardCases) {
     const Bytes custom =
         pc.at(mbx::mapi::makeTag(stringIds["X-Custom-Header"], mapi::PropType::Unicode));
     EXPECT_EQ(custom, mbx::mapi::utf16leBytes("custom value"));
-    EXPECT_EQ(get32(pc.at(mbx::mapi::makeTag(numericIds[0x8580], mapi::PropType::Int32)).data()),
+    EXPECT_EQ(readLe32(pc.at(mbx::mapi::makeTag(numericIds[0x8580], mapi::PropType::Int32)).data()),
               7u);
 }
 

@@ -33,7 +33,8 @@ void readLevel(const HeapReader& heap, Hid hid, unsigned level, BthContent& out,
             out.records.insert(out.records.end(), item.begin() + static_cast<std::ptrdiff_t>(off),
                                item.begin() + static_cast<std::ptrdiff_t>(off + recSize));
         } else {
-            readLevel(heap, get32(item.data() + off + out.cbKey), level - 1, out, key, depth + 1);
+            readLevel(heap, readLe32(item.data() + off + out.cbKey), level - 1, out, key,
+                      depth + 1);
         }
         prev = key;
         first = false;
@@ -75,7 +76,7 @@ void buildBth(HeapBuilder& heap, Hid header, std::uint8_t cbKey, std::uint8_t cb
                 Bytes item;
                 for (std::size_t e = i; e < i + n; ++e) {
                     appendBytes(item, level[e].key);
-                    append32(item, level[e].hid);
+                    appendLe32(item, level[e].hid);
                 }
                 upper.push_back({level[i].key, heap.allocate(item)});
             }
@@ -88,7 +89,7 @@ void buildBth(HeapBuilder& heap, Hid header, std::uint8_t cbKey, std::uint8_t cb
     h[1] = cbKey;
     h[2] = cbEnt;
     h[3] = levels;
-    put32(h + 4, root);
+    writeLe32(h + 4, root);
 }
 
 BthContent readBth(const HeapReader& heap, Hid header) {
@@ -101,7 +102,7 @@ BthContent readBth(const HeapReader& heap, Hid header) {
     out.levels = h[3];
     if (out.cbKey != 2 && out.cbKey != 4 && out.cbKey != 8 && out.cbKey != 16)
         out.faults.push_back("BTH key size " + std::to_string(out.cbKey));
-    const Hid root = get32(h.data() + 4);
+    const Hid root = readLe32(h.data() + 4);
     if (root != 0)
         readLevel(heap, root, out.levels, out, 0, 0);
     return out;

@@ -69,20 +69,20 @@ std::vector<Bytes> HeapBuilder::build() const {
         if (blk.size() & 1)
             blk.push_back(0);
         const std::uint16_t ibHnpm = static_cast<std::uint16_t>(blk.size());
-        put16(blk.data(), ibHnpm);
+        writeLe16(blk.data(), ibHnpm);
         if (i == 0) {
             blk[2] = kHeapSig;
             blk[3] = clientSig_;
-            put32(blk.data() + 4, userRoot_);
+            writeLe32(blk.data() + 4, userRoot_);
             packLevels(blk.data() + 8, 0, 8);
         } else if (header == 66) {
             packLevels(blk.data() + 2, i, 128);
         }
-        append16(blk, static_cast<std::uint16_t>(b.ends.size()));
-        append16(blk, 0);
-        append16(blk, static_cast<std::uint16_t>(header));
+        appendLe16(blk, static_cast<std::uint16_t>(b.ends.size()));
+        appendLe16(blk, 0);
+        appendLe16(blk, static_cast<std::uint16_t>(header));
         for (std::uint16_t end : b.ends)
-            append16(blk, static_cast<std::uint16_t>(header + end));
+            appendLe16(blk, static_cast<std::uint16_t>(header + end));
         if (i + 1 < blocks_.size())
             blk.resize(kMaxBlockData, 0);
         out.push_back(std::move(blk));
@@ -94,7 +94,7 @@ HeapReader::HeapReader(std::vector<Bytes> blocks) : blocks_(std::move(blocks)) {
     if (blocks_.empty() || blocks_[0].size() < 12 || blocks_[0][2] != kHeapSig)
         throw PstError("node data is not a heap");
     clientSig_ = blocks_[0][3];
-    userRoot_ = get32(blocks_[0].data() + 4);
+    userRoot_ = readLe32(blocks_[0].data() + 4);
 }
 
 ByteView HeapReader::item(Hid hid) const {
@@ -103,14 +103,14 @@ ByteView HeapReader::item(Hid hid) const {
     if ((hid & 0x1F) != 0 || block >= blocks_.size() || index == 0)
         throw PstError("bad HID " + std::to_string(hid));
     const Bytes& b = blocks_[block];
-    const std::size_t map = get16(b.data());
+    const std::size_t map = readLe16(b.data());
     if (map + 4 > b.size())
         throw PstError("bad heap page map");
-    const std::size_t cAlloc = get16(b.data() + map);
+    const std::size_t cAlloc = readLe16(b.data() + map);
     if (index > cAlloc || map + 4 + 2 * (cAlloc + 1) > b.size())
         throw PstError("HID beyond the page map " + std::to_string(hid));
-    const std::size_t start = get16(b.data() + map + 4 + 2 * (index - 1));
-    const std::size_t end = get16(b.data() + map + 4 + 2 * index);
+    const std::size_t start = readLe16(b.data() + map + 4 + 2 * (index - 1));
+    const std::size_t end = readLe16(b.data() + map + 4 + 2 * index);
     if (start > end || end > map)
         throw PstError("bad heap item bounds");
     return ByteView(b.data() + start, end - start);
@@ -125,23 +125,23 @@ std::vector<std::string> HeapReader::validate() const {
             faults.push_back(where + "too short");
             continue;
         }
-        const std::size_t map = get16(b.data());
+        const std::size_t map = readLe16(b.data());
         if (map & 1)
             faults.push_back(where + "page map at odd offset");
         if (map + 4 > b.size()) {
             faults.push_back(where + "page map beyond block");
             continue;
         }
-        const std::size_t cAlloc = get16(b.data() + map);
+        const std::size_t cAlloc = readLe16(b.data() + map);
         if (map + 4 + 2 * (cAlloc + 1) > b.size()) {
             faults.push_back(where + "page map entries beyond block");
             continue;
         }
-        std::size_t prev = get16(b.data() + map + 4);
+        std::size_t prev = readLe16(b.data() + map + 4);
         if (prev != heapBlockHeaderSize(i))
             faults.push_back(where + "first item does not follow the block header");
         for (std::size_t k = 1; k <= cAlloc; ++k) {
-            const std::size_t off = get16(b.data() + map + 4 + 2 * k);
+            const std::size_t off = readLe16(b.data() + map + 4 + 2 * k);
             if (off < prev || off > map)
                 faults.push_back(where + "item " + std::to_string(k) + " has bad bounds");
             if (off - prev > kMaxHeapItem)

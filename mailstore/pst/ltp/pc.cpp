@@ -28,9 +28,9 @@ Bid writePropertyContext(NdbWriter& ndb, SubnodeSet& subs, std::vector<EncodedPr
         } else {
             slot = storeVariable(ndb, heap, subs, p.data);
         }
-        append16(records, mapi::propId(p.tag));
-        append16(records, static_cast<std::uint16_t>(type));
-        append32(records, slot);
+        appendLe16(records, mapi::propId(p.tag));
+        appendLe16(records, static_cast<std::uint16_t>(type));
+        appendLe32(records, slot);
     }
     buildBth(heap, header, 2, 6, records);
     return writeHeap(ndb, heap);
@@ -48,9 +48,9 @@ PropertyContextContent readPropertyContext(const NdbReader& ndb, Bid data,
         throw PstError("property context BTH has the wrong record size");
     for (std::size_t off = 0; off + 8 <= bth.records.size(); off += 8) {
         const std::uint8_t* r = bth.records.data() + off;
-        const PropType type = static_cast<PropType>(get16(r + 2));
-        const PropTag tag = mapi::makeTag(get16(r), type);
-        const std::uint32_t slot = get32(r + 4);
+        const PropType type = static_cast<PropType>(readLe16(r + 2));
+        const PropTag tag = mapi::makeTag(readLe16(r), type);
+        const std::uint32_t slot = readLe32(r + 4);
         Bytes value;
         if (storedInline(type)) {
             for (std::size_t i = 0; i < fixedValueSize(type); ++i)

@@ -71,7 +71,7 @@ void TcWriter::addRow(std::uint32_t rowId, const std::vector<EncodedProp>& cells
     auto setBit = [&](std::uint8_t iBit) {
         row[ceb + iBit / 8] |= static_cast<std::uint8_t>(0x80u >> (iBit % 8));
     };
-    put32(row.data(), rowId);
+    writeLe32(row.data(), rowId);
     setBit(0);
     setBit(1);
     for (const auto& cell : cells) {
@@ -80,7 +80,7 @@ void TcWriter::addRow(std::uint32_t rowId, const std::vector<EncodedProp>& cells
             continue;
         const PropType type = mapi::propType(cell.tag);
         if (cellIsHnid(type)) {
-            put32(row.data() + c->ib, storeVariable(ndb_, heap_, subs_, cell.data));
+            writeLe32(row.data() + c->ib, storeVariable(ndb_, heap_, subs_, cell.data));
         } else {
             std::copy_n(cell.data.begin(), std::min<std::size_t>(c->cb, cell.data.size()),
                         row.begin() + c->ib);
@@ -134,8 +134,8 @@ Bid TcWriter::finish() {
     for (std::size_t i = 0; i < sorted.size(); ++i) {
         if (i > 0 && sorted[i].first == sorted[i - 1].first)
             throw PstError("row id used twice in one table");
-        append32(records, sorted[i].first);
-        append32(records, sorted[i].second);
+        appendLe32(records, sorted[i].first);
+        appendLe32(records, sorted[i].second);
     }
     buildBth(heap_, bthHeader_, 4, 4, records);
 
@@ -143,15 +143,15 @@ Bid TcWriter::finish() {
     info[0] = kClientSigTc;
     info[1] = static_cast<std::uint8_t>(layout_.columns.size());
     for (int i = 0; i < 4; ++i)
-        put16(info + 2 + 2 * i, layout_.rgib[static_cast<std::size_t>(i)]);
-    put32(info + 10, bthHeader_);
-    put32(info + 14, hnidRows);
-    put32(info + 18, 0); // hidIndex, deprecated
+        writeLe16(info + 2 + 2 * i, layout_.rgib[static_cast<std::size_t>(i)]);
+    writeLe32(info + 10, bthHeader_);
+    writeLe32(info + 14, hnidRows);
+    writeLe32(info + 18, 0); // hidIndex, deprecated
     for (std::size_t i = 0; i < layout_.columns.size(); ++i) {
         const TcColumn& c = layout_.columns[i];
         std::uint8_t* p = info + 22 + 8 * i;
-        put32(p, c.tag);
-        put16(p + 4, c.ib);
+        writeLe32(p, c.tag);
+        writeLe16(p + 4, c.ib);
         p[6] = c.cb;
         p[7] = c.iBit;
     }
@@ -171,21 +171,21 @@ TableContextContent readTableContext(const NdbReader& ndb, Bid data,
     if (info.size() < 22 + 8 * cCols)
         throw PstError("TCINFO shorter than its columns");
     for (int i = 0; i < 4; ++i)
-        out.rgib[static_cast<std::size_t>(i)] = get16(info.data() + 2 + 2 * i);
+        out.rgib[static_cast<std::size_t>(i)] = readLe16(info.data() + 2 + 2 * i);
     for (std::size_t i = 0; i < cCols; ++i) {
         const std::uint8_t* p = info.data() + 22 + 8 * i;
-        out.columns.push_back({get32(p), get16(p + 4), p[6], p[7]});
+        out.columns.push_back({readLe32(p), readLe16(p + 4), p[6], p[7]});
     }
-    BthContent bth = readBth(heap, get32(info.data() + 10));
+    BthContent bth = readBth(heap, readLe32(info.data() + 10));
     out.faults = std::move(bth.faults);
     if (bth.cbKey != 4 || (bth.cbEnt != 4 && bth.cbEnt != 2))
         throw PstError("row index has the wrong record size");
     const std::size_t rec = std::size_t{bth.cbKey} + bth.cbEnt;
     for (std::size_t off = 0; off + rec <= bth.records.size(); off += rec)
-        out.rowIndex.emplace_back(get32(bth.records.data() + off),
-                                  bth.cbEnt == 4 ? get32(bth.records.data() + off + 4)
-                                                 : get16(bth.records.data() + off + 4));
-    const std::uint32_t hnidRows = get32(info.data() + 14);
+        out.rowIndex.emplace_back(readLe32(bth.records.data() + off),
+                                  bth.cbEnt == 4 ? readLe32(bth.records.data() + off + 4)
+                                                 : readLe16(bth.records.data() + off + 4));
+    const std::uint32_t hnidRows = readLe32(info.data() + 14);
     const std::size_t rowSize = out.rgib[3];
     if (hnidRows == 0 || rowSize == 0)
         return out;
@@ -211,7 +211,7 @@ TableContextContent readTableContext(const NdbReader& ndb, Bid data,
                     continue;
                 const PropType type = mapi::propType(c.tag);
                 if (cellIsHnid(type))
-                    cells[c.tag] = resolveHnid(ndb, heap, subs, get32(row + c.ib));
+                    cells[c.tag] = resolveHnid(ndb, heap, subs, readLe32(row + c.ib));
                 else
                     cells[c.tag] = Bytes(row + c.ib, row + c.ib + c.cb);
             }

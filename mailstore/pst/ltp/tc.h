@@ -2,6 +2,7 @@
 // (BTH keyed by row id) and the row matrix, which moves to a subnode once it outgrows a heap item.
 #pragma once
 
+#include "mailstore/mapi/tags.h"
 #include "mailstore/pst/ltp/values.h"
 
 #include <array>
@@ -9,8 +10,8 @@
 
 namespace mbx::pst {
 
-inline constexpr PropTag kLtpRowId = 0x67F20003;
-inline constexpr PropTag kLtpRowVer = 0x67F30003;
+inline constexpr PropTag kLtpRowId = mapi::tags::LtpRowId;
+inline constexpr PropTag kLtpRowVer = mapi::tags::LtpRowVer;
 
 struct TcColumn {
     PropTag tag = 0;

@@ -18,10 +18,10 @@ template <typename T> const T& need(const mapi::Value& v, PropType type) {
 
 Bytes mvVariable(const std::vector<Bytes>& items) {
     Bytes out;
-    append32(out, static_cast<std::uint32_t>(items.size()));
+    appendLe32(out, static_cast<std::uint32_t>(items.size()));
     std::uint32_t offset = static_cast<std::uint32_t>(4 + 4 * items.size());
     for (const auto& i : items) {
-        append32(out, offset);
+        appendLe32(out, offset);
         offset += static_cast<std::uint32_t>(i.size());
     }
     for (const auto& i : items)
@@ -58,7 +58,7 @@ Bytes utf16le(std::string_view utf8) {
         std::memcpy(out.data(), units.data(), 2 * n);
     } else {
         for (std::size_t k = 0; k < n; ++k)
-            put16(out.data() + 2 * k, units[k]);
+            writeLe16(out.data() + 2 * k, units[k]);
     }
     return out;
 }
@@ -96,29 +96,29 @@ Bytes encodeValue(PropType type, const mapi::Value& v) {
     Bytes out;
     switch (type) {
     case PropType::Int16:
-        append16(out, static_cast<std::uint16_t>(need<std::int16_t>(v, type)));
+        appendLe16(out, static_cast<std::uint16_t>(need<std::int16_t>(v, type)));
         break;
     case PropType::Int32:
     case PropType::Error:
-        append32(out, static_cast<std::uint32_t>(need<std::int32_t>(v, type)));
+        appendLe32(out, static_cast<std::uint32_t>(need<std::int32_t>(v, type)));
         break;
     case PropType::Boolean:
         out.push_back(need<bool>(v, type) ? 1 : 0);
         break;
     case PropType::Int64:
     case PropType::Currency:
-        append64(out, static_cast<std::uint64_t>(need<std::int64_t>(v, type)));
+        appendLe64(out, static_cast<std::uint64_t>(need<std::int64_t>(v, type)));
         break;
     case PropType::Double:
     case PropType::AppTime: {
         std::uint64_t bits;
         const double d = need<double>(v, type);
         std::memcpy(&bits, &d, 8);
-        append64(out, bits);
+        appendLe64(out, bits);
         break;
     }
     case PropType::SysTime:
-        append64(out, need<mapi::FileTime>(v, type).ticks);
+        appendLe64(out, need<mapi::FileTime>(v, type).ticks);
         break;
     case PropType::Unicode:
         out = utf16le(need<std::string>(v, type));
@@ -138,7 +138,7 @@ Bytes encodeValue(PropType type, const mapi::Value& v) {
     }
     case PropType::MvInt32:
         for (std::int32_t i : need<std::vector<std::int32_t>>(v, type))
-            append32(out, static_cast<std::uint32_t>(i));
+            appendLe32(out, static_cast<std::uint32_t>(i));
         break;
     case PropType::MvUnicode: {
         std::vector<Bytes> items;

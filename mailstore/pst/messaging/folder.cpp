@@ -7,14 +7,14 @@
 
 namespace mbx::pst {
 namespace {
-constexpr PropTag kContentCount = 0x36020003;
-constexpr PropTag kContentUnread = 0x36030003;
-constexpr PropTag kSubfolders = 0x360A000B;
-constexpr PropTag kContainerClass = 0x3613001F;
+constexpr PropTag kContentCount = mapi::tags::ContentCount;
+constexpr PropTag kContentUnread = mapi::tags::ContentUnreadCount;
+constexpr PropTag kSubfolders = mapi::tags::Subfolders;
+constexpr PropTag kContainerClass = mapi::tags::ContainerClass;
 
 Bytes u32(std::uint32_t v) {
     Bytes b;
-    append32(b, v);
+    appendLe32(b, v);
     return b;
 }
 
@@ -54,7 +54,8 @@ void writeFolder(NdbWriter& ndb, Folder& f, const std::map<Nid, Folder>& all) {
     if (f.search) {
         ndb.addNode(withType(f.nid, NidType::SearchUpdateQueue), 0, 0, 0);
         SubnodeSet subs;
-        const Bid criteria = writePropertyContext(ndb, subs, {{0x660B0003, u32(0)}});
+        const Bid criteria =
+            writePropertyContext(ndb, subs, {{mapi::tags::SearchCriteria660B, u32(0)}});
         ndb.addNode(withType(f.nid, NidType::SearchCriteria), criteria, 0, 0);
         ndb.addNode(withType(f.nid, NidType::SearchContentsTable),
                     emptyTable(ndb, templates::searchContents()), 0, 0);

@@ -17,13 +17,14 @@ namespace {
 
 Bytes int32Bytes(std::int32_t v) {
     Bytes b;
-    append32(b, static_cast<std::uint32_t>(v));
+    appendLe32(b, static_cast<std::uint32_t>(v));
     return b;
 }
 
 std::int32_t int32Of(const std::vector<EncodedProp>& props, PropTag tag, std::int32_t fallback) {
     const EncodedProp* p = findProp(props, tag);
-    return (p && p->data.size() >= 4) ? static_cast<std::int32_t>(get32(p->data.data())) : fallback;
+    return (p && p->data.size() >= 4) ? static_cast<std::int32_t>(readLe32(p->data.data()))
+                                      : fallback;
 }
 
 std::uint64_t propsSize(const std::vector<EncodedProp>& props) {
@@ -35,8 +36,8 @@ std::uint64_t propsSize(const std::vector<EncodedProp>& props) {
 
 Bytes randomKey(std::mt19937_64& rng) {
     Bytes b(16);
-    put64(b.data(), rng());
-    put64(b.data() + 8, rng());
+    writeLe64(b.data(), rng());
+    writeLe64(b.data() + 8, rng());
     return b;
 }
 
@@ -45,7 +46,7 @@ Bytes nowTime() {
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
     Bytes b;
-    append64(b, mapi::FileTime::fromUnixSeconds(unix).ticks);
+    appendLe64(b, mapi::FileTime::fromUnixSeconds(unix).ticks);
     return b;
 }
 
@@ -53,7 +54,7 @@ Bytes nowTime() {
 std::string displayList(const mapi::Message& m, std::int32_t type) {
     std::string out;
     for (const auto& r : m.recipients) {
-        if (r.props.int32(tags::RecipientType).value_or(1) != type)
+        if (r.props.int32(tags::RecipientType).value_or(tags::RecipientTo) != type)
             continue;
         auto name = r.props.string(tags::DisplayName);
         if (!name)
@@ -123,7 +124,7 @@ void validateBag(const mapi::PropertyBag& bag, const char* what) {
         throw PstError(std::string(what) + " property 0x" + text + ": " + why);
     };
     for (const auto& [tag, value] : bag.properties()) {
-        if (mapi::propId(tag) >= 0x8000)
+        if (mapi::propId(tag) >= tags::FirstNamedPropId)
             fail(tag, "ordinary property with a named-property id");
         if (!storable(mapi::propType(tag)))
             fail(tag, "type cannot be stored");
@@ -131,7 +132,7 @@ void validateBag(const mapi::PropertyBag& bag, const char* what) {
             fail(tag, "value does not match its type");
     }
     for (const auto& [key, named] : bag.named()) {
-        const PropTag tag = mapi::makeTag(0x8000, named.type);
+        const PropTag tag = mapi::makeTag(tags::FirstNamedPropId, named.type);
         if (!storable(named.type))
             fail(tag, "named property type cannot be stored");
         if (!mapi::valueMatchesType(named.type, named.value))
@@ -155,7 +156,7 @@ std::vector<EncodedProp> encodeBag(const mapi::PropertyBag& bag, NameToIdMap& na
     std::vector<EncodedProp> out;
     out.reserve(bag.properties().size() + bag.named().size());
     for (const auto& [tag, value] : bag.properties()) {
-        if (mapi::propId(tag) >= 0x8000)
+        if (mapi::propId(tag) >= tags::FirstNamedPropId)
             throw PstError("ordinary property with a named-property id");
         out.push_back({tag, encodeValue(mapi::propType(tag), value)});
     }
@@ -179,7 +180,9 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64&
         const mapi::Attachment& a = message.attachments[i];
         SubnodeSet attSubs;
         AttachmentOut att{subs.newNid(NidType::Attachment), encodeBag(a.props, names), 0};
-        std::int32_t method = int32Of(att.props, tags::AttachMethod, a.embedded ? 5 : 1);
+        std::int32_t method =
+            int32Of(att.props, tags::AttachMethod,
+                    a.embedded ? tags::AttachEmbeddedMessage : tags::AttachByValue);
         if (a.embedded) {
             // The embedded message is a complete message node living as a subnode of the
             // attachment; PidTagAttachDataObject points at it.
@@ -191,8 +194,8 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64&
             const Nid innerNid = attSubs.newNid(NidType::Ltp);
             attSubs.add({innerNid, inner.data, inner.sub});
             Bytes object;
-            append32(object, innerNid);
-            append32(object, inner.size);
+            appendLe32(object, innerNid);
+            appendLe32(object, inner.size);
             setProp(att.props, tags::AttachDataObject, object);
             att.size = inner.size;
         }
@@ -220,11 +223,11 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64&
     for (const auto& r : message.recipients) {
         auto cells = encodeBag(r.props, names);
         if (!findProp(cells, tags::ObjectType))
-            setProp(cells, tags::ObjectType, int32Bytes(6)); // MAPI_MAILUSER
+            setProp(cells, tags::ObjectType, int32Bytes(tags::ObjectTypeMailUser));
         if (!findProp(cells, tags::DisplayType))
-            setProp(cells, tags::DisplayType, int32Bytes(0)); // DT_MAILUSER
+            setProp(cells, tags::DisplayType, int32Bytes(tags::DisplayTypeMailUser));
         if (!findProp(cells, tags::RecipientType))
-            setProp(cells, tags::RecipientType, int32Bytes(1));
+            setProp(cells, tags::RecipientType, int32Bytes(tags::RecipientTo));
         for (const auto& c : cells)
             recipientTags.push_back(c.tag);
         recipientBytes += propsSize(cells);
@@ -251,7 +254,7 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64&
     // length + 1, then the text. Readers that guess at an unmarked subject (libpff drops the
     // first two bytes of one starting with a non-ASCII letter) then all show it unchanged.
     if (const EncodedProp* subject = findProp(props, tags::Subject);
-        subject && subject->data.size() >= 2 && get16(subject->data.data()) != 0x0001) {
+        subject && subject->data.size() >= 2 && readLe16(subject->data.data()) != 0x0001) {
         std::size_t prefixChars = 0;
         if (const auto prefix = message.props.string(tags::SubjectPrefix)) {
             const Bytes p = utf16le(*prefix);
@@ -261,8 +264,8 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64&
         }
         if (prefixChars < 0xFFFF) {
             Bytes marked;
-            append16(marked, 0x0001);
-            append16(marked, static_cast<std::uint16_t>(prefixChars + 1));
+            appendLe16(marked, 0x0001);
+            appendLe16(marked, static_cast<std::uint16_t>(prefixChars + 1));
             appendBytes(marked, subject->data);
             setProp(props, tags::Subject, std::move(marked));
         }
@@ -276,8 +279,8 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64&
     setProp(props, tags::HasAttachments, Bytes{static_cast<std::uint8_t>(hasAttach ? 1 : 0)});
     if (!findProp(props, tags::MessageClass))
         setProp(props, tags::MessageClass, utf16le("IPM.Note"));
-    if (!findProp(props, mapi::makeTag(0x0E17, PropType::Int32))) // PidTagMessageStatus
-        setProp(props, mapi::makeTag(0x0E17, PropType::Int32), int32Bytes(0));
+    if (!findProp(props, tags::MessageStatus))
+        setProp(props, tags::MessageStatus, int32Bytes(0));
     const EncodedProp* when = findProp(props, tags::MessageDeliveryTime);
     if (!when)
         when = findProp(props, tags::ClientSubmitTime);
@@ -288,8 +291,9 @@ WrittenMessage writeMessage(NdbWriter& ndb, NameToIdMap& names, std::mt19937_64&
         setProp(props, tags::LastModificationTime, time);
     if (!findProp(props, tags::SearchKey))
         setProp(props, tags::SearchKey, randomKey(rng));
-    const std::pair<PropTag, std::int32_t> lists[] = {
-        {tags::DisplayTo, 1}, {tags::DisplayCc, 2}, {tags::DisplayBcc, 3}};
+    const std::pair<PropTag, std::int32_t> lists[] = {{tags::DisplayTo, tags::RecipientTo},
+                                                      {tags::DisplayCc, tags::RecipientCc},
+                                                      {tags::DisplayBcc, tags::RecipientBcc}};
     for (const auto& [tag, type] : lists)
         if (!findProp(props, tag))
             setProp(props, tag, utf16le(displayList(message, type)));

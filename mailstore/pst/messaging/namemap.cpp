@@ -1,5 +1,6 @@
 #include "mailstore/pst/messaging/namemap.h"
 
+#include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
 #include "mailstore/pst/ndb/crc.h"
 
@@ -31,14 +32,14 @@ std::uint16_t NameToIdMap::guidIndex(const mapi::Guid& g) {
 std::uint16_t NameToIdMap::idFor(const mapi::NamedKey& key) {
     auto it = ids_.find(key);
     if (it != ids_.end())
-        return static_cast<std::uint16_t>(0x8000 + it->second);
+        return static_cast<std::uint16_t>(mapi::tags::FirstNamedPropId + it->second);
     if (entries_.size() >= 0x7FFE)
         throw PstError("too many named properties");
     guidIndex(key.set);
     const auto index = static_cast<std::uint16_t>(entries_.size());
     ids_.emplace(key, index);
     entries_.push_back({key, index});
-    return static_cast<std::uint16_t>(0x8000 + index);
+    return static_cast<std::uint16_t>(mapi::tags::FirstNamedPropId + index);
 }
 
 std::vector<EncodedProp> NameToIdMap::properties() const {
@@ -64,7 +65,7 @@ std::vector<EncodedProp> NameToIdMap::properties() const {
         } else {
             const Bytes name = utf16le(std::get<std::string>(e.key.name));
             id = static_cast<std::uint32_t>(stringStream.size());
-            append32(stringStream, static_cast<std::uint32_t>(name.size()));
+            appendLe32(stringStream, static_cast<std::uint32_t>(name.size()));
             appendBytes(stringStream, name);
             while (stringStream.size() % 4)
                 stringStream.push_back(0);
@@ -72,24 +73,26 @@ std::vector<EncodedProp> NameToIdMap::properties() const {
             kind = 1;
         }
         const auto guidField = static_cast<std::uint16_t>((gi << 1) | kind);
-        append32(entryStream, id);
-        append16(entryStream, guidField);
-        append16(entryStream, e.index);
+        appendLe32(entryStream, id);
+        appendLe16(entryStream, guidField);
+        appendLe16(entryStream, e.index);
         Bytes& bucket = buckets[(hashId ^ guidField) % kNameIdBuckets];
-        append32(bucket, hashId);
-        append16(bucket, guidField);
-        append16(bucket, e.index);
+        appendLe32(bucket, hashId);
+        appendLe16(bucket, guidField);
+        appendLe16(bucket, e.index);
     }
     std::vector<EncodedProp> props;
     Bytes count;
-    append32(count, kNameIdBuckets);
-    props.push_back({0x00010003, count});
-    props.push_back({0x00020102, guidStream});
-    props.push_back({0x00030102, entryStream});
-    props.push_back({0x00040102, stringStream});
+    appendLe32(count, kNameIdBuckets);
+    props.push_back({mapi::tags::NameidBucketCount, count});
+    props.push_back({mapi::tags::NameidStreamGuid, guidStream});
+    props.push_back({mapi::tags::NameidStreamEntry, entryStream});
+    props.push_back({mapi::tags::NameidStreamString, stringStream});
     for (auto& [b, data] : buckets)
         props.push_back(
-            {mapi::makeTag(static_cast<std::uint16_t>(0x1000 + b), PropType::Binary), data});
+            {mapi::makeTag(static_cast<std::uint16_t>(mapi::tags::NameidFirstBucketId + b),
+                           PropType::Binary),
+             data});
     return props;
 }
 

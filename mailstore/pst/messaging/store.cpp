@@ -10,9 +10,12 @@
 namespace mbx::pst {
 namespace {
 
+// The PidTagLatestPstEnsure value Outlook writes into a new store; [MS-PST] gives no meaning.
+constexpr std::uint32_t kLatestPstEnsure = 0x000E0011;
+
 Bytes u32(std::uint32_t v) {
     Bytes b;
-    append32(b, v);
+    appendLe32(b, v);
     return b;
 }
 
@@ -41,7 +44,7 @@ Folder special(Nid nid, Nid parent, std::string name) {
 Bytes makeEntryId(const Bytes& recordKey, Nid nid) {
     Bytes b(24, 0); // rgbFlags (4 zero bytes), provider UID (16), NID (4)
     std::copy_n(recordKey.begin(), std::min<std::size_t>(16, recordKey.size()), b.begin() + 4);
-    put32(b.data() + 20, nid);
+    writeLe32(b.data() + 20, nid);
     return b;
 }
 
@@ -59,7 +62,7 @@ std::map<Nid, Folder> initialFolders() {
     add(std::move(spam));
     add(special(nids::CommonViews, nids::RootFolder, "IPM_COMMON_VIEWS"));
     Folder deleted = special(nids::DeletedItems, nids::IpmSubtree, "Deleted Items");
-    deleted.extraProps.push_back({0x3004001F, utf16le("Deleted Items folder")});
+    deleted.extraProps.push_back({mapi::tags::Comment, utf16le("Deleted Items folder")});
     add(std::move(deleted));
     // Order of the hierarchy rows follows Outlook's blank store.
     folders.at(nids::RootFolder).children = {nids::IpmSubtree, nids::SearchRoot,
@@ -71,23 +74,24 @@ std::map<Nid, Folder> initialFolders() {
 void writeStoreNodes(NdbWriter& ndb, const StoreInfo& info, const NameToIdMap& names) {
     using namespace mapi::tags;
     Bytes versionHistory; // one replica: a version counter of 1 under the store's own key
-    append32(versionHistory, 1);
+    appendLe32(versionHistory, 1);
     appendBytes(versionHistory, info.recordKey);
-    append32(versionHistory, 1);
+    appendLe32(versionHistory, 1);
     pcNode(ndb, nids::MessageStore,
            {
-               {0x0E340102, versionHistory},
-               {0x0E380003, u32(0)},
-               {0x0FF90102, info.recordKey},
+               {ReplVersionHistory, versionHistory},
+               {ReplFlags, u32(0)},
+               {RecordKey, info.recordKey},
                {DisplayName, utf16le(info.displayName)},
-               {0x35DF0003, u32(0x01 | 0x08 | 0x40 | 0x80)}, // subtree, wastebasket, views, finder
-               {0x35E00102, makeEntryId(info.recordKey, nids::IpmSubtree)},
-               {0x35E30102, makeEntryId(info.recordKey, nids::DeletedItems)},
-               {0x35E60102, makeEntryId(info.recordKey, nids::CommonViews)},
-               {0x35E70102, makeEntryId(info.recordKey, nids::SearchRoot)},
-               {0x6633000B, Bytes{1}},        // PidTagPstLrNoRestrictions
-               {0x66FA0003, u32(0x000E0011)}, // PidTagLatestPstEnsure
-               {0x67FF0003, u32(0)},          // PidTagPstPassword: none
+               {ValidFolderMask,
+                u32(ValidIpmSubtree | ValidWastebasket | ValidCommonViews | ValidFinder)},
+               {IpmSubtreeEntryId, makeEntryId(info.recordKey, nids::IpmSubtree)},
+               {IpmWastebasketEntryId, makeEntryId(info.recordKey, nids::DeletedItems)},
+               {CommonViewsEntryId, makeEntryId(info.recordKey, nids::CommonViews)},
+               {FinderEntryId, makeEntryId(info.recordKey, nids::SearchRoot)},
+               {PstLrNoRestrictions, Bytes{1}},
+               {LatestPstEnsure, u32(kLatestPstEnsure)},
+               {PstPassword, u32(0)}, // none
            });
     pcNode(ndb, nids::NameToIdMap, names.properties());
     ndb.addNode(nids::SearchManagementQueue, 0, 0, 0);

@@ -31,10 +31,10 @@ std::uint32_t crc32(ByteView data, std::uint32_t initial) {
     const std::uint8_t* p = data.data();
     std::size_t n = data.size();
     while (n >= 16) {
-        const std::uint32_t a = crc ^ get32(p);
-        const std::uint32_t b = get32(p + 4);
-        const std::uint32_t c = get32(p + 8);
-        const std::uint32_t d = get32(p + 12);
+        const std::uint32_t a = crc ^ readLe32(p);
+        const std::uint32_t b = readLe32(p + 4);
+        const std::uint32_t c = readLe32(p + 8);
+        const std::uint32_t d = readLe32(p + 12);
         crc = kTables[15][a & 0xFF] ^ kTables[14][(a >> 8) & 0xFF] ^ kTables[13][(a >> 16) & 0xFF] ^
               kTables[12][a >> 24] ^ kTables[11][b & 0xFF] ^ kTables[10][(b >> 8) & 0xFF] ^
               kTables[9][(b >> 16) & 0xFF] ^ kTables[8][b >> 24] ^ kTables[7][c & 0xFF] ^
@@ -45,8 +45,8 @@ std::uint32_t crc32(ByteView data, std::uint32_t initial) {
         n -= 16;
     }
     while (n >= 8) {
-        const std::uint32_t lo = crc ^ get32(p);
-        const std::uint32_t hi = get32(p + 4);
+        const std::uint32_t lo = crc ^ readLe32(p);
+        const std::uint32_t hi = readLe32(p + 4);
         crc = kTables[7][lo & 0xFF] ^ kTables[6][(lo >> 8) & 0xFF] ^ kTables[5][(lo >> 16) & 0xFF] ^
               kTables[4][lo >> 24] ^ kTables[3][hi & 0xFF] ^ kTables[2][(hi >> 8) & 0xFF] ^
               kTables[1][(hi >> 16) & 0xFF] ^ kTables[0][hi >> 24];

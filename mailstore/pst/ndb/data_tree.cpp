@@ -4,20 +4,19 @@
 
 namespace mbx::pst {
 namespace {
-constexpr std::size_t kXEntries = (kMaxBlockData - 8) / 8;   // 1,021 BIDs per XBLOCK
-constexpr std::size_t kSlEntries = (kMaxBlockData - 8) / 24; // 340 SLENTRYs
-constexpr std::size_t kSiEntries = (kMaxBlockData - 8) / 16; // 510 SIENTRYs
+constexpr std::size_t kEntrySpace = kMaxBlockData - InternalBlockHead::kSize;
+constexpr std::size_t kXEntries = kEntrySpace / sizeof(Bid);               // 1,021 BIDs
+constexpr std::size_t kSlEntries = kEntrySpace / SubnodeEntry::kSize;      // 340 SLENTRYs
+constexpr std::size_t kSiEntries = kEntrySpace / SubnodeIndexEntry::kSize; // 510 SIENTRYs
 
 Bid writeXBlock(NdbWriter& ndb, std::uint8_t level, const Bid* bids, std::size_t n,
                 std::uint64_t total) {
-    Bytes b;
-    b.reserve(8 + 8 * n);
-    b.push_back(0x01); // btype
-    b.push_back(level);
-    append16(b, static_cast<std::uint16_t>(n));
-    append32(b, static_cast<std::uint32_t>(total));
+    Bytes b(InternalBlockHead::kSize + sizeof(Bid) * n);
+    InternalBlockHead{InternalBlockHead::kDataTree, level, static_cast<std::uint16_t>(n),
+                      static_cast<std::uint32_t>(total)}
+        .encode(b.data());
     for (std::size_t i = 0; i < n; ++i)
-        append64(b, bids[i]);
+        writeLe64(b.data() + InternalBlockHead::kSize + sizeof(Bid) * i, bids[i]);
     return ndb.writeBlock(b, true);
 }
 } // namespace
@@ -83,31 +82,24 @@ Bid writeSubnodeTree(NdbWriter& ndb, std::vector<SubnodeEntry> entries) {
     std::vector<Leaf> leaves;
     for (std::size_t i = 0; i < entries.size(); i += kSlEntries) {
         const std::size_t n = std::min(kSlEntries, entries.size() - i);
-        Bytes b;
-        b.push_back(0x02);
-        b.push_back(0);
-        append16(b, static_cast<std::uint16_t>(n));
-        append32(b, 0);
-        for (std::size_t e = i; e < i + n; ++e) {
-            append64(b, entries[e].nid);
-            append64(b, entries[e].data);
-            append64(b, entries[e].sub);
-        }
+        Bytes b(InternalBlockHead::kSize + SubnodeEntry::kSize * n);
+        InternalBlockHead{InternalBlockHead::kSubnodeTree, 0, static_cast<std::uint16_t>(n), 0}
+            .encode(b.data());
+        for (std::size_t e = 0; e < n; ++e)
+            entries[i + e].encode(b.data() + InternalBlockHead::kSize + SubnodeEntry::kSize * e);
         leaves.push_back({entries[i].nid, ndb.writeBlock(b, true)});
     }
     if (leaves.size() == 1)
         return leaves.front().bid;
     if (leaves.size() > kSiEntries)
         throw PstError("too many subnodes in one node");
-    Bytes b;
-    b.push_back(0x02);
-    b.push_back(1);
-    append16(b, static_cast<std::uint16_t>(leaves.size()));
-    append32(b, 0);
-    for (const auto& l : leaves) {
-        append64(b, l.first);
-        append64(b, l.bid);
-    }
+    Bytes b(InternalBlockHead::kSize + SubnodeIndexEntry::kSize * leaves.size());
+    InternalBlockHead{InternalBlockHead::kSubnodeTree, 1, static_cast<std::uint16_t>(leaves.size()),
+                      0}
+        .encode(b.data());
+    for (std::size_t l = 0; l < leaves.size(); ++l)
+        SubnodeIndexEntry{leaves[l].first, leaves[l].bid}.encode(
+            b.data() + InternalBlockHead::kSize + SubnodeIndexEntry::kSize * l);
     return ndb.writeBlock(b, true);
 }
 

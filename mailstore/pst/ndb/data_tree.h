@@ -30,12 +30,6 @@ private:
 // Convenience: the whole value at once.
 Bid writeDataTree(NdbWriter& ndb, ByteView data);
 
-struct SubnodeEntry {
-    Nid nid = 0;
-    Bid data = 0;
-    Bid sub = 0;
-};
-
 // Writes the subnode tree of one node; returns 0 when there are no subnodes.
 Bid writeSubnodeTree(NdbWriter& ndb, std::vector<SubnodeEntry> entries);
 

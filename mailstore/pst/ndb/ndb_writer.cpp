@@ -9,17 +9,28 @@
 
 namespace mbx::pst {
 namespace {
-constexpr std::size_t kBtEntriesSize = 488;
-constexpr std::size_t kBtEntryIntermediate = 24;
 constexpr int kMaxBTreeLevels = 8;
+
+// Initial values of the NID counters (rgnid, [MS-PST] §2.2.2.6), each the last index used for its
+// NID type. As in a store Outlook creates: most types start at 0x400, above the store's fixed
+// nodes (nids:: in layout.h); search folders at 0x4000, normal messages at 0x10000 and associated
+// (FAI) messages at 0x8000.
+constexpr std::uint32_t kFirstNidIndex = 0x400;
+constexpr std::uint32_t kFirstSearchFolderIndex = 0x4000;
+constexpr std::uint32_t kFirstNormalMessageIndex = 0x10000;
+constexpr std::uint32_t kFirstAssocMessageIndex = 0x8000;
+
+// cRef (§2.2.2.7.7.3) counts the BBT entry itself besides each holder, so a block used once has 2
+// (1 would mark it unused). Every block written here has exactly one holder.
+constexpr std::uint16_t kSingleHolderRefCount = 2;
 } // namespace
 
 NdbWriter::NdbWriter(const std::filesystem::path& path, bool permute)
     : sink_(path), permute_(permute) {
-    rgnid_.fill(0x400);
-    rgnid_[static_cast<int>(NidType::SearchFolder)] = 0x4000;
-    rgnid_[static_cast<int>(NidType::NormalMessage)] = 0x10000;
-    rgnid_[static_cast<int>(NidType::AssocMessage)] = 0x8000;
+    rgnid_.fill(kFirstNidIndex);
+    rgnid_[static_cast<int>(NidType::SearchFolder)] = kFirstSearchFolderIndex;
+    rgnid_[static_cast<int>(NidType::NormalMessage)] = kFirstNormalMessageIndex;
+    rgnid_[static_cast<int>(NidType::AssocMessage)] = kFirstAssocMessageIndex;
 }
 
 Bid NdbWriter::writeBlock(ByteView data, bool internal) {
@@ -33,13 +44,11 @@ Bid NdbWriter::writeBlock(ByteView data, bool internal) {
     std::copy(data.begin(), data.end(), scratch_.begin());
     if (permute_ && !internal)
         permuteEncode(scratch_.data(), data.size());
-    std::uint8_t* t = scratch_.data() + size - kTrailerSize;
-    put16(t, static_cast<std::uint16_t>(data.size()));
-    put16(t + 2, blockSignature(ib, bid));
-    put32(t + 4, crc32(ByteView(scratch_.data(), data.size())));
-    put64(t + 8, bid);
+    const auto cb = static_cast<std::uint16_t>(data.size());
+    BlockTrailer{cb, blockSignature(ib, bid), crc32(ByteView(scratch_.data(), cb)), bid}.encode(
+        scratch_.data() + size - kTrailerSize);
     sink_.write(ib, scratch_);
-    bbt_.push_back({bid, ib, static_cast<std::uint16_t>(data.size()), 2});
+    bbt_.push_back({bid, ib, cb, kSingleHolderRefCount});
     return bid;
 }
 
@@ -62,14 +71,7 @@ void NdbWriter::reserveNidIndex(NidType type, std::uint32_t index) {
 BlockRef NdbWriter::writePage(PageType type, ByteView body, Bid bid, std::uint64_t at) {
     Bytes page(kPageSize, 0);
     std::copy(body.begin(), body.end(), page.begin());
-    std::uint8_t* t = page.data() + kPageDataSize;
-    t[0] = static_cast<std::uint8_t>(type);
-    t[1] = static_cast<std::uint8_t>(type);
-    const bool mapPage = type == PageType::AMap || type == PageType::PMap ||
-                         type == PageType::FMap || type == PageType::FPMap;
-    put16(t + 2, mapPage ? 0 : blockSignature(at, bid));
-    put32(t + 4, crc32(ByteView(page.data(), kPageDataSize)));
-    put64(t + 8, bid);
+    PageTrailer::seal(page.data(), type, bid, at);
     sink_.write(at, page);
     return {bid, at};
 }
@@ -82,7 +84,7 @@ NdbWriter::writeBTree(PageType type, std::size_t count, std::size_t entrySize,
         BlockRef ref;
     };
     std::vector<Child> level;
-    const std::size_t perLeaf = kBtEntriesSize / entrySize;
+    const std::size_t perLeaf = BTPage::kEntriesSize / entrySize;
     std::size_t i = 0;
     do {
         const std::size_t n = std::min(perLeaf, count - i);
@@ -93,10 +95,9 @@ NdbWriter::writeBTree(PageType type, std::size_t count, std::size_t entrySize,
             if (e == 0)
                 first = key;
         }
-        body[488] = static_cast<std::uint8_t>(n);
-        body[489] = static_cast<std::uint8_t>(perLeaf);
-        body[490] = static_cast<std::uint8_t>(entrySize);
-        body[491] = 0;
+        BTPage{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(perLeaf),
+               static_cast<std::uint8_t>(entrySize), 0}
+            .encode(body.data());
         const Bid bid = nextPageBid_++;
         level.push_back({first, writePage(type, body, bid, sink_.allocate(kPageSize, kPageSize))});
         i += n;
@@ -106,21 +107,17 @@ NdbWriter::writeBTree(PageType type, std::size_t count, std::size_t entrySize,
     while (level.size() > 1) {
         if (++depth > kMaxBTreeLevels)
             throw PstError("B-tree too deep");
-        const std::size_t perPage = kBtEntriesSize / kBtEntryIntermediate;
+        const std::size_t perPage = BTPage::kEntriesSize / BTEntry::kSize;
         std::vector<Child> upper;
         for (std::size_t j = 0; j < level.size(); j += perPage) {
             const std::size_t n = std::min(perPage, level.size() - j);
             Bytes body(kPageDataSize, 0);
-            for (std::size_t e = 0; e < n; ++e) {
-                std::uint8_t* p = body.data() + e * kBtEntryIntermediate;
-                put64(p, level[j + e].key);
-                put64(p + 8, level[j + e].ref.bid);
-                put64(p + 16, level[j + e].ref.ib);
-            }
-            body[488] = static_cast<std::uint8_t>(n);
-            body[489] = static_cast<std::uint8_t>(perPage);
-            body[490] = kBtEntryIntermediate;
-            body[491] = static_cast<std::uint8_t>(depth);
+            for (std::size_t e = 0; e < n; ++e)
+                BTEntry{level[j + e].key, level[j + e].ref}.encode(body.data() +
+                                                                   e * BTEntry::kSize);
+            BTPage{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(perPage), BTEntry::kSize,
+                   static_cast<std::uint8_t>(depth)}
+                .encode(body.data());
             const Bid bid = nextPageBid_++;
             upper.push_back(
                 {level[j].key, writePage(type, body, bid, sink_.allocate(kPageSize, kPageSize))});
@@ -136,26 +133,18 @@ void NdbWriter::finish() {
     for (std::size_t i = 1; i < nbt_.size(); ++i)
         if (nbt_[i].nid == nbt_[i - 1].nid)
             throw PstError("duplicate node " + std::to_string(nbt_[i].nid));
-    const BlockRef nbtRoot =
-        writeBTree(PageType::Nbt, nbt_.size(), 32, [this](std::size_t i, std::uint8_t* p) {
-            const NbtEntry& e = nbt_[i];
-            put64(p, e.nid);
-            put64(p + 8, e.data);
-            put64(p + 16, e.sub);
-            put32(p + 24, e.parent);
-            return std::uint64_t{e.nid};
-        });
+    const BlockRef nbtRoot = writeBTree(PageType::Nbt, nbt_.size(), NbtEntry::kSize,
+                                        [this](std::size_t i, std::uint8_t* p) {
+                                            nbt_[i].encode(p);
+                                            return std::uint64_t{nbt_[i].nid};
+                                        });
     std::vector<NbtEntry>().swap(nbt_);
     // BIDs were handed out in increasing order, so the block list is already sorted.
-    const BlockRef bbtRoot =
-        writeBTree(PageType::Bbt, bbt_.size(), 24, [this](std::size_t i, std::uint8_t* p) {
-            const BbtEntry& e = bbt_[i];
-            put64(p, e.bid);
-            put64(p + 8, e.ib);
-            put16(p + 16, e.cb);
-            put16(p + 18, e.cRef);
-            return e.bid;
-        });
+    const BlockRef bbtRoot = writeBTree(PageType::Bbt, bbt_.size(), BbtEntry::kSize,
+                                        [this](std::size_t i, std::uint8_t* p) {
+                                            bbt_[i].encode(p);
+                                            return bbt_[i].bid;
+                                        });
     std::vector<BbtEntry>().swap(bbt_);
 
     // The density list: an empty one, which Outlook rebuilds when it needs it.
@@ -197,7 +186,7 @@ void NdbWriter::finish() {
     h.bbt = bbtRoot;
     h.amapValid = 2;
     h.cryptMethod = permute_ ? 1 : 0;
-    sink_.write(0, encodeHeader(h));
+    sink_.write(0, h.encode());
     sink_.sync();
 }
 

@@ -2,28 +2,14 @@
 // block B-trees, the allocation maps and finally the header are written by finish().
 #pragma once
 
+#include "mailstore/pst/ndb/disk.h"
 #include "mailstore/pst/ndb/file_sink.h"
-#include "mailstore/pst/ndb/header.h"
 
 #include <filesystem>
 #include <functional>
 #include <vector>
 
 namespace mbx::pst {
-
-struct NbtEntry {
-    Nid nid = 0;
-    Bid data = 0;
-    Bid sub = 0;
-    Nid parent = 0;
-};
-
-struct BbtEntry {
-    Bid bid = 0;
-    std::uint64_t ib = 0;
-    std::uint16_t cb = 0;
-    std::uint16_t cRef = 0;
-};
 
 class NdbWriter {
 public:

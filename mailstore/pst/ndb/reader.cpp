@@ -11,7 +11,7 @@ NdbReader::NdbReader(const std::filesystem::path& path) : path_(path) {
     size_ = std::filesystem::file_size(path);
     if (size_ < kFirstAMapOffset)
         throw PstError("file too short for a PST");
-    header_ = decodeHeader(readAt(0, kHeaderSize));
+    header_ = Header::decode(readAt(0, kHeaderSize));
     if (!header_.magicOk || !header_.clientMagicOk)
         throw PstError("not a PST file (bad magic)");
     if (!header_.partialCrcOk || !header_.fullCrcOk)
@@ -40,21 +40,22 @@ void NdbReader::loadTree(BlockRef ref, bool nodeTree, int depth) {
     if (depth > 9)
         throw PstError("B-tree too deep");
     const Bytes page = readAt(ref.ib, kPageSize);
-    const std::uint8_t* p = page.data();
-    const unsigned cEnt = p[488];
-    const unsigned cbEnt = p[490];
-    const unsigned level = p[491];
-    if (cbEnt == 0 || cEnt * cbEnt > 488)
+    const BTPage counts = BTPage::decode(page.data());
+    const unsigned cbEnt = counts.cbEnt;
+    const std::size_t want = counts.cLevel > 0 ? BTEntry::kSize
+                             : nodeTree        ? NbtEntry::kSize
+                                               : BbtEntry::kSize;
+    if (cbEnt == 0 || counts.cEnt * cbEnt > BTPage::kEntriesSize || cbEnt < want)
         throw PstError("corrupt B-tree page");
-    for (unsigned i = 0; i < cEnt; ++i) {
-        const std::uint8_t* e = p + i * cbEnt;
-        if (level > 0) {
-            loadTree({get64(e + 8), get64(e + 16)}, nodeTree, depth + 1);
+    for (unsigned i = 0; i < counts.cEnt; ++i) {
+        const std::uint8_t* e = page.data() + i * cbEnt;
+        if (counts.cLevel > 0) {
+            loadTree(BTEntry::decode(e).ref, nodeTree, depth + 1);
         } else if (nodeTree) {
-            NbtEntry n{static_cast<Nid>(get64(e)), get64(e + 8), get64(e + 16), get32(e + 24)};
+            const NbtEntry n = NbtEntry::decode(e);
             nodes_[n.nid] = n;
         } else {
-            BbtEntry b{get64(e), get64(e + 8), get16(e + 16), get16(e + 18)};
+            const BbtEntry b = BbtEntry::decode(e);
             blocks_[b.bid & ~Bid{1}] = b;
         }
     }
@@ -87,15 +88,15 @@ std::vector<Bytes> NdbReader::readStreamBlocks(Bid root) const {
         out.push_back(std::move(b));
         return out;
     }
-    if (b.size() < 8 || b[0] != 0x01)
+    if (b.size() < InternalBlockHead::kSize || b[0] != InternalBlockHead::kDataTree)
         throw PstError("bad XBLOCK");
-    const unsigned level = b[1];
-    const unsigned n = get16(b.data() + 2);
-    if (8 + 8u * n > b.size())
+    const InternalBlockHead head = InternalBlockHead::decode(b.data());
+    const unsigned n = head.cEnt;
+    if (InternalBlockHead::kSize + sizeof(Bid) * n > b.size())
         throw PstError("bad XBLOCK size");
     for (unsigned i = 0; i < n; ++i) {
-        const Bid child = get64(b.data() + 8 + 8 * i);
-        if (level == 2) {
+        const Bid child = readLe64(b.data() + InternalBlockHead::kSize + sizeof(Bid) * i);
+        if (head.cLevel == 2) {
             auto sub = readStreamBlocks(child);
             for (auto& s : sub)
                 out.push_back(std::move(s));
@@ -118,20 +119,19 @@ std::map<Nid, SubnodeEntry> NdbReader::readSubnodes(Bid root) const {
     if (root == 0)
         return out;
     const Bytes b = readBlock(root);
-    if (b.size() < 8 || b[0] != 0x02)
+    if (b.size() < InternalBlockHead::kSize || b[0] != InternalBlockHead::kSubnodeTree)
         throw PstError("bad subnode block");
-    const unsigned level = b[1];
-    const unsigned n = get16(b.data() + 2);
-    const unsigned size = level == 0 ? 24 : 16;
-    if (8 + size * n > b.size())
+    const InternalBlockHead head = InternalBlockHead::decode(b.data());
+    const std::size_t size = head.cLevel == 0 ? SubnodeEntry::kSize : SubnodeIndexEntry::kSize;
+    if (InternalBlockHead::kSize + size * head.cEnt > b.size())
         throw PstError("bad subnode block size");
-    for (unsigned i = 0; i < n; ++i) {
-        const std::uint8_t* e = b.data() + 8 + size * i;
-        if (level == 0) {
-            SubnodeEntry s{static_cast<Nid>(get64(e)), get64(e + 8), get64(e + 16)};
+    for (unsigned i = 0; i < head.cEnt; ++i) {
+        const std::uint8_t* e = b.data() + InternalBlockHead::kSize + size * i;
+        if (head.cLevel == 0) {
+            const SubnodeEntry s = SubnodeEntry::decode(e);
             out[s.nid] = s;
         } else {
-            for (auto& [nid, s] : readSubnodes(get64(e + 8)))
+            for (auto& [nid, s] : readSubnodes(SubnodeIndexEntry::decode(e).bid))
                 out[nid] = s;
         }
     }

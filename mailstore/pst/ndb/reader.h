@@ -3,7 +3,7 @@
 #pragma once
 
 #include "mailstore/pst/ndb/data_tree.h"
-#include "mailstore/pst/ndb/header.h"
+#include "mailstore/pst/ndb/disk.h"
 #include "mailstore/pst/ndb/ndb_writer.h"
 
 #include <filesystem>
