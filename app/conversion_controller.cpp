@@ -1,8 +1,7 @@
 #include "app/conversion_controller.h"
 
 #include "app/frm_step1.h"
-#include "convert/store_factory.h"
-#include "scanner/frm_finder.h"
+#include "convert/store_target.h"
 #include "selection/mailbox_list.h"
 
 #include <QLabel>
@@ -14,9 +13,7 @@
 
 namespace mbx::app {
 
-using convert::Bar;
 using convert::Format;
-using convert::Label;
 
 namespace {
 QString q(const std::string& s) {
@@ -46,13 +43,6 @@ Format ConversionController::selectedFormat() const {
     return Format::None;
 }
 
-scanner::FrmFinder& ConversionController::finder() {
-    if (!finder_) {
-        finder_ = std::make_unique<scanner::FrmFinder>(window_.desktop());
-    }
-    return *finder_;
-}
-
 std::optional<convert::RunOutcome> ConversionController::CmdConvert_Click() {
     // A click that arrives while a run lets the window breathe (before Convert is disabled, say
     // a double click) must not start a second run inside the first.
@@ -61,45 +51,54 @@ std::optional<convert::RunOutcome> ConversionController::CmdConvert_Click() {
     }
     running_ = true;
     // The run works on what the window holds now; changes made while it runs do not derail it.
-    const convert::RunRequest request{window_.mailboxList().rows(), selectedFormat()};
-    const auto steps = convert::MakeStoreSteps(request.format);
-    convert::ConversionRun run(window_.desktop(), *this, steps.get());
-    run.UseReader(finder().reader());
+    const convert::RunRequest request{window_.mailboxList().rows(), selectedFormat(), {}};
+    const auto store = convert::MakeStoreTarget(request.format);
+    convert::ConversionRun run(window_.desktop(), *this, store.get(), runOptions);
     const convert::RunOutcome outcome = run.Run(request);
     paintPending();
     running_ = false;
     return outcome;
 }
 
-void ConversionController::setLabel(Label label, const std::string& text) {
-    pending_.labels[static_cast<int>(label)] = text;
+// The one place where the run's progress meets the window's controls.
+
+void ConversionController::runStarted() {
+    paintPending();
+    window_.CmdConvert->setEnabled(false);
+    window_.ProgressBar1->setRange(0, 100);
 }
 
-void ConversionController::setByteUpdate(std::uint64_t soFar, std::uint64_t total) {
+void ConversionController::mailboxStarted(int index) {
+    pending_.row = index;
+}
+
+void ConversionController::status(convert::StatusLine line, const std::string& text) {
+    if (onStatus) {
+        onStatus(line, text);
+    }
+    pending_.labels[static_cast<int>(line)] = text;
+}
+
+void ConversionController::searchStarted() {
+    paintPending();
+    window_.ProgressBar2->setRange(0, 100);
+}
+
+void ConversionController::searchProgress(int percent) {
+    pending_.bar[1] = static_cast<float>(percent);
+}
+
+void ConversionController::bytesRead(std::uint64_t soFar, std::uint64_t total) {
     pending_.byteUpdate = {soFar, total};
 }
 
-void ConversionController::setBarRange(Bar bar, int minimum, int maximum) {
+void ConversionController::listProgress(float percent) {
+    pending_.bar[0] = percent;
+}
+
+void ConversionController::runEnded() {
     paintPending();
-    (bar == Bar::ProgressBar1 ? window_.ProgressBar1 : window_.ProgressBar2)
-        ->setRange(minimum, maximum);
-}
-
-void ConversionController::setBarValue(Bar bar, float value) {
-    pending_.bar[bar == Bar::ProgressBar1 ? 0 : 1] = value;
-}
-
-void ConversionController::setCurrentRow(int row) {
-    pending_.row = row;
-}
-
-void ConversionController::setConvertEnabled(bool enabled) {
-    paintPending();
-    window_.CmdConvert->setEnabled(enabled);
-}
-
-void ConversionController::clearFormats() {
-    paintPending();
+    window_.CmdConvert->setEnabled(true);
     // Unselect all four; an exclusive group would keep one checked.
     for (QRadioButton* option : {window_.OptEML, window_.OptEMLX, window_.OptPST, window_.OptMSG}) {
         option->setAutoExclusive(false);
@@ -114,6 +113,7 @@ bool ConversionController::yield() {
 }
 
 void ConversionController::paintPending() {
+    // In the order of convert::StatusLine.
     QLabel* labels[] = {window_.LblHappening, window_.LblProgessCurrent, window_.LblIMMFile,
                         window_.LblEmlsFound, window_.LblProgress};
     for (int i = 0; i < 5; ++i) {

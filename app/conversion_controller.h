@@ -1,26 +1,23 @@
 // Runs a conversion for the main window: takes a snapshot of the list and the format when
-// Convert is pressed, and shows the run's values in the window's labels and bars. Values are
-// stored as they come and painted when the run yields, so a fast run is not slowed by repaints
-// while the window always ends on the exact final values.
+// Convert is pressed, and maps the engine's progress onto the window's labels and bars. Values
+// are stored as they come and painted when the run yields, so a fast run is not slowed by
+// repaints while the window always ends on the exact final values.
 #pragma once
 
 #include "convert/conversion_run.h"
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-
-namespace mbx::scanner {
-class FrmFinder;
-}
 
 namespace mbx::app {
 
 class frmStep1;
 
-class ConversionController : public QObject, public convert::RunView {
+class ConversionController : public QObject, public convert::ProgressObserver {
     Q_OBJECT
 public:
     explicit ConversionController(frmStep1& window);
@@ -28,28 +25,32 @@ public:
 
     // The selected format, or None.
     convert::Format selectedFormat() const;
-    // The reader window, created on first use and never shown.
-    scanner::FrmFinder& finder();
+
+    // Called with every status line as the run reports it, before it is painted (tests close
+    // the window at a chosen point through it).
+    std::function<void(convert::StatusLine, const std::string&)> onStatus;
+    // Engine options of the runs started from now on.
+    convert::RunOptions runOptions;
 
 public slots:
     // The run's outcome, or nothing when a run was already under way.
     std::optional<convert::RunOutcome> CmdConvert_Click();
 
 private:
-    // RunView
-    void setLabel(convert::Label label, const std::string& text) override;
-    void setByteUpdate(std::uint64_t soFar, std::uint64_t total) override;
-    void setBarRange(convert::Bar bar, int minimum, int maximum) override;
-    void setBarValue(convert::Bar bar, float value) override;
-    void setCurrentRow(int row) override;
-    void setConvertEnabled(bool enabled) override;
-    void clearFormats() override;
+    // ProgressObserver
+    void runStarted() override;
+    void mailboxStarted(int index) override;
+    void status(convert::StatusLine line, const std::string& text) override;
+    void searchStarted() override;
+    void searchProgress(int percent) override;
+    void bytesRead(std::uint64_t soFar, std::uint64_t total) override;
+    void listProgress(float percent) override;
+    void runEnded() override;
     bool yield() override;
 
     void paintPending();
 
     frmStep1& window_;
-    std::unique_ptr<scanner::FrmFinder> finder_;
     bool running_ = false;
 
     struct Pending {

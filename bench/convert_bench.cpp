@@ -1,14 +1,15 @@
 // The conversion engine in mbxvane-bench:
-//  - "convert --format eml|emlx|pst|msg --out DIR MAILBOX...": the window's conversion run with
-//    a console desktop (boxes printed to stdout, the folder dialog answers DIR);
+//  - "convert --format eml|emlx|pst|msg --out DIR [--attachments DIR] [--workers N] MAILBOX...":
+//    the window's conversion run with a console desktop (boxes printed to stdout, the folder
+//    dialog answers DIR); exits with 1 when anything failed;
 //  - the "separator search and .eml conversion" suite: generates a mailbox and compares the
 //    separator search with cat, the .eml conversion with csplit, and measures the conversion's
 //    peak resident memory in a child process.
 #include "bench/bench_support.h"
 #include "bench/registry.h"
 #include "convert/conversion_run.h"
-#include "convert/store_factory.h"
-#include "scanner/mailbox_reader.h"
+#include "convert/store_target.h"
+#include "scanner/separator_search.h"
 
 #include <algorithm>
 #include <chrono>
@@ -56,23 +57,16 @@ private:
     std::string out_;
 };
 
-// Keeps the latest values and prints one line per mailbox when its messages are counted.
-class ConsoleView : public convert::RunView {
+// Prints one line per mailbox when its messages are counted.
+class ConsoleView : public convert::ProgressObserver {
 public:
-    void setLabel(convert::Label label, const std::string& text) override {
-        if (label == convert::Label::LblIMMFile) {
+    void status(convert::StatusLine line, const std::string& text) override {
+        if (line == convert::StatusLine::MailboxFile) {
             file_ = text;
-        } else if (label == convert::Label::LblEmlsFound && !text.empty()) {
+        } else if (line == convert::StatusLine::MessagesFound && !text.empty()) {
             std::cout << file_ << ": " << text << std::endl;
         }
     }
-    void setByteUpdate(std::uint64_t, std::uint64_t) override {}
-    void setBarRange(convert::Bar, int, int) override {}
-    void setBarValue(convert::Bar, float) override {}
-    void setCurrentRow(int) override {}
-    void setConvertEnabled(bool) override {}
-    void clearFormats() override {}
-    bool yield() override { return true; }
 
 private:
     std::string file_;
@@ -80,6 +74,7 @@ private:
 
 int ConvertCommand(const std::vector<std::string>& args) {
     convert::RunRequest request;
+    convert::RunOptions options;
     std::string out;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--format" && i + 1 < args.size()) {
@@ -95,13 +90,17 @@ int ConvertCommand(const std::vector<std::string>& args) {
             }
         } else if (args[i] == "--out" && i + 1 < args.size()) {
             out = args[++i];
+        } else if (args[i] == "--attachments" && i + 1 < args.size()) {
+            request.attachmentsFolder = args[++i];
+        } else if (args[i] == "--workers" && i + 1 < args.size()) {
+            options.workers = std::atoi(args[++i].c_str());
         } else {
             request.rows.push_back(args[i]);
         }
     }
     if (out.empty() || request.rows.empty() || request.format == convert::Format::None) {
         std::cerr << "usage: mbxvane-bench convert --format eml|emlx|pst|msg --out DIR "
-                     "MAILBOX...\n";
+                     "[--attachments DIR] [--workers N] MAILBOX...\n";
         return 2;
     }
     // A folder dialog only ever gives an existing folder.
@@ -109,8 +108,8 @@ int ConvertCommand(const std::vector<std::string>& args) {
     fs::create_directories(out, ec);
     ConsoleDesktop desktop(fs::absolute(out).lexically_normal().string());
     ConsoleView view;
-    auto steps = convert::MakeStoreSteps(request.format);
-    convert::ConversionRun run(desktop, view, steps.get());
+    auto store = convert::MakeStoreTarget(request.format);
+    convert::ConversionRun run(desktop, view, store.get(), options);
     return run.Run(request) == convert::RunOutcome::Completed ? 0 : 1;
 }
 
@@ -118,31 +117,8 @@ MBX_BENCH_COMMAND("convert", ConvertCommand);
 
 // ---- the benchmark -----------------------------------------------------------------------
 
-class QuietSink : public scanner::ReaderSink {
-public:
-    void beep() override {}
-    void warning(const std::string&, desktop::Icon, const std::string&) override {}
-    void clearSurface() override {}
-    void writeSurface(std::string_view) override {}
-    bool surfaceShown() const override { return false; }
-    void setProgressBar2(int) override {}
-    void setLblHappening(const std::string&) override {}
-    void focusText1() override {}
-    bool yield() override { return true; }
-};
-
 std::size_t SearchOnce(const std::string& mailbox) {
-    scanner::SearchState state;
-    QuietSink sink;
-    scanner::MailboxReader reader(state, sink);
-    reader.Text2 = convert::kSeparatorText;
-    reader.Open_MBOX(mailbox);
-    reader.Find_Click();
-    while (!state.endOfSearch) {
-        reader.FindNext_Click();
-    }
-    reader.CloseFile();
-    return state.offsets.size();
+    return scanner::FindSeparators(mailbox, convert::kSeparatorText, {}).offsets.size();
 }
 
 void ConversionSuite() {

@@ -40,6 +40,12 @@ void StoreSuite() {
               << Fixed(static_cast<double>(bytes) / (1 << 20), 1) << " MiB" << std::endl;
     RunChild({"cat", mailbox}); // warm the cache
 
+    // The floor: copying the mailbox once to the same disk.
+    fs::create_directories(work / "out-cp");
+    ::sync();
+    const auto cp = RunChild({"cp", mailbox, (work / "out-cp" / "copy.mbx").string()});
+    fs::remove_all(work / "out-cp");
+
     const Conversion eml = Convert(self, "eml", work / "out-eml", mailbox);
     fs::remove_all(work / "out-eml");
     const Conversion pst = Convert(self, "pst", work / "out-pst", mailbox);
@@ -59,6 +65,8 @@ void StoreSuite() {
                   << Fixed(static_cast<double>(messages) / c.seconds, 0) << " messages/s, peak RSS "
                   << Fixed(c.peakMiB, 1) << " MiB" << (c.ok ? "" : " (FAILED)") << std::endl;
     };
+    std::cout << "cp MAILBOX: " << Fixed(cp.seconds) << " s, "
+              << Fixed(static_cast<double>(messages) / cp.seconds, 0) << " messages/s" << std::endl;
     line(".eml", eml);
     line(".pst", pst);
     std::cout << ".pst data file: " << Fixed(static_cast<double>(pstBytes) / (1 << 20), 1)
@@ -66,9 +74,10 @@ void StoreSuite() {
               << " x the mailbox)" << std::endl;
     line(".msg", msg);
     std::cout << ".msg files written (with the run's data file): " << msgFiles << std::endl;
-    std::cout << ".pst / .eml: " << Fixed(pst.seconds / eml.seconds, 2) << " (target <= 3)"
+    std::cout << ".pst / .eml: " << Fixed(pst.seconds / eml.seconds, 2) << " (target <= 1.5)"
               << std::endl;
-    std::cout << ".msg / .eml: " << Fixed(msg.seconds / eml.seconds, 2) << std::endl;
+    std::cout << ".msg / .eml: " << Fixed(msg.seconds / eml.seconds, 2) << " (target <= 4)"
+              << std::endl;
     fs::remove_all(work);
 }
 

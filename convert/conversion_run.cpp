@@ -1,42 +1,69 @@
 #include "convert/conversion_run.h"
 
 #include "convert/contact.h"
-#include "convert/message_file.h"
 #include "selection/paths.h"
 
-#include <string_view>
+#include <filesystem>
 
 namespace mbx::convert {
 
 namespace {
 
-std::string TrimSpaces(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
-}
-
-// Deletes every occurrence of `what`, left to right in one pass (pieces that meet after a
-// deletion are not looked at again).
-std::string DeleteAll(std::string_view text, std::string_view what) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t pos = 0;
-    while (true) {
-        const auto hit = text.find(what, pos);
-        if (hit == std::string_view::npos) {
-            out.append(text.substr(pos));
-            return out;
-        }
-        out.append(text.substr(pos, hit - pos));
-        pos = hit + what.size();
-    }
-}
-
 const std::string kStars(75, '*');
+
+// The File Reader's boxes for a mailbox that cannot be searched, as its window shows them: the
+// open step and the Find step each report what they run into.
+class ProblemBoxes : public ProgressObserver {
+public:
+    ProblemBoxes(desktop::Desktop& desktop, ProgressObserver& next)
+        : desktop_(desktop), next_(next) {}
+
+    void runStarted() override { next_.runStarted(); }
+    void mailboxStarted(int index) override { next_.mailboxStarted(index); }
+    void status(StatusLine line, const std::string& text) override { next_.status(line, text); }
+    void searchStarted() override { next_.searchStarted(); }
+    void searchProgress(int percent) override { next_.searchProgress(percent); }
+    void bytesRead(std::uint64_t soFar, std::uint64_t total) override {
+        next_.bytesRead(soFar, total);
+    }
+    void listProgress(float percent) override { next_.listProgress(percent); }
+    void runEnded() override { next_.runEnded(); }
+    bool yield() override { return next_.yield(); }
+
+    void mailboxProblem(MailboxProblem problem, std::uint64_t size) override {
+        const auto box = [this](const std::string& text, desktop::Icon icon) {
+            desktop_.beep();
+            desktop_.messageBox("File Reader", text, icon, desktop::Buttons::Ok);
+        };
+        const std::string tooSmall = "File size is " + std::to_string(size) +
+                                     " byte !\r\rFile can not open for string searching !";
+        switch (problem) {
+        case MailboxProblem::NoName:
+            box("Enter name of the file to be searched...", desktop::Icon::None);
+            break;
+        case MailboxProblem::NotFound:
+            box("File not found !", desktop::Icon::Exclamation);
+            break;
+        case MailboxProblem::TooSmall:
+            box(tooSmall, desktop::Icon::Exclamation);
+            box(tooSmall, desktop::Icon::Exclamation);
+            box("File could not open !", desktop::Icon::Exclamation);
+            break;
+        case MailboxProblem::CannotOpen:
+            box("File could not open !", desktop::Icon::Exclamation);
+            break;
+        }
+        next_.mailboxProblem(problem, size);
+    }
+
+private:
+    desktop::Desktop& desktop_;
+    ProgressObserver& next_;
+};
+
+std::string Plural(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
 
 } // namespace
 
@@ -62,111 +89,47 @@ std::string CompletionText(Format format) {
            "\r\n";
 }
 
-std::string MailboxName(const std::string& mailboxFileName) {
-    const auto once = DeleteAll(TrimSpaces(mailboxFileName), ".mbox");
-    return DeleteAll(TrimSpaces(once), ".MBOX");
+std::string FailureText(const RunResult& result, const std::string& reportPath) {
+    std::string text = "Not every message could be converted.\r\n\r\n";
+    const auto counts =
+        std::to_string(result.written()) + " of " + Plural(result.found(), "message", "messages");
+    switch (result.format) {
+    case Format::Pst:
+        text += counts + " written to Outlook data files (.pst).";
+        break;
+    case Format::Msg:
+        text += counts + " written as Outlook message files (.msg).";
+        break;
+    case Format::Emlx:
+        text += counts + " written as .emlx files.";
+        break;
+    default:
+        text += counts + " written as .eml files.";
+        break;
+    }
+    if (result.outcome == RunResult::Outcome::DeviceFull) {
+        text += "\r\nThe output device is full: the run stopped there.";
+    }
+    text += "\r\n" + Plural(result.failures.size(), "problem", "problems");
+    if (reportPath.empty()) {
+        text += "; the report could not be written. The first: " +
+                (result.failures.empty() ? std::string() : result.failures.front().reason);
+    } else {
+        text += (result.failures.size() == 1 ? " is" : " are") +
+                std::string(" listed in the report:\r\n") + reportPath;
+    }
+    return text;
 }
 
-std::string MailboxFolder(const std::string& outputRoot, const std::string& mailboxPath) {
-#ifdef _WIN32
-    // Drive paths lose "C:\"; a network path loses its two backslashes and a letter as well.
-    const std::string_view rest =
-        mailboxPath.size() > 3 ? std::string_view(mailboxPath).substr(3) : std::string_view();
-#else
-    std::string_view rest(mailboxPath);
-    if (!rest.empty() && rest.front() == '/') {
-        rest.remove_prefix(1);
-    }
-#endif
-    return outputRoot + std::string(rest);
-}
-
-// The reader's output during a run: its warnings go to the desktop as they would from the
-// window, its two progress controls to the main window, its surface nowhere (nobody sees it).
-class ConversionRun::ReaderBridge : public scanner::ReaderSink, public ExtractObserver {
-public:
-    explicit ReaderBridge(ConversionRun& run) : run_(run) {}
-
-    void beep() override { run_.desktop_.beep(); }
-    void warning(const std::string& text, desktop::Icon icon, const std::string& title) override {
-        run_.desktop_.messageBox(title, text, icon, desktop::Buttons::Ok);
-    }
-    void clearSurface() override {}
-    void writeSurface(std::string_view) override {}
-    bool surfaceShown() const override { return false; }
-    void setProgressBar2(int value) override {
-        run_.view_.setBarValue(Bar::ProgressBar2, static_cast<float>(value));
-    }
-    void setLblHappening(const std::string& text) override {
-        run_.view_.setLabel(Label::LblHappening, text);
-    }
-    void focusText1() override {}
-    void byteUpdate(std::uint64_t soFar, std::uint64_t total) override {
-        run_.view_.setByteUpdate(soFar, total);
-    }
-    bool yield() override { return run_.Yield(); }
-
-private:
-    ConversionRun& run_;
-};
-
-ConversionRun::ConversionRun(desktop::Desktop& desktop, RunView& view, StoreSteps* steps,
-                             RunOptions options)
-    : desktop_(desktop), view_(view), steps_(steps), options_(options),
-      bridge_(std::make_unique<ReaderBridge>(*this)),
-      ownReader_(
-          std::make_unique<scanner::MailboxReader>(ownState_, *bridge_, options.scanBlockSize)),
-      reader_(ownReader_.get()) {}
-
-ConversionRun::~ConversionRun() = default;
-
-void ConversionRun::UseReader(scanner::MailboxReader& reader) {
-    reader_ = &reader;
-}
-
-bool ConversionRun::Yield(bool force) {
-    if (ending_) {
-        return false;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (!force && now - lastYield_ < options_.yieldInterval) {
-        return true;
-    }
-    lastYield_ = now;
-    if (!view_.yield()) {
-        ending_ = true;
-        return false;
-    }
-    return true;
-}
-
-RunOutcome ConversionRun::Stop() {
-    if (reader_->FileNo() > 0) {
-        reader_->CloseFile();
-    }
-    if (storeOpen_ && steps_ != nullptr) {
-        steps_->CloseStore();
-    }
-    storeOpen_ = false;
-    return RunOutcome::Ending;
-}
-
-RunOutcome ConversionRun::EndWithSessionError() {
-    desktop_.messageBox(kSessionErrorCaption, SessionErrorText(), desktop::Icon::Information,
-                        desktop::Buttons::Ok);
-    view_.setConvertEnabled(true);
-    view_.clearFormats();
-    // The failed store is left as it is; nothing else is undone.
-    storeOpen_ = false;
-    return RunOutcome::SessionError;
-}
+ConversionRun::ConversionRun(desktop::Desktop& desktop, ProgressObserver& observer,
+                             StoreTarget* store, RunOptions options)
+    : desktop_(desktop), observer_(observer), store_(store), options_(options) {}
 
 RunOutcome ConversionRun::Run(const RunRequest& request) {
     // The run works on its own copy: the window may change the list or the format meanwhile.
     const RunRequest req = request;
-    ending_ = false;
-    storeOpen_ = false;
-    lastYield_ = {};
+    result_ = {};
+    reportPath_.clear();
 
     if (req.format == Format::None) {
         desktop_.messageBox(kAppTitle, kNoFormatText, desktop::Icon::Information,
@@ -178,142 +141,49 @@ RunOutcome ConversionRun::Run(const RunRequest& request) {
         return RunOutcome::FolderCancelled;
     }
     const auto outputRoot = paths::EnsureTrailingSeparator(chosen);
-    if (!Yield(true)) {
-        return Stop();
+    if (!observer_.yield()) {
+        return RunOutcome::Ending;
     }
+    observer_.runStarted();
 
-    view_.setConvertEnabled(false);
-    view_.setBarRange(Bar::ProgressBar1, 0, 100);
+    ProblemBoxes boxes(desktop_, observer_);
+    Engine engine(boxes, store_, options_);
+    result_ = engine.run(req, outputRoot);
 
-    // The reader reports to this run while it runs.
-    struct SinkSwap {
-        scanner::MailboxReader& reader;
-        scanner::ReaderSink& previous;
-        ~SinkSwap() { reader.setSink(previous); }
-    } swap{*reader_, reader_->sink()};
-    reader_->setSink(*bridge_);
-    scanner::SearchState& state = reader_->state();
-
-    const bool store = req.format == Format::Pst || req.format == Format::Msg;
-    const std::string_view extension = req.format == Format::Emlx ? ".emlx" : ".eml";
-
-    if (req.format == Format::Msg) {
-        if (steps_ == nullptr || !steps_->OpenRunStore(outputRoot)) {
-            return EndWithSessionError();
-        }
-        storeOpen_ = true;
-    }
-
-    const auto rowCount = req.rows.size();
-    for (std::size_t row = 0; row < rowCount; ++row) {
-        view_.setCurrentRow(static_cast<int>(row));
-        state.Reset();
-        if (!Yield()) {
-            return Stop();
-        }
-        view_.setLabel(Label::LblProgessCurrent, "Mailbox " + std::to_string(row + 1) + " (of " +
-                                                     std::to_string(rowCount) + ") ");
-
-        const auto mailboxPath = TrimSpaces(req.rows[row]);
-        // An empty row has no file name. It goes through the scan like any other unusable row
-        // (the reader says "Enter name of the file to be searched...") but opens no store and
-        // creates no folder.
-        std::string fileName;
-        bool emptyRow = false;
-        try {
-            fileName = paths::FileNameOfPath(mailboxPath);
-        } catch (const paths::NoComponentError&) {
-            emptyRow = true;
-        }
-        const auto mailboxName = MailboxName(fileName);
-        const auto mailboxFolder = MailboxFolder(outputRoot, mailboxPath);
-
-        if (req.format == Format::Pst && !emptyRow) {
-            if (steps_ == nullptr || !steps_->OpenMailboxStore(outputRoot, mailboxName)) {
-                return EndWithSessionError();
-            }
-            storeOpen_ = true;
-        }
-        if (store && !emptyRow) {
-            steps_->AddMailboxFolder(mailboxName);
-        }
-
-        view_.setLabel(Label::LblIMMFile, fileName);
-        Yield();
-        view_.setLabel(Label::LblHappening, "Setting Mail Search Filter...");
-        reader_->Text2 = kSeparatorText;
-        Yield();
-        view_.setLabel(Label::LblEmlsFound, "");
-        view_.setLabel(Label::LblProgress, "");
-
-        reader_->Open_MBOX(mailboxPath);
-        Yield();
-        view_.setBarRange(Bar::ProgressBar2, 0, 100);
-        reader_->Find_Click();
-        Yield();
-        // The reader ends the search on its failure paths too; the MatchPos test is a second
-        // guard against looping on a reader that has nothing more to look at.
-        while (!state.endOfSearch && !ending_ && reader_->MatchPos() >= 0) {
-            reader_->FindNext_Click();
-            Yield();
-        }
-        reader_->CloseFile();
-        if (ending_) {
-            return Stop();
-        }
-
-        if (!emptyRow) {
-            paths::EnsureFolderExists(mailboxFolder);
-        }
-        Yield();
-
-        const std::span<const std::uint64_t> offsets(state.offsets);
-        view_.setLabel(Label::LblEmlsFound, std::to_string(offsets.size()) + " Messages");
-        Yield();
-        view_.setLabel(Label::LblHappening, "Saving email messages...");
-
-        MailboxFile mailbox(options_.copyBlockSize);
-        const bool readable = !offsets.empty() && mailbox.Open(mailboxPath);
-        for (std::size_t k = 0; k < offsets.size(); ++k) {
-            if (readable) {
-                auto text = ReadMessageText(mailbox, offsets, k, bridge_.get());
-                WriteMessageFile(mailboxFolder, k, extension, text);
-            }
-            if (ending_) {
-                return Stop();
-            }
-            view_.setLabel(Label::LblProgress, "Saved " + std::to_string(k + 1) + " Message(s)");
-            if (store) {
-                steps_->ImportMessage(MessageFilePath(mailboxFolder, k, ".eml"), mailboxFolder, k);
+    RunOutcome outcome = RunOutcome::Completed;
+    switch (result_.outcome) {
+    case RunResult::Outcome::Cancelled:
+        return RunOutcome::Ending;
+    case RunResult::Outcome::StoreUnavailable:
+        desktop_.messageBox(kSessionErrorCaption, SessionErrorText(), desktop::Icon::Information,
+                            desktop::Buttons::Ok);
+        outcome = RunOutcome::SessionError;
+        break;
+    case RunResult::Outcome::Completed:
+    case RunResult::Outcome::DeviceFull:
+        if (!result_.failures.empty() || !result_.notes.empty()) {
+            // The output folder first; a temporary folder when that one cannot take it.
+            for (const auto& folder :
+                 {outputRoot, std::filesystem::temp_directory_path().string()}) {
+                const auto path = FreeReportPath(folder);
+                if (WriteReport(path, result_)) {
+                    reportPath_ = path;
+                    break;
+                }
             }
         }
-        mailbox.Close();
-
-        if (!Yield()) {
-            return Stop();
+        if (result_.failures.empty()) {
+            desktop_.messageBox(kAppTitle, CompletionText(req.format), desktop::Icon::Information,
+                                desktop::Buttons::Ok);
+        } else {
+            desktop_.messageBox(kAppTitle, FailureText(result_, reportPath_),
+                                desktop::Icon::Exclamation, desktop::Buttons::Ok);
+            outcome = RunOutcome::Failed;
         }
-        const double percent = static_cast<double>(row + 1) / static_cast<double>(rowCount) * 100.0;
-        view_.setBarValue(Bar::ProgressBar1, static_cast<float>(percent));
-        if (req.format == Format::Pst && storeOpen_) {
-            steps_->CloseStore();
-            storeOpen_ = false;
-        }
-        // Each mailbox ends with its final values on screen.
-        if (!Yield(true)) {
-            return Stop();
-        }
+        break;
     }
-
-    if (req.format == Format::Msg && storeOpen_) {
-        steps_->CloseStore();
-        storeOpen_ = false;
-    }
-
-    desktop_.messageBox(kAppTitle, CompletionText(req.format), desktop::Icon::Information,
-                        desktop::Buttons::Ok);
-    view_.setConvertEnabled(true);
-    view_.clearFormats();
-    return RunOutcome::Completed;
+    observer_.runEnded();
+    return outcome;
 }
 
 } // namespace mbx::convert

@@ -1,5 +1,6 @@
 #include "convert/message_file.h"
 
+#include "convert/faults.h"
 #include "scanner/read_at.h"
 #include "selection/paths.h"
 
@@ -68,17 +69,14 @@ std::string_view MailboxFile::Bytes(std::uint64_t pos, std::uint64_t max) {
 MessageText::MessageText(MailboxFile& mailbox, std::uint64_t begin, std::uint64_t end, bool last,
                          ExtractObserver* observer)
     : mailbox_(mailbox), begin_(begin), end_(std::max(begin, end)), pos_(begin_),
-      nextLabel_(kLabelChunk), observer_(observer) {
-    // Reading in 250-byte chunks shows the bytes so far after every chunk except the one that
-    // completes the message. A message followed by another completes with the chunk that reaches
-    // into the next separator, so a length that is an exact multiple of 250 is still shown; the
-    // last message completes with the chunk that reaches the end of the file.
-    const auto length = end_ - begin_;
+      nextLabel_(kLabelChunk), lastLabel_(LastByteLabel(end_ - begin_, last)), observer_(observer) {
+}
+
+std::uint64_t LastByteLabel(std::uint64_t length, bool last) {
     if (last) {
-        lastLabel_ = length == 0 ? 0 : (length - 1) / kLabelChunk * kLabelChunk;
-    } else {
-        lastLabel_ = length / kLabelChunk * kLabelChunk;
+        return length == 0 ? 0 : (length - 1) / kLabelChunk * kLabelChunk;
     }
+    return length / kLabelChunk * kLabelChunk;
 }
 
 std::string_view MessageText::Next() {
@@ -125,11 +123,56 @@ std::string MessageFilePath(const std::string& mailboxFolder, std::size_t k,
 
 namespace {
 
+// Blank trimming as the message goes by: leading blanks are dropped as they come; trailing ones
+// are held back until a later byte shows they are not trailing, so only their count is kept.
+template <typename Emit> class Trimmer {
+public:
+    explicit Trimmer(Emit emit) : emit_(emit) {}
+    void add(std::string_view block) {
+        if (!started_) {
+            const auto first = block.find_first_not_of(' ');
+            if (first == std::string_view::npos) {
+                return;
+            }
+            started_ = true;
+            block.remove_prefix(first);
+        }
+        const auto lastKept = block.find_last_not_of(' ');
+        if (lastKept == std::string_view::npos) {
+            pendingSpaces_ += block.size();
+            return;
+        }
+        static constexpr char kSpaces[64] = {
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+        while (pendingSpaces_ > 0) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(pendingSpaces_, 64));
+            emit_(std::string_view(kSpaces, n));
+            pendingSpaces_ -= n;
+        }
+        emit_(block.substr(0, lastKept + 1));
+        pendingSpaces_ = block.size() - lastKept - 1;
+    }
+
+private:
+    Emit emit_;
+    bool started_ = false;
+    std::uint64_t pendingSpaces_ = 0;
+};
+
 // Buffered output to one file; small messages end up as a single write.
 class OutFile {
 public:
-    explicit OutFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {}
+    OutFile(const std::string& path, FaultHooks* faults)
+        : path_(path), faults_(faults),
+          fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
+        if (fd_ < 0) {
+            error_ = errno;
+            what_ = "cannot create the file";
+        }
+    }
     ~OutFile() {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -138,7 +181,9 @@ public:
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
 
-    bool ok() const { return fd_ >= 0 && !failed_; }
+    bool ok() const { return error_ == 0; }
+    int error() const { return error_; }
+    const char* what() const { return what_; }
 
     void Append(std::string_view data) {
         if (data.size() <= kBuffer - used_) {
@@ -154,25 +199,14 @@ public:
             WriteAll(data);
         }
     }
-    void AppendSpaces(std::uint64_t count) {
-        static constexpr char kSpaces[64] = {
-            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-            ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-        while (count > 0) {
-            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, 64));
-            Append({kSpaces, n});
-            count -= n;
-        }
-    }
     bool Finish() {
         Flush();
-        if (fd_ >= 0 && ::close(fd_) != 0) {
-            failed_ = true;
+        if (fd_ >= 0 && ::close(fd_) != 0 && ok()) {
+            error_ = errno;
+            what_ = "cannot complete the file";
         }
         fd_ = -1;
-        return !failed_;
+        return ok();
     }
 
 private:
@@ -183,64 +217,83 @@ private:
         used_ = 0;
     }
     void WriteAll(std::string_view data) {
-        while (!data.empty() && fd_ >= 0 && !failed_) {
+        while (!data.empty() && ok()) {
+            if (faults_ != nullptr) {
+                if (const int injected = faults_->beforeWrite(path_, written_, data.size())) {
+                    error_ = injected;
+                    what_ = "cannot write the file";
+                    return;
+                }
+            }
             const auto put = ::write(fd_, data.data(), data.size());
             if (put < 0 && errno == EINTR) {
                 continue;
             }
             if (put <= 0) {
-                failed_ = true;
+                error_ = put < 0 ? errno : EIO;
+                what_ = "cannot write the file";
                 return;
             }
             data.remove_prefix(static_cast<std::size_t>(put));
+            written_ += static_cast<std::uint64_t>(put);
         }
     }
 
+    std::string path_;
+    FaultHooks* faults_;
     int fd_;
-    bool failed_ = false;
+    int error_ = 0;
+    const char* what_ = "";
+    std::uint64_t written_ = 0;
     std::size_t used_ = 0;
     char buffer_[kBuffer];
 };
 
 } // namespace
 
-std::string WriteMessageFile(const std::string& mailboxFolder, std::size_t k,
-                             std::string_view extension, MessageText& text) {
+WriteResult WriteMessageFile(const std::string& mailboxFolder, std::size_t k,
+                             std::string_view extension, MessageText& text, FaultHooks* faults) {
     const auto path = MessageFilePath(mailboxFolder, k, extension);
-    auto out = std::make_unique<OutFile>(path);
+    auto out = std::make_unique<OutFile>(path, faults);
     if (!out->ok()) {
         // The message is still read through, so the progress it shows is the same.
         while (!text.Next().empty()) {
         }
-        return {};
+        return {WriteResult::Status::Failed, out->error(),
+                std::string(out->what()) + " " + path + ": " + std::strerror(out->error())};
     }
-    // Leading blanks are dropped as they come; trailing ones are held back until a later byte
-    // shows they are not trailing, so only their count is kept.
-    bool started = false;
-    std::uint64_t pendingSpaces = 0;
-    for (auto block = text.Next(); !block.empty(); block = text.Next()) {
-        if (!started) {
-            const auto first = block.find_first_not_of(' ');
-            if (first == std::string_view::npos) {
-                continue;
-            }
-            started = true;
-            block.remove_prefix(first);
-        }
-        const auto lastKept = block.find_last_not_of(' ');
-        if (lastKept == std::string_view::npos) {
-            pendingSpaces += block.size();
-            continue;
-        }
-        out->AppendSpaces(pendingSpaces);
-        out->Append(block.substr(0, lastKept + 1));
-        pendingSpaces = block.size() - lastKept - 1;
+    Trimmer trim([&out](std::string_view piece) { out->Append(piece); });
+    for (auto block = text.Next(); !block.empty() && out->ok(); block = text.Next()) {
+        trim.add(block);
     }
     out->Append("\r\n");
-    if (!out->Finish() || text.Failed()) {
-        return {};
+    const bool finished = out->Finish();
+    WriteResult result;
+    if (text.Stopped()) {
+        result = {WriteResult::Status::Stopped, 0, {}};
+    } else if (!finished) {
+        result = {WriteResult::Status::Failed, out->error(),
+                  std::string(out->what()) + " " + path + ": " + std::strerror(out->error())};
+    } else if (text.Failed()) {
+        result = {WriteResult::Status::Failed, 0,
+                  "the mailbox could not be read at byte " + std::to_string(text.Begin())};
+    } else {
+        return result;
     }
-    return path;
+    // Never leave a file that looks complete but is not.
+    ::unlink(path.c_str());
+    return result;
+}
+
+bool ReadTrimmedMessage(MessageText& text, std::string& out) {
+    out.clear();
+    out.reserve(static_cast<std::size_t>(text.Length()) + 2);
+    Trimmer trim([&out](std::string_view piece) { out.append(piece); });
+    for (auto block = text.Next(); !block.empty(); block = text.Next()) {
+        trim.add(block);
+    }
+    out.append("\r\n");
+    return !text.Stopped() && !text.Failed();
 }
 
 } // namespace mbx::convert

@@ -5,7 +5,7 @@
 //
 // ReadMessageText gives the message as a stream and WriteMessageFile drains it into the file,
 // so a message is never held whole in memory. While the stream is read it reports every value
-// the 250-byte chunk reading shows in LblByteUpdate: 250, 500, ... bytes so far, up to the
+// the 250-byte chunk reading shows as bytes read: 250, 500, ... bytes so far, up to the
 // message length for a message followed by another, and below it for the last message (the
 // label is not updated for the final piece).
 #pragma once
@@ -19,13 +19,13 @@
 
 namespace mbx::convert {
 
-// The chunk size whose multiples LblByteUpdate shows.
+// The chunk size whose multiples the bytes-read progress shows.
 inline constexpr std::uint64_t kLabelChunk = 250;
 
 class ExtractObserver {
 public:
     virtual ~ExtractObserver() = default;
-    // One LblByteUpdate value: "Saving: " + soFar + " Bytes out of " + total + " Total Bytes."
+    // One bytes-read value: so far in the message, of the mailbox size.
     virtual void byteUpdate(std::uint64_t soFar, std::uint64_t total) = 0;
     // Between large blocks; false = stop at once (the program is ending).
     virtual bool yield() { return true; }
@@ -69,7 +69,7 @@ public:
     std::uint64_t End() const { return end_; }
     std::uint64_t Length() const { return end_ - begin_; }
     // The next block of the message (empty at the end, on a read failure or when the observer
-    // asked to stop). Reports the LblByteUpdate values passed on the way.
+    // asked to stop). Reports the bytes-read values passed on the way.
     std::string_view Next();
     // True when the observer's yield asked to stop.
     bool Stopped() const { return stopped_; }
@@ -88,6 +88,13 @@ private:
     bool failed_ = false;
 };
 
+// The largest bytes-so-far value shown for a message of `length` bytes (0: none): reading in
+// 250-byte chunks shows the bytes so far after every chunk except the one that completes the
+// message. A message followed by another completes with the chunk that reaches into the next
+// separator, so a length that is an exact multiple of 250 is still shown; the last message
+// completes with the chunk that reaches the end of the file.
+std::uint64_t LastByteLabel(std::uint64_t length, bool last);
+
 // The stream of message k (0-based) of `mailbox` cut at `offsets`. Offsets at or beyond the end
 // of the file give an empty message.
 MessageText ReadMessageText(MailboxFile& mailbox, std::span<const std::uint64_t> offsets,
@@ -97,10 +104,24 @@ MessageText ReadMessageText(MailboxFile& mailbox, std::span<const std::uint64_t>
 std::string MessageFilePath(const std::string& mailboxFolder, std::size_t k,
                             std::string_view extension);
 
+class FaultHooks;
+
+struct WriteResult {
+    enum class Status { Written, Failed, Stopped };
+    Status status = Status::Written;
+    int error = 0;      // errno of a failed write (0 when the mailbox could not be read)
+    std::string reason; // what failed, for the report
+};
+
 // Drains `text` into the file "email-" + k + extension in `mailboxFolder` (created or replaced):
-// the bytes without leading and trailing spaces, then CR LF. Returns the full path, or the
-// empty text when the file could not be written.
-std::string WriteMessageFile(const std::string& mailboxFolder, std::size_t k,
-                             std::string_view extension, MessageText& text);
+// the bytes without leading and trailing spaces, then CR LF. A file that could not be written
+// in full, or whose message was stopped part-way, is removed.
+WriteResult WriteMessageFile(const std::string& mailboxFolder, std::size_t k,
+                             std::string_view extension, MessageText& text,
+                             FaultHooks* faults = nullptr);
+
+// Drains `text` into memory as the message file would hold it. False when the mailbox could not
+// deliver all of the message or the observer asked to stop.
+bool ReadTrimmedMessage(MessageText& text, std::string& out);
 
 } // namespace mbx::convert

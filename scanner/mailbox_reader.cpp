@@ -1,15 +1,7 @@
 #include "scanner/mailbox_reader.h"
 
-#include "scanner/read_at.h"
-
-#include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace mbx::scanner {
 
@@ -39,35 +31,10 @@ bool MeasureFile(const std::string& path, std::uint64_t& size) {
 
 } // namespace
 
-unsigned char UpperCase1252(unsigned char c) {
-    if (c >= 'a' && c <= 'z') {
-        return static_cast<unsigned char>(c - 0x20);
-    }
-    switch (c) {
-    case 0x9A: // s caron
-    case 0x9C: // oe
-    case 0x9E: // z caron
-        return static_cast<unsigned char>(c - 0x10);
-    case 0xFF: // y diaeresis
-        return 0x9F;
-    default:
-        break;
-    }
-    // Latin-1 small letters a grave .. thorn, except the division sign.
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) {
-        return static_cast<unsigned char>(c - 0x20);
-    }
-    return c;
-}
-
 MailboxReader::MailboxReader(SearchState& state, ReaderSink& sink, std::size_t blockSize)
-    : state_(state), sink_(&sink), blockSize_(std::max<std::size_t>(blockSize, 1)) {}
+    : state_(state), sink_(&sink), search_({true, blockSize}) {}
 
-MailboxReader::~MailboxReader() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
+MailboxReader::~MailboxReader() = default;
 
 bool MailboxReader::Yield() {
     if (!stopRequested_ && !sink_->yield()) {
@@ -123,12 +90,7 @@ void MailboxReader::OpenFile() {
     }
     Yield();
     matchPos_ = -1;
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    blockLen_ = 0;
-    fd_ = ::open(filePath_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
+    if (!search_.open(filePath_)) {
         fileNo_ = 0;
         EndSearchOnFailure();
         return;
@@ -143,11 +105,7 @@ void MailboxReader::Find_Click() {
         sink_->beep();
         sink_->warning("Enter name of the file to be searched...", desktop::Icon::None, kTitle);
         // The open file is only forgotten by the window; closing it here loses nothing.
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-        blockLen_ = 0;
+        search_.close();
         fileNo_ = 0;
         EndSearchOnFailure();
         return;
@@ -188,11 +146,7 @@ void MailboxReader::FindNext_Click() {
 }
 
 void MailboxReader::CloseFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    blockLen_ = 0;
+    search_.close();
     Yield();
     fileNo_ = 0;
 }
@@ -229,6 +183,7 @@ void MailboxReader::GetString() {
     } else {
         searchStr_ = typed;
     }
+    search_.setCaseSensitive(Check1);
     if (!Check1) {
         for (auto& ch : searchStr_) {
             ch = static_cast<char>(UpperCase1252(static_cast<unsigned char>(ch)));
@@ -236,130 +191,19 @@ void MailboxReader::GetString() {
     }
 }
 
-bool MailboxReader::Cover(std::uint64_t pos, std::size_t need) {
-    if (pos >= blockStart_ && pos + need <= blockStart_ + blockLen_) {
-        return true;
-    }
-    if (fd_ < 0) {
-        return false;
-    }
-    const std::size_t want = std::max(blockSize_, need);
-    if (block_.size() < want) {
-        block_.resize(want);
-    }
-    blockStart_ = pos;
-    blockLen_ = ReadAt(fd_, block_.data(), want, pos);
-    return blockLen_ >= need;
-}
-
-// Equivalent to examining one candidate per byte from ReadPos, each failed candidate consuming
-// the bytes it read: bytes that cannot start a match are skipped in bulk (memchr, or a table for
-// the case-insensitive search), and only real candidates are compared byte by byte.
 void MailboxReader::ScanString() {
-    const auto size = static_cast<std::int64_t>(fileSize_);
-    const auto len = searchLen_;
-    auto noMatch = [this](std::int64_t pos) {
-        readPos_ = pos;
+    const auto hit = searchLen_ > 0 && !stopRequested_
+                         ? search_.next(searchStr_, static_cast<std::uint64_t>(readPos_),
+                                        [this] { return Yield(); })
+                         : std::nullopt;
+    if (!hit) {
         matchPos_ = -1;
         matchFlag_ = false;
-    };
-    // An empty search text finds nothing (it would otherwise match at the same place forever).
-    if (len <= 0) {
-        noMatch(readPos_);
         return;
     }
-    const bool fold = !Check1;
-    const auto* pattern = reinterpret_cast<const unsigned char*>(searchStr_.data());
-    const unsigned char first = pattern[0];
-    std::array<bool, 256> starts{};
-    for (int b = 0; b < 256; ++b) {
-        const auto ub = static_cast<unsigned char>(b);
-        starts[ub] = (fold ? UpperCase1252(ub) : ub) == first;
-    }
-
-    std::int64_t r = readPos_;
-    while (true) {
-        if (stopRequested_ || size - len <= r) {
-            noMatch(r);
-            return;
-        }
-        const std::int64_t limit = size - len; // candidates start below this offset
-        const auto pos = static_cast<std::uint64_t>(r);
-        if (!(pos >= blockStart_ && pos < blockStart_ + blockLen_)) {
-            // A new block: holes of a sparse file hold only zero bytes, which cannot start a
-            // candidate unless the search text begins with one.
-            if (first != 0 && fd_ >= 0) {
-                const off_t data = ::lseek(fd_, static_cast<off_t>(pos), SEEK_DATA);
-                if (data < 0 && errno == ENXIO) {
-                    r = limit;
-                    continue;
-                }
-                if (data > static_cast<off_t>(pos)) {
-                    r = std::min<std::int64_t>(data, limit);
-                    continue;
-                }
-            }
-            if (!Cover(pos, 1) || !Yield()) {
-                noMatch(r);
-                return;
-            }
-        }
-        const auto* base = reinterpret_cast<const unsigned char*>(block_.data());
-        const std::int64_t blockEnd = static_cast<std::int64_t>(blockStart_ + blockLen_);
-        const std::int64_t scanEnd = std::min(blockEnd, limit);
-        const auto* from = base + (r - static_cast<std::int64_t>(blockStart_));
-        const auto count = static_cast<std::size_t>(scanEnd - r);
-        const unsigned char* hit = nullptr;
-        if (!fold) {
-            hit = static_cast<const unsigned char*>(std::memchr(from, first, count));
-        } else {
-            for (std::size_t i = 0; i < count; ++i) {
-                if (starts[from[i]]) {
-                    hit = from + i;
-                    break;
-                }
-            }
-        }
-        if (hit == nullptr) {
-            r = scanEnd;
-            continue;
-        }
-        const std::int64_t c = r + (hit - from);
-        if (!Cover(static_cast<std::uint64_t>(c), static_cast<std::size_t>(len))) {
-            noMatch(c);
-            return;
-        }
-        const auto* cand = reinterpret_cast<const unsigned char*>(block_.data()) +
-                           (c - static_cast<std::int64_t>(blockStart_));
-        std::int64_t j = 1;
-        for (; j < len; ++j) {
-            const unsigned char b = fold ? UpperCase1252(cand[j]) : cand[j];
-            if (b != pattern[j]) {
-                break;
-            }
-        }
-        if (j == len) {
-            readPos_ = c;
-            matchPos_ = c;
-            matchFlag_ = true;
-            return;
-        }
-        r = c + j + 1; // the byte that failed is consumed with the candidate
-    }
-}
-
-std::string MailboxReader::ReadSome(std::uint64_t pos, std::size_t count) {
-    std::string out;
-    if (count == 0 || fd_ < 0) {
-        return out;
-    }
-    if (Cover(pos, count)) {
-        out.assign(block_.data() + (pos - blockStart_), count);
-        return out;
-    }
-    out.resize(count);
-    out.resize(ReadAt(fd_, out.data(), count, pos));
-    return out;
+    readPos_ = static_cast<std::int64_t>(*hit);
+    matchPos_ = readPos_;
+    matchFlag_ = true;
 }
 
 void MailboxReader::ShowString() {
@@ -388,8 +232,8 @@ void MailboxReader::ShowString() {
     }
     following = std::max<std::int64_t>(following, 0);
     if (shown) {
-        sink_->writeSurface(ReadSome(static_cast<std::uint64_t>(matchPos_),
-                                     static_cast<std::size_t>(len + following)));
+        sink_->writeSurface(search_.bytesAt(static_cast<std::uint64_t>(matchPos_),
+                                            static_cast<std::size_t>(len + following)));
         Yield();
     }
     readPos_ = after;

@@ -1,24 +1,15 @@
-// The "File Reader": opens one file and reports every occurrence of a search text by its byte
-// offset. The conversion run uses it, unseen, to find the "From ???@???" separators of a mailbox;
-// the FrmFinder window wraps the same object as a small interactive tool.
+// The "File Reader" behind the FrmFinder window and mbxvane-file-reader: opens one file and
+// reports every occurrence of a search text by its byte offset, one Find step at a time, with
+// the window's warnings and its text surface. The conversion engine calls FindSeparators
+// directly.
 //
-// Results are exactly those of a byte-at-a-time scan with these rules:
-//  - every occurrence counts, at the start of a line or in the middle of one;
-//  - a failed candidate is never re-examined: the next candidate starts at the byte after the one
-//    that failed, so "FFrom ???@???" hides its separator (the candidate begun at the first F fails
-//    on the second F and consumes it), and "From From ???@???" hides the second one;
-//  - a candidate starting at p is examined only while p + length < file size: a match whose last
-//    byte is the last byte of the file is not found;
-//  - matches never overlap (the next search starts right after the previous match);
-//  - with Check1 cleared, the search text and the file bytes are compared in upper case
-//    (Windows-1252 letters);
-//  - a search text typed between double quotes (longer than 2) is searched without the quotes.
-// The scan itself reads large blocks and skips to candidate bytes with memchr; file holes are
-// skipped with SEEK_DATA. Offsets and sizes are 64-bit.
+// The matching rules are those of SeparatorSearch; a search text typed between double quotes
+// (longer than 2) is searched without the quotes.
 #pragma once
 
 #include "desktop/desktop.h"
 #include "scanner/search_state.h"
+#include "scanner/separator_search.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -115,16 +106,12 @@ private:
     void ShowString();
     void WriteFileSizeLine();
     void EndSearchOnFailure();
-    // Fills the block so that it covers [pos, pos + need) when the file has those bytes.
-    bool Cover(std::uint64_t pos, std::size_t need);
-    std::string ReadSome(std::uint64_t pos, std::size_t count);
     bool Yield();
 
     SearchState& state_;
     ReaderSink* sink_;
-    std::size_t blockSize_;
+    SeparatorSearch search_;
 
-    int fd_ = -1;
     int fileNo_ = 0;
     std::string filePath_;
     std::uint64_t fileSize_ = 0;
@@ -135,14 +122,6 @@ private:
     bool matchFlag_ = false;
     std::int64_t foundCount_ = 0;
     bool stopRequested_ = false;
-
-    std::vector<char> block_;
-    std::uint64_t blockStart_ = 0;
-    std::size_t blockLen_ = 0;
 };
-
-// Windows-1252 upper case of one byte (a-z, and the accented letters that have a capital in the
-// code page); other bytes unchanged.
-unsigned char UpperCase1252(unsigned char c);
 
 } // namespace mbx::scanner

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything Mbxvane needs to build, run and test on Debian 12.
-# Usage: scripts/deps.sh [run|test]   (test also installs the file-format checkers)
+# Usage: scripts/deps.sh [run|test|fuzz]   (test also installs the file-format checkers; fuzz
+# the clang toolchain with libFuzzer for scripts/fuzz.sh)
 set -euo pipefail
 mode=${1:-run}
 sudo=""
@@ -9,7 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
-  libgmime-3.0-dev libgsf-1-dev
+  libgmime-3.0-dev libgsf-1-dev shared-mime-info
   fonts-wine
 )
 if [ "$mode" = test ]; then
@@ -22,6 +23,9 @@ if [ "$mode" = test ]; then
   # The npm checkers come from the registry (tests/checkers/package-lock.json) over HTTPS.
   packages+=(ca-certificates)
   { command -v node && command -v npm; } >/dev/null 2>&1 || packages+=(nodejs npm)
+fi
+if [ "$mode" = fuzz ]; then
+  packages+=(libgtest-dev clang-14 libclang-rt-14-dev)
 fi
 
 missing=()

@@ -62,6 +62,7 @@ public:
 
     void message(GsfOutfile* storage, const mapi::Message& m, Level level);
     void nameidStorage(GsfOutfile* root);
+    std::vector<std::string> takeNotes() { return std::move(notes_); }
 
 private:
     void stream(GsfOutfile* parent, const std::string& name, const std::uint8_t* data,
@@ -78,6 +79,8 @@ private:
              const Overrides& overrides, bool skipData);
 
     NamedPropertyMap names_;
+    std::vector<std::string> notes_;
+    std::string within_; // "" at the top, else where the attached mail being written sits
 };
 
 void Writer::stream(GsfOutfile* parent, const std::string& name, const std::uint8_t* data,
@@ -251,12 +254,27 @@ void Writer::bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& b
 }
 
 void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
-    if (m.attachments.size() > kMaxRows) {
-        throw MsgError("more than 2048 attachments in one message");
-    }
-    // A .msg holds at most 2048 recipient rows. Mail sent to more keeps every address in its
-    // display lists and transport headers; only the rows beyond the limit are not written.
+    // A .msg holds at most 2048 recipient rows and 2048 attachments per message. Mail sent to
+    // more keeps every address in its display lists and transport headers; attachments beyond
+    // the limit are left out. Either is noted for the caller.
     const std::size_t recipientRows = std::min<std::size_t>(m.recipients.size(), kMaxRows);
+    const std::size_t attachmentRows = std::min<std::size_t>(m.attachments.size(), kMaxRows);
+    if (recipientRows < m.recipients.size()) {
+        notes_.push_back(within_ + std::to_string(m.recipients.size() - recipientRows) + " of " +
+                         std::to_string(m.recipients.size()) +
+                         " recipients have no row of their own (a .msg holds 2048); their "
+                         "addresses remain in the To/Cc/Bcc lines");
+    }
+    if (attachmentRows < m.attachments.size()) {
+        const auto& first = m.attachments[attachmentRows].props;
+        const std::string name = first.string(tags::AttachLongFilename)
+                                     .value_or(first.string(tags::DisplayName).value_or(""));
+        notes_.push_back(within_ + std::to_string(m.attachments.size() - attachmentRows) + " of " +
+                         std::to_string(m.attachments.size()) +
+                         " attachments left out (a .msg holds 2048), from number " +
+                         std::to_string(attachmentRows + 1) +
+                         (name.empty() ? std::string() : " \"" + name + "\"") + " on");
+    }
     Bytes entries;
     // Unicode strings are only valid when the store says so.
     bag(s, entries, m.props,
@@ -273,7 +291,7 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
         stream(r.get(), "__properties_version1.0", rowEntries);
         close(r.get());
     }
-    for (std::size_t i = 0; i < m.attachments.size(); ++i) {
+    for (std::size_t i = 0; i < attachmentRows; ++i) {
         const auto& att = m.attachments[i];
         char name[40];
         std::snprintf(name, sizeof name, "__attach_version1.0_#%08X", static_cast<unsigned>(i));
@@ -291,7 +309,11 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
             appendLe32(rowEntries, 0xFFFFFFFFu);
             appendLe32(rowEntries, 1);
             OutfilePtr inner = storage(a.get(), substgName(tags::AttachDataObject));
+            const std::string outer = within_;
+            within_ += "attached mail \"" + att.embedded->props.string(tags::Subject).value_or("") +
+                       "\": ";
             message(inner.get(), *att.embedded, Level::Embedded);
+            within_ = outer;
             close(inner.get());
         }
         stream(a.get(), "__properties_version1.0", rowEntries);
@@ -302,7 +324,7 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
     // attachment count, and for the top level 8 more reserved bytes.
     Bytes header(8, 0);
     const auto recips = static_cast<std::uint32_t>(recipientRows);
-    const auto atts = static_cast<std::uint32_t>(m.attachments.size());
+    const auto atts = static_cast<std::uint32_t>(attachmentRows);
     appendLe32(header, recips);
     appendLe32(header, atts);
     appendLe32(header, recips);
@@ -472,7 +494,7 @@ private:
 
 } // namespace
 
-void writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
+MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
     ensureGsf();
     GError* err = nullptr;
     std::unique_ptr<GsfOutput, Unref> sink(gsf_output_stdio_new(path.c_str(), &err));
@@ -487,11 +509,13 @@ void writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
     if (!root) {
         throw MsgError("cannot start compound file " + path.string());
     }
+    MsgResult result;
     try {
         gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(root.get()), kMsgClsid);
         Writer w(message);
         w.nameidStorage(root.get());
         w.message(root.get(), message, Level::Top);
+        result.notes = w.takeNotes();
         if (gsf_output_close(GSF_OUTPUT(root.get())) == FALSE) {
             throw MsgError("cannot finish compound file");
         }
@@ -521,6 +545,7 @@ void writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
         std::filesystem::remove(path, ignored);
         throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
     }
+    return result;
 }
 
 } // namespace mbx::msg

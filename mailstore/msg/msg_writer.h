@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace mbx::msg {
 
@@ -14,11 +16,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+struct MsgResult {
+    // What the file could not hold, one line each in words for the run's report (recipient rows
+    // or attachments beyond the format's limit, in the message or in an attached mail); empty
+    // when the message was written whole.
+    std::vector<std::string> notes;
+};
+
 // Writes `message` to `path`, replacing any file there. Strings are stored as PT_UNICODE only
 // (String8 values of the model are written as Unicode), empty strings are left out, and the
-// file is marked as Unicode through PidTagStoreSupportMask. At most 2048 recipient rows are
-// written (the format's limit). Throws MsgError when the file cannot be written (or the message
-// has more than 2048 attachments); no partial file is left behind then.
-void writeMsg(const mapi::Message& message, const std::filesystem::path& path);
+// file is marked as Unicode through PidTagStoreSupportMask. At most 2048 recipient rows and 2048
+// attachments are written per message (the format's limit); the rest is named in the notes.
+// Throws MsgError when the file cannot be written; no partial file is left behind then.
+MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path);
 
 } // namespace mbx::msg

@@ -1,6 +1,7 @@
 #include "convert/message_file.h"
 #include "scratch.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -34,8 +35,8 @@ protected:
         for (std::size_t k = 0; k < offsets.size(); ++k) {
             Recorder rec;
             auto text = ReadMessageText(file, offsets, k, &rec);
-            const auto written = WriteMessageFile(dir.string(), k, ext, text);
-            EXPECT_EQ(written, (dir / ("email-" + std::to_string(k) + std::string(ext))).string());
+            EXPECT_EQ(WriteMessageFile(dir.string(), k, ext, text).status,
+                      WriteResult::Status::Written);
             if (!rec.values.empty()) {
                 EXPECT_EQ(rec.total, mailbox.size());
             }
@@ -145,14 +146,16 @@ TEST_F(ExtractTest, NamesRunPastNineAndEmlxHoldsTheSameBytes) {
     EXPECT_FALSE(std::filesystem::exists(dir / "email-12.eml"));
 }
 
-TEST_F(ExtractTest, AnUncreatableFileIsMissingButTheLabelsStillShow) {
+TEST_F(ExtractTest, AnUncreatableFileIsToldAndTheLabelsStillShow) {
     const auto path = testing::WriteFile(dir / "box.mbx", Body(600) + Body(20));
     MailboxFile file;
     ASSERT_TRUE(file.Open(path));
     const std::vector<std::uint64_t> offsets = {0, 600};
     Recorder rec;
     auto text = ReadMessageText(file, offsets, 0, &rec);
-    EXPECT_EQ(WriteMessageFile((dir / "no" / "such").string(), 0, ".eml", text), "");
+    const auto result = WriteMessageFile((dir / "no" / "such").string(), 0, ".eml", text);
+    EXPECT_EQ(result.status, WriteResult::Status::Failed);
+    EXPECT_EQ(result.error, ENOENT);
     EXPECT_EQ(rec.values, (std::vector<std::uint64_t>{250, 500}));
     EXPECT_FALSE(MailboxFile().Open((dir / "missing").string()));
     EXPECT_FALSE(MailboxFile().Open(dir.string()));

@@ -1,33 +1,18 @@
-// A RunView that records every value the run reports, in order, and fake mail-store steps.
+// A ProgressObserver that records every value the run reports, in order, named after the
+// window controls that show them, and a fake store target.
 #pragma once
 
 #include "convert/conversion_run.h"
+#include "convert/targets.h"
 
-#include <cstdio>
-#include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace mbx::testing {
 
-inline const char* LabelName(convert::Label label) {
-    switch (label) {
-    case convert::Label::LblHappening:
-        return "LblHappening";
-    case convert::Label::LblProgessCurrent:
-        return "LblProgessCurrent";
-    case convert::Label::LblIMMFile:
-        return "LblIMMFile";
-    case convert::Label::LblEmlsFound:
-        return "LblEmlsFound";
-    case convert::Label::LblProgress:
-        return "LblProgress";
-    }
-    return "?";
-}
-
-class RecordingView : public convert::RunView {
+class RecordingView : public convert::ProgressObserver {
 public:
     std::vector<std::string> events;
     std::vector<float> bar1;
@@ -35,36 +20,37 @@ public:
     int yieldsBeforeEnding = -1; // < 0: the program never ends
     std::function<void()> onFirstLabel;
 
-    void setLabel(convert::Label label, const std::string& text) override {
+    void runStarted() override {
+        events.push_back("Convert off");
+        events.push_back("ProgressBar1 range 0..100");
+    }
+    void status(convert::StatusLine line, const std::string& text) override {
         if (onFirstLabel) {
             auto f = std::move(onFirstLabel);
             onFirstLabel = nullptr;
             f();
         }
-        events.push_back(std::string(LabelName(label)) + "=" + text);
+        static const char* const kNames[] = {"LblHappening", "LblProgessCurrent", "LblIMMFile",
+                                             "LblEmlsFound", "LblProgress"};
+        events.push_back(std::string(kNames[static_cast<int>(line)]) + "=" + text);
     }
-    void setByteUpdate(std::uint64_t soFar, std::uint64_t total) override {
+    void bytesRead(std::uint64_t soFar, std::uint64_t total) override {
         events.push_back("Saving: " + std::to_string(soFar) + " Bytes out of " +
                          std::to_string(total) + " Total Bytes.");
     }
-    void setBarRange(convert::Bar bar, int minimum, int maximum) override {
-        events.push_back(
-            std::string(bar == convert::Bar::ProgressBar1 ? "ProgressBar1" : "ProgressBar2") +
-            " range " + std::to_string(minimum) + ".." + std::to_string(maximum));
+    void searchStarted() override { events.push_back("ProgressBar2 range 0..100"); }
+    void searchProgress(int percent) override {
+        events.push_back("ProgressBar2=" + std::to_string(percent));
     }
-    void setBarValue(convert::Bar bar, float value) override {
-        if (bar == convert::Bar::ProgressBar1) {
-            bar1.push_back(value);
-            events.push_back("ProgressBar1");
-        } else {
-            events.push_back("ProgressBar2=" + std::to_string(static_cast<int>(value)));
-        }
+    void listProgress(float percent) override {
+        bar1.push_back(percent);
+        events.push_back("ProgressBar1");
     }
-    void setCurrentRow(int row) override { events.push_back("row " + std::to_string(row)); }
-    void setConvertEnabled(bool enabled) override {
-        events.push_back(enabled ? "Convert on" : "Convert off");
+    void mailboxStarted(int row) override { events.push_back("row " + std::to_string(row)); }
+    void runEnded() override {
+        events.push_back("Convert on");
+        events.push_back("formats cleared");
     }
-    void clearFormats() override { events.push_back("formats cleared"); }
     bool yield() override {
         ++yields;
         return yieldsBeforeEnding < 0 || yields <= yieldsBeforeEnding;
@@ -83,33 +69,45 @@ public:
     }
 };
 
-// Mail-store steps that record their calls and, like the real ones, delete the imported file.
-class FakeSteps : public convert::StoreSteps {
+// A store target that records what reaches it, in order.
+class FakeStore : public convert::StoreTarget {
 public:
     std::vector<std::string> calls;
-    bool failOpen = false;
-    int openFailsAt = -1; // the OpenMailboxStore call (0-based) that fails
-    int opens = 0;
+    int openFailsAt = -1; // the data file (0-based) that cannot be created
 
-    bool OpenRunStore(const std::string& root) override {
-        calls.push_back("OpenRunStore " + root);
-        return !failOpen;
+    struct Prepared : convert::PreparedMessage {
+        std::string text;
+    };
+
+    void openRunStore(const std::string& root) override { open("openRunStore " + root); }
+    void openMailboxStore(const std::string& root, const std::string& name) override {
+        open("openMailboxStore " + root + " " + name);
     }
-    bool OpenMailboxStore(const std::string& root, const std::string& name) override {
-        calls.push_back("OpenMailboxStore " + root + " " + name);
-        return !failOpen && opens++ != openFailsAt;
+    void addMailboxFolder(const std::string& name) override {
+        calls.push_back("addMailboxFolder " + name);
     }
-    void AddMailboxFolder(const std::string& name) override {
-        calls.push_back("AddMailboxFolder " + name);
+    std::unique_ptr<convert::PreparedMessage>
+    prepare(const convert::MessageJob& job) const override {
+        auto p = std::make_unique<Prepared>();
+        p->text = "commit " + job.mailboxFolder + " " + std::to_string(job.index) + " " +
+                  std::to_string(job.bytes.size());
+        return p;
     }
-    void ImportMessage(const std::string& eml, const std::string& folder,
-                       std::uint64_t k) override {
-        const bool existed = std::filesystem::exists(eml);
-        std::filesystem::remove(eml);
-        calls.push_back("ImportMessage " + eml + " " + folder + " " + std::to_string(k) +
-                        (existed ? "" : " (missing)"));
+    void commit(convert::PreparedMessage& message) override {
+        calls.push_back(static_cast<Prepared&>(message).text);
     }
-    void CloseStore() override { calls.push_back("CloseStore"); }
+    void closeStore() override { calls.push_back("closeStore"); }
+    void discardStore() override { calls.push_back("discardStore"); }
+    std::string storePath() const override { return "fake.pst"; }
+
+private:
+    void open(const std::string& call) {
+        calls.push_back(call);
+        if (opens_++ == openFailsAt) {
+            throw convert::TargetError(convert::TargetError::Scope::Store, "refused");
+        }
+    }
+    int opens_ = 0;
 };
 
 } // namespace mbx::testing

@@ -1,10 +1,13 @@
 #include "convert/conversion_run.h"
+#include "convert/faults.h"
 #include "recording_view.h"
 #include "scratch.h"
 #include "support/fake_desktop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -14,7 +17,7 @@ namespace {
 
 using desktop::Icon;
 using testing::FakeDesktop;
-using testing::FakeSteps;
+using testing::FakeStore;
 using testing::RecordingView;
 
 const std::string kDone = "Your messages from Eudora Mailboxes has been successfully exported.\r\n"
@@ -57,7 +60,7 @@ TEST_F(RunTest, ThreeMailboxesEndToEnd) {
     desk.folderChoices.push_back(Out());
 
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{a, "  " + b + " ", c}, Format::Eml}), RunOutcome::Completed);
+    EXPECT_EQ(run.Run({{a, "  " + b + " ", c}, Format::Eml, {}}), RunOutcome::Completed);
 
     EXPECT_EQ(testing::ReadFile(Folder(a) / "email-0.eml"), a0 + "\r\n");
     EXPECT_EQ(testing::ReadFile(Folder(a) / "email-1.eml"), a1 + "\r\n");
@@ -126,14 +129,14 @@ TEST_F(RunTest, EmlxNamesAndTrailingSeparatorOfTheOutputRoot) {
     const auto m = Box("x/In.mbx", Msg("one") + Msg("two"));
     desk.folderChoices.push_back(Out() + "/");
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{m}, Format::Emlx}), RunOutcome::Completed);
+    EXPECT_EQ(run.Run({{m}, Format::Emlx, {}}), RunOutcome::Completed);
     EXPECT_EQ(testing::ReadFile(Folder(m) / "email-1.emlx"), Msg("two") + "\r\n");
     EXPECT_FALSE(std::filesystem::exists(Folder(m) / "email-0.eml"));
 }
 
 TEST_F(RunTest, NoFormatAsksForOneAndDoesNothingElse) {
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{"/nowhere.mbx"}, Format::None}), RunOutcome::NoFormat);
+    EXPECT_EQ(run.Run({{"/nowhere.mbx"}, Format::None, {}}), RunOutcome::NoFormat);
     ASSERT_EQ(desk.boxes.size(), 1u);
     EXPECT_EQ(desk.boxes[0].caption, "Mbxvane");
     EXPECT_EQ(desk.boxes[0].text, "Please select a option to convert file(s).");
@@ -145,7 +148,7 @@ TEST_F(RunTest, NoFormatAsksForOneAndDoesNothingElse) {
 TEST_F(RunTest, CancelledFolderDialogChangesNothing) {
     const auto m = Box("In.mbx", Msg("one"));
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{m}, Format::Eml}), RunOutcome::FolderCancelled);
+    EXPECT_EQ(run.Run({{m}, Format::Eml, {}}), RunOutcome::FolderCancelled);
     EXPECT_EQ(desk.folderTitles.size(), 1u);
     EXPECT_TRUE(desk.boxes.empty());
     EXPECT_TRUE(view.events.empty()); // Convert never disabled, format still selected
@@ -159,7 +162,7 @@ TEST_F(RunTest, UnusableRowsWarnAndTheRunGoesOn) {
     const auto folder = (dir / "in" / "folder.mbx").string();
     desk.folderChoices.push_back(Out());
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{"", missing, folder, tiny, good}, Format::Eml}), RunOutcome::Completed);
+    EXPECT_EQ(run.Run({{"", missing, folder, tiny, good}, Format::Eml, {}}), RunOutcome::Completed);
 
     std::vector<std::string> texts;
     for (const auto& box : desk.boxes) {
@@ -187,7 +190,7 @@ TEST_F(RunTest, UnusableRowsWarnAndTheRunGoesOn) {
 TEST_F(RunTest, ARunWorksOnASnapshotOfTheList) {
     const auto one = Box("1.mbx", Msg("one"));
     const auto two = Box("2.mbx", Msg("two"));
-    RunRequest request{{one, two}, Format::Eml};
+    RunRequest request{{one, two}, Format::Eml, {}};
     view.onFirstLabel = [&request] {
         request.rows.clear();
         request.format = Format::None;
@@ -198,47 +201,58 @@ TEST_F(RunTest, ARunWorksOnASnapshotOfTheList) {
     EXPECT_TRUE(std::filesystem::exists(Folder(two) / "email-0.eml"));
 }
 
-TEST_F(RunTest, PstStepsPerMailbox) {
-    const auto a = Box("Inbox.mbox", Msg("a0") + Msg("a1"));
+TEST_F(RunTest, StoreTargetsGetEveryMessageInOrderWithTheirDataFiles) {
+    const auto a = Box("Inbox.mbox", Msg("a0") + "  " + Msg("a1") + "  ");
     const auto b = Box("Out.mbx", Msg("b0"));
-    desk.folderChoices.push_back(Out());
-    FakeSteps steps;
-    ConversionRun run(desk, view, &steps, options);
-    EXPECT_EQ(run.Run({{a, b}, Format::Pst}), RunOutcome::Completed);
     const auto root = Out() + "/";
     const auto fa = Folder(a).string(), fb = Folder(b).string();
-    EXPECT_EQ(steps.calls, (std::vector<std::string>{
-                               "OpenMailboxStore " + root + " Inbox", "AddMailboxFolder Inbox",
-                               "ImportMessage " + fa + "/email-0.eml " + fa + " 0",
-                               "ImportMessage " + fa + "/email-1.eml " + fa + " 1", "CloseStore",
-                               "OpenMailboxStore " + root + " Out.mbx", "AddMailboxFolder Out.mbx",
-                               "ImportMessage " + fb + "/email-0.eml " + fb + " 0", "CloseStore"}));
-    ASSERT_EQ(desk.boxes.size(), 1u);
-    EXPECT_EQ(desk.boxes[0].text,
-              "Your messages from Eudora Mailboxes has been successfully exported to Outlook "
-              "(.pst) file.\r\n" +
-                  std::string(75, '*') +
-                  "\r\nStart Outlook and open converted pst file by clicking File -> Open -> "
-                  "Outlook Data File. And it all done !");
-}
-
-TEST_F(RunTest, MsgStepsPerRun) {
-    const auto a = Box("A.mbx", Msg("a0"));
-    const auto b = Box("B.mbx", Msg("b0"));
-    desk.folderChoices.push_back(Out());
-    FakeSteps steps;
-    ConversionRun run(desk, view, &steps, options);
-    // An empty row between them opens nothing and adds no folder.
-    EXPECT_EQ(run.Run({{a, "", b}, Format::Msg}), RunOutcome::Completed);
-    const auto fa = Folder(a).string(), fb = Folder(b).string();
-    EXPECT_EQ(steps.calls,
-              (std::vector<std::string>{
-                  "OpenRunStore " + Out() + "/", "AddMailboxFolder A.mbx",
-                  "ImportMessage " + fa + "/email-0.eml " + fa + " 0", "AddMailboxFolder B.mbx",
-                  "ImportMessage " + fb + "/email-0.eml " + fb + " 0", "CloseStore"}));
-    ASSERT_EQ(desk.boxes.size(), 2u);
-    EXPECT_EQ(desk.boxes[0].text, "Enter name of the file to be searched...");
-    EXPECT_EQ(desk.boxes[1].text, kDone);
+    // Each message as its file would hold it: blanks trimmed, CR LF added.
+    const auto size = [](const std::string& tag) { return std::to_string(Msg(tag).size() + 2); };
+    for (const int workers : {0, 2}) {
+        options.workers = workers;
+        {
+            FakeDesktop d;
+            d.folderChoices.push_back(Out());
+            FakeStore store;
+            RecordingView v;
+            ConversionRun run(d, v, &store, options);
+            EXPECT_EQ(run.Run({{a, b}, Format::Pst, {}}), RunOutcome::Completed);
+            EXPECT_EQ(store.calls,
+                      (std::vector<std::string>{
+                          "openMailboxStore " + root + " Inbox", "addMailboxFolder Inbox",
+                          "commit " + fa + " 0 " + size("a0"), "commit " + fa + " 1 " + size("a1"),
+                          "closeStore", "openMailboxStore " + root + " Out.mbx",
+                          "addMailboxFolder Out.mbx", "commit " + fb + " 0 " + size("b0"),
+                          "closeStore"}));
+            ASSERT_EQ(d.boxes.size(), 1u);
+            EXPECT_EQ(d.boxes[0].text,
+                      "Your messages from Eudora Mailboxes has been successfully exported to "
+                      "Outlook (.pst) file.\r\n" +
+                          std::string(75, '*') +
+                          "\r\nStart Outlook and open converted pst file by clicking File -> "
+                          "Open -> Outlook Data File. And it all done !");
+            // No .eml detour: the mailbox folders stay empty.
+            EXPECT_TRUE(std::filesystem::is_empty(Folder(a)));
+        }
+        {
+            // .msg: one data file for the run; an empty row opens nothing and adds no folder.
+            FakeDesktop d;
+            d.folderChoices.push_back(Out());
+            FakeStore store;
+            RecordingView v;
+            ConversionRun run(d, v, &store, options);
+            EXPECT_EQ(run.Run({{a, "", b}, Format::Msg, {}}), RunOutcome::Completed);
+            EXPECT_EQ(store.calls,
+                      (std::vector<std::string>{
+                          "openRunStore " + root, "addMailboxFolder Inbox",
+                          "commit " + fa + " 0 " + size("a0"), "commit " + fa + " 1 " + size("a1"),
+                          "addMailboxFolder Out.mbx", "commit " + fb + " 0 " + size("b0"),
+                          "closeStore"}));
+            ASSERT_EQ(d.boxes.size(), 2u);
+            EXPECT_EQ(d.boxes[0].text, "Enter name of the file to be searched...");
+            EXPECT_EQ(d.boxes[1].text, kDone);
+        }
+    }
 }
 
 TEST_F(RunTest, SessionErrorsEndTheRun) {
@@ -257,7 +271,7 @@ TEST_F(RunTest, SessionErrorsEndTheRun) {
         RecordingView v;
         d.folderChoices.push_back(Out());
         ConversionRun run(d, v, nullptr, options);
-        EXPECT_EQ(run.Run({{a}, Format::Msg}), RunOutcome::SessionError);
+        EXPECT_EQ(run.Run({{a}, Format::Msg, {}}), RunOutcome::SessionError);
         ASSERT_EQ(d.boxes.size(), 1u);
         EXPECT_EQ(d.boxes[0].caption, "Outlook Error");
         EXPECT_EQ(d.boxes[0].text, sessionText);
@@ -269,13 +283,13 @@ TEST_F(RunTest, SessionErrorsEndTheRun) {
         // .pst: the second mailbox's store fails; the first one's output stays.
         FakeDesktop d;
         RecordingView v;
-        FakeSteps steps;
-        steps.openFailsAt = 1;
+        FakeStore store;
+        store.openFailsAt = 1;
         d.folderChoices.push_back(Out());
-        ConversionRun run(d, v, &steps, options);
-        EXPECT_EQ(run.Run({{a, b}, Format::Pst}), RunOutcome::SessionError);
-        EXPECT_EQ(std::count(steps.calls.begin(), steps.calls.end(), "CloseStore"), 1);
-        EXPECT_EQ(steps.calls.back(), "OpenMailboxStore " + Out() + "/ B.mbx");
+        ConversionRun run(d, v, &store, options);
+        EXPECT_EQ(run.Run({{a, b}, Format::Pst, {}}), RunOutcome::SessionError);
+        EXPECT_EQ(std::count(store.calls.begin(), store.calls.end(), "closeStore"), 1);
+        EXPECT_EQ(store.calls.back(), "openMailboxStore " + Out() + "/ B.mbx");
         ASSERT_EQ(d.boxes.size(), 1u);
         EXPECT_EQ(d.boxes[0].caption, "Outlook Error");
         EXPECT_EQ(v.events.back(), "formats cleared");
@@ -290,40 +304,94 @@ TEST_F(RunTest, EndingProgramStopsAtOnceAndClosesTheStore) {
     }
     const auto a = Box("A.mbx", big);
     desk.folderChoices.push_back(Out());
-    FakeSteps steps;
+    FakeStore store;
     view.yieldsBeforeEnding = 40;
-    ConversionRun run(desk, view, &steps, options);
-    EXPECT_EQ(run.Run({{a, a}, Format::Pst}), RunOutcome::Ending);
-    EXPECT_EQ(steps.calls.back(), "CloseStore");
+    ConversionRun run(desk, view, &store, options);
+    EXPECT_EQ(run.Run({{a, a}, Format::Pst, {}}), RunOutcome::Ending);
+    EXPECT_EQ(store.calls.back(), "closeStore");
     EXPECT_TRUE(desk.boxes.empty());
     EXPECT_EQ(view.yields, 41); // nothing more after the refused yield
     EXPECT_EQ(std::count(view.events.begin(), view.events.end(), "Convert on"), 0);
 }
 
-TEST_F(RunTest, DrivesTheWindowReaderAndGivesItsSinkBack) {
-    const auto a = Box("A.mbx", Msg("a0") + Msg("a1"));
-    scanner::SearchState state;
-    struct WindowSink : scanner::ReaderSink {
-        int calls = 0;
-        void beep() override { ++calls; }
-        void warning(const std::string&, desktop::Icon, const std::string&) override { ++calls; }
-        void clearSurface() override { ++calls; }
-        void writeSurface(std::string_view) override { ++calls; }
-        void setProgressBar2(int) override { ++calls; }
-        void setLblHappening(const std::string&) override { ++calls; }
-        void focusText1() override { ++calls; }
-        bool yield() override { return true; }
-    } windowSink;
-    scanner::MailboxReader windowReader(state, windowSink);
+// Fails writes to one message file once it holds `limit` bytes.
+struct FailingWrites : FaultHooks {
+    std::string file;
+    std::uint64_t limit = 0;
+    int error = EIO;
+    int beforeWrite(const std::string& path, std::uint64_t offset, std::size_t count) override {
+        const bool hit = path.ends_with("/" + file) && offset + count > limit;
+        return hit ? error : 0;
+    }
+};
+
+TEST_F(RunTest, WriteFailuresAreCountedToldAndLeaveNoPartFile) {
+    // Message 1 is larger than the output buffer, so part of it is on disk when the write fails.
+    const std::vector<std::string> messages = {Msg("m0"), Msg("m1", 200000), Msg("m2"), Msg("m3")};
+    std::string all;
+    for (const auto& m : messages) {
+        all += m;
+    }
+    const auto a = Box("A.mbx", all);
+    const auto b = Box("B.mbx", Msg("b0"));
+    for (const int error : {EIO, ENOSPC}) {
+        SCOPED_TRACE(error);
+        std::filesystem::remove_all(dir / "out");
+        std::filesystem::create_directories(dir / "out");
+        FakeDesktop d;
+        RecordingView v;
+        d.folderChoices.push_back(Out());
+        FailingWrites faults;
+        faults.file = "email-1.eml";
+        faults.limit = 70000;
+        faults.error = error;
+        options.faults = &faults;
+        ConversionRun run(d, v, nullptr, options);
+        EXPECT_EQ(run.Run({{a, b}, Format::Eml, {}}), RunOutcome::Failed);
+
+        EXPECT_FALSE(std::filesystem::exists(Folder(a) / "email-1.eml"));
+        EXPECT_EQ(testing::ReadFile(Folder(a) / "email-0.eml"), messages[0] + "\r\n");
+        const bool full = error == ENOSPC;
+        // A full device ends the run: nothing more is tried.
+        EXPECT_EQ(std::filesystem::exists(Folder(a) / "email-3.eml"), !full);
+        EXPECT_EQ(std::filesystem::exists(Folder(b) / "email-0.eml"), !full);
+
+        const auto report = (dir / "out" / "Mbxvane report.txt").string();
+        ASSERT_EQ(d.boxes.size(), 1u);
+        EXPECT_EQ(d.boxes[0].icon, Icon::Exclamation);
+        EXPECT_EQ(d.boxes[0].text,
+                  "Not every message could be converted.\r\n\r\n" +
+                      std::string(full ? "1 of 4 messages" : "4 of 5 messages") +
+                      " written as .eml files.\r\n" +
+                      (full ? "The output device is full: the run stopped there.\r\n" : "") +
+                      "1 problem is listed in the report:\r\n" + report);
+        const auto text = testing::ReadFile(report);
+        const auto line = a + ": message 1 at byte " + std::to_string(messages[0].size()) +
+                          ": cannot write the file " + Folder(a).string() +
+                          "/email-1.eml: " + std::strerror(error);
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+        EXPECT_EQ(v.events.back(), "formats cleared");
+    }
+}
+
+TEST_F(RunTest, StoppingInsideAMessageLeavesNoPartFile) {
+    const auto small = Msg("small"), big = Msg("big", 100000);
+    const auto a = Box("A.mbx", small + big + Msg("after"));
+    struct StopInside : RecordingView {
+        bool stop = false;
+        void bytesRead(std::uint64_t soFar, std::uint64_t total) override {
+            stop = stop || soFar >= 20000;
+            RecordingView::bytesRead(soFar, total);
+        }
+        bool yield() override { return !stop && RecordingView::yield(); }
+    } stopping;
+    options.copyBlockSize = 4096;
     desk.folderChoices.push_back(Out());
-    ConversionRun run(desk, view, nullptr, options);
-    run.UseReader(windowReader);
-    EXPECT_EQ(run.Run({{a}, Format::Eml}), RunOutcome::Completed);
-    EXPECT_EQ(windowSink.calls, 0); // the run's own sink did the reporting
-    EXPECT_EQ(&windowReader.sink(), &windowSink);
-    EXPECT_EQ(state.OffsetsText(), "0|" + std::to_string(Msg("a0").size()) + "|");
-    EXPECT_EQ(windowReader.Text2, "From ???@???");
-    EXPECT_TRUE(std::filesystem::exists(Folder(a) / "email-1.eml"));
+    ConversionRun run(desk, stopping, nullptr, options);
+    EXPECT_EQ(run.Run({{a}, Format::Eml, {}}), RunOutcome::Ending);
+    EXPECT_EQ(testing::ReadFile(Folder(a) / "email-0.eml"), small + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(Folder(a) / "email-1.eml"));
+    EXPECT_TRUE(desk.boxes.empty());
 }
 
 TEST(RunNamesTest, MailboxNameAndFolderRules) {

@@ -49,7 +49,7 @@ TEST(SparseMailboxTest, SeparatorsBeyondTwoGibibytes) {
     testing::RecordingView view;
     desk.folderChoices.push_back((dir / "out").string());
     ConversionRun run(desk, view);
-    EXPECT_EQ(run.Run({{path}, Format::Eml}), RunOutcome::Completed);
+    EXPECT_EQ(run.Run({{path}, Format::Eml, {}}), RunOutcome::Completed);
 
     const auto folder = dir / "out" / path.substr(1);
     const auto zero = testing::ReadFile(folder / "email-0.eml");

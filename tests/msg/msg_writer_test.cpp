@@ -411,11 +411,38 @@ TEST(MsgWriter, UnwritableTargetThrowsAndLeavesNothing) {
     const fs::path missingDir = kScratch / "no-such-dir" / "x.msg";
     EXPECT_THROW(mbx::msg::writeMsg(m, missingDir), mbx::msg::MsgError);
     EXPECT_FALSE(fs::exists(missingDir));
-    Message tooMany;
-    tooMany.attachments.resize(2049);
-    const fs::path target = kScratch / "too-many.msg";
-    EXPECT_THROW(mbx::msg::writeMsg(tooMany, target), mbx::msg::MsgError);
-    EXPECT_FALSE(fs::exists(target));
+}
+
+// More attachments than a .msg holds, at the top and in an attached mail: the first 2048 of each
+// are written and the rest is named in the notes.
+TEST(MsgWriter, AttachmentsBeyondTheFormatLimitAreLeftOutAndNoted) {
+    std::string parts;
+    for (int i = 0; i < 3000; ++i) {
+        parts += "--p\r\nContent-Type: application/octet-stream; name=\"f" + std::to_string(i) +
+                 "\"\r\n\r\n\r\n";
+    }
+    const std::string inner =
+        "Subject: inner\r\nContent-Type: multipart/mixed; boundary=p\r\n\r\n" + parts + "--p--";
+    const Message m =
+        importText("Subject: outer\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\n"
+                   "Content-Type: message/rfc822\r\n\r\n" +
+                   inner + "\r\n--o\r\nContent-Type: text/plain\r\n\r\nlast\r\n--o--\r\n");
+    ASSERT_EQ(m.attachments.size(), 2u);
+    ASSERT_TRUE(m.attachments[0].embedded);
+    ASSERT_EQ(m.attachments[0].embedded->attachments.size(), 3000u);
+    const fs::path msg = kScratch / "many-attachments.msg";
+    const auto result = mbx::msg::writeMsg(m, msg);
+    ASSERT_EQ(result.notes.size(), 1u);
+    EXPECT_EQ(result.notes[0], "attached mail \"inner\": 952 of 3000 attachments left out (a .msg "
+                               "holds 2048), from number 2049 \"f2048\" on");
+    const auto s = streamsOf(msg);
+    const std::string innerPrefix = "__attach_version1.0_#00000000/__substg1.0_3701000D/";
+    EXPECT_EQ(u32(s.at(innerPrefix + "__properties_version1.0"), 20), 2048u);
+    EXPECT_TRUE(s.contains(innerPrefix + "__attach_version1.0_#000007FF/__properties_version1.0"));
+    EXPECT_FALSE(s.contains(innerPrefix + "__attach_version1.0_#00000800/__properties_version1.0"));
+    // The top level is whole.
+    EXPECT_EQ(u32(s.at("__properties_version1.0"), 20), 2u);
+    EXPECT_TRUE(s.contains("__attach_version1.0_#00000001/__properties_version1.0"));
 }
 
 // More recipients than a .msg can hold: the first 2048 rows are written, the file stays valid.
@@ -434,7 +461,9 @@ TEST(MsgWriter, RecipientRowsStopAtTheFormatLimit) {
     ASSERT_EQ(m.recipients.size(), 2100u);
     const fs::path msg = kScratch / "many/many.msg";
     fs::create_directories(msg.parent_path());
-    mbx::msg::writeMsg(m, msg);
+    const auto result = mbx::msg::writeMsg(m, msg);
+    ASSERT_EQ(result.notes.size(), 1u);
+    EXPECT_NE(result.notes[0].find("52 of 2100 recipients"), std::string::npos) << result.notes[0];
     const auto s = streamsOf(msg);
     const std::string& top = s.at("__properties_version1.0");
     EXPECT_EQ(u32(top, 8), 2048u);

@@ -1,0 +1,629 @@
+#include "convert/engine.h"
+
+#include "convert/faults.h"
+#include "convert/pipeline.h"
+#include "convert/targets.h"
+#include "scanner/separator_search.h"
+#include "selection/paths.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <span>
+#include <thread>
+
+namespace mbx::convert {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string TrimSpaces(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// Deletes every occurrence of `what`, left to right in one pass (pieces that meet after a
+// deletion are not looked at again).
+std::string DeleteAll(std::string_view text, std::string_view what) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (true) {
+        const auto hit = text.find(what, pos);
+        if (hit == std::string_view::npos) {
+            out.append(text.substr(pos));
+            return out;
+        }
+        out.append(text.substr(pos, hit - pos));
+        pos = hit + what.size();
+    }
+}
+
+} // namespace
+
+bool IsDeviceFull(int error) {
+#ifdef EDQUOT
+    if (error == EDQUOT) {
+        return true;
+    }
+#endif
+    return error == ENOSPC;
+}
+
+bool MentionsDeviceFull(const std::string& text) {
+    // Libraries report a failed write as text ending in the system's wording of errno.
+    for (const int e : {ENOSPC,
+#ifdef EDQUOT
+                        EDQUOT
+#endif
+         }) {
+        if (text.find(std::strerror(e)) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string MailboxName(const std::string& mailboxFileName) {
+    const auto once = DeleteAll(TrimSpaces(mailboxFileName), ".mbox");
+    return DeleteAll(TrimSpaces(once), ".MBOX");
+}
+
+std::string MailboxFolder(const std::string& outputRoot, const std::string& mailboxPath) {
+#ifdef _WIN32
+    // Drive paths lose "C:\"; a network path loses its two backslashes and a letter as well.
+    const std::string_view rest =
+        mailboxPath.size() > 3 ? std::string_view(mailboxPath).substr(3) : std::string_view();
+#else
+    std::string_view rest(mailboxPath);
+    if (!rest.empty() && rest.front() == '/') {
+        rest.remove_prefix(1);
+    }
+#endif
+    return outputRoot + std::string(rest);
+}
+
+std::uint64_t RunResult::found() const {
+    std::uint64_t n = 0;
+    for (const auto& m : mailboxes) {
+        n += m.found;
+    }
+    return n;
+}
+
+std::uint64_t RunResult::written() const {
+    std::uint64_t n = 0;
+    for (const auto& m : mailboxes) {
+        n += m.written;
+    }
+    return n;
+}
+
+// One run. Cancellation latches: once asked to stop, the observer is not asked again.
+class Engine::Impl : private ExtractObserver, private scanner::SearchObserver {
+public:
+    Impl(ProgressObserver& observer, StoreTarget* store, const RunOptions& options)
+        : observer_(observer), store_(store), options_(options) {
+        workers_ = options.workers >= 0
+                       ? options.workers
+                       : std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+    }
+
+    RunResult run(const RunRequest& request, const std::string& outputRoot);
+
+private:
+    // ExtractObserver
+    void byteUpdate(std::uint64_t soFar, std::uint64_t total) override {
+        observer_.bytesRead(soFar, total);
+    }
+    bool yield() override { return Yield(); }
+    // SearchObserver
+    void matchFound(std::uint64_t offset, std::uint64_t found, std::uint64_t fileSize) override {
+        Yield();
+        // Round half to even, as the progress value has always been rounded.
+        const double percent = static_cast<double>(offset) / static_cast<double>(fileSize) * 100.0;
+        observer_.searchProgress(static_cast<int>(std::nearbyint(percent)));
+        observer_.status(StatusLine::Activity,
+                         "Searching for messages... Messages Found : " + std::to_string(found));
+    }
+    bool keepGoing() override { return Yield(); }
+
+    bool Yield(bool force = false) {
+        if (stopping_) {
+            return false;
+        }
+        if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed)) {
+            stopping_ = true;
+            return false;
+        }
+        const auto now = Clock::now();
+        if (!force && now - lastYield_ < options_.yieldInterval) {
+            return true;
+        }
+        lastYield_ = now;
+        if (!observer_.yield()) {
+            stopping_ = true;
+        }
+        return !stopping_;
+    }
+    bool Stopping() {
+        if (!stopping_ && options_.cancel != nullptr &&
+            options_.cancel->load(std::memory_order_relaxed)) {
+            stopping_ = true;
+        }
+        return stopping_;
+    }
+
+    void Fail(const std::string& mailbox, std::optional<std::uint64_t> index, std::uint64_t offset,
+              std::string reason) {
+        result_.failures.push_back({mailbox, index, offset, std::move(reason)});
+    }
+    bool OpenStore(const std::function<void()>& open, const std::string& mailbox);
+    void CloseStore(const std::string& mailbox);
+    void StoreLost(const std::string& mailbox, const std::string& reason);
+    void EmlMessages(const std::string& path, const std::string& folder,
+                     std::span<const std::uint64_t> offsets, std::string_view extension);
+    void StoreMessages(const std::string& path, const std::string& folder,
+                       std::span<const std::uint64_t> offsets, const std::string& attachments);
+    void Commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize);
+    RunResult Finish(RunResult::Outcome outcome);
+
+    ProgressObserver& observer_;
+    StoreTarget* store_;
+    RunOptions options_;
+    int workers_ = 0;
+    RunResult result_;
+    Clock::time_point lastYield_{};
+    bool stopping_ = false;
+    bool deviceFull_ = false;
+    // The open data file: whether one is open, and whether it still takes messages.
+    bool storeOpen_ = false;
+    bool storeOk_ = false;
+    // Messages in the open .pst data file; they count once it is complete.
+    std::uint64_t inStore_ = 0;
+    MailboxResult* mailbox_ = nullptr;
+};
+
+bool Engine::Impl::OpenStore(const std::function<void()>& open, const std::string& mailbox) {
+    try {
+        open();
+    } catch (const std::exception& e) {
+        Fail(mailbox, std::nullopt, 0,
+             std::string("the Outlook data file could not be created: ") + e.what());
+        return false;
+    }
+    storeOpen_ = true;
+    storeOk_ = true;
+    inStore_ = 0;
+    return true;
+}
+
+void Engine::Impl::StoreLost(const std::string& mailbox, const std::string& reason) {
+    const auto path = store_->storePath();
+    store_->discardStore();
+    storeOk_ = false;
+    std::string text = "the Outlook data file " + path + " could not be written (" + reason +
+                       "); it has been removed";
+    if (result_.format == Format::Pst) {
+        text += " with the " + std::to_string(inStore_) + " message(s) written to it";
+        if (mailbox_ != nullptr) {
+            mailbox_->written -= std::min(mailbox_->written, inStore_);
+        }
+        inStore_ = 0;
+    }
+    Fail(mailbox, std::nullopt, 0, text);
+}
+
+void Engine::Impl::CloseStore(const std::string& mailbox) {
+    if (!storeOpen_) {
+        return;
+    }
+    storeOpen_ = false;
+    if (!storeOk_) {
+        return;
+    }
+    try {
+        if (options_.faults != nullptr) {
+            options_.faults->beforeStoreClose(store_->storePath());
+        }
+        store_->closeStore();
+    } catch (const std::exception& e) {
+        const bool full =
+            MentionsDeviceFull(e.what()) ||
+            (dynamic_cast<const TargetError*>(&e) != nullptr &&
+             static_cast<const TargetError&>(e).scope() == TargetError::Scope::Device);
+        StoreLost(mailbox, e.what());
+        deviceFull_ = deviceFull_ || full;
+    }
+}
+
+void Engine::Impl::EmlMessages(const std::string& path, const std::string& folder,
+                               std::span<const std::uint64_t> offsets, std::string_view extension) {
+    MailboxFile mailbox(options_.copyBlockSize);
+    const bool readable = offsets.empty() || mailbox.Open(path);
+    if (!readable) {
+        Fail(path, std::nullopt, 0,
+             "the mailbox could not be read again: " + std::string(std::strerror(errno)));
+    }
+    for (std::size_t k = 0; k < offsets.size(); ++k) {
+        if (readable) {
+            auto text = ReadMessageText(mailbox, offsets, k, this);
+            const auto w = WriteMessageFile(folder, k, extension, text, options_.faults);
+            if (w.status == WriteResult::Status::Written) {
+                ++mailbox_->written;
+            } else if (w.status == WriteResult::Status::Failed) {
+                Fail(path, k, text.Begin(), w.reason);
+                if (IsDeviceFull(w.error)) {
+                    deviceFull_ = true;
+                    return;
+                }
+            }
+        }
+        if (Stopping()) {
+            return;
+        }
+        observer_.status(StatusLine::MessagesSaved,
+                         "Saved " + std::to_string(mailbox_->written) + " Message(s)");
+    }
+}
+
+void Engine::Impl::Commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize) {
+    if (!done.prepared) {
+        Fail(path, done.index, done.offset, done.error);
+        deviceFull_ = deviceFull_ || done.deviceFull;
+    } else {
+        if (storeOk_) {
+            try {
+                store_->commit(*done.prepared);
+                ++inStore_;
+                if (result_.format == Format::Pst) {
+                    ++mailbox_->written;
+                }
+            } catch (const TargetError& e) {
+                if (e.scope() == TargetError::Scope::Message) {
+                    Fail(path, done.index, done.offset, e.what());
+                } else {
+                    StoreLost(path, e.what());
+                    deviceFull_ = deviceFull_ || e.scope() == TargetError::Scope::Device;
+                }
+            } catch (const std::exception& e) {
+                Fail(path, done.index, done.offset, e.what());
+            }
+        }
+        if (result_.format == Format::Msg) {
+            ++mailbox_->written; // its message file is complete
+        }
+        for (auto& note : done.prepared->notes) {
+            result_.notes.push_back({path, done.index, done.offset, std::move(note)});
+        }
+    }
+    // The bytes-so-far values the message's reading passed, shown as it is saved.
+    const auto lastLabel = LastByteLabel(done.length, done.last);
+    for (std::uint64_t v = kLabelChunk; v <= lastLabel; v += kLabelChunk) {
+        observer_.bytesRead(v, mailboxSize);
+    }
+    observer_.status(StatusLine::MessagesSaved,
+                     "Saved " + std::to_string(mailbox_->written) + " Message(s)");
+}
+
+void Engine::Impl::StoreMessages(const std::string& path, const std::string& folder,
+                                 std::span<const std::uint64_t> offsets,
+                                 const std::string& attachments) {
+    store_->beginMailbox(path, attachments);
+    MailboxFile mailbox(options_.copyBlockSize);
+    const bool readable = offsets.empty() || mailbox.Open(path);
+    if (!readable) {
+        Fail(path, std::nullopt, 0,
+             "the mailbox could not be read again: " + std::string(std::strerror(errno)));
+        return;
+    }
+    // Reading yields, but byte progress is shown when each message is saved.
+    struct YieldOnly : ExtractObserver {
+        Impl& impl;
+        explicit YieldOnly(Impl& i) : impl(i) {}
+        void byteUpdate(std::uint64_t, std::uint64_t) override {}
+        bool yield() override { return impl.Yield(); }
+    } yieldOnly(*this);
+
+    Pipeline pipeline(*store_, workers_, options_.faults);
+    const auto size = mailbox.Size();
+    for (std::size_t k = 0; k < offsets.size() && !deviceFull_; ++k) {
+        while (pipeline.full() && !deviceFull_ && !Stopping()) {
+            Commit(*pipeline.take(true), path, size);
+            Yield();
+        }
+        if (deviceFull_ || Stopping()) {
+            return;
+        }
+        auto text = ReadMessageText(mailbox, offsets, k, &yieldOnly);
+        MessageJob job{folder, k, text.Begin(), {}};
+        const bool complete = ReadTrimmedMessage(text, job.bytes);
+        if (text.Stopped()) {
+            return;
+        }
+        if (!complete) {
+            while (auto done = pipeline.take(true)) {
+                Commit(std::move(*done), path, size);
+            }
+            Fail(path, k, text.Begin(),
+                 "the mailbox could not be read at byte " + std::to_string(text.Begin()));
+            continue;
+        }
+        pipeline.submit(std::move(job), text.Length(), k + 1 >= offsets.size());
+        while (auto done = pipeline.take(false)) {
+            Commit(std::move(*done), path, size);
+            if (!Yield()) {
+                return;
+            }
+        }
+    }
+    while (!deviceFull_) {
+        auto done = pipeline.take(true);
+        if (!done) {
+            break;
+        }
+        Commit(std::move(*done), path, size);
+        if (!Yield()) {
+            return;
+        }
+    }
+}
+
+RunResult Engine::Impl::Finish(RunResult::Outcome outcome) {
+    if (outcome == RunResult::Outcome::Cancelled || outcome == RunResult::Outcome::DeviceFull) {
+        // What is in the open data file so far is kept, complete.
+        CloseStore(mailbox_ != nullptr ? mailbox_->path : std::string());
+    }
+    if (deviceFull_ && outcome != RunResult::Outcome::StoreUnavailable) {
+        outcome = RunResult::Outcome::DeviceFull;
+    }
+    result_.outcome = outcome;
+    return std::move(result_);
+}
+
+RunResult Engine::Impl::run(const RunRequest& request, const std::string& outputRoot) {
+    result_ = {};
+    result_.format = request.format;
+    result_.outputRoot = outputRoot;
+    result_.mailboxes.reserve(request.rows.size());
+    const bool storeTarget = request.format == Format::Pst || request.format == Format::Msg;
+    const std::string_view extension = request.format == Format::Emlx ? ".emlx" : ".eml";
+
+    if (storeTarget && store_ == nullptr) {
+        Fail({}, std::nullopt, 0, "no mail store is available for this format");
+        return Finish(RunResult::Outcome::StoreUnavailable);
+    }
+    if (request.format == Format::Msg &&
+        !OpenStore([&] { store_->openRunStore(outputRoot); }, {})) {
+        return Finish(RunResult::Outcome::StoreUnavailable);
+    }
+
+    const auto rowCount = request.rows.size();
+    for (std::size_t row = 0; row < rowCount; ++row) {
+        observer_.mailboxStarted(static_cast<int>(row));
+        if (!Yield()) {
+            return Finish(RunResult::Outcome::Cancelled);
+        }
+        observer_.status(StatusLine::MailboxNumber, "Mailbox " + std::to_string(row + 1) + " (of " +
+                                                        std::to_string(rowCount) + ") ");
+        const auto path = TrimSpaces(request.rows[row]);
+        result_.mailboxes.push_back({path, 0, 0});
+        mailbox_ = &result_.mailboxes.back();
+        // An empty row has no file name: it opens no store and creates no folder.
+        std::string fileName;
+        bool emptyRow = false;
+        try {
+            fileName = paths::FileNameOfPath(path);
+        } catch (const paths::NoComponentError&) {
+            emptyRow = true;
+        }
+        const auto name = MailboxName(fileName);
+        const auto folder = MailboxFolder(outputRoot, path);
+
+        if (request.format == Format::Pst && !emptyRow &&
+            !OpenStore([&] { store_->openMailboxStore(outputRoot, name); }, path)) {
+            return Finish(RunResult::Outcome::StoreUnavailable);
+        }
+        if (storeTarget && !emptyRow && storeOk_) {
+            try {
+                store_->addMailboxFolder(name);
+            } catch (const std::exception& e) {
+                StoreLost(path, e.what());
+            }
+        }
+
+        observer_.status(StatusLine::MailboxFile, fileName);
+        Yield();
+        observer_.status(StatusLine::Activity, "Setting Mail Search Filter...");
+        Yield();
+        observer_.status(StatusLine::MessagesFound, "");
+        observer_.status(StatusLine::MessagesSaved, "");
+
+        Yield();
+        observer_.searchStarted();
+        scanner::SearchResult found;
+        if (emptyRow) {
+            observer_.mailboxProblem(MailboxProblem::NoName, 0);
+        } else {
+            found = scanner::FindSeparators(path, kSeparatorText, {true, options_.scanBlockSize},
+                                            this, options_.cancel);
+            using Status = scanner::SearchResult::Status;
+            switch (found.status) {
+            case Status::NotFound:
+                observer_.mailboxProblem(MailboxProblem::NotFound, 0);
+                break;
+            case Status::TooSmall:
+                observer_.mailboxProblem(MailboxProblem::TooSmall, found.fileSize);
+                break;
+            case Status::CannotOpen:
+                observer_.mailboxProblem(MailboxProblem::CannotOpen, found.fileSize);
+                Fail(path, std::nullopt, 0, "the mailbox could not be opened");
+                break;
+            case Status::Done:
+            case Status::Stopped:
+                break;
+            }
+        }
+        Yield();
+        if (Stopping()) {
+            return Finish(RunResult::Outcome::Cancelled);
+        }
+
+        // Message files go into the mailbox folder; the .pst target creates it all the same.
+        bool folderOk = true;
+        if (!emptyRow) {
+            std::error_code made, is;
+            std::filesystem::create_directories(paths::EnsureTrailingSeparator(folder), made);
+            if (!std::filesystem::is_directory(folder, is) && request.format != Format::Pst) {
+                const auto error = made ? made : is;
+                folderOk = false;
+                Fail(path, std::nullopt, 0,
+                     "the folder " + folder + " could not be created (" + error.message() +
+                         "); none of its " + std::to_string(found.offsets.size()) +
+                         " message(s) was written");
+                deviceFull_ = IsDeviceFull(error.value());
+            }
+        }
+        Yield();
+
+        const std::span<const std::uint64_t> offsets(found.offsets);
+        mailbox_->found = offsets.size();
+        observer_.status(StatusLine::MessagesFound, std::to_string(offsets.size()) + " Messages");
+        Yield();
+        observer_.status(StatusLine::Activity, "Saving email messages...");
+
+        if (folderOk) {
+            if (storeTarget) {
+                StoreMessages(path, folder, offsets, request.attachmentsFolder);
+            } else {
+                EmlMessages(path, folder, offsets, extension);
+            }
+        }
+        if (deviceFull_) {
+            return Finish(RunResult::Outcome::DeviceFull);
+        }
+        if (!Yield()) {
+            return Finish(RunResult::Outcome::Cancelled);
+        }
+        const double percent = static_cast<double>(row + 1) / static_cast<double>(rowCount) * 100.0;
+        observer_.listProgress(static_cast<float>(percent));
+        if (request.format == Format::Pst) {
+            CloseStore(path);
+            if (deviceFull_) {
+                return Finish(RunResult::Outcome::DeviceFull);
+            }
+        }
+        // Each mailbox ends with its final values on screen.
+        if (!Yield(true)) {
+            return Finish(RunResult::Outcome::Cancelled);
+        }
+    }
+    if (request.format == Format::Msg) {
+        CloseStore({});
+    }
+    return Finish(RunResult::Outcome::Completed);
+}
+
+Engine::Engine(ProgressObserver& observer, StoreTarget* store, RunOptions options)
+    : observer_(observer), store_(store), options_(options) {}
+
+Engine::~Engine() = default;
+
+RunResult Engine::run(const RunRequest& request, const std::string& outputRoot) {
+    Impl impl(observer_, store_, options_);
+    return impl.run(request, outputRoot);
+}
+
+namespace {
+
+std::string Describe(const Failure& f) {
+    std::string line = f.mailbox.empty() ? std::string("(run)") : f.mailbox;
+    if (f.index) {
+        line += ": message " + std::to_string(*f.index) + " at byte " + std::to_string(f.offset);
+    }
+    return line + ": " + f.reason;
+}
+
+const char* TargetName(Format format) {
+    switch (format) {
+    case Format::Eml:
+        return ".eml";
+    case Format::Emlx:
+        return ".emlx";
+    case Format::Pst:
+        return ".pst";
+    case Format::Msg:
+        return ".msg";
+    case Format::None:
+        break;
+    }
+    return "?";
+}
+
+} // namespace
+
+bool WriteReport(const std::string& path, const RunResult& result) {
+    std::string text = "Mbxvane conversion report\n\nTarget: ";
+    text += TargetName(result.format);
+    text += "\nOutput folder: " + result.outputRoot + "\n";
+    switch (result.outcome) {
+    case RunResult::Outcome::Completed:
+        break;
+    case RunResult::Outcome::StoreUnavailable:
+        text += "The run ended early: an Outlook data file could not be created.\n";
+        break;
+    case RunResult::Outcome::DeviceFull:
+        text += "The run ended early: the output device is full.\n";
+        break;
+    case RunResult::Outcome::Cancelled:
+        text += "The run was stopped before the end.\n";
+        break;
+    }
+    text += "Messages written: " + std::to_string(result.written()) + " of " +
+            std::to_string(result.found()) + " found\n\nMailboxes:\n";
+    for (const auto& m : result.mailboxes) {
+        text += "  " + m.path + ": " + std::to_string(m.written) + " of " +
+                std::to_string(m.found) + " written\n";
+    }
+    text += "\nFailures (" + std::to_string(result.failures.size()) + "):\n";
+    for (const auto& f : result.failures) {
+        text += "  " + Describe(f) + "\n";
+    }
+    if (!result.notes.empty()) {
+        text += "\nNotes (" + std::to_string(result.notes.size()) + "):\n";
+        for (const auto& n : result.notes) {
+            text += "  " + Describe(n) + "\n";
+        }
+    }
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (out) {
+            return true;
+        }
+    }
+    std::remove(path.c_str());
+    return false;
+}
+
+std::string FreeReportPath(const std::string& folder) {
+    const std::string base = paths::EnsureTrailingSeparator(folder) + "Mbxvane report";
+    std::string candidate = base + ".txt";
+    std::error_code ec;
+    for (int n = 2; std::filesystem::exists(candidate, ec); ++n) {
+        candidate = base + " (" + std::to_string(n) + ").txt";
+    }
+    return candidate;
+}
+
+} // namespace mbx::convert

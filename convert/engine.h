@@ -1,0 +1,172 @@
+// The conversion engine: a list of mailboxes in, message files or Outlook files out, with
+// progress, cancellation and an exact account of what was written. No window is needed:
+//
+//   auto store = convert::MakeStoreTarget(format);  // convert/store_target.h; null for .eml/.emlx
+//   convert::Engine engine(observer, store.get(), options);  // observer: a ProgressObserver
+//   convert::RunResult r = engine.run(request, outputRoot);  // outputRoot ends in a separator
+//   if (!r.failures.empty() || !r.notes.empty())
+//       convert::WriteReport(convert::FreeReportPath(outputRoot), r);
+//
+// Data flows one way: mailbox -> separator offsets (scanner::FindSeparators) -> message bytes
+// -> target (a message file, or MIME import -> data file / message file); failures flow back
+// into the result, each with mailbox, message number, byte offset and reason. The run goes on
+// with the next message where that is sound and stops when the output device is full. A partly
+// written file is removed, never left looking complete, also when the run is cancelled.
+//
+// Everything is reported to the ProgressObserver on the calling thread, in mailbox order. The
+// .pst and .msg targets parse messages on worker threads (RunOptions::workers) while the calling
+// thread writes them in mailbox order; `ProgressObserver::yield()` is called at most every
+// RunOptions::yieldInterval and once at the end of every mailbox, and cancellation (yield()
+// returning false, or RunOptions::cancel set from any thread) is checked after every message.
+#pragma once
+
+#include "convert/message_file.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mbx::convert {
+
+enum class Format { None, Eml, Emlx, Pst, Msg };
+
+// What a run works on: mailbox paths (an empty text is a row without a mailbox), the target,
+// and optionally a folder holding the mailboxes' detached attachments, passed on to the MIME
+// import of the .pst and .msg targets.
+struct RunRequest {
+    std::vector<std::string> rows;
+    Format format = Format::None;
+    std::string attachmentsFolder;
+};
+
+// The status lines a run keeps up to date; the window shows each in a label of its own.
+enum class StatusLine {
+    Activity,      // "Setting Mail Search Filter...", "Searching for messages...", "Saving..."
+    MailboxNumber, // "Mailbox 1 (of 3) "
+    MailboxFile,   // the mailbox's file name
+    MessagesFound, // "12 Messages"
+    MessagesSaved, // "Saved 3 Message(s)"
+};
+
+// Why a mailbox yields no messages before anything is searched.
+enum class MailboxProblem {
+    NoName,     // an empty row
+    NotFound,   // missing, or not a regular file
+    TooSmall,   // shorter than 2 bytes (the size is passed along)
+    CannotOpen, // exists but cannot be read
+};
+
+class ProgressObserver {
+public:
+    virtual ~ProgressObserver() = default;
+    virtual void runStarted() {}
+    virtual void mailboxStarted(int /*index*/) {}
+    virtual void status(StatusLine /*line*/, const std::string& /*text*/) {}
+    virtual void mailboxProblem(MailboxProblem /*problem*/, std::uint64_t /*size*/) {}
+    // The separator search of the current mailbox: started, then a percentage per match.
+    virtual void searchStarted() {}
+    virtual void searchProgress(int /*percent*/) {}
+    // The bytes of the current message read so far (multiples of 250) of the mailbox's size.
+    virtual void bytesRead(std::uint64_t /*soFar*/, std::uint64_t /*total*/) {}
+    // The share of the mailbox list done, after each mailbox (33.33333 after one of three).
+    virtual void listProgress(float /*percent*/) {}
+    // The run is over and a new one may start (not called when it was cancelled).
+    virtual void runEnded() {}
+    // Lets the caller breathe (repaint, handle events). False asks the run to stop at once.
+    virtual bool yield() { return true; }
+};
+
+// One thing that went wrong, where it happened.
+struct Failure {
+    std::string mailbox;                // the mailbox path ("" for the run as a whole)
+    std::optional<std::uint64_t> index; // message number k, when it is about one message
+    std::uint64_t offset = 0;           // the message's byte offset in the mailbox
+    std::string reason;
+};
+
+// Something a user should know about a message that was written nonetheless (an attachment
+// that could not be found, attachments left out ...).
+using Note = Failure;
+
+struct MailboxResult {
+    std::string path;
+    std::uint64_t found = 0;   // messages found in it
+    std::uint64_t written = 0; // messages written in full
+};
+
+struct RunResult {
+    enum class Outcome {
+        Completed,        // every row was visited
+        StoreUnavailable, // a data file could not be created: the run ended there
+        DeviceFull,       // the output device is full: the run ended there
+        Cancelled,        // yield() said stop or the cancel flag was set
+    };
+    Outcome outcome = Outcome::Completed;
+    Format format = Format::None;
+    std::string outputRoot;
+    std::vector<MailboxResult> mailboxes;
+    std::vector<Failure> failures;
+    std::vector<Note> notes;
+
+    std::uint64_t found() const;
+    std::uint64_t written() const;
+};
+
+class StoreTarget; // targets.h
+class FaultHooks;  // faults.h
+
+struct RunOptions {
+    // Least time between two ProgressObserver::yield() calls inside a mailbox.
+    std::chrono::milliseconds yieldInterval{30};
+    // Read unit of the separator search and of the message copy.
+    std::size_t scanBlockSize = 256 * 1024;
+    std::size_t copyBlockSize = MailboxFile::kDefaultBlockSize;
+    // Threads that parse messages for the .pst and .msg targets; 0 parses on the calling thread.
+    // By default one less than the machine's cores, at least one.
+    int workers = -1;
+    // Set from any thread to stop the run after the current message.
+    const std::atomic<bool>* cancel = nullptr;
+    // Test seam: injected write, import and close failures.
+    FaultHooks* faults = nullptr;
+};
+
+inline constexpr const char* kSeparatorText = "From ???@???";
+
+// Mailbox name: the file name trimmed, every ".mbox" deleted, trimmed again, every ".MBOX"
+// deleted (exact case: Inbox.Mbox and Inbox.mbx stay as they are).
+std::string MailboxName(const std::string& mailboxFileName);
+// Mailbox folder: output root (ending in a separator) + the mailbox path less its root part: the
+// leading "/" on POSIX, the first three characters (e.g. "C:\") on Windows. No final separator.
+std::string MailboxFolder(const std::string& outputRoot, const std::string& mailboxPath);
+
+class Engine {
+public:
+    // `store` is needed for the .pst and .msg targets only; without one they end at once with
+    // Outcome::StoreUnavailable.
+    Engine(ProgressObserver& observer, StoreTarget* store = nullptr, RunOptions options = {});
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Converts every row into `outputRoot` (an existing folder, ending in a separator).
+    RunResult run(const RunRequest& request, const std::string& outputRoot);
+
+    class Impl;
+
+private:
+    ProgressObserver& observer_;
+    StoreTarget* store_;
+    RunOptions options_;
+};
+
+// The plain-text report of a run: its counts, then every failure and every note, one a line.
+// Returns false when the file could not be written in full (nothing is left behind then).
+bool WriteReport(const std::string& path, const RunResult& result);
+// A report path in `folder` that is not taken yet: "Mbxvane report.txt", "Mbxvane report
+// (2).txt"...
+std::string FreeReportPath(const std::string& folder);
+
+} // namespace mbx::convert

@@ -1,0 +1,27 @@
+// Test seam: failures injected at the points where real ones happen (RunOptions::faults).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace mbx::convert {
+
+struct MessageJob;
+
+class FaultHooks {
+public:
+    virtual ~FaultHooks() = default;
+    // Before `count` bytes go to the message file `path` at `offset`: an errno value fails the
+    // write with that error, 0 lets it through.
+    virtual int beforeWrite(const std::string& /*path*/, std::uint64_t /*offset*/,
+                            std::size_t /*count*/) {
+        return 0;
+    }
+    // Before a message is parsed, on a worker thread; may throw.
+    virtual void beforeImport(const MessageJob& /*job*/) {}
+    // Before the open data file is completed; may throw.
+    virtual void beforeStoreClose(const std::string& /*path*/) {}
+};
+
+} // namespace mbx::convert

@@ -1,0 +1,114 @@
+#include "convert/pipeline.h"
+
+#include "convert/faults.h"
+
+#include <algorithm>
+
+namespace mbx::convert {
+
+Pipeline::Pipeline(const StoreTarget& target, int workers, FaultHooks* faults)
+    : target_(target), faults_(faults),
+      capacity_(2 * static_cast<std::size_t>(std::max(workers, 0)) + 2) {
+    for (int i = 0; i < workers; ++i) {
+        threads_.emplace_back([this] { work(); });
+    }
+}
+
+Pipeline::~Pipeline() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        waiting_.clear();
+    }
+    jobsReady_.notify_all();
+    for (auto& t : threads_) {
+        t.join();
+    }
+}
+
+bool Pipeline::full() const {
+    std::lock_guard lock(mutex_);
+    return inOrder_.size() >= capacity_;
+}
+
+bool Pipeline::empty() const {
+    std::lock_guard lock(mutex_);
+    return inOrder_.empty();
+}
+
+void Pipeline::prepare(Slot& slot) const {
+    try {
+        if (faults_ != nullptr) {
+            faults_->beforeImport(slot.job);
+        }
+        slot.done.prepared = target_.prepare(slot.job);
+    } catch (const TargetError& e) {
+        slot.done.error = e.what();
+        slot.done.deviceFull = e.scope() == TargetError::Scope::Device;
+    } catch (const std::exception& e) {
+        slot.done.error = e.what();
+        slot.done.deviceFull = MentionsDeviceFull(slot.done.error);
+    }
+    // The bytes are not needed any more; free them before the message waits for its turn.
+    std::string().swap(slot.job.bytes);
+}
+
+void Pipeline::submit(MessageJob job, std::uint64_t length, bool last) {
+    auto slot = std::make_shared<Slot>();
+    slot->done.index = job.index;
+    slot->done.offset = job.offset;
+    slot->done.length = length;
+    slot->done.last = last;
+    slot->job = std::move(job);
+    if (threads_.empty()) {
+        prepare(*slot);
+        slot->ready = true;
+        inOrder_.push_back(std::move(slot));
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        inOrder_.push_back(slot);
+        waiting_.push_back(std::move(slot));
+    }
+    jobsReady_.notify_one();
+}
+
+void Pipeline::work() {
+    while (true) {
+        std::shared_ptr<Slot> slot;
+        {
+            std::unique_lock lock(mutex_);
+            jobsReady_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+            if (stopping_) {
+                return;
+            }
+            slot = std::move(waiting_.front());
+            waiting_.pop_front();
+        }
+        prepare(*slot);
+        {
+            std::lock_guard lock(mutex_);
+            slot->ready = true;
+        }
+        slotReady_.notify_all();
+    }
+}
+
+std::optional<Pipeline::Done> Pipeline::take(bool wait) {
+    std::unique_lock lock(mutex_);
+    if (inOrder_.empty()) {
+        return std::nullopt;
+    }
+    if (!inOrder_.front()->ready) {
+        if (!wait) {
+            return std::nullopt;
+        }
+        slotReady_.wait(lock, [this] { return inOrder_.front()->ready; });
+    }
+    auto slot = std::move(inOrder_.front());
+    inOrder_.pop_front();
+    return std::move(slot->done);
+}
+
+} // namespace mbx::convert

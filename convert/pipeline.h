@@ -1,0 +1,66 @@
+// Messages parsed on worker threads and handed back in the order they were submitted. At most
+// `capacity` messages are in flight, so memory stays bounded whatever the mailbox size.
+#pragma once
+
+#include "convert/targets.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mbx::convert {
+
+class FaultHooks;
+
+class Pipeline {
+public:
+    struct Done {
+        std::uint64_t index = 0;
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;                  // of the message in the mailbox
+        bool last = false;                         // the mailbox's last message
+        std::unique_ptr<PreparedMessage> prepared; // null on failure
+        std::string error;
+        bool deviceFull = false;
+    };
+
+    // `workers` 0 prepares each message inside submit().
+    Pipeline(const StoreTarget& target, int workers, FaultHooks* faults);
+    ~Pipeline(); // waits for the messages being prepared; the others are dropped
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    bool full() const;
+    bool empty() const;
+    void submit(MessageJob job, std::uint64_t length, bool last);
+    // The oldest message once it is prepared; nothing when it is not ready and `wait` is false
+    // (or nothing is in flight).
+    std::optional<Done> take(bool wait);
+
+private:
+    struct Slot {
+        MessageJob job;
+        Done done;
+        bool ready = false;
+    };
+    void prepare(Slot& slot) const;
+    void work();
+
+    const StoreTarget& target_;
+    FaultHooks* faults_;
+    std::size_t capacity_;
+    mutable std::mutex mutex_;
+    std::condition_variable jobsReady_;
+    std::condition_variable slotReady_;
+    std::deque<std::shared_ptr<Slot>> inOrder_;
+    std::deque<std::shared_ptr<Slot>> waiting_;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+} // namespace mbx::convert

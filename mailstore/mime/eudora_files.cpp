@@ -1,0 +1,434 @@
+#include "mailstore/mime/eudora.h"
+#include "mailstore/mime/eudora_text.h"
+#include "mailstore/mime/repair.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <gio/gio.h>
+#include <memory>
+#include <unordered_set>
+
+namespace mbx::mime::eudora {
+
+namespace fs = std::filesystem;
+using namespace text;
+
+namespace {
+
+// Attachment sizes are 32-bit signed in the stores we write.
+constexpr std::uintmax_t kLargestFile = 0x7FFFFFFF;
+// Far more attachment lines than any message Eudora wrote.
+constexpr std::size_t kMostLines = 2048;
+
+std::string utf8(const fs::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+fs::path fromUtf8(std::string_view s) {
+    return fs::path(std::u8string(s.begin(), s.end()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Line ends
+
+bool hasLoneCr(std::string_view s) {
+    for (std::size_t i = s.find('\r'); i != std::string_view::npos; i = s.find('\r', i + 1)) {
+        if (i + 1 == s.size() || s[i + 1] != '\n') {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isBinaryEncodingHeader(std::string_view line) {
+    static constexpr std::string_view kName = "content-transfer-encoding:";
+    return startsWithNoCase(line, kName) && lower(trim(line.substr(kName.size()))) == "binary";
+}
+
+// 0: not a boundary line; 1: a part starts; 2: the closing boundary.
+int boundaryKind(std::string_view line, const std::vector<std::string>& boundaries) {
+    line = trim(line);
+    if (!line.starts_with("--")) {
+        return 0;
+    }
+    line.remove_prefix(2);
+    for (const auto& b : boundaries) {
+        if (line == b) {
+            return 1;
+        }
+        if (line.size() == b.size() + 2 && line.starts_with(b) && line.ends_with("--")) {
+            return 2;
+        }
+    }
+    return 0;
+}
+
+// Where the line end before the next boundary line after `from` starts, and where that
+// boundary line starts; npos for both when there is none.
+std::pair<std::size_t, std::size_t> nextBoundary(std::string_view text, std::size_t from,
+                                                 const std::vector<std::string>& boundaries) {
+    std::size_t best = std::string_view::npos;
+    for (const auto& b : boundaries) {
+        const std::string delimiter = "--" + b;
+        for (std::size_t at = text.find(delimiter, from); at != std::string_view::npos;
+             at = text.find(delimiter, at + 1)) {
+            if (at > from && (text[at - 1] == '\n' || text[at - 1] == '\r')) {
+                best = std::min(best, at);
+                break;
+            }
+        }
+    }
+    if (best == std::string_view::npos) {
+        return {best, best};
+    }
+    std::size_t eol = best - 1;
+    if (text[eol] == '\n' && eol > from && text[eol - 1] == '\r') {
+        --eol;
+    }
+    return {eol, best};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attachment lines
+
+// Drops the Mac file type and creator "(JPEG/GKON)" and the id "(0001A2B3)" after a name.
+std::string_view withoutMacSuffixes(std::string_view v) {
+    for (;;) {
+        v = trim(v);
+        if (!v.ends_with(')')) {
+            return v;
+        }
+        const auto open = v.rfind('(');
+        if (open == std::string_view::npos) {
+            return v;
+        }
+        const std::string_view inner = v.substr(open + 1, v.size() - open - 2);
+        const bool typeCreator = inner.size() == 9 && inner[4] == '/';
+        if (!typeCreator && !(inner.size() == 8 && isHex(inner))) {
+            return v;
+        }
+        v = v.substr(0, open);
+    }
+}
+
+// Drops the ": 00000001,4dc7a6d2"-style numbers after an embedded file's name.
+std::string_view withoutNumbers(std::string_view v) {
+    const auto colon = v.rfind(':');
+    if (colon == std::string_view::npos) {
+        return v;
+    }
+    const std::string_view tail = trim(v.substr(colon + 1));
+    const bool numbers = !tail.empty() && std::all_of(tail.begin(), tail.end(), [](char c) {
+        return c == ',' || c == ' ' || std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+    return numbers ? trim(v.substr(0, colon)) : v;
+}
+
+bool usableName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") {
+        return false;
+    }
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == ':';
+    });
+}
+
+std::string baseName(std::string_view path) {
+    auto cut = path.find_last_of("\\/");
+    if (cut == std::string_view::npos) {
+        cut = path.rfind(':'); // Mac folders are separated by colons
+    }
+    std::string_view name = trim(cut == std::string_view::npos ? path : path.substr(cut + 1));
+    return usableName(name) ? std::string(name) : std::string();
+}
+
+// The nearest folder, from `start` upwards, that has a sub-folder named as one of `names` (any
+// case; the earlier name wins at one level).
+fs::path nearestFolder(const fs::path& start, std::initializer_list<std::string_view> names,
+                       bool upwards) {
+    std::error_code ec;
+    fs::path dir = fs::absolute(start, ec);
+    if (ec) {
+        return {};
+    }
+    for (;;) {
+        fs::path best;
+        std::size_t bestRank = names.size();
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code typeError;
+            if (!it->is_directory(typeError)) {
+                continue;
+            }
+            const std::string name = lower(utf8(it->path().filename()));
+            const auto found = std::find(names.begin(), names.end(), name);
+            const auto rank = static_cast<std::size_t>(found - names.begin());
+            if (rank < bestRank || (rank == bestRank && rank < names.size() && it->path() < best)) {
+                best = it->path();
+                bestRank = rank;
+            }
+        }
+        if (!best.empty() || !upwards) {
+            return best;
+        }
+        const fs::path parent = dir.parent_path();
+        if (parent.empty() || parent == dir) {
+            return {};
+        }
+        dir = parent;
+    }
+}
+
+} // namespace
+
+Folders findFolders(const fs::path& mailbox, const fs::path& chosen) {
+    Folders out;
+    const fs::path start = mailbox.parent_path().empty() ? fs::path(".") : mailbox.parent_path();
+    out.attachments =
+        !chosen.empty()
+            ? chosen
+            : nearestFolder(start, {"attach", "attachments", "attachments folder"}, true);
+    std::error_code ec;
+    if (const fs::path attachments = fs::absolute(out.attachments, ec);
+        !out.attachments.empty() && !ec) {
+        out.embedded = nearestFolder(attachments.parent_path(), {"embedded"}, false);
+    }
+    if (out.embedded.empty()) {
+        out.embedded = nearestFolder(start, {"embedded"}, true);
+    }
+    return out;
+}
+
+std::optional<std::string> normaliseLineEnds(std::string_view in) {
+    if (!hasLoneCr(in)) {
+        return std::nullopt;
+    }
+    std::vector<std::string> boundaries;
+    bool binaryParts = false;
+    forEachLine(in, [&](std::string_view line) {
+        binaryParts = binaryParts || isBinaryEncodingHeader(line);
+    });
+    if (binaryParts) {
+        boundaries = detail::declaredBoundaries(in);
+    }
+    std::string out;
+    out.reserve(in.size() + in.size() / 32);
+    bool inHeaders = true; // the message's own header block comes first
+    bool binary = false;
+    std::size_t loneRunEnd = 0;
+    const std::size_t n = in.size();
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t end = lineEnd(in, i);
+        const std::string_view line = in.substr(i, end - i);
+        out.append(line);
+        i = end;
+        if (i < n && in[i] == '\n') {
+            out.push_back('\n');
+            ++i;
+        } else if (i < n) {
+            // A run of CRs before an LF is one line end; otherwise each CR is one (the run's
+            // end is remembered so that a long run is scanned once).
+            if (i >= loneRunEnd) {
+                std::size_t j = i;
+                while (j < n && in[j] == '\r') {
+                    ++j;
+                }
+                loneRunEnd = j < n && in[j] == '\n' ? 0 : j;
+                i = loneRunEnd == 0 ? j : i;
+            }
+            ++i;
+            out += "\r\n";
+        }
+        if (!binaryParts) {
+            continue;
+        }
+        if (inHeaders) {
+            if (!line.empty()) {
+                binary = binary || isBinaryEncodingHeader(line);
+                continue;
+            }
+            inHeaders = false;
+            if (binary) {
+                binary = false;
+                const auto [eol, next] = nextBoundary(in, i, boundaries);
+                if (eol == std::string_view::npos) {
+                    out.append(in.substr(i));
+                    break;
+                }
+                out.append(in.substr(i, eol - i));
+                out += "\r\n";
+                i = next;
+            }
+        } else if (const int kind = boundaryKind(line, boundaries); kind != 0) {
+            inHeaders = kind == 1;
+        }
+    }
+    return out;
+}
+
+std::vector<DetachedFile> detachedFiles(std::string_view text) {
+    static constexpr std::string_view kAttachment = "Attachment Converted:";
+    static constexpr std::string_view kEmbedded = "Embedded Content:";
+    std::vector<DetachedFile> out;
+    forEachLine(text, [&](std::string_view line) {
+        DetachedFile f;
+        std::string_view value;
+        if (startsWithNoCase(line, kAttachment)) {
+            value = trim(line.substr(kAttachment.size()));
+            if (value.starts_with('"')) {
+                const auto close = value.find('"', 1);
+                value = value.substr(1, close == std::string_view::npos ? close : close - 1);
+            } else {
+                value = withoutMacSuffixes(value);
+            }
+        } else if (startsWithNoCase(line, kEmbedded)) {
+            f.embedded = true;
+            value = withoutNumbers(trim(line.substr(kEmbedded.size())));
+        } else {
+            return;
+        }
+        f.line = std::string(trim(line));
+        f.name = baseName(value);
+        out.push_back(std::move(f));
+    });
+    return out;
+}
+
+std::optional<fs::path> lookUp(const fs::path& folder, std::string_view name) {
+    if (!usableName(name) || folder.empty()) {
+        return std::nullopt;
+    }
+    std::error_code ec;
+    const fs::path base = fs::canonical(folder, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    fs::path candidate = base / fromUtf8(name);
+    if (!fs::exists(fs::symlink_status(candidate, ec))) {
+        // Eudora ran on file systems that ignore case; the folder may have been copied to one
+        // that does not.
+        candidate.clear();
+        const std::string wanted = lower(name);
+        for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
+            if (lower(utf8(it->path().filename())) == wanted) {
+                candidate = it->path();
+                break;
+            }
+        }
+        if (candidate.empty()) {
+            return std::nullopt;
+        }
+    }
+    const fs::path real = fs::canonical(candidate, ec);
+    if (ec || real.parent_path() != base || !fs::is_regular_file(real, ec) || ec) {
+        return std::nullopt;
+    }
+    return real;
+}
+
+std::string mimeTypeForName(std::string_view name) {
+    const std::string n(name);
+    gboolean uncertain = FALSE;
+    std::unique_ptr<gchar, decltype(&g_free)> type(
+        g_content_type_guess(n.c_str(), nullptr, 0, &uncertain), &g_free);
+    if (!type || uncertain) {
+        return "application/octet-stream";
+    }
+    std::unique_ptr<gchar, decltype(&g_free)> mime(g_content_type_get_mime_type(type.get()),
+                                                   &g_free);
+    return mime ? lower(mime.get()) : "application/octet-stream";
+}
+
+std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view html,
+                                       const std::vector<std::string>& knownContentIds,
+                                       const Folders& folders, std::vector<std::string>& notes) {
+    std::vector<FoundFile> out;
+    std::vector<std::size_t> pictures; // embedded pictures in `out`, in the text's order
+    const std::vector<DetachedFile> lines = detachedFiles(text);
+    if (lines.size() > kMostLines) {
+        // Every line may cost a look through the folder; a text made of such lines is not mail.
+        notes.push_back(std::to_string(lines.size()) + " attachment lines, none taken (at most " +
+                        std::to_string(kMostLines) + " per message)");
+        return out;
+    }
+    for (const auto& f : lines) {
+        const fs::path& folder = f.embedded ? folders.embedded : folders.attachments;
+        const char* what = f.embedded ? "embedded picture" : "attachment";
+        if (f.name.empty()) {
+            notes.push_back(std::string(what) + " not taken, no usable file name: " + f.line);
+            continue;
+        }
+        if (folder.empty()) {
+            notes.push_back(std::string(what) + " \"" + f.name + "\" not found: no " +
+                            (f.embedded ? "Embedded" : "attachments") + " folder");
+            continue;
+        }
+        const auto path = lookUp(folder, f.name);
+        std::error_code ec;
+        const auto size = path ? fs::file_size(*path, ec) : 0;
+        if (!path || ec) {
+            notes.push_back(std::string(what) + " \"" + f.name + "\" not found in " + utf8(folder));
+            continue;
+        }
+        if (size > kLargestFile) {
+            notes.push_back(std::string(what) + " \"" + f.name + "\" not taken: larger than 2 GB");
+            continue;
+        }
+        FoundFile found;
+        found.name = utf8(path->filename());
+        found.data.resize(static_cast<std::size_t>(size));
+        std::ifstream file(*path, std::ios::binary);
+        if (!file.read(reinterpret_cast<char*>(found.data.data()),
+                       static_cast<std::streamsize>(found.data.size()))) {
+            notes.push_back(std::string(what) + " \"" + f.name + "\" could not be read");
+            continue;
+        }
+        found.mimeType = mimeTypeForName(found.name);
+        if (f.embedded) {
+            pictures.push_back(out.size());
+        }
+        out.push_back(std::move(found));
+    }
+    if (pictures.empty() || html.empty()) {
+        return out;
+    }
+    // Pictures are linked to the cid: references no part of the message answers: by name where
+    // the reference starts with the file's name, otherwise in order when the counts agree.
+    std::vector<std::string> cids;
+    std::unordered_set<std::string> seen(knownContentIds.begin(), knownContentIds.end());
+    const std::string low = lower(html);
+    for (std::size_t at = low.find("cid:"); at != std::string::npos && cids.size() < kMostLines;
+         at = low.find("cid:", at + 4)) {
+        const std::string_view rest = html.substr(at + 4, 256); // no Content-ID is longer
+        const auto end = std::find_if(rest.begin(), rest.end(), [](char c) {
+            return c == '"' || c == '\'' || c == ' ' || c == '>' || c == '\r' || c == '\n';
+        });
+        std::string cid(rest.begin(), end);
+        if (!cid.empty() && seen.insert(cid).second) {
+            cids.push_back(std::move(cid));
+        }
+    }
+    std::vector<std::size_t> unlinked;
+    for (const std::size_t k : pictures) {
+        const std::string name = lower(out[k].name);
+        const auto byName = std::find_if(cids.begin(), cids.end(), [&](const std::string& cid) {
+            return lower(cid).starts_with(name);
+        });
+        if (byName != cids.end()) {
+            out[k].contentId = *byName;
+            cids.erase(byName);
+        } else {
+            unlinked.push_back(k);
+        }
+    }
+    if (unlinked.size() == cids.size()) {
+        for (std::size_t i = 0; i < unlinked.size(); ++i) {
+            out[unlinked[i]].contentId = cids[i];
+        }
+    }
+    return out;
+}
+
+} // namespace mbx::mime::eudora

@@ -1,0 +1,386 @@
+#include "mailstore/mapi/tags.h"
+#include "mailstore/mime/eudora.h"
+#include "mailstore/mime/import.h"
+#include "mailstore/msg/msg_writer.h"
+#include "mailstore/pst/writer.h"
+#include "tests/pst/support.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+namespace tags = mbx::mapi::tags;
+namespace eudora = mbx::mime::eudora;
+using mbx::mapi::Bytes;
+using mbx::mapi::Message;
+using namespace std::string_literals;
+
+namespace {
+
+const fs::path kScratch = MBX_SCRATCH_DIR;
+
+void writeFile(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string str(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag) {
+    return bag.string(tag).value_or("<absent>");
+}
+
+std::string html(const Message& m) {
+    const auto* v = m.props.find(tags::Html);
+    return v ? std::string(std::get<Bytes>(*v).begin(), std::get<Bytes>(*v).end()) : "<absent>";
+}
+
+std::string data(const mbx::mapi::Attachment& a) {
+    const auto* v = a.props.find(tags::AttachDataBinary);
+    return v ? std::string(std::get<Bytes>(*v).begin(), std::get<Bytes>(*v).end()) : "<absent>";
+}
+
+Message import(const std::string& text, const mbx::mime::ImportOptions& options,
+               std::vector<std::string>& notes) {
+    return mbx::mime::importRfc822(std::as_bytes(std::span(text.data(), text.size())), options,
+                                   notes);
+}
+
+// A Eudora data folder: mailboxes under Mail/, received attachments in Attach/, inline pictures
+// in Embedded/. The attachment holds CR, LF and NUL bytes that must arrive untouched.
+struct EudoraTree {
+    fs::path root = kScratch / "Eudora";
+    fs::path mailbox = root / "Mail" / "Work" / "In.mbx";
+    std::string pdf = "%PDF-1.4\r\x00\n\x01\xFF body\r\r\n%%EOF"s;
+    std::string jpeg = "\xFF\xD8\xFF\xE0 picture \xFF\xD9";
+
+    EudoraTree() {
+        fs::remove_all(root);
+        writeFile(mailbox, "");
+        writeFile(root / "Attach" / "Report 2005.pdf", pdf);
+        writeFile(root / "Embedded" / "pic.jpg", jpeg);
+        writeFile(root / "secret.txt", "not for mail");
+    }
+    mbx::mime::ImportOptions options() const {
+        const auto f = eudora::findFolders(mailbox);
+        return {f.attachments, f.embedded};
+    }
+};
+
+// Received on Windows: the leftover multipart header has lost its boundaries, the HTML body is
+// wrapped in <x-html>, a picture of it was detached to Embedded/ and a document to Attach/.
+const std::string kWindowsMessage =
+    "From ???@??? Tue May 10 15:27:03 2005\r\n"
+    "From: Anna <anna@example.com>\r\nTo: bob@example.org\r\nSubject: Quarterly report\r\n"
+    "Date: Tue, 10 May 2005 15:27:03 +0200\r\n"
+    "Content-Type: multipart/mixed; boundary=\"=====================_1234==_\"\r\n\r\n"
+    "<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"\">\r\n"
+    "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
+    "</head><body>See the <b>numbers</b>: <img src=\"cid:5.2.0.9.20050510@example.com.1\">"
+    "</body></html>\r\n</x-html>\r\n"
+    "Embedded Content: pic.jpg: 00000001,4dc7a6d2\r\n"
+    "Attachment Converted: \"C:\\Eudora\\Attach\\Report 2005.pdf\"\r\n"
+    "attachment converted: c:\\eudora\\attach\\missing.doc\r\n";
+
+} // namespace
+
+// The line ends of Mac Eudora (CR only) and of mailboxes edited on several systems.
+TEST(EudoraImport, AnyLineEnds) {
+    const std::string lines[] = {"From ???@??? Tue May 10 15:27:03 2005",
+                                 "From: anna@example.com",
+                                 "Subject: Line ends",
+                                 "",
+                                 "First line.",
+                                 "",
+                                 "Last line."};
+    for (const std::string eol : {"\r", "\n", "\r\n", "\r\r\n", "mixed"}) {
+        std::string text;
+        for (std::size_t i = 0; i < std::size(lines); ++i) {
+            const std::string mixed[] = {"\r", "\n", "\r\n"};
+            text += lines[i] + (eol == "mixed" ? mixed[i % 3] : eol);
+        }
+        SCOPED_TRACE(::testing::PrintToString(eol));
+        std::vector<std::string> notes;
+        const Message m = import(text, {}, notes);
+        EXPECT_EQ(str(m.props, tags::Subject), "Line ends");
+        EXPECT_EQ(str(m.props, tags::SenderEmailAddress), "anna@example.com");
+        EXPECT_EQ(str(m.props, tags::Body), "First line.\r\n\r\nLast line.\r\n");
+    }
+    std::vector<std::string> notes;
+    // A part sent as 8-bit binary keeps every byte; the text around it is read line by line.
+    const std::string binary = "a\rb\r\nc\n\x00\xFF\r"s;
+    const Message m = import(std::string("Subject: Binary\rContent-Type: multipart/mixed; "
+                                         "boundary=b\r\r--b\rContent-Type: text/plain\r\r"
+                                         "Text.\r--b\rContent-Type: application/octet-stream; "
+                                         "name=x.bin\rContent-Transfer-Encoding: binary\r\r") +
+                                 binary + "\r--b--\r",
+                             {}, notes);
+    EXPECT_EQ(str(m.props, tags::Body), "Text.");
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(data(m.attachments[0]), binary);
+
+    // A long run of CRs is scanned once, not once per CR (the time limit catches that).
+    const Message runs =
+        import("Subject: Runs\r\r" + std::string(1000000, '\r') + "end\r", {}, notes);
+    EXPECT_EQ(str(runs.props, tags::Subject), "Runs");
+    EXPECT_TRUE(str(runs.props, tags::Body).ends_with("\r\nend\r\n"));
+}
+
+TEST(EudoraImport, AttachmentLinesAreReadOnlyAtTheStartOfALine) {
+    const auto files = eudora::detachedFiles(
+        "Attachment Converted: \"C:\\Eudora\\Attach\\report.pdf\"\r\n"
+        "ATTACHMENT CONVERTED: C:\\Program Files\\Eudora\\attach\\notes 1.txt\r\n"
+        "Attachment converted: Macintosh HD:Eudora Folder:Attachments Folder:photo.jpg "
+        "(JPEG/GKON) (0001A2B3)\r\n"
+        "Attachment converted: HD:Attachments Folder:Read Me (1) (TEXT/ttxt) (00012345)\r\n"
+        "Embedded Content: image001.gif: 00000001,4dc7a6d2\r\n"
+        "> Attachment Converted: \"C:\\Eudora\\Attach\\quoted.pdf\"\r\n"
+        "See Attachment Converted: \"C:\\inline.pdf\"\r\n"
+        "Attachment Converted: \"C:\\Eudora\\Attach\\..\"\r\n"
+        "Attachment Converted: /etc/passwd\r\n"
+        "Attachment Converted: \"a\x01"
+        "b.pdf\"\r\n");
+    const std::pair<bool, std::string> want[] = {{false, "report.pdf"},  {false, "notes 1.txt"},
+                                                 {false, "photo.jpg"},   {false, "Read Me (1)"},
+                                                 {true, "image001.gif"}, {false, ""},
+                                                 {false, "passwd"},      {false, ""}};
+    ASSERT_EQ(files.size(), std::size(want));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(files[i].embedded, want[i].first) << i;
+        EXPECT_EQ(files[i].name, want[i].second) << i;
+    }
+}
+
+// Files are taken from the attachments folder only, whatever the line names.
+TEST(EudoraImport, LookUpStaysInsideTheFolder) {
+    const EudoraTree tree;
+    const fs::path attach = tree.root / "Attach";
+    fs::create_directory_symlink(tree.root, attach / "up");
+    fs::create_symlink(tree.root / "secret.txt", attach / "link.txt");
+    fs::create_directory(attach / "folder.pdf");
+    EXPECT_EQ(eudora::lookUp(attach, "Report 2005.pdf"), fs::canonical(attach / "Report 2005.pdf"));
+    EXPECT_EQ(eudora::lookUp(attach, "REPORT 2005.PDF"), fs::canonical(attach / "Report 2005.pdf"));
+    for (const char* hostile : {"..", ".", "", "../secret.txt", "up/secret.txt", "link.txt",
+                                "folder.pdf", "secret.txt", "/etc/passwd"}) {
+        EXPECT_FALSE(eudora::lookUp(attach, hostile)) << hostile;
+    }
+}
+
+TEST(EudoraImport, FoldersAreFoundBesideTheMailboxOrAParent) {
+    const EudoraTree tree;
+    auto f = eudora::findFolders(tree.mailbox);
+    EXPECT_EQ(f.attachments.filename(), "Attach");
+    EXPECT_EQ(f.embedded.filename(), "Embedded");
+    // A nearer folder wins, in any case, and Mac names count.
+    fs::create_directories(tree.mailbox.parent_path() / "attachments FOLDER");
+    f = eudora::findFolders(tree.mailbox);
+    EXPECT_EQ(f.attachments, fs::absolute(tree.mailbox.parent_path() / "attachments FOLDER"));
+    // The folder the user names wins over both.
+    f = eudora::findFolders(tree.mailbox, kScratch / "elsewhere");
+    EXPECT_EQ(f.attachments, kScratch / "elsewhere");
+    EXPECT_EQ(f.embedded.filename(), "Embedded");
+}
+
+TEST(EudoraImport, DetachedFilesBecomeAttachments) {
+    const EudoraTree tree;
+    std::vector<std::string> notes;
+    const Message m = import(kWindowsMessage, tree.options(), notes);
+    // The leftover multipart header hides nothing; the lines stay in the text.
+    const std::string body = str(m.props, tags::Body);
+    EXPECT_NE(body.find("See the numbers:"), std::string::npos) << body;
+    EXPECT_NE(body.find("Attachment Converted: \"C:\\Eudora\\Attach\\Report 2005.pdf\""),
+              std::string::npos)
+        << body;
+    const std::string h = html(m);
+    EXPECT_NE(h.find("<b>numbers</b>"), std::string::npos) << h;
+    EXPECT_NE(h.find("Report 2005.pdf"), std::string::npos) << h;
+    EXPECT_NE(h.find("charset=utf-8\">"), std::string::npos) << h; // the text is UTF-8 now
+    for (const std::string& text : {body, h}) {
+        EXPECT_EQ(text.find("x-html"), std::string::npos) << text;
+        EXPECT_EQ(text.find("x-stuff"), std::string::npos) << text;
+    }
+    ASSERT_EQ(m.attachments.size(), 2u);
+    const auto& pic = m.attachments[0].props;
+    EXPECT_EQ(str(pic, tags::AttachLongFilename), "pic.jpg");
+    EXPECT_EQ(str(pic, tags::AttachMimeTag), "image/jpeg");
+    EXPECT_EQ(str(pic, tags::AttachContentId), "5.2.0.9.20050510@example.com.1");
+    EXPECT_EQ(data(m.attachments[0]), tree.jpeg);
+    const auto& pdf = m.attachments[1].props;
+    EXPECT_EQ(str(pdf, tags::AttachLongFilename), "Report 2005.pdf");
+    EXPECT_EQ(str(pdf, tags::AttachMimeTag), "application/pdf");
+    EXPECT_EQ(pdf.int32(tags::AttachSize).value_or(0), static_cast<int>(tree.pdf.size()));
+    EXPECT_EQ(data(m.attachments[1]), tree.pdf);
+    EXPECT_FALSE(pdf.has(tags::AttachContentId));
+    EXPECT_EQ(m.props.int32(tags::MessageFlags).value_or(0) & tags::MsgFlagHasAttach,
+              tags::MsgFlagHasAttach);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("\"missing.doc\" not found"), std::string::npos) << notes[0];
+
+    // Without an attachments folder nothing is attached and every line is reported.
+    notes.clear();
+    EXPECT_TRUE(import(kWindowsMessage, {}, notes).attachments.empty());
+    EXPECT_EQ(notes.size(), 3u);
+
+    // A text made of thousands of such lines costs no look-ups.
+    notes.clear();
+    std::string flood = "Subject: flood\r\n\r\n";
+    for (int i = 0; i < 3000; ++i) {
+        flood += "Attachment Converted: \"Report 2005.pdf\"\r\n";
+    }
+    EXPECT_TRUE(import(flood, tree.options(), notes).attachments.empty());
+    EXPECT_EQ(notes.size(), 1u);
+}
+
+TEST(EudoraImport, FlowedAndEnrichedText) {
+    // Soft breaks (trailing space) join; hard breaks, quote depth changes and the signature
+    // separator end a paragraph; space-stuffing goes.
+    EXPECT_EQ(eudora::unwrapFlowed("One \r\ntwo\r\n> quoted \r\n> more\r\n>> deeper\r\n"
+                                   " >not quoted\r\n-- \r\nSig\r\n"),
+              "One two\r\n> quoted more\r\n>> deeper\r\n>not quoted\r\n-- \r\nSig\r\n");
+    // RFC 1896: one line end is a space, n are n-1 breaks; "<<" is "<"; parameters are not text
+    // and cannot leave their attribute.
+    EXPECT_EQ(eudora::enrichedToHtml("<bold>Big</bold> <<deal> &\r\nsame line\r\n\r\nnext "
+                                     "<color><param>red\"><script></param>red</color>"
+                                     "<unknown>kept</unknown><italic>open"),
+              "<b>Big</b> &lt;deal&gt; &amp; same line<br>\r\nnext "
+              "<span style=\"color:redscript\">red</span>kept<i>open</i>");
+
+    std::vector<std::string> notes;
+    const Message flowed =
+        import("Subject: f\r\n\r\n<x-flowed>Long \r\nline.\r\n</x-flowed>\r\n", {}, notes);
+    EXPECT_EQ(str(flowed.props, tags::Body), "Long line.\r\n");
+    EXPECT_FALSE(flowed.props.has(tags::Html));
+
+    const Message rich =
+        import("Subject: r\r\n\r\n<x-rich><bold>Hi</bold>\r\nthere</x-rich>\r\n", {}, notes);
+    EXPECT_EQ(str(rich.props, tags::Body), "Hi there\r\n");
+    const std::string h = html(rich);
+    EXPECT_NE(h.find("<b>Hi</b> there"), std::string::npos) << h;
+    EXPECT_EQ(h.find("x-rich"), std::string::npos) << h;
+    EXPECT_EQ(rich.props.int32(tags::InternetCodepage).value_or(0), 65001);
+
+    // Text shaped to make each step rescan the rest (the test's time limit catches that).
+    std::string hostile;
+    for (int i = 0; i < 100000; ++i) {
+        hostile += "<meta charset=a>&amp<x-y<style><bold></italic>";
+    }
+    for (const std::string& text : {"<x-html>" + hostile, "<x-rich>" + hostile}) {
+        const auto r = eudora::renderMarkup(text);
+        ASSERT_TRUE(r && r->html);
+        EXPECT_EQ(r->html->find("<x-"), std::string::npos);
+    }
+}
+
+// The three kinds of Eudora message as Outlook readers we did not write see them in .msg and .pst.
+TEST(EudoraImport, OutsideReadersSeeWholeMessages) {
+    psttest::requireTool("node");
+    const EudoraTree tree;
+    std::string mac = "From ???@??? Tue May 10 15:27:03 2005\rFrom: Mac User <mac@example.com>\r"
+                      "Subject: From the Mac\r\r<x-flowed>A flowed \rline.\r</x-flowed>\r"
+                      "Attachment converted: Macintosh HD:Eudora Folder:Attachments Folder:"
+                      "Report 2005.pdf (PDF /CARO) (0001A2B3)\r";
+    const std::string rich = "From: r@example.com\r\nSubject: Rich\r\n\r\n"
+                             "<x-rich><bold>Bold</bold> words</x-rich>\r\n";
+    std::vector<std::string> notes;
+    const Message messages[] = {import(kWindowsMessage, tree.options(), notes),
+                                import(mac, tree.options(), notes),
+                                import(rich, tree.options(), notes)};
+    const fs::path pst = kScratch / "eudora.pst";
+    auto writer = mbx::pst::PstWriter::create(pst, "Eudora");
+    const auto folder = writer->addFolder(writer->ipmSubtree(), "In");
+    for (const auto& m : messages) {
+        writer->addMessage(folder, m);
+    }
+    writer->close();
+    std::string msgFiles;
+    for (int i = 0; i < 3; ++i) {
+        const fs::path msg = kScratch / ("eudora-" + std::to_string(i) + ".msg");
+        mbx::msg::writeMsg(messages[i], msg);
+        msgFiles += " '" + msg.string() + "'";
+    }
+    const auto dumpMsg = psttest::run("node '" MBX_SOURCE_DIR "/tests/msg/msgreader_dump.js' '" +
+                                      std::string(MBX_CHECKERS_DIR) + "/node_modules'" + msgFiles);
+    const auto dumpPst =
+        psttest::run("node '" MBX_SOURCE_DIR "/tests/pst/pst_extractor_dump.js' '" +
+                     std::string(MBX_CHECKERS_DIR) + "' '" + pst.string() + "' '" +
+                     (kScratch / "pe").string() + "'");
+    ASSERT_EQ(dumpMsg.exitCode, 0) << dumpMsg.output;
+    ASSERT_EQ(dumpPst.exitCode, 0) << dumpPst.output;
+    const QJsonObject msgs =
+        QJsonDocument::fromJson(QByteArray::fromStdString(dumpMsg.output)).object();
+    QJsonArray inPst;
+    std::function<void(const QJsonObject&)> find = [&](const QJsonObject& folder) {
+        if (folder["name"].toString().endsWith("/In")) {
+            inPst = folder["messages"].toArray();
+        }
+        for (const auto& child : folder["subfolders"].toArray()) {
+            find(child.toObject());
+        }
+    };
+    find(QJsonDocument::fromJson(QByteArray::fromStdString(dumpPst.output))
+             .object()["root"]
+             .toObject());
+    ASSERT_EQ(inPst.size(), 3);
+
+    const auto sha = [](const std::string& bytes) {
+        return QCryptographicHash::hash(QByteArray::fromStdString(bytes),
+                                        QCryptographicHash::Sha256)
+            .toHex()
+            .toStdString();
+    };
+    struct Want {
+        std::string subject, bodyHas, htmlHas;
+        std::vector<std::pair<std::string, std::string>> attachments; // name, bytes
+    };
+    const Want want[] = {
+        {"Quarterly report",
+         "See the numbers:",
+         "<b>numbers</b>",
+         {{"pic.jpg", tree.jpeg}, {"Report 2005.pdf", tree.pdf}}},
+        {"From the Mac",
+         "A flowed line.\r\nAttachment converted: Macintosh HD:",
+         "",
+         {{"Report 2005.pdf", tree.pdf}}},
+        {"Rich", "Bold words", "<b>Bold</b> words", {}},
+    };
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(want[i].subject);
+        const QJsonObject fromMsg =
+            msgs[QString::fromStdString(
+                     (kScratch / ("eudora-" + std::to_string(i) + ".msg")).string())]
+                .toObject();
+        const QJsonObject fromPst = inPst[i].toObject();
+        for (const QJsonObject& seen : {fromMsg, fromPst}) {
+            EXPECT_EQ(seen["subject"].toString().toStdString(), want[i].subject);
+            const std::string body = seen["body"].toString().toStdString();
+            EXPECT_NE(body.find(want[i].bodyHas), std::string::npos) << body;
+            EXPECT_EQ(body.find("<x-"), std::string::npos) << body;
+        }
+        const std::string msgHtml =
+            QByteArray::fromBase64(fromMsg["html"].toString().toLatin1()).toStdString();
+        const std::string pstHtml = fromPst["html"].toString().toStdString();
+        for (const std::string& h : {msgHtml, pstHtml}) {
+            EXPECT_EQ(h.find("<x-"), std::string::npos) << h;
+            if (!want[i].htmlHas.empty()) {
+                EXPECT_NE(h.find(want[i].htmlHas), std::string::npos) << h;
+            }
+        }
+        const auto msgAtt = fromMsg["attachments"].toArray();
+        const auto pstAtt = fromPst["attachments"].toArray();
+        ASSERT_EQ(msgAtt.size(), static_cast<qsizetype>(want[i].attachments.size()));
+        ASSERT_EQ(pstAtt.size(), static_cast<qsizetype>(want[i].attachments.size()));
+        for (qsizetype k = 0; k < msgAtt.size(); ++k) {
+            const auto& [name, bytes] = want[i].attachments[static_cast<std::size_t>(k)];
+            EXPECT_EQ(msgAtt[k].toObject()["name"].toString().toStdString(), name);
+            EXPECT_EQ(msgAtt[k].toObject()["sha256"].toString().toStdString(), sha(bytes));
+            EXPECT_EQ(pstAtt[k].toObject()["name"].toString().toStdString(), name);
+            EXPECT_EQ(psttest::readFile(pstAtt[k].toObject()["file"].toString().toStdString()),
+                      bytes);
+        }
+    }
+}

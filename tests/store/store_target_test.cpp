@@ -1,0 +1,274 @@
+// The .pst and .msg targets end to end through the run, read back with libpff's pffexport, and
+// their failures: injected ones and a real full device.
+#include "convert/conversion_run.h"
+#include "convert/faults.h"
+#include "convert/store_target.h"
+#include "recording_view.h"
+#include "store_support.h"
+#include "tests/support/fake_desktop.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
+
+namespace fs = std::filesystem;
+using mbx::convert::ConversionRun;
+using mbx::convert::Format;
+using mbx::convert::MailStoreTarget;
+using mbx::convert::RunOutcome;
+using mbx::testing::folderCounts;
+using mbx::testing::scratch;
+using mbx::testing::slurp;
+using mbx::testing::writeFile;
+
+namespace {
+
+std::string Message(int n) {
+    return "From ???@??? Tue\r\nFrom: a@example.org\r\nSubject: s" + std::to_string(n) +
+           "\r\n\r\nbody " + std::to_string(n) + "\r\n";
+}
+std::string Mailbox(int count) {
+    std::string box;
+    for (int i = 0; i < count; ++i) {
+        box += Message(i);
+    }
+    return box;
+}
+
+struct StoreRun {
+    mbx::testing::FakeDesktop desktop;
+    mbx::testing::RecordingView view;
+    RunOutcome outcome{};
+    std::string report;
+
+    StoreRun(Format format, const fs::path& out, const std::vector<std::string>& rows,
+             mbx::convert::FaultHooks* faults = nullptr, const std::string& attachments = {}) {
+        fs::create_directories(out); // a folder dialog only gives existing folders
+        desktop.folderChoices.push_back(out.string());
+        auto store = mbx::convert::MakeStoreTarget(format);
+        mbx::convert::RunOptions options;
+        options.faults = faults;
+        ConversionRun run(desktop, view, store.get(), options);
+        outcome = run.Run({rows, format, attachments});
+        report = run.reportPath();
+    }
+};
+
+} // namespace
+
+TEST(StoreTarget, TimeStampIsDayMonthYearHourMinuteSeconds) {
+    // d.m.YY H.m.ss: no leading zeros but in the year and the seconds.
+    const std::string stamp = MailStoreTarget::TimeStamp();
+    int d = 0, m = 0, y = 0, h = 0, min = 0, s = 0;
+    ASSERT_EQ(std::sscanf(stamp.c_str(), "%d.%d.%d %d.%d.%d", &d, &m, &y, &h, &min, &s), 6)
+        << stamp;
+    char rebuilt[40];
+    std::snprintf(rebuilt, sizeof rebuilt, "%d.%d.%02d %d.%d.%02d", d, m, y, h, min, s);
+    EXPECT_EQ(stamp, rebuilt);
+    EXPECT_TRUE(d >= 1 && d <= 31 && m >= 1 && m <= 12 && y < 100 && h < 24 && min < 60 && s < 61);
+}
+
+TEST(StoreTarget, NeverReplacesAnExistingDataFile) {
+    const fs::path dir = scratch("target-free");
+    const std::string base = (dir / "Inbox").string();
+    EXPECT_EQ(MailStoreTarget::FreeDataFilePath(base), base + ".pst");
+    writeFile(base + ".pst", "x");
+    writeFile(base + " (2).pst", "x");
+    EXPECT_EQ(MailStoreTarget::FreeDataFilePath(base), base + " (3).pst");
+}
+
+TEST(StoreTarget, PstMailboxesOfOneNameAndABackslashInANameKeepEveryMessage) {
+    const fs::path dir = scratch("target-pst");
+    const auto a = (dir / "a" / "Inbox.mbox").string(), b = (dir / "b" / "Inbox.mbox").string();
+    // A backslash is an ordinary character of a file name here, not a folder separator.
+    const auto slash = (dir / "a\\b.mbx").string();
+    writeFile(a, Mailbox(1));
+    writeFile(b, Mailbox(2));
+    writeFile(slash, Mailbox(3));
+    StoreRun run(Format::Pst, dir / "out", {a, b, slash});
+    EXPECT_EQ(run.outcome, RunOutcome::Completed);
+    EXPECT_EQ(folderCounts(dir / "out" / "Inbox.pst"), "Deleted Items=0\nInbox=1\n");
+    EXPECT_EQ(folderCounts(dir / "out" / "Inbox (2).pst"), "Deleted Items=0\nInbox=2\n");
+    // pffexport writes the folder "a\b.mbx" as "a_b.mbx".
+    EXPECT_EQ(folderCounts(dir / "out" / "a\\b.mbx.pst"), "Deleted Items=0\na_b.mbx=3\n");
+    EXPECT_TRUE(run.report.empty());
+}
+
+TEST(StoreTarget, MsgTargetSavesMessageFilesAndKeepsTheRunStore) {
+    const fs::path dir = scratch("target-msg");
+    const auto a = (dir / "A.mbx").string(), empty = (dir / "Empty.mbx").string();
+    writeFile(a, Mailbox(2));
+    writeFile(empty, "no separator\r\n");
+    StoreRun run(Format::Msg, dir / "out", {a, empty});
+    EXPECT_EQ(run.outcome, RunOutcome::Completed);
+    const fs::path folder = dir / "out" / fs::path(a).relative_path();
+    EXPECT_TRUE(fs::exists(folder / "Email-0.msg"));
+    EXPECT_TRUE(fs::exists(folder / "Email-1.msg"));
+    EXPECT_FALSE(fs::exists(folder / "email-0.eml"));
+    fs::path temp;
+    for (const auto& e : fs::directory_iterator(dir / "out")) {
+        if (e.path().extension() == ".pst") {
+            temp = e.path();
+        }
+    }
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(temp.filename().string().substr(0, 4), "Temp");
+    EXPECT_EQ(folderCounts(temp), "A.mbx=2\nDeleted Items=0\nEmpty.mbx=0\n");
+}
+
+// Files Eudora detached are put back from the attachments folder beside the mailbox, or from the
+// one the user names; a file that is missing is written in the report, not counted as a failure.
+TEST(StoreTarget, DetachedAttachmentsComeFromTheAttachmentsFolder) {
+    const fs::path dir = scratch("target-attach");
+    const auto box = (dir / "Eudora" / "Mail" / "In.mbx").string();
+    writeFile(box, "From ???@??? Tue\rFrom: a@example.org\rSubject: Mac\r\rSee the files.\r"
+                   "Attachment Converted: \"C:\\Eudora\\Attach\\plan.txt\"\r"
+                   "Attachment Converted: \"C:\\Eudora\\Attach\\gone.pdf\"\r");
+    writeFile(dir / "Eudora" / "Attach" / "plan.txt", "the plan\n");
+    writeFile(dir / "Elsewhere" / "gone.pdf", "%PDF");
+    {
+        StoreRun run(Format::Pst, dir / "found", {box});
+        EXPECT_EQ(run.outcome, RunOutcome::Completed);
+        const std::string report = slurp(run.report);
+        EXPECT_NE(report.find("\"gone.pdf\" not found in " + (dir / "Eudora" / "Attach").string()),
+                  std::string::npos)
+            << report;
+        const fs::path pst = dir / "found" / "In.mbx.pst";
+        ASSERT_EQ(folderCounts(pst), "Deleted Items=0\nIn.mbx=1\n");
+        // pffexport numbers the attachments it writes.
+        const fs::path message = fs::path(pst.string() + "-export.export") /
+                                 "Top of Personal Folders" / "In.mbx" / "Message00001";
+        EXPECT_EQ(slurp(message / "Attachments" / "1_plan.txt"), "the plan\n");
+        EXPECT_TRUE(slurp(message / "Message.txt").starts_with("See the files.\r\n"));
+    }
+    {
+        StoreRun run(Format::Pst, dir / "named", {box}, nullptr, (dir / "Elsewhere").string());
+        EXPECT_EQ(run.outcome, RunOutcome::Completed);
+        EXPECT_NE(
+            slurp(run.report).find("\"plan.txt\" not found in " + (dir / "Elsewhere").string()),
+            std::string::npos);
+    }
+}
+
+namespace {
+struct Faults : mbx::convert::FaultHooks {
+    std::uint64_t failingImport = ~0ull;
+    bool failClose = false;
+    void beforeImport(const mbx::convert::MessageJob& job) override {
+        if (job.index == failingImport) {
+            throw std::runtime_error("injected import failure");
+        }
+    }
+    void beforeStoreClose(const std::string&) override {
+        if (failClose) {
+            throw std::runtime_error("injected close failure");
+        }
+    }
+};
+} // namespace
+
+TEST(StoreTarget, AFailedImportOrDataFileIsCountedToldAndLeavesNoBrokenFile) {
+    const fs::path dir = scratch("target-faults");
+    const auto a = (dir / "A.mbx").string(), b = (dir / "B.mbx").string();
+    writeFile(a, Mailbox(3));
+    writeFile(b, Mailbox(2));
+    const auto offset1 = std::to_string(Message(0).size());
+    {
+        Faults faults;
+        faults.failingImport = 1; // in each mailbox
+        StoreRun run(Format::Pst, dir / "import", {a, b}, &faults);
+        EXPECT_EQ(run.outcome, RunOutcome::Failed);
+        ASSERT_EQ(run.desktop.boxes.size(), 1u);
+        EXPECT_EQ(run.desktop.boxes[0].text,
+                  "Not every message could be converted.\r\n\r\n3 of 5 messages written to "
+                  "Outlook data files (.pst).\r\n2 problems are listed in the report:\r\n" +
+                      run.report);
+        EXPECT_EQ(run.report, (dir / "import" / "Mbxvane report.txt").string());
+        EXPECT_NE(slurp(run.report)
+                      .find(a + ": message 1 at byte " + offset1 + ": injected import failure"),
+                  std::string::npos);
+        EXPECT_EQ(folderCounts(dir / "import" / "A.mbx.pst"), "A.mbx=2\nDeleted Items=0\n");
+        EXPECT_EQ(folderCounts(dir / "import" / "B.mbx.pst"), "B.mbx=1\nDeleted Items=0\n");
+    }
+    {
+        Faults faults;
+        faults.failClose = true;
+        StoreRun run(Format::Pst, dir / "close", {a, b}, &faults);
+        EXPECT_EQ(run.outcome, RunOutcome::Failed);
+        ASSERT_EQ(run.desktop.boxes.size(), 1u);
+        EXPECT_NE(run.desktop.boxes[0].text.find("0 of 5 messages written to Outlook data files"),
+                  std::string::npos);
+        EXPECT_NE(run.desktop.boxes[0].text.find("2 problems are listed"), std::string::npos);
+        EXPECT_FALSE(fs::exists(dir / "close" / "A.mbx.pst"));
+        EXPECT_FALSE(fs::exists(dir / "close" / "B.mbx.pst"));
+        EXPECT_NE(slurp(run.report)
+                      .find("injected close failure); it has been removed with the 3 "
+                            "message(s) written to it"),
+                  std::string::npos);
+    }
+}
+
+// A real full device: a 64 KiB tmpfs as the output folder, converted by mbxvane-bench.
+TEST(StoreTarget, AFullDeviceEndsTheRunWithNoTruncatedFileAndAFailureExit) {
+    const fs::path dir = scratch("target-full");
+    const fs::path mount = dir / "small";
+    fs::create_directories(mount);
+#ifndef __linux__
+    GTEST_SKIP() << "a small tmpfs can only be mounted on Linux";
+#else
+    if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "mounting a 64 KiB tmpfs is not permitted here (needs root): "
+                     << std::strerror(errno);
+    }
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount(path.c_str()); }
+    } unmount{mount};
+    std::string box;
+    std::vector<std::string> messages;
+    for (int i = 0; i < 50; ++i) {
+        messages.push_back(Message(i) + std::string(3000, 'x') + "\r\n");
+        box += messages.back();
+    }
+    const auto mailbox = (dir / "In.mbx").string();
+    writeFile(mailbox, box);
+    for (const char* format : {"eml", "pst"}) {
+        SCOPED_TRACE(format);
+        for (const auto& e : fs::directory_iterator(mount)) {
+            fs::remove_all(e.path());
+        }
+        const auto [status, output] = mbx::testing::runCommand(
+            std::string(MBXVANE_BENCH) + " convert --format " + format + " --out " +
+            mbx::testing::quoted(mount) + " " + mbx::testing::quoted(mailbox));
+        EXPECT_EQ(status, 1) << output;
+        EXPECT_NE(output.find("Not every message could be converted."), std::string::npos)
+            << output;
+        EXPECT_NE(output.find("The output device is full: the run stopped there."),
+                  std::string::npos)
+            << output;
+        EXPECT_EQ(output.find("successfully"), std::string::npos) << output;
+        const auto at = output.find("listed in the report:\r\n");
+        ASSERT_NE(at, std::string::npos) << output;
+        const auto report = output.substr(at + 23, output.find('\n', at + 23) - at - 23);
+        EXPECT_NE(slurp(report).find("No space left on device"), std::string::npos) << report;
+        fs::remove(report);
+        // Every message file left is complete; no data file is left that readers refuse.
+        const fs::path folder = mount / fs::path(mailbox).relative_path();
+        int files = 0;
+        if (fs::exists(folder)) {
+            for (const auto& e : fs::directory_iterator(folder)) {
+                const auto name = e.path().filename().string();
+                const auto k = std::stoul(name.substr(6, name.size() - 10));
+                EXPECT_EQ(slurp(e.path()), messages.at(k) + "\r\n") << name;
+                ++files;
+            }
+        }
+        EXPECT_LT(files, 50);
+        EXPECT_FALSE(fs::exists(mount / "In.mbx.pst"));
+    }
+#endif
+}
