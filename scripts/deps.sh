@@ -16,9 +16,13 @@ packages=(
 if [ "$mode" = test ]; then
   packages+=(
     libgtest-dev xvfb xauth
-    pff-tools python3-pypff python3-olefile libemail-outlook-message-perl libgsf-bin
+    # The file checkers. msgconvert needs Email::Address, which its package only recommends.
+    python3 python3-olefile python3-pypff pff-tools pst-utils libgsf-bin
+    perl libemail-outlook-message-perl libemail-address-perl
   )
-  command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
+  # The npm checkers come from the registry (tests/checkers/package-lock.json) over HTTPS.
+  packages+=(ca-certificates)
+  { command -v node && command -v npm; } >/dev/null 2>&1 || packages+=(nodejs npm)
 fi
 if [ "$mode" = fuzz ]; then
   packages+=(libgtest-dev clang-14 libclang-rt-14-dev)

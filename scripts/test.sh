@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
+tests/checkers/preflight.sh
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMBX_SANITIZE=ON -DMBX_WERROR=ON \
   -DCMAKE_CXX_FLAGS="-O1"
 cmake --build build/test

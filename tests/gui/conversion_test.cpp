@@ -123,3 +123,43 @@ TEST_F(WindowConversion, AClickArrivingDuringARunStartsNoSecondRun) {
     EXPECT_EQ(desktop.boxes.size(), 1u); // one completion box
     EXPECT_EQ(slurp(mailboxFolder("In.mbx") / "email-0.eml"), "From ???@??? Mon\r\nHi\r\n\r\n");
 }
+
+// The mailbox tree of tests/data as a user's mail folder: the scan takes the six mailboxes (not
+// the .bak, .toc and .pce files beside them, and the sub-folder too), and every message lands in
+// its .eml file byte for byte, followed by the line end every .eml gets: separators without a
+// blank line before them, raw 8-bit bytes, a last message without a line end.
+TEST(WindowConversionOfATree, EveryMessageOfTheEudoraTreeKeepsItsBytes) {
+    const fs::path tree = fs::path(MBX_DATA_DIR) / "eudora";
+    const fs::path out = fs::path(MBX_SCRATCH_DIR) / "eudora-tree";
+    fs::remove_all(out);
+    fs::create_directories(out);
+    mbx::testing::FakeDesktop desktop;
+    mbx::app::frmStep1 window{desktop};
+    mbx::app::ConversionController controller{window};
+    desktop.folderChoices.push_back(tree.string());
+    QTest::mouseClick(window.CmdAddFolder, Qt::LeftButton);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text, "6 Files Added to List.");
+    window.OptEML->click();
+    desktop.folderChoices.push_back(out.string());
+    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+
+    std::size_t messages = 0;
+    for (const char* name : {"In.mbx", "Out.mbx", "Junk.mbx", "Trash.mbx", "Projects/Music.mbx",
+                             "Projects/Baidarka.mbx"}) {
+        const std::string box = slurp(tree / name);
+        const fs::path folder = out / (tree / name).relative_path();
+        std::size_t k = 0;
+        for (std::size_t at = box.find("From ???@???"); at != std::string::npos; ++k) {
+            const std::size_t next = box.find("\r\nFrom ???@???", at);
+            const std::size_t end = next == std::string::npos ? box.size() : next + 2;
+            EXPECT_EQ(slurp(folder / ("email-" + std::to_string(k) + ".eml")),
+                      box.substr(at, end - at) + "\r\n")
+                << name << " #" << k;
+            at = next == std::string::npos ? next : end;
+        }
+        EXPECT_FALSE(fs::exists(folder / ("email-" + std::to_string(k) + ".eml"))) << name;
+        messages += k;
+    }
+    EXPECT_EQ(messages, 13u);
+}

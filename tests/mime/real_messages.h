@@ -1,5 +1,6 @@
-// The real messages of the shared test data: every .eml file, and every message of the mbox
-// files (split at envelope lines that start the file or follow an empty line).
+// The messages of tests/data: every file of eml/, every message of the mbox files in mbox/ (split
+// at envelope lines that start the file or follow an empty line), and every message of the
+// mailbox tree in eudora/.
 #pragma once
 
 #include <algorithm>
@@ -24,19 +25,19 @@ inline std::string readWholeFile(const std::filesystem::path& p) {
     return s.str();
 }
 
-inline std::vector<RealMessage> realEmlFiles(const std::filesystem::path& realDir) {
+inline std::vector<RealMessage> realEmlFiles(const std::filesystem::path& dataDir) {
     std::vector<RealMessage> out;
-    for (const auto& e : std::filesystem::directory_iterator(realDir / "eml")) {
+    for (const auto& e : std::filesystem::directory_iterator(dataDir / "eml")) {
         out.push_back({e.path().filename().string(), readWholeFile(e.path())});
     }
     std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
     return out;
 }
 
-inline std::vector<RealMessage> realMailboxMessages(const std::filesystem::path& realDir) {
+inline std::vector<RealMessage> realMailboxMessages(const std::filesystem::path& dataDir) {
     std::vector<RealMessage> out;
     std::vector<std::filesystem::path> boxes;
-    for (const auto& e : std::filesystem::directory_iterator(realDir / "mbox")) {
+    for (const auto& e : std::filesystem::directory_iterator(dataDir / "mbox")) {
         boxes.push_back(e.path());
     }
     std::sort(boxes.begin(), boxes.end());
@@ -63,12 +64,12 @@ inline std::vector<RealMessage> realMailboxMessages(const std::filesystem::path&
     return out;
 }
 
-// The mailboxes already in the target format: messages start at "From ???@???" lines, with or
-// without an empty line before them. The .bak copies are skipped.
-inline std::vector<RealMessage> realEudoraMessages(const std::filesystem::path& realDir) {
+// The mailboxes already in the program's input format: messages start at "From ???@???" lines,
+// with or without an empty line before them. The .bak copies are skipped.
+inline std::vector<RealMessage> realEudoraMessages(const std::filesystem::path& dataDir) {
     std::vector<RealMessage> out;
     std::vector<std::filesystem::path> boxes;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(realDir / "eudora-format")) {
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dataDir / "eudora")) {
         if (e.path().extension() == ".mbx") {
             boxes.push_back(e.path());
         }

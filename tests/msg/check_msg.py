@@ -122,13 +122,7 @@ class Leaf:
         self.used = False
         self.is_message = self.ctype == 'message/rfc822' and part.is_multipart()
         if self.is_message:
-            inner = part.get_payload(0)
-            if not inner.keys() and isinstance(inner.get_payload(), str):
-                # An attached mail that starts with an mbox envelope line (">From ...").
-                text = inner.get_payload()
-                if text.lstrip('>').startswith('From '):
-                    inner = email.message_from_string(text.split('\n', 1)[-1],
-                                                      policy=email.policy.compat32)
+            inner = attached_mail(part)
             self.inner_subject = unfold(header_text(raw_get(inner, 'Subject')))
             self.data = None
         elif (part.get('Content-Transfer-Encoding') or '').strip().lower() == 'base64':
@@ -144,6 +138,18 @@ class Leaf:
                 m = re.search(r'(?:file)?name="?([^";\r\n]+)', value)
                 if k.lower() in ('content-type', 'content-disposition') and m:
                     self.filename = unfold(header_text(m.group(1)))
+
+
+def attached_mail(part):
+    """The message inside a message/rfc822 part, also when it starts with an mbox envelope line
+    (">From ..."), which the email package takes for body text."""
+    inner = part.get_payload(0)
+    if not inner.keys() and isinstance(inner.get_payload(), str):
+        text = inner.get_payload()
+        if text.lstrip('>').startswith('From '):
+            inner = email.message_from_string(text.split('\n', 1)[-1],
+                                              policy=email.policy.compat32)
+    return inner
 
 
 def strict_base64(text):
@@ -433,10 +439,12 @@ def latin1_header(raw):
         return text
 
 
-def mime_view(msg):
-    frm = addresses([latin1_header(v) for v in raw_all(msg, 'From')])
+def mime_view(msg, decode=latin1_header, html_utf8=False):
+    """What a reader's MIME output holds. `decode` reads its header text; html_utf8 turns the
+    HTML body into UTF-8 by its charset (readpst keeps the stored charset)."""
+    frm = addresses([decode(v) for v in raw_all(msg, 'From')])
     v = {
-        'subject': unfold(latin1_header(raw_get(msg, 'Subject'))).strip(),
+        'subject': unfold(decode(raw_get(msg, 'Subject'))).strip(),
         'sender': (frm[0][0], frm[0][1]) if frm else (None, None),
         'date': None,
         'body': None,
@@ -447,7 +455,7 @@ def mime_view(msg):
     if msg.get('Date'):
         v['date'] = int(email.utils.parsedate_to_datetime(msg.get('Date')).timestamp())
     for kind, name in (('to', 'To'), ('cc', 'Cc'), ('bcc', 'Bcc')):
-        for n, a in addresses([latin1_header(x) for x in raw_all(msg, name)]):
+        for n, a in addresses([decode(x) for x in raw_all(msg, name)]):
             if a:
                 v['recipients'].append((kind, a.lower()))
     def parts(p):
@@ -461,7 +469,7 @@ def mime_view(msg):
         ctype = part.get_content_type()
         disp = (part.get('Content-Disposition') or '').split(';')[0].strip().lower()
         if ctype == 'message/rfc822':
-            inner = mime_view(part.get_payload(0))
+            inner = mime_view(attached_mail(part), decode, html_utf8)
             v['attachments'].append({'embedded': True, 'subject': inner['subject'],
                                      'inner': inner})
             continue
@@ -471,11 +479,12 @@ def mime_view(msg):
         if ctype == 'text/plain' and disp != 'attachment' and v['body'] is None:
             v['body'] = payload.decode(part.get_content_charset() or 'utf-8', 'replace')
         elif ctype == 'text/html' and disp != 'attachment' and v['html'] is None:
-            v['html'] = payload
+            v['html'] = decode_text(payload, part.get_content_charset()).encode('utf-8') \
+                if html_utf8 else payload
         else:
             fn = part.get_filename()
             v['attachments'].append({'embedded': False,
-                                     'name': latin1_header(fn) if fn else None,
+                                     'name': decode(fn) if fn else None,
                                      'sha256': hashlib.sha256(payload).hexdigest()})
     return v
 
@@ -564,8 +573,11 @@ class Checker:
                         break
                 elif not att['embedded'] and not leaf.is_message and \
                         hashlib.sha256(leaf.data).hexdigest() == att['sha256']:
-                    match = leaf
-                    break
+                    # Parts with the same bytes (an image both inline and attached): the one of
+                    # the same name, else the first.
+                    if match is None or (att.get('name') and leaf.filename and names_agree(
+                            unfold(att['name']), leaf.filename)):
+                        match = leaf
             if match is None:
                 self.fail(reader, 'attachment matches no part', att.get('name') or att.get(
                     'subject'), [l.filename for l in leaves_ if not l.used])

@@ -17,7 +17,7 @@ std::filesystem::path scratch(const std::string& name) {
 }
 
 std::filesystem::path blankReference() {
-    return std::filesystem::path(MBX_SHARED_DIR) / "testdata/reference/pst/outlook-blank.pst";
+    return std::filesystem::path(MBX_DATA_DIR) / "pst/outlook-blank.pst";
 }
 
 RunResult run(const std::string& command) {
