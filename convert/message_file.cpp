@@ -22,17 +22,10 @@ MailboxFile::~MailboxFile() {
 
 bool MailboxFile::Open(const std::string& path) {
     Close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    fd_ = scanner::OpenRegularFile(path, size_);
+    if (fd_ < 0) {
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    fd_ = fd;
-    size_ = static_cast<std::uint64_t>(st.st_size);
     blockStart_ = 0;
     blockLen_ = 0;
     // The messages are read front to back, once.

@@ -43,18 +43,8 @@ SeparatorSearch::~SeparatorSearch() {
 
 bool SeparatorSearch::open(const std::string& path) {
     close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    fd_ = fd;
-    size_ = static_cast<std::uint64_t>(st.st_size);
-    return true;
+    fd_ = OpenRegularFile(path, size_);
+    return fd_ >= 0;
 }
 
 void SeparatorSearch::close() {
