@@ -168,7 +168,7 @@ void addRecipients(Message& out, GMimeMessage* msg) {
                 r.props.set(SearchKey, searchKey(m.address));
             }
             r.props.set(RowId, static_cast<std::int32_t>(out.recipients.size()));
-            r.props.set(ObjectType, std::int32_t{6});
+            r.props.set(ObjectType, ObjectTypeMailUser);
             r.props.set(DisplayType, std::int32_t{0});
             r.props.set(RecipientFlags, std::int32_t{1});
             display += (display.empty() ? "" : "; ") + m.name;

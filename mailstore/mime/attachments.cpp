@@ -73,6 +73,20 @@ bool isInlineImageType(std::string_view mime) {
     return std::find(std::begin(kTypes), std::end(kTypes), mime) != std::end(kTypes);
 }
 
+// The properties every attachment ends with, then the attachment itself, numbered in order.
+// A hidden one is drawn by the HTML body in place.
+void appendAttachment(mapi::Attachment att, bool hidden, Message& out) {
+    PropertyBag& p = att.props;
+    p.set(tags::AttachmentHidden, hidden);
+    if (hidden) {
+        p.set(tags::AttachFlags, tags::AttachFlagRenderedInBody);
+    }
+    p.set(tags::RenderingPosition, std::int32_t{-1});
+    p.set(tags::AttachNumber, static_cast<std::int32_t>(out.attachments.size()));
+    p.set(tags::ObjectType, tags::ObjectTypeAttach);
+    out.attachments.push_back(std::move(att));
+}
+
 void attachFile(eudora::FoundFile file, Message& out) {
     using namespace tags;
     mapi::Attachment att;
@@ -87,15 +101,8 @@ void attachFile(eudora::FoundFile file, Message& out) {
     setString(p, AttachExtension, extensionOf(name));
     setString(p, AttachMimeTag, file.mimeType);
     setString(p, AttachContentId, file.contentId);
-    const bool hidden = !file.contentId.empty();
-    p.set(AttachmentHidden, hidden);
-    if (hidden) {
-        p.set(AttachFlags, std::int32_t{4});
-    }
-    p.set(RenderingPosition, std::int32_t{-1});
-    p.set(AttachNumber, static_cast<std::int32_t>(out.attachments.size()));
-    p.set(ObjectType, std::int32_t{7});
-    out.attachments.push_back(std::move(att));
+    // A picture linked from the HTML body is shown there, not in the attachment list.
+    appendAttachment(std::move(att), !file.contentId.empty(), out);
 }
 
 } // namespace
@@ -193,14 +200,7 @@ void Importer::attach(GMimeObject* obj, bool inRelated, Message& out) {
     // so that nothing disappears from the user's view.
     const bool hidden = inRelated && inner == nullptr && (!cid.empty() || !location.empty()) &&
                         isInlineImageType(mime) && !dispositionIsAttachment(obj);
-    p.set(AttachmentHidden, hidden);
-    if (hidden) {
-        p.set(AttachFlags, std::int32_t{4});
-    }
-    p.set(RenderingPosition, std::int32_t{-1});
-    p.set(AttachNumber, static_cast<std::int32_t>(out.attachments.size()));
-    p.set(ObjectType, std::int32_t{7});
-    out.attachments.push_back(std::move(att));
+    appendAttachment(std::move(att), hidden, out);
 }
 
 // The files Eudora's attachment lines name are attached to the message itself only: an attached
