@@ -354,6 +354,7 @@ TEST(MsgWriter, RecipientRowsStopAtTheFormatLimit) {
     const Message m = importText(eml);
     ASSERT_EQ(m.recipients.size(), 2100u);
     const fs::path msg = kScratch / "many/many.msg";
+    fs::create_directories(msg.parent_path());
     const auto result = mbx::msg::writeMsg(m, msg);
     ASSERT_EQ(result.notes.size(), 1u);
     EXPECT_NE(result.notes[0].find("52 of 2100 recipients"), std::string::npos) << result.notes[0];
