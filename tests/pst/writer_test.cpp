@@ -172,7 +172,6 @@ void expectPffMessage(const fs::path& dir, const mapi::Message& m) {
                                   r.props.string(tags::EmailAddress).value_or("") + "\n"),
                   std::string::npos);
     }
-    std::size_t count = 0;
     for (std::size_t i = 0; i < m.attachments.size(); ++i) {
         const auto& a = m.attachments[i];
         if (a.embedded) {
@@ -186,9 +185,7 @@ void expectPffMessage(const fs::path& dir, const mapi::Message& m) {
             const auto& data = attachmentData(a);
             EXPECT_EQ(psttest::slurp(file), std::string(data.begin(), data.end())) << file;
         }
-        ++count;
     }
-    EXPECT_EQ(count, m.attachments.size());
 }
 
 void expectExtractorMessage(const QJsonObject& j, const mapi::Message& m) {
