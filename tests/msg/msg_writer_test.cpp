@@ -11,6 +11,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -211,11 +212,27 @@ TEST(MsgRoundTrip, RealEudoraMailboxMessages) {
     expectReadersAgree(convertAll("eudora", messages));
 }
 
+// A 20 MB attachment, base64 in the mail (about 27 MB of text). Beyond 6.875 MB a version-3 file
+// needs DIFAT sectors; the readers check them.
 TEST(MsgRoundTrip, TwentyMegabyteAttachment) {
-    const auto c = mbx::testing::bigAttachmentCase();
+    const fs::path bin = kScratch / "big/big.bin";
     const fs::path eml = kScratch / "big/big.eml";
     const fs::path msg = kScratch / "big/big.msg";
-    writeFile(eml, c.eml);
+    std::string data(20u << 20, '\0');
+    std::mt19937 rng(20);
+    for (auto& b : data) {
+        b = static_cast<char>(rng());
+    }
+    writeFile(bin, data);
+    const auto [status, encoded] = runCommand("base64 -w 76 " + quoted(bin));
+    ASSERT_EQ(status, 0);
+    writeFile(eml, "From: big@example.com\r\nTo: you@example.com\r\nSubject: Big\r\n"
+                   "Date: Mon, 07 Dec 2026 02:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+                   "Content-Type: multipart/mixed; boundary=\"big\"\r\n\r\n--big\r\n"
+                   "Content-Type: text/plain\r\n\r\nLarge file attached.\r\n--big\r\n"
+                   "Content-Type: application/octet-stream; name=\"big.bin\"\r\n"
+                   "Content-Transfer-Encoding: base64\r\n\r\n" +
+                       encoded + "--big--\r\n");
     const auto start = std::chrono::steady_clock::now();
     mbx::msg::writeMsg(mbx::mime::importRfc822(eml), msg);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -223,7 +240,6 @@ TEST(MsgRoundTrip, TwentyMegabyteAttachment) {
                         .count();
     std::printf("20 MB attachment: import + write %lld ms, file %llu bytes\n",
                 static_cast<long long>(ms), static_cast<unsigned long long>(fs::file_size(msg)));
-    // Beyond 6.875 MB a version-3 file needs DIFAT sectors; the readers check them.
     EXPECT_GT(fs::file_size(msg), 20u * 1024u * 1024u);
     expectReadersAgree({{eml, msg}});
 }
