@@ -46,19 +46,15 @@ Bytes utf16le(std::string_view utf8) {
         ++i;
     if (i < n)
         return mapi::utf16leBytes(utf8);
-    if (n == 0)
-        return {};
-    // Widen through 16-bit units, which the compiler turns into vector unpacking; the units are
-    // then stored little-endian.
-    std::vector<std::uint16_t> units(n);
-    for (std::size_t k = 0; k < n; ++k)
-        units[k] = static_cast<unsigned char>(utf8[k]);
     Bytes out(2 * n);
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out.data(), units.data(), 2 * n);
-    } else {
-        for (std::size_t k = 0; k < n; ++k)
-            writeLe16(out.data() + 2 * k, units[k]);
+    std::uint8_t* p = out.data();
+    // One 16-bit store per character, which the compiler turns into vector unpacking.
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint16_t unit = static_cast<unsigned char>(utf8[k]);
+        if constexpr (std::endian::native == std::endian::little)
+            std::memcpy(p + 2 * k, &unit, 2);
+        else
+            writeLe16(p + 2 * k, unit);
     }
     return out;
 }
