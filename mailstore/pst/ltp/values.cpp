@@ -32,19 +32,8 @@ Bytes mvVariable(const std::vector<Bytes>& items) {
 } // namespace
 
 Bytes utf16le(std::string_view utf8) {
-    std::size_t i = 0;
     const std::size_t n = utf8.size();
-    // Eight bytes at a time while no byte has its high bit set.
-    while (i + 8 <= n) {
-        std::uint64_t w;
-        std::memcpy(&w, utf8.data() + i, 8);
-        if (w & 0x8080808080808080ull)
-            break;
-        i += 8;
-    }
-    while (i < n && !(static_cast<unsigned char>(utf8[i]) & 0x80))
-        ++i;
-    if (i < n)
+    if (mapi::asciiPrefixLength(utf8) < n)
         return mapi::utf16leBytes(utf8);
     Bytes out(2 * n);
     std::uint8_t* p = out.data();
