@@ -166,6 +166,33 @@ TEST(MimeImport, DamagedStructuresKeepTheirText) {
     EXPECT_EQ(dataSize(glued.attachments[0]), 3u); // "ABC"
 }
 
+// Mail edited on several systems mixes line ends. The line end before a boundary belongs to the
+// boundary, whatever its kind: no byte of the part before it may be lost or added.
+TEST(MimeImport, MixedLineEndsAroundBoundariesLoseNothing) {
+    for (const std::string before : {"\n", "\r\n"}) {
+        for (const std::string after : {"\n", "\r\n"}) {
+            SCOPED_TRACE(testing::PrintToString(before + "|" + after));
+            const Message m =
+                importText("Subject: mixed\r\nMIME-Version: 1.0\r\n"
+                           "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+                           "Content-Type: text/plain\r\n\r\nhi\r\n--b\r\n"
+                           "Content-Type: application/octet-stream; name=a.bin\r\n"
+                           "Content-Transfer-Encoding: base64\r\n\r\naGVsbG8=" +
+                           before + "--b" + after +
+                           "Content-Type: application/octet-stream; name=b.bin\r\n\r\nabc\ndef" +
+                           before + "--b--" + after);
+            ASSERT_EQ(m.attachments.size(), 2u);
+            const auto bytes = [&](std::size_t i) {
+                const auto& b =
+                    std::get<Bytes>(*m.attachments[i].props.find(tags::AttachDataBinary));
+                return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+            };
+            EXPECT_EQ(bytes(0), "hello");
+            EXPECT_EQ(bytes(1), "abc\ndef");
+        }
+    }
+}
+
 // Many declared boundaries and many lines that look like delimiters: the repair of part headers
 // compares each line with the boundaries by lookup, so this 4 MB message imports in about a
 // second. Compared pairwise it takes minutes, and the test runs into its time limit.
