@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct HardCase {
     std::vector<ExpectedAttachment> attachments;
     std::string eml = {}; // read from the corpus
 };
+// Test listings show the case by name.
+inline void PrintTo(const HardCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 inline std::vector<HardCase> hardCases() {
     std::vector<HardCase> cases = {
