@@ -49,11 +49,11 @@ struct StoreRun {
              mbx::convert::FaultHooks* faults = nullptr, const std::string& attachments = {}) {
         fs::create_directories(out); // a folder dialog only gives existing folders
         desktop.folderChoices.push_back(out.string());
-        auto store = mbx::convert::MakeStoreTarget(format);
+        auto store = mbx::convert::makeStoreTarget(format);
         mbx::convert::RunOptions options;
         options.faults = faults;
         ConversionRun run(desktop, view, store.get(), options);
-        outcome = run.Run({rows, format, attachments});
+        outcome = run.run({rows, format, attachments});
         report = run.reportPath();
     }
 };
@@ -62,7 +62,7 @@ struct StoreRun {
 
 TEST(StoreTarget, TimeStampIsDayMonthYearHourMinuteSeconds) {
     // d.m.YY H.m.ss: no leading zeros but in the year and the seconds.
-    const std::string stamp = MailStoreTarget::TimeStamp();
+    const std::string stamp = MailStoreTarget::timeStamp();
     int d = 0, m = 0, y = 0, h = 0, min = 0, s = 0;
     ASSERT_EQ(std::sscanf(stamp.c_str(), "%d.%d.%d %d.%d.%d", &d, &m, &y, &h, &min, &s), 6)
         << stamp;
@@ -75,10 +75,10 @@ TEST(StoreTarget, TimeStampIsDayMonthYearHourMinuteSeconds) {
 TEST(StoreTarget, NeverReplacesAnExistingDataFile) {
     const fs::path dir = scratch("target-free");
     const std::string base = (dir / "Inbox").string();
-    EXPECT_EQ(MailStoreTarget::FreeDataFilePath(base), base + ".pst");
+    EXPECT_EQ(MailStoreTarget::freeDataFilePath(base), base + ".pst");
     writeFile(base + ".pst", "x");
     writeFile(base + " (2).pst", "x");
-    EXPECT_EQ(MailStoreTarget::FreeDataFilePath(base), base + " (3).pst");
+    EXPECT_EQ(MailStoreTarget::freeDataFilePath(base), base + " (3).pst");
 }
 
 TEST(StoreTarget, PstMailboxesOfOneNameAndABackslashInANameKeepEveryMessage) {
