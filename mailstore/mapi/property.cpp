@@ -1,5 +1,7 @@
 #include "mailstore/mapi/property.h"
 
+#include <algorithm>
+
 namespace mbx::mapi {
 
 namespace {
@@ -50,13 +52,26 @@ bool valueMatchesType(PropType type, const Value& value) {
     return false;
 }
 
+namespace {
+template <typename Vector> auto lowerBound(Vector& v, PropTag tag) {
+    return std::lower_bound(v.begin(), v.end(), tag,
+                            [](const auto& entry, PropTag t) { return entry.first < t; });
+}
+} // namespace
+
 void PropertyBag::set(PropTag tag, Value value) {
     // One value per property id: a Unicode subject replaces a String8 one and so on.
-    for (auto it = props_.lower_bound(PropTag{propId(tag)} << 16);
-         it != props_.end() && propId(it->first) == propId(tag);) {
-        it = props_.erase(it);
+    auto first = lowerBound(props_, PropTag{propId(tag)} << 16);
+    auto last = first;
+    while (last != props_.end() && propId(last->first) == propId(tag))
+        ++last;
+    if (first == last) {
+        props_.emplace(first, tag, std::move(value));
+        return;
     }
-    props_.insert_or_assign(tag, std::move(value));
+    first->first = tag;
+    first->second = std::move(value);
+    props_.erase(first + 1, last);
 }
 
 void PropertyBag::setNamed(const NamedKey& key, PropType type, Value value) {
@@ -64,12 +79,14 @@ void PropertyBag::setNamed(const NamedKey& key, PropType type, Value value) {
 }
 
 void PropertyBag::erase(PropTag tag) {
-    props_.erase(tag);
+    auto it = lowerBound(props_, tag);
+    if (it != props_.end() && it->first == tag)
+        props_.erase(it);
 }
 
 const Value* PropertyBag::find(PropTag tag) const {
-    auto it = props_.find(tag);
-    return it == props_.end() ? nullptr : &it->second;
+    auto it = lowerBound(props_, tag);
+    return it != props_.end() && it->first == tag ? &it->second : nullptr;
 }
 
 std::optional<std::string> PropertyBag::string(PropTag tag) const {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -114,12 +115,15 @@ public:
     std::optional<std::string> string(PropTag tag) const;
     std::optional<std::int32_t> int32(PropTag tag) const;
 
-    const std::map<PropTag, Value>& properties() const { return props_; }
+    // Ordered by tag.
+    const std::vector<std::pair<PropTag, Value>>& properties() const { return props_; }
     const std::map<NamedKey, Named>& named() const { return named_; }
     bool empty() const { return props_.empty() && named_.empty(); }
 
 private:
-    std::map<PropTag, Value> props_;
+    // A sorted vector rather than a map: a message has a few dozen properties, set once each,
+    // and one allocation for all of them costs far less than one per property.
+    std::vector<std::pair<PropTag, Value>> props_;
     std::map<NamedKey, Named> named_;
 };
 

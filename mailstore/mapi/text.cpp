@@ -1,11 +1,17 @@
 #include "mailstore/mapi/text.h"
 
+#include <cstring>
+
 namespace mbx::mapi {
 
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kInvalid = 0xFFFFFFFF;
 
-// Decodes one code point starting at s[i]; advances i past it.
+// The one UTF-8 decoder. Decodes the code point starting at s[i] and advances i past it, or
+// returns kInvalid: past one byte when the sequence is malformed or cut off, past the whole
+// sequence when it is well-formed but encodes an overlong form, a surrogate or a value above
+// U+10FFFF (each such sequence stands for one replacement character).
 char32_t decodeOne(std::string_view s, std::size_t& i) {
     const auto b0 = static_cast<unsigned char>(s[i]);
     if (b0 < 0x80) {
@@ -23,33 +29,63 @@ char32_t decodeOne(std::string_view s, std::size_t& i) {
         extra = 3, cp = b0 & 0x07, min = 0x10000;
     } else {
         ++i;
-        return kReplacement;
+        return kInvalid;
     }
     if (i + static_cast<std::size_t>(extra) >= s.size()) {
         ++i;
-        return kReplacement;
+        return kInvalid;
     }
     for (int k = 1; k <= extra; ++k) {
         const auto b = static_cast<unsigned char>(s[i + k]);
         if ((b & 0xC0) != 0x80) {
             ++i;
-            return kReplacement;
+            return kInvalid;
         }
         cp = (cp << 6) | (b & 0x3F);
     }
     i += static_cast<std::size_t>(extra) + 1;
     if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return kReplacement;
+        return kInvalid;
     }
     return cp;
 }
+char32_t decodeOrReplace(std::string_view s, std::size_t& i) {
+    const char32_t cp = decodeOne(s, i);
+    return cp == kInvalid ? kReplacement : cp;
+}
 } // namespace
+
+std::size_t asciiPrefixLength(std::string_view s) {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i + 16 <= n) {
+        std::uint64_t a;
+        std::uint64_t b;
+        std::memcpy(&a, s.data() + i, 8);
+        std::memcpy(&b, s.data() + i + 8, 8);
+        if ((a | b) & kHighBits)
+            break;
+        i += 16;
+    }
+    while (i < n && !(static_cast<unsigned char>(s[i]) & 0x80))
+        ++i;
+    return i;
+}
+
+bool isUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while ((i += asciiPrefixLength(s.substr(i))) < s.size())
+        if (decodeOne(s, i) == kInvalid)
+            return false;
+    return true;
+}
 
 std::u16string utf8ToUtf16(std::string_view utf8) {
     std::u16string out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
-        const char32_t cp = decodeOne(utf8, i);
+        const char32_t cp = decodeOrReplace(utf8, i);
         if (cp >= 0x10000) {
             const char32_t v = cp - 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
@@ -112,7 +148,7 @@ std::vector<std::uint8_t> utf16leBytes(std::string_view utf8) {
             ++i;
             continue;
         }
-        const char32_t cp = decodeOne(utf8, i);
+        const char32_t cp = decodeOrReplace(utf8, i);
         if (cp >= 0x10000) {
             const char32_t v = cp - 0x10000;
             put(0xD800 + (v >> 10));

@@ -10,6 +10,11 @@
 namespace mbx::mapi {
 
 std::u16string utf8ToUtf16(std::string_view utf8);
+// True when the bytes are well-formed UTF-8 (plain ASCII included): no overlong form, surrogate,
+// value above U+10FFFF or cut-off sequence.
+bool isUtf8(std::string_view bytes);
+// Length of the leading run of ASCII bytes.
+std::size_t asciiPrefixLength(std::string_view bytes);
 // Appends one code point (at most U+10FFFF) as UTF-8.
 void appendUtf8(std::string& out, char32_t codePoint);
 std::string utf16ToUtf8(std::u16string_view utf16);

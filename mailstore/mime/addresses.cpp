@@ -1,5 +1,6 @@
 #include "mailstore/mime/addresses.h"
 
+#include "mailstore/mapi/byte_order.h"
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
 #include "mailstore/mime/common.h"
@@ -16,8 +17,7 @@ using mapi::PropertyBag;
 void appendUtf16z(Bytes& out, std::string_view utf8) {
     const Bytes b = mapi::utf16leBytes(utf8);
     out.insert(out.end(), b.begin(), b.end());
-    out.push_back(0);
-    out.push_back(0);
+    appendLe16(out, 0);
 }
 
 // One-off entry id ([MS-OXCDATA] 2.2.5.1) with Unicode strings, as Outlook writes it for SMTP
@@ -121,10 +121,7 @@ void setReplyTo(PropertyBag& p, GMimeMessage* msg) {
             }
             names += (names.empty() ? "" : "; ") + m.name;
             const Bytes id = oneOffEntryId(m.name, m.address);
-            const auto size = static_cast<std::uint32_t>(id.size());
-            for (int k = 0; k < 4; ++k) {
-                flat.push_back(static_cast<std::uint8_t>(size >> (8 * k)));
-            }
+            appendLe32(flat, static_cast<std::uint32_t>(id.size()));
             flat.insert(flat.end(), id.begin(), id.end());
             while (flat.size() % 4 != 0) {
                 flat.push_back(0);
@@ -132,11 +129,8 @@ void setReplyTo(PropertyBag& p, GMimeMessage* msg) {
             ++count;
         }
         if (count > 0) {
-            const auto bytes = static_cast<std::uint32_t>(flat.size() - 8);
-            for (int k = 0; k < 4; ++k) {
-                flat[k] = static_cast<std::uint8_t>(count >> (8 * k));
-                flat[4 + k] = static_cast<std::uint8_t>(bytes >> (8 * k));
-            }
+            writeLe32(flat.data(), count);
+            writeLe32(flat.data() + 4, static_cast<std::uint32_t>(flat.size() - 8));
             setString(p, ReplyRecipientNames, names);
             p.set(ReplyRecipientEntries, std::move(flat));
         }

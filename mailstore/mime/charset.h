@@ -2,6 +2,8 @@
 // text whose charset is missing or unusable, and the Windows code page of a charset label.
 #pragma once
 
+#include "mailstore/mapi/text.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,7 +12,7 @@
 namespace mbx::mime {
 
 // True when the bytes are well-formed UTF-8 (plain ASCII included).
-bool isUtf8(std::string_view bytes);
+using mapi::isUtf8;
 
 // Windows-1252 to UTF-8. The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90,
 // 0x9D) become the C1 control characters of the same value, so no byte is ever lost.

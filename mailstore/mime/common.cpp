@@ -44,6 +44,43 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+namespace {
+// Index of the first byte at or below CR from `i` on (the size when none): eight bytes a step
+// while no byte is below 0x0E.
+std::size_t nextControl(std::string_view s, std::size_t i) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+    const std::size_t n = s.size();
+    while (i + 8 <= n) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        if ((w - kOnes * 0x0E) & ~w & kHighBits)
+            break;
+        i += 8;
+    }
+    while (i<n&& static_cast<unsigned char>(s[i])> '\r') {
+        ++i;
+    }
+    return i;
+}
+
+// True when toCrlf has nothing to change: every CR is followed by LF, no LF stands alone, no NUL.
+bool isCrlfText(std::string_view s) {
+    const std::size_t n = s.size();
+    for (std::size_t i = nextControl(s, 0); i < n; i = nextControl(s, i)) {
+        const char c = s[i];
+        if (c == '\r' && i + 1 < n && s[i + 1] == '\n') {
+            i += 2;
+        } else if (c == '\r' || c == '\n' || c == '\0') {
+            return false;
+        } else {
+            ++i;
+        }
+    }
+    return true;
+}
+} // namespace
+
 // Line ends as Windows programs expect them in PidTagBody and the transport headers; NUL
 // characters replaced so that no reader takes them for the end of the text.
 std::string toCrlf(std::string_view s) {
@@ -53,9 +90,7 @@ std::string toCrlf(std::string_view s) {
     for (std::size_t i = 0; i < n;) {
         // Runs of ordinary text are copied whole; every byte that needs care is at most CR.
         const std::size_t start = i;
-        while (i<n&& static_cast<unsigned char>(s[i])> '\r') {
-            ++i;
-        }
+        i = nextControl(s, i);
         out.append(s.data() + start, i - start);
         if (i == n) {
             break;
@@ -75,6 +110,13 @@ std::string toCrlf(std::string_view s) {
         }
     }
     return out;
+}
+
+std::string toCrlf(std::string&& s) {
+    if (isCrlfText(s)) {
+        return std::move(s);
+    }
+    return toCrlf(std::string_view(s));
 }
 
 // The one way the import stores text, so every string in the model is valid UTF-8: anything

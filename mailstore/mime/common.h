@@ -35,6 +35,8 @@ std::string_view trim(std::string_view s);
 // Line ends as Windows programs expect them in PidTagBody and the transport headers; NUL
 // characters replaced so that no reader takes them for the end of the text.
 std::string toCrlf(std::string_view s);
+// The same, reusing the string when it has nothing to change.
+std::string toCrlf(std::string&& s);
 // The one way the import stores text, so every string in the model is valid UTF-8: anything
 // else is bare 8-bit text and read as such. Empty strings are left out: several readers,
 // Outlook among them, reject them.

@@ -160,14 +160,27 @@ std::optional<std::string> repairPartHeaders(std::string_view text,
         return known.contains(line) ||
                (line.ends_with("--") && known.contains(line.substr(0, line.size() - 2)));
     };
-    std::vector<std::size_t> inserts;
+    const std::string_view eolStyle = text.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+    std::vector<std::pair<std::size_t, std::string_view>> inserts;
     bool inHeaders = false;
     for (std::size_t pos = 0; pos < text.size();) {
         const std::size_t eol = std::min(text.find('\n', pos), text.size());
         const std::string_view line = text.substr(pos, eol - pos);
         const std::size_t next = eol + 1;
         if (!inHeaders) {
-            inHeaders = isBoundary(line) && !trim(line).ends_with("--");
+            const bool boundary = isBoundary(line);
+            inHeaders = boundary && !trim(line).ends_with("--");
+            // The line end before a boundary belongs to the boundary. GMime takes it to be as
+            // long as the boundary line's own (CR LF or LF) and cuts that many bytes off the
+            // content before it: where the two differ, the last byte of the content would be
+            // lost, or a CR kept in it. Both are made CR LF.
+            if (boundary && eol < text.size() && pos >= 1 && text[pos - 1] == '\n') {
+                const bool crlfBefore = pos >= 2 && text[pos - 2] == '\r';
+                const bool crlfAfter = !line.empty() && line.back() == '\r';
+                if (crlfBefore != crlfAfter) {
+                    inserts.emplace_back(crlfBefore ? eol : pos - 1, "\r");
+                }
+            }
         } else if (trim(line).empty()) {
             inHeaders = false;
         } else if (!looksLikeHeaderLine(line) && line.front() != ' ' && line.front() != '\t') {
@@ -184,7 +197,7 @@ std::optional<std::string> repairPartHeaders(std::string_view text,
                 look = e + 1;
             }
             if (!moreHeaders) {
-                inserts.push_back(pos);
+                inserts.emplace_back(pos, eolStyle);
             }
             inHeaders = false;
         }
@@ -193,13 +206,12 @@ std::optional<std::string> repairPartHeaders(std::string_view text,
     if (inserts.empty()) {
         return std::nullopt;
     }
-    const std::string_view eolStyle = text.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
     std::string out;
     out.reserve(text.size() + inserts.size() * 2);
     std::size_t from = 0;
-    for (const std::size_t at : inserts) {
+    for (const auto& [at, what] : inserts) {
         out.append(text.substr(from, at - from));
-        out.append(eolStyle);
+        out.append(what);
         from = at;
     }
     out.append(text.substr(from));

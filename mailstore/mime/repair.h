@@ -22,8 +22,8 @@ Split splitInput(std::string_view in);
 std::vector<std::string> declaredBoundaries(std::string_view text);
 // Raw 8-bit bytes inside "Q" encoded words escaped as =XX; nothing when there are none.
 std::optional<std::string> escapeRawBytesInQWords(std::string_view text);
-// An empty line put where a part's content starts right after its headers; nothing when no part
-// needs it.
+// An empty line put where a part's content starts right after its headers, and the line ends
+// around a boundary made alike where they differ; nothing when no part needs either.
 std::optional<std::string> repairPartHeaders(std::string_view text,
                                              const std::vector<std::string>& boundaries);
 // The header block as PidTagTransportMessageHeaders holds it.

@@ -3,7 +3,7 @@
 #include "mailstore/mime/import.h"
 #include "mailstore/msg/msg_writer.h"
 #include "mailstore/pst/writer.h"
-#include "tests/pst/support.h"
+#include "tests/support/files.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -11,7 +11,6 @@
 #include <QJsonObject>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
@@ -19,17 +18,15 @@ namespace tags = mbx::mapi::tags;
 namespace eudora = mbx::mime::eudora;
 using mbx::mapi::Bytes;
 using mbx::mapi::Message;
+using mbx::testing::quoted;
+using mbx::testing::runCommand;
+using mbx::testing::slurp;
+using mbx::testing::writeFile;
 using namespace std::string_literals;
 
 namespace {
 
 const fs::path kScratch = MBX_SCRATCH_DIR;
-
-void writeFile(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string str(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag) {
     return bag.string(tag).value_or("<absent>");
@@ -278,7 +275,6 @@ TEST(EudoraImport, FlowedAndEnrichedText) {
 
 // The three kinds of Eudora message as Outlook readers we did not write see them in .msg and .pst.
 TEST(EudoraImport, OutsideReadersSeeWholeMessages) {
-    psttest::requireTool("node");
     const EudoraTree tree;
     std::string mac = "From ???@??? Tue May 10 15:27:03 2005\rFrom: Mac User <mac@example.com>\r"
                       "Subject: From the Mac\r\r<x-flowed>A flowed \rline.\r</x-flowed>\r"
@@ -293,38 +289,33 @@ TEST(EudoraImport, OutsideReadersSeeWholeMessages) {
     const fs::path pst = kScratch / "eudora.pst";
     auto writer = mbx::pst::PstWriter::create(pst, "Eudora");
     const auto folder = writer->addFolder(writer->ipmSubtree(), "In");
-    for (const auto& m : messages) {
-        writer->addMessage(folder, m);
-    }
-    writer->close();
     std::string msgFiles;
     for (int i = 0; i < 3; ++i) {
+        writer->addMessage(folder, messages[i]);
         const fs::path msg = kScratch / ("eudora-" + std::to_string(i) + ".msg");
         mbx::msg::writeMsg(messages[i], msg);
-        msgFiles += " '" + msg.string() + "'";
+        msgFiles.append(" ").append(quoted(msg));
     }
-    const auto dumpMsg = psttest::run("node '" MBX_SOURCE_DIR "/tests/msg/msgreader_dump.js' '" +
-                                      std::string(MBX_CHECKERS_DIR) + "/node_modules'" + msgFiles);
-    const auto dumpPst =
-        psttest::run("node '" MBX_SOURCE_DIR "/tests/pst/pst_extractor_dump.js' '" +
-                     std::string(MBX_CHECKERS_DIR) + "' '" + pst.string() + "' '" +
-                     (kScratch / "pe").string() + "'");
-    ASSERT_EQ(dumpMsg.exitCode, 0) << dumpMsg.output;
-    ASSERT_EQ(dumpPst.exitCode, 0) << dumpPst.output;
-    const QJsonObject msgs =
-        QJsonDocument::fromJson(QByteArray::fromStdString(dumpMsg.output)).object();
-    QJsonArray inPst;
-    std::function<void(const QJsonObject&)> find = [&](const QJsonObject& folder) {
-        if (folder["name"].toString().endsWith("/In")) {
-            inPst = folder["messages"].toArray();
+    writer->close();
+    const auto [msgStatus, msgJson] =
+        runCommand("node " + quoted(MBX_SOURCE_DIR "/tests/msg/msgreader_dump.js") + " " +
+                   quoted(MBX_CHECKERS_DIR "/node_modules") + msgFiles);
+    const auto [pstStatus, pstJson] =
+        runCommand("node " + quoted(MBX_SOURCE_DIR "/tests/pst/pst_extractor_dump.js") + " " +
+                   quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(kScratch / "pe"));
+    ASSERT_EQ(msgStatus, 0) << msgJson;
+    ASSERT_EQ(pstStatus, 0) << pstJson;
+    const QJsonObject msgs = QJsonDocument::fromJson(QByteArray::fromStdString(msgJson)).object();
+    QJsonArray inPst; // root, then "Top of Personal Folders", then "In"
+    for (const auto& top :
+         QJsonDocument::fromJson(QByteArray::fromStdString(pstJson))["root"]["subfolders"]
+             .toArray()) {
+        for (const auto& f : top.toObject()["subfolders"].toArray()) {
+            if (f.toObject()["name"].toString().endsWith("/In")) {
+                inPst = f.toObject()["messages"].toArray();
+            }
         }
-        for (const auto& child : folder["subfolders"].toArray()) {
-            find(child.toObject());
-        }
-    };
-    find(QJsonDocument::fromJson(QByteArray::fromStdString(dumpPst.output))
-             .object()["root"]
-             .toObject());
+    }
     ASSERT_EQ(inPst.size(), 3);
 
     const auto sha = [](const std::string& bytes) {
@@ -354,33 +345,30 @@ TEST(EudoraImport, OutsideReadersSeeWholeMessages) {
             msgs[QString::fromStdString(
                      (kScratch / ("eudora-" + std::to_string(i) + ".msg")).string())]
                 .toObject();
-        const QJsonObject fromPst = inPst[i].toObject();
-        for (const QJsonObject& seen : {fromMsg, fromPst}) {
+        // msgreader gives the HTML as base64 and attachments as hashes; pst-extractor writes files.
+        const std::string msgHtml =
+            QByteArray::fromBase64(fromMsg["html"].toString().toLatin1()).toStdString();
+        for (const auto& [seen, h] :
+             {std::pair{fromMsg, msgHtml},
+              std::pair{inPst[i].toObject(),
+                        inPst[i].toObject()["html"].toString().toStdString()}}) {
             EXPECT_EQ(seen["subject"].toString().toStdString(), want[i].subject);
             const std::string body = seen["body"].toString().toStdString();
             EXPECT_NE(body.find(want[i].bodyHas), std::string::npos) << body;
-            EXPECT_EQ(body.find("<x-"), std::string::npos) << body;
-        }
-        const std::string msgHtml =
-            QByteArray::fromBase64(fromMsg["html"].toString().toLatin1()).toStdString();
-        const std::string pstHtml = fromPst["html"].toString().toStdString();
-        for (const std::string& h : {msgHtml, pstHtml}) {
-            EXPECT_EQ(h.find("<x-"), std::string::npos) << h;
-            if (!want[i].htmlHas.empty()) {
-                EXPECT_NE(h.find(want[i].htmlHas), std::string::npos) << h;
+            EXPECT_NE(h.find(want[i].htmlHas), std::string::npos) << h;
+            for (const std::string& text : {body, h}) {
+                EXPECT_EQ(text.find("<x-"), std::string::npos) << text;
             }
-        }
-        const auto msgAtt = fromMsg["attachments"].toArray();
-        const auto pstAtt = fromPst["attachments"].toArray();
-        ASSERT_EQ(msgAtt.size(), static_cast<qsizetype>(want[i].attachments.size()));
-        ASSERT_EQ(pstAtt.size(), static_cast<qsizetype>(want[i].attachments.size()));
-        for (qsizetype k = 0; k < msgAtt.size(); ++k) {
-            const auto& [name, bytes] = want[i].attachments[static_cast<std::size_t>(k)];
-            EXPECT_EQ(msgAtt[k].toObject()["name"].toString().toStdString(), name);
-            EXPECT_EQ(msgAtt[k].toObject()["sha256"].toString().toStdString(), sha(bytes));
-            EXPECT_EQ(pstAtt[k].toObject()["name"].toString().toStdString(), name);
-            EXPECT_EQ(psttest::readFile(pstAtt[k].toObject()["file"].toString().toStdString()),
-                      bytes);
+            const auto atts = seen["attachments"].toArray();
+            ASSERT_EQ(atts.size(), static_cast<qsizetype>(want[i].attachments.size()));
+            for (qsizetype k = 0; k < atts.size(); ++k) {
+                const auto a = atts[k].toObject();
+                const auto& [name, bytes] = want[i].attachments[static_cast<std::size_t>(k)];
+                EXPECT_EQ(a["name"].toString().toStdString(), name);
+                EXPECT_EQ(a.contains("sha256") ? a["sha256"].toString().toStdString()
+                                               : sha(slurp(a["file"].toString().toStdString())),
+                          sha(bytes));
+            }
         }
     }
 }

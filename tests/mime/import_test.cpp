@@ -1,6 +1,7 @@
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mime/charset.h"
 #include "mailstore/mime/import.h"
+#include "tests/fuzz/model_rules.h"
 #include "tests/mime/hard_cases.h"
 #include "tests/mime/real_messages.h"
 
@@ -41,28 +42,13 @@ std::int64_t unixTime(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag)
     return v ? std::get<FileTime>(*v).toUnixSeconds() : -1;
 }
 
-// Properties any writer would refuse or that would look wrong in a mail client.
+// The model's rules, and no separator line left in the headers or the body.
 void expectSane(const Message& m, const std::string& where) {
-    EXPECT_EQ(str(m.props, tags::MessageClass), "IPM.Note") << where;
-    for (const auto& [tag, value] : m.props.properties()) {
-        if (const auto* s = std::get_if<std::string>(&value)) {
-            EXPECT_FALSE(s->empty()) << where << " tag " << std::hex << tag;
-        }
-    }
-    const auto flags = m.props.int32(tags::MessageFlags).value_or(-1);
-    EXPECT_EQ(flags & tags::MsgFlagUnsent, 0) << where;
-    EXPECT_EQ((flags & tags::MsgFlagHasAttach) != 0, !m.attachments.empty()) << where;
-    const std::string headers = m.props.string(tags::TransportMessageHeaders).value_or("");
-    EXPECT_EQ(headers.find("From ???@???"), std::string::npos) << where;
-    EXPECT_EQ(m.props.string(tags::Body).value_or("").find("From ???@???"), std::string::npos)
-        << where;
-    for (const auto& a : m.attachments) {
-        const auto method = a.props.int32(tags::AttachMethod).value_or(0);
-        EXPECT_TRUE(method == 1 || method == 5) << where;
-        EXPECT_EQ(method == 5, a.embedded != nullptr) << where;
-        if (a.embedded) {
-            expectSane(*a.embedded, where + " (attached mail)");
-        }
+    mbx::testing::checkModel(
+        m, [&](bool ok, const std::string& what) { EXPECT_TRUE(ok) << where << ": " << what; });
+    for (const auto tag : {tags::TransportMessageHeaders, tags::Body}) {
+        EXPECT_EQ(m.props.string(tag).value_or("").find("From ???@???"), std::string::npos)
+            << where;
     }
 }
 
@@ -108,14 +94,12 @@ TEST_P(HardCaseImport, MapsAsReceivedMail) {
 INSTANTIATE_TEST_SUITE_P(Mime, HardCaseImport, ::testing::ValuesIn(mbx::testing::hardCases()),
                          [](const auto& info) { return info.param.name; });
 
+// What the outside readers of the MSG round trip do not compare: names, display lists, message
+// id, delivery time and the attachment details Outlook shows.
 TEST(MimeImport, AddressesDatesAndSubjectParts) {
     const auto cases = mbx::testing::hardCases();
     const Message m = importText(cases[0].eml); // AlternativeWithRelatedImages
-    EXPECT_EQ(str(m.props, tags::SubjectPrefix), "RE: ");
-    EXPECT_EQ(str(m.props, tags::NormalizedSubject), "Pictures");
     EXPECT_EQ(str(m.props, tags::SentRepresentingName), "Anna Example");
-    EXPECT_EQ(str(m.props, tags::SentRepresentingEmailAddress), "anna@example.com");
-    EXPECT_EQ(str(m.props, tags::SenderEmailAddress), "anna@example.com");
     EXPECT_EQ(str(m.props, tags::SenderAddressType), "SMTP");
     EXPECT_EQ(str(m.props, tags::DisplayTo), "Bob; carol@example.net");
     EXPECT_EQ(str(m.props, tags::DisplayCc), "Dave");
@@ -124,13 +108,6 @@ TEST(MimeImport, AddressesDatesAndSubjectParts) {
     EXPECT_EQ(unixTime(m.props, tags::ClientSubmitTime), 1796113800);
     EXPECT_EQ(unixTime(m.props, tags::MessageDeliveryTime), 1796113800);
     ASSERT_EQ(m.recipients.size(), 3u);
-    const int types[] = {1, 1, 2};
-    const char* addresses[] = {"bob@example.org", "carol@example.net", "dave@example.com"};
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(m.recipients[i].props.int32(tags::RecipientType).value_or(0), types[i]);
-        EXPECT_EQ(str(m.recipients[i].props, tags::EmailAddress), addresses[i]);
-        EXPECT_EQ(m.recipients[i].props.int32(tags::RowId).value_or(-1), static_cast<int>(i));
-    }
     EXPECT_EQ(str(m.recipients[1].props, tags::DisplayName), "carol@example.net");
     const auto& image = m.attachments.at(0);
     EXPECT_EQ(str(image.props, tags::AttachContentId), "img1@x");
@@ -342,21 +319,6 @@ TEST(MimeImport, PriorityImportanceSensitivityAndReceived) {
                                  "Date: Mon, 07 Dec 2026 09:58:00 +0000\r\n\r\nx\r\n");
     EXPECT_EQ(unixTime(m.props, tags::MessageDeliveryTime), 1796637605);
     EXPECT_EQ(unixTime(m.props, tags::ClientSubmitTime), 1796637480);
-}
-
-TEST(MimeImport, MessageFlagsFollowAttachments) {
-    Message plain;
-    Message withAttachment;
-    withAttachment.attachments.emplace_back();
-    const struct {
-        const Message* m;
-        std::int32_t requested;
-        std::int32_t expected;
-    } rows[] = {{&plain, 17, 1},   {&withAttachment, 17, 17}, {&withAttachment, 1, 17},
-                {&plain, 0x19, 1}, {&withAttachment, 0, 16},  {&plain, 0x201, 0x201}};
-    for (const auto& r : rows) {
-        EXPECT_EQ(mbx::mime::messageFlagsFor(*r.m, r.requested), r.expected) << r.requested;
-    }
 }
 
 TEST(MimeImport, MissingFileThrows) {

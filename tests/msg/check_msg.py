@@ -16,6 +16,7 @@ Exit status 0 when all readers agree on every pair; otherwise the differences ar
 status is 1.
 """
 import base64
+import codecs
 import email
 import email.header
 import email.policy
@@ -32,16 +33,17 @@ import olefile
 
 sys.setrecursionlimit(20000)  # the email package recurses per token of pathological headers
 
-CP1252_UNDEFINED = {0x81, 0x8D, 0x8F, 0x90, 0x9D}
-
 # ------------------------------------------------------------------------------------------------
 # Text rules shared by both sides: the documented fallback for bytes without a usable charset is
 # UTF-8 when valid, else Windows-1252; ISO-8859-1 and US-ASCII labels are read as Windows-1252.
 
 
+# The five bytes Windows-1252 leaves undefined are kept as C1 controls.
+codecs.register_error('c1', lambda e: (e.object[e.start:e.end].decode('latin-1'), e.end))
+
+
 def cp1252(data):
-    return ''.join(chr(b) if b in CP1252_UNDEFINED else bytes([b]).decode('cp1252') for b in data) \
-        if any(b in CP1252_UNDEFINED for b in data) else data.decode('cp1252')
+    return data.decode('cp1252', errors='c1')
 
 
 def unlabelled(data):
@@ -68,14 +70,15 @@ def norm_text(s):
     return (s or '').replace('\x00', '\ufffd').replace('\r\n', '\n').replace('\r', '\n').rstrip()
 
 
-def header_text(raw):
-    """Decoded header value: bare 8-bit text by the fallback rule, then RFC 2047 words."""
+def header_text(raw, from_bytes=unlabelled):
+    """Decoded header value: bare 8-bit text by the fallback rule (or `from_bytes`), then RFC 2047
+    words."""
     if raw is None:
         return ''
     if isinstance(raw, email.header.Header):
         return str(email.header.make_header(email.header.decode_header(raw)))
     # Raw 8-bit bytes arrive as surrogate escapes; text decoded by RFC 2231 as real characters.
-    text = unlabelled(raw.encode('utf-8', 'surrogateescape'))
+    text = from_bytes(raw.encode('utf-8', 'surrogateescape'))
     try:
         return str(email.header.make_header(email.header.decode_header(text)))
     except Exception:
@@ -169,13 +172,13 @@ def strict_base64(text):
     return base64.b64decode(data)
 
 
-def leaves(part, out):
+def leaf_parts(part):
+    """The parts that hold content, in order; an attached mail is one leaf."""
     if part.is_multipart() and part.get_content_type() != 'message/rfc822':
         for sub in part.get_payload():
-            leaves(sub, out)
+            yield from leaf_parts(sub)
     else:
-        out.append(Leaf(part))
-    return out
+        yield part
 
 
 def parse_eml(path):
@@ -213,7 +216,7 @@ def expected_view(path):
             exp['date'] = int(email.utils.parsedate_to_datetime(header_text(date)).timestamp())
         except Exception:
             pass
-    exp['leaves'] = leaves(msg, [])
+    exp['leaves'] = [Leaf(p) for p in leaf_parts(msg)]
     # A multipart without readable parts: the import keeps the raw text.
     if msg.is_multipart() and not exp['leaves']:
         exp['raw_body'] = raw.split(b'\n\n', 1)[-1].decode('utf-8', 'replace')
@@ -289,18 +292,14 @@ class OleMsg:
             tag, flags = struct.unpack_from('<II', data, off)
             ptype = tag & 0xFFFF
             value = data[off + 8:off + 16]
-            if ptype == 0x001F:
+            if ptype in (0x001F, 0x0102):
+                # A string's size counts the terminator its stream leaves out; none is empty.
                 size = struct.unpack_from('<I', value)[0]
                 s = self.ole.openstream('%s__substg1.0_%08X' % (prefix, tag)).read()
-                if size != len(s) + 2 or len(s) == 0:
-                    raise AssertionError('string %08X: size %d, stream %d' % (tag, size, len(s)))
-                out[tag] = s.decode('utf-16-le')
-            elif ptype == 0x0102:
-                size = struct.unpack_from('<I', value)[0]
-                s = self.ole.openstream('%s__substg1.0_%08X' % (prefix, tag)).read()
-                if size != len(s):
-                    raise AssertionError('binary %08X: size %d, stream %d' % (tag, size, len(s)))
-                out[tag] = s
+                text = ptype == 0x001F
+                if size != len(s) + 2 * text or (text and not s):
+                    raise AssertionError('%08X: size %d, stream %d' % (tag, size, len(s)))
+                out[tag] = s.decode('utf-16-le') if text else s
             elif ptype == 0x0003:
                 out[tag] = struct.unpack_from('<i', value)[0]
             elif ptype == 0x0040:
@@ -427,16 +426,7 @@ def msgconvert_view(eml_path):
 
 def latin1_header(raw):
     # msgconvert writes non-ASCII header text as raw ISO-8859-1 bytes.
-    if raw is None:
-        return ''
-    if isinstance(raw, email.header.Header):
-        return str(email.header.make_header(email.header.decode_header(raw)))
-    b = raw.encode('ascii', 'surrogateescape')
-    text = b.decode('latin-1')
-    try:
-        return str(email.header.make_header(email.header.decode_header(text)))
-    except Exception:
-        return text
+    return header_text(raw, lambda b: b.decode('latin-1'))
 
 
 def mime_view(msg, decode=latin1_header, html_utf8=False):
@@ -458,14 +448,7 @@ def mime_view(msg, decode=latin1_header, html_utf8=False):
         for n, a in addresses([decode(x) for x in raw_all(msg, name)]):
             if a:
                 v['recipients'].append((kind, a.lower()))
-    def parts(p):
-        if p.is_multipart() and p.get_content_type() != 'message/rfc822':
-            for sub in p.get_payload():
-                yield from parts(sub)
-        else:
-            yield p
-
-    for part in parts(msg):
+    for part in leaf_parts(msg):
         ctype = part.get_content_type()
         disp = (part.get('Content-Disposition') or '').split(';')[0].strip().lower()
         if ctype == 'message/rfc822':
@@ -516,11 +499,10 @@ class Checker:
             if (v['actual_sender'][1] or '').lower() != exp['actual_sender'][1].lower():
                 self.fail(reader, 'Sender address', v['actual_sender'][1],
                           exp['actual_sender'][1])
-        if True:
-            got = sorted(r for r in v['recipients'] if r[1])
-            want = sorted(r for r in exp['recipients'] if r[1])
-            if got != want:
-                self.fail(reader, 'recipients', got, want)
+        got = sorted(r for r in v['recipients'] if r[1])
+        want = sorted(r for r in exp['recipients'] if r[1])
+        if got != want:
+            self.fail(reader, 'recipients', got, want)
         if exp['date'] is not None and v['date'] != exp['date']:
             self.fail(reader, 'date', v['date'], exp['date'])
         self.compare_content(reader, exp, v, latin1_headers)

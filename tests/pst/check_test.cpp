@@ -6,64 +6,60 @@
 #include "support.h"
 
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace mbx::pst;
 
 namespace {
 
-class PstMutatedBlank : public ::testing::Test {
-protected:
-    void SetUp() override {
-        path_ = psttest::scratch(
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".pst");
-        std::filesystem::copy_file(psttest::blankReference(), path_,
+// A writable copy of Outlook's blank store.
+struct BlankCopy {
+    std::filesystem::path path;
+    Header header;
+    std::map<Bid, BbtEntry> blocks;
+
+    explicit BlankCopy(const std::string& name) : path(psttest::scratch(name + ".pst")) {
+        std::filesystem::copy_file(psttest::blankReference(), path,
                                    std::filesystem::copy_options::overwrite_existing);
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+        std::filesystem::permissions(path, std::filesystem::perms::owner_write,
                                      std::filesystem::perm_options::add);
-        NdbReader r(path_);
-        header_ = r.header();
-        blocks_ = r.blocks();
+        NdbReader r(path);
+        header = r.header();
+        blocks = r.blocks();
     }
-    Bytes read(std::uint64_t at, std::size_t n) {
-        std::ifstream in(path_, std::ios::binary);
+    Bytes read(std::uint64_t at, std::size_t n) const {
+        std::ifstream in(path, std::ios::binary);
         in.seekg(static_cast<std::streamoff>(at));
         Bytes b(n);
         in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(n));
         return b;
     }
-    void write(std::uint64_t at, const Bytes& b) {
-        std::fstream out(path_, std::ios::binary | std::ios::in | std::ios::out);
+    void write(std::uint64_t at, const Bytes& b) const {
+        std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
         out.seekp(static_cast<std::streamoff>(at));
         out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     }
-    // Rewrites a page's CRC so that only the intended defect remains.
-    void fixPageCrc(std::uint64_t at) {
+    void flip(std::uint64_t at, std::uint8_t bits) const {
+        Bytes b = read(at, 1);
+        b[0] ^= bits;
+        write(at, b);
+    }
+    // Changes a page, then rewrites its CRC so that only the intended defect remains.
+    void editPage(std::uint64_t at, const std::function<void(Bytes&)>& edit) const {
         Bytes p = read(at, kPageSize);
+        edit(p);
         PageTrailer t = PageTrailer::decode(p.data() + kPageDataSize);
         t.crc = crc32(ByteView(p.data(), kPageDataSize));
         t.encode(p.data() + kPageDataSize);
         write(at, p);
     }
     // The first leaf of a B-tree (Outlook's blank store has at most two levels).
-    std::uint64_t firstLeaf(const BlockRef& root) {
+    std::uint64_t firstLeaf(const BlockRef& root) const {
         const Bytes page = read(root.ib, kPageSize);
         return BTPage::decode(page.data()).cLevel > 0 ? BTEntry::decode(page.data()).ref.ib
                                                       : root.ib;
     }
-    ::testing::AssertionResult faultMentions(const std::string& text) {
-        const auto report = checkFile(path_);
-        for (const auto& f : report.faults)
-            if (f.find(text) != std::string::npos)
-                return ::testing::AssertionSuccess();
-        auto r = ::testing::AssertionFailure() << "no fault mentions \"" << text << "\"; faults:";
-        for (const auto& f : report.faults)
-            r << "\n  " << f;
-        return r;
-    }
-    std::filesystem::path path_;
-    Header header_;
-    std::map<Bid, BbtEntry> blocks_;
 };
 
 } // namespace
@@ -75,117 +71,88 @@ TEST(PstCheck, AcceptsOutlookBlankStore) {
     EXPECT_EQ(report.blocks, 31u);
 }
 
-TEST_F(PstMutatedBlank, BadBlockCrc) {
-    const BbtEntry& e = blocks_.begin()->second;
-    Bytes b = read(e.ib, 1);
-    b[0] ^= 0x01;
-    write(e.ib, b);
-    EXPECT_TRUE(faultMentions("block CRC mismatch"));
-}
-
-TEST_F(PstMutatedBlank, BadPageCrc) {
-    Bytes b = read(header_.nbt.ib + 480, 1); // unused entry space of the root page
-    b[0] ^= 0x40;
-    write(header_.nbt.ib + 480, b);
-    EXPECT_TRUE(faultMentions("page CRC mismatch"));
-}
-
-TEST_F(PstMutatedBlank, WrongAMapBit) {
-    // Mark one free 64-byte unit near the end of the first section as used.
-    Bytes b = read(0x4400 + 495, 1);
-    ASSERT_NE(b[0], 0xFF);
-    b[0] |= 0x01;
-    write(0x4400 + 495, b);
-    fixPageCrc(0x4400);
-    EXPECT_TRUE(faultMentions("marks space nothing uses"));
-}
-
-TEST_F(PstMutatedBlank, ClearedAMapBit) {
-    Bytes b = read(0x4400, 1);
-    b[0] &= 0x7F; // the AMap page's own unit
-    write(0x4400, b);
-    fixPageCrc(0x4400);
-    EXPECT_TRUE(faultMentions("leaves used space unmarked"));
-}
-
-TEST_F(PstMutatedBlank, WrongBlockSignature) {
-    const BbtEntry& e = std::next(blocks_.begin(), 3)->second;
-    const std::uint64_t trailer = e.ib + blockStoredSize(e.cb) - 16;
-    Bytes t = read(trailer, 16);
-    t[2] ^= 0xFF;
-    write(trailer, t);
-    EXPECT_TRUE(faultMentions("bad block signature"));
-}
-
-TEST_F(PstMutatedBlank, WrongPageSignature) {
-    Bytes t = read(header_.bbt.ib + 496, 16);
-    t[3] ^= 0x10;
-    write(header_.bbt.ib + 496, t);
-    EXPECT_TRUE(faultMentions("bad page signature"));
-}
-
-TEST_F(PstMutatedBlank, BTreeKeysOutOfOrder) {
-    // The NBT root of Outlook's blank store is an intermediate page; swap the first two entries
-    // of its first leaf.
-    const std::uint64_t leaf = firstLeaf(header_.nbt);
-    ASSERT_NE(leaf, header_.nbt.ib);
-    Bytes page = read(leaf, kPageSize);
-    ASSERT_GE(BTPage::decode(page.data()).cEnt, 2);
-    std::swap_ranges(page.begin(), page.begin() + 32, page.begin() + 32);
-    write(leaf, page);
-    fixPageCrc(leaf);
-    EXPECT_TRUE(faultMentions("keys out of order"));
-}
-
-TEST_F(PstMutatedBlank, HeaderCrc) {
-    Bytes b = read(100, 1);
-    b[0] ^= 0x01;
-    write(100, b);
-    EXPECT_TRUE(faultMentions("header checksum"));
-}
-
-TEST_F(PstMutatedBlank, WrongReferenceCount) {
-    // Raise the cRef of the first BBT leaf entry, then fix the leaf page CRC.
-    const std::uint64_t leaf = firstLeaf(header_.bbt);
-    Bytes page = read(leaf, kPageSize);
-    BbtEntry first = BbtEntry::decode(page.data());
-    ++first.cRef;
-    first.encode(page.data());
-    write(leaf, page);
-    fixPageCrc(leaf);
-    EXPECT_TRUE(faultMentions("holder(s)"));
-}
-
-TEST_F(PstMutatedBlank, EntriesSmallerThanTheirKindAreRefused) {
-    // 244 entries of 2 bytes pass the 488-byte bound, but a 32-byte NBTENTRY read at the last
-    // one would run past the 512-byte page.
-    const std::uint64_t leaf = firstLeaf(header_.nbt);
-    Bytes page = read(leaf, kPageSize);
-    BTPage counts = BTPage::decode(page.data());
-    counts.cEnt = 244;
-    counts.cbEnt = 2;
-    counts.encode(page.data());
-    write(leaf, page);
-    fixPageCrc(leaf);
-    EXPECT_TRUE(faultMentions("corrupt B-tree page"));
-}
-
-TEST_F(PstMutatedBlank, TruncatedFile) {
-    std::filesystem::resize_file(path_, std::filesystem::file_size(path_) - 512);
-    EXPECT_TRUE(faultMentions("file size"));
+TEST(PstCheck, FindsEachDefectInACopyOfTheBlankStore) {
+    const struct {
+        const char* name;
+        const char* fault;
+        std::function<void(const BlankCopy&)> damage;
+    } cases[] = {
+        {"BlockCrc", "block CRC mismatch",
+         [](const BlankCopy& f) { f.flip(f.blocks.begin()->second.ib, 0x01); }},
+        // Unused entry space of the NBT root page.
+        {"PageCrc", "page CRC mismatch",
+         [](const BlankCopy& f) { f.flip(f.header.nbt.ib + 480, 0x40); }},
+        {"AMapBitSet", "marks space nothing uses",
+         [](const BlankCopy& f) {
+             // A free 64-byte unit near the end of the first section, marked as used.
+             f.editPage(0x4400, [](Bytes& p) {
+                 ASSERT_NE(p[495], 0xFF);
+                 p[495] |= 0x01;
+             });
+         }},
+        {"AMapBitCleared", "leaves used space unmarked",
+         [](const BlankCopy& f) { f.editPage(0x4400, [](Bytes& p) { p[0] &= 0x7F; }); }},
+        {"BlockSignature", "bad block signature",
+         [](const BlankCopy& f) {
+             const BbtEntry& e = std::next(f.blocks.begin(), 3)->second;
+             f.flip(e.ib + blockStoredSize(e.cb) - 16 + 2, 0xFF);
+         }},
+        {"PageSignature", "bad page signature",
+         [](const BlankCopy& f) { f.flip(f.header.bbt.ib + 496 + 3, 0x10); }},
+        {"KeysOutOfOrder", "keys out of order",
+         [](const BlankCopy& f) {
+             const std::uint64_t leaf = f.firstLeaf(f.header.nbt);
+             ASSERT_NE(leaf, f.header.nbt.ib);
+             f.editPage(leaf, [](Bytes& p) {
+                 ASSERT_GE(BTPage::decode(p.data()).cEnt, 2);
+                 std::swap_ranges(p.begin(), p.begin() + 32, p.begin() + 32);
+             });
+         }},
+        {"HeaderCrc", "header checksum", [](const BlankCopy& f) { f.flip(100, 0x01); }},
+        {"ReferenceCount", "holder(s)",
+         [](const BlankCopy& f) {
+             f.editPage(f.firstLeaf(f.header.bbt), [](Bytes& p) {
+                 BbtEntry first = BbtEntry::decode(p.data());
+                 ++first.cRef;
+                 first.encode(p.data());
+             });
+         }},
+        // 244 entries of 2 bytes pass the 488-byte bound, but a 32-byte NBTENTRY read at the
+        // last one would run past the 512-byte page.
+        {"EntriesSmallerThanTheirKind", "corrupt B-tree page",
+         [](const BlankCopy& f) {
+             f.editPage(f.firstLeaf(f.header.nbt), [](Bytes& p) {
+                 BTPage counts = BTPage::decode(p.data());
+                 counts.cEnt = 244;
+                 counts.cbEnt = 2;
+                 counts.encode(p.data());
+             });
+         }},
+        {"Truncated", "file size",
+         [](const BlankCopy& f) {
+             std::filesystem::resize_file(f.path, std::filesystem::file_size(f.path) - 512);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const BlankCopy file(c.name);
+        c.damage(file);
+        std::string faults;
+        for (const auto& f : checkFile(file.path).faults) {
+            faults += "\n  " + f;
+        }
+        EXPECT_NE(faults.find(c.fault), std::string::npos) << "faults:" << faults;
+    }
 }
 
 TEST(PstCheckTool, ExitCodes) {
-    const auto good =
-        psttest::run(std::string(PSTCHECK) + " '" + psttest::blankReference().string() + "'");
-    EXPECT_EQ(good.exitCode, 0) << good.output;
-    const auto path = psttest::scratch("tool-bad.pst");
-    std::filesystem::copy_file(psttest::blankReference(), path,
-                               std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::permissions(path, std::filesystem::perms::owner_write,
-                                 std::filesystem::perm_options::add);
-    std::filesystem::resize_file(path, 0x4400);
-    const auto bad = psttest::run(std::string(PSTCHECK) + " '" + path.string() + "'");
-    EXPECT_EQ(bad.exitCode, 1);
-    EXPECT_NE(bad.output.find("fault"), std::string::npos) << bad.output;
+    const auto [good, goodOutput] = psttest::runCommand(std::string(PSTCHECK) + " " +
+                                                        psttest::quoted(psttest::blankReference()));
+    EXPECT_EQ(good, 0) << goodOutput;
+    const BlankCopy cut("tool-bad");
+    std::filesystem::resize_file(cut.path, 0x4400);
+    const auto [bad, badOutput] =
+        psttest::runCommand(std::string(PSTCHECK) + " " + psttest::quoted(cut.path));
+    EXPECT_EQ(bad, 1);
+    EXPECT_NE(badOutput.find("fault"), std::string::npos) << badOutput;
 }

@@ -2,49 +2,7 @@
 
 #include "mailstore/mapi/tags.h"
 
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <sstream>
-
 namespace psttest {
-
-std::filesystem::path scratch(const std::string& name) {
-    const std::filesystem::path dir = MBX_SCRATCH_DIR;
-    std::filesystem::create_directories(dir);
-    return dir / name;
-}
-
-std::filesystem::path blankReference() {
-    return std::filesystem::path(MBX_DATA_DIR) / "pst/outlook-blank.pst";
-}
-
-RunResult run(const std::string& command) {
-    RunResult r;
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p)
-        return r;
-    std::array<char, 4096> buf{};
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.output.append(buf.data(), n);
-    const int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-void requireTool(const std::string& program) {
-    const auto r = run("command -v " + program);
-    ASSERT_EQ(r.exitCode, 0) << program << " is missing: run scripts/deps.sh test";
-}
-
-std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 mbx::mapi::Message sampleMessage(int i, int recipients) {
     namespace tags = mbx::mapi::tags;

@@ -28,6 +28,7 @@ using mbx::readLe32;
 namespace mapi = mbx::mapi;
 namespace tags = mbx::mapi::tags;
 namespace fs = std::filesystem;
+using psttest::quoted;
 
 namespace {
 
@@ -66,25 +67,27 @@ bool pffHasLine(const std::string& text, const std::string& label, const std::st
 
 // Exports every item with pffexport; returns the folder holding the IPM subtree's folders.
 fs::path pffExport(const fs::path& pst) {
-    psttest::requireTool("pffexport");
     const fs::path target = pst.string() + ".pff";
     fs::remove_all(target.string() + ".export");
-    const auto r = psttest::run("pffexport -q -m items -f all -t '" + target.string() + "' '" +
-                                pst.string() + "'");
-    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const auto [status, output] = psttest::runCommand("pffexport -q -m items -f all -t " +
+                                                      quoted(target) + " " + quoted(pst));
+    EXPECT_EQ(status, 0) << output;
     return target.string() + ".export";
 }
 
-QJsonObject pstExtractor(const fs::path& pst) {
-    psttest::requireTool("node");
+// pst-extractor's view of the file (pst_extractor_dump.js); the exit status and output.
+std::pair<int, std::string> runExtractor(const fs::path& pst) {
     const fs::path out = pst.string() + ".pe";
     fs::remove_all(out);
-    const auto r =
-        psttest::run(std::string("node '") + PST_EXTRACTOR_DUMP + "' '" + MBX_CHECKERS_DIR + "' '" +
-                     pst.string() + "' '" + out.string() + "'");
-    EXPECT_EQ(r.exitCode, 0) << r.output.substr(0, 2000);
-    const auto doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.output));
-    EXPECT_TRUE(doc.isObject()) << r.output.substr(0, 2000);
+    return psttest::runCommand("node " + quoted(PST_EXTRACTOR_DUMP) + " " +
+                               quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(out));
+}
+
+QJsonObject pstExtractor(const fs::path& pst) {
+    const auto [status, output] = runExtractor(pst);
+    EXPECT_EQ(status, 0) << output.substr(0, 2000);
+    const auto doc = QJsonDocument::fromJson(QByteArray::fromStdString(output));
+    EXPECT_TRUE(doc.isObject()) << output.substr(0, 2000);
     return doc.object();
 }
 
@@ -104,6 +107,16 @@ std::string html(const mapi::Message& m) {
         return {};
     const auto& b = std::get<mapi::Bytes>(*v);
     return std::string(b.begin(), b.end());
+}
+
+// A time property as UTC text in a strftime format.
+std::string utc(const mapi::Message& m, mapi::PropTag tag, const char* format) {
+    const std::time_t t = std::get<mapi::FileTime>(*m.props.find(tag)).toUnixSeconds();
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, format, &tm);
+    return text;
 }
 
 mapi::Attachment fileAttachment(const std::string& name, std::size_t size, unsigned variant) {
@@ -133,12 +146,12 @@ void expectPffMessage(const fs::path& dir, const mapi::Message& m) {
     ASSERT_TRUE(fs::is_directory(dir)) << dir;
     const std::string body = str(m, tags::Body);
     if (!body.empty()) {
-        expectPffText(psttest::readFile(dir / "Message.txt"), body, dir);
+        expectPffText(psttest::slurp(dir / "Message.txt"), body, dir);
     }
     if (!html(m).empty()) {
-        EXPECT_EQ(psttest::readFile(dir / "Message.html"), html(m)) << dir;
+        EXPECT_EQ(psttest::slurp(dir / "Message.html"), html(m)) << dir;
     }
-    const std::string headers = psttest::readFile(dir / "OutlookHeaders.txt");
+    const std::string headers = psttest::slurp(dir / "OutlookHeaders.txt");
     if (!str(m, tags::Subject).empty()) {
         EXPECT_TRUE(pffHasLine(headers, "Subject:\t\t\t\t", str(m, tags::Subject))) << headers;
     }
@@ -146,21 +159,14 @@ void expectPffMessage(const fs::path& dir, const mapi::Message& m) {
     EXPECT_TRUE(
         pffHasLine(headers, "Sender email address:\t\t\t", str(m, tags::SenderEmailAddress)));
     for (const auto& [tag, label] :
-         {std::pair{tags::ClientSubmitTime, "Client submit time:\t\t\t"},
-          std::pair{tags::MessageDeliveryTime, "Delivery time:\t\t\t\t"}}) {
-        const auto* v = m.props.find(tag);
-        if (!v)
-            continue;
-        const std::time_t t = std::get<mapi::FileTime>(*v).toUnixSeconds();
-        std::tm tm{};
-        gmtime_r(&t, &tm);
-        char text[64];
-        std::strftime(text, sizeof text, "%b %d, %Y %H:%M:%S", &tm);
-        EXPECT_NE(headers.find(std::string(label) + text + ".000000000 UTC\n"), std::string::npos)
-            << label << text << "\n"
-            << headers;
+         {std::pair{tags::ClientSubmitTime, std::string("Client submit time:\t\t\t")},
+          std::pair{tags::MessageDeliveryTime, std::string("Delivery time:\t\t\t\t")}}) {
+        if (m.props.has(tag)) {
+            const std::string text = utc(m, tag, "%b %d, %Y %H:%M:%S.000000000 UTC\n");
+            EXPECT_NE(headers.find(label + text), std::string::npos) << label << text << headers;
+        }
     }
-    const std::string recipients = psttest::readFile(dir / "Recipients.txt");
+    const std::string recipients = psttest::slurp(dir / "Recipients.txt");
     for (const auto& r : m.recipients) {
         EXPECT_NE(recipients.find("Display name:\t\t" +
                                   r.props.string(tags::DisplayName).value_or("") + "\n"),
@@ -169,7 +175,6 @@ void expectPffMessage(const fs::path& dir, const mapi::Message& m) {
                                   r.props.string(tags::EmailAddress).value_or("") + "\n"),
                   std::string::npos);
     }
-    std::size_t count = 0;
     for (std::size_t i = 0; i < m.attachments.size(); ++i) {
         const auto& a = m.attachments[i];
         if (a.embedded) {
@@ -181,11 +186,9 @@ void expectPffMessage(const fs::path& dir, const mapi::Message& m) {
                               (std::to_string(i + 1) + "_" +
                                a.props.string(tags::AttachLongFilename).value_or(""));
             const auto& data = attachmentData(a);
-            EXPECT_EQ(psttest::readFile(file), std::string(data.begin(), data.end())) << file;
+            EXPECT_EQ(psttest::slurp(file), std::string(data.begin(), data.end())) << file;
         }
-        ++count;
     }
-    EXPECT_EQ(count, m.attachments.size());
 }
 
 void expectExtractorMessage(const QJsonObject& j, const mapi::Message& m) {
@@ -193,13 +196,9 @@ void expectExtractorMessage(const QJsonObject& j, const mapi::Message& m) {
     EXPECT_EQ(j["senderName"].toString().toStdString(), str(m, tags::SenderName));
     EXPECT_EQ(j["body"].toString().toStdString(), str(m, tags::Body));
     EXPECT_EQ(j["html"].toString().toStdString(), html(m));
-    if (const auto* v = m.props.find(tags::MessageDeliveryTime)) {
-        const std::time_t t = std::get<mapi::FileTime>(*v).toUnixSeconds();
-        std::tm tm{};
-        gmtime_r(&t, &tm);
-        char iso[32];
-        std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S.000Z", &tm);
-        EXPECT_EQ(j["deliveryTime"].toString().toStdString(), iso);
+    if (m.props.has(tags::MessageDeliveryTime)) {
+        EXPECT_EQ(j["deliveryTime"].toString().toStdString(),
+                  utc(m, tags::MessageDeliveryTime, "%Y-%m-%dT%H:%M:%S.000Z"));
     }
     const auto recipients = j["recipients"].toArray();
     ASSERT_EQ(static_cast<std::size_t>(recipients.size()), m.recipients.size());
@@ -215,7 +214,7 @@ void expectExtractorMessage(const QJsonObject& j, const mapi::Message& m) {
             continue;
         }
         const auto& data = attachmentData(m.attachments[i]);
-        EXPECT_EQ(psttest::readFile(a["file"].toString().toStdString()),
+        EXPECT_EQ(psttest::slurp(a["file"].toString().toStdString()),
                   std::string(data.begin(), data.end()));
     }
 }
@@ -314,12 +313,10 @@ TEST_P(EmptyStore, MatchesOutlookSkeleton) {
     EXPECT_EQ(rowIds, (std::vector<std::uint32_t>{nids::SpamSearchFolder, nids::IpmSubtree,
                                                   nids::SearchRoot, nids::CommonViews}));
 
-    psttest::requireTool("pffinfo");
-    const auto info = psttest::run("pffinfo '" + path.string() + "'");
-    EXPECT_EQ(info.exitCode, 0) << info.output;
-    EXPECT_NE(info.output.find("Folders:\t\tSubtree, Wastbox, Common views, Finder"),
-              std::string::npos)
-        << info.output;
+    const auto [status, info] = psttest::runCommand("pffinfo " + quoted(path));
+    EXPECT_EQ(status, 0) << info;
+    EXPECT_NE(info.find("Folders:\t\tSubtree, Wastbox, Common views, Finder"), std::string::npos)
+        << info;
     const auto j = pstExtractor(path);
     EXPECT_EQ(j["store"].toString(), "Empty");
     const auto top = childFolder(j["root"].toObject(), "Top of Personal Folders");
@@ -506,16 +503,11 @@ TEST(PstWriter, HardCases) {
 
 TEST(PstWriter, TenThousandMessages) {
     const auto path = psttest::scratch("ten-thousand.pst");
-    std::vector<mapi::Message> kept;
     {
         auto w = PstWriter::create(path, "Big");
         const auto id = w->addFolder(w->ipmSubtree(), "Inbox");
-        for (int i = 0; i < 10000; ++i) {
-            auto m = psttest::sampleMessage(i, 1);
-            if (i % 2500 == 0 || i == 9999)
-                kept.push_back(psttest::sampleMessage(i, 1));
-            w->addMessage(id, m);
-        }
+        for (int i = 0; i < 10000; ++i)
+            w->addMessage(id, psttest::sampleMessage(i, 1));
         w->close();
     }
     expectSound(path);
@@ -529,11 +521,9 @@ TEST(PstWriter, TenThousandMessages) {
     for (const auto& e : fs::directory_iterator(inbox))
         exported += e.is_directory();
     EXPECT_EQ(exported, 10000u);
-    for (const auto& m : kept) {
-        const std::string subject = str(m, tags::Subject);
-        const int i = std::stoi(subject.substr(subject.rfind(' ') + 1));
-        expectPffMessage(messageDir(inbox, static_cast<std::size_t>(i)), m);
-    }
+    for (int i : {0, 2500, 5000, 7500, 9999})
+        expectPffMessage(messageDir(inbox, static_cast<std::size_t>(i)),
+                         psttest::sampleMessage(i, 1));
 }
 
 TEST(PstWriter, ThirtyMegabyteAttachment) {
@@ -543,9 +533,7 @@ TEST(PstWriter, ThirtyMegabyteAttachment) {
     one.push_back(std::move(m));
     const auto path = writeFolder("thirty.pst", one);
     expectSound(path);
-    auto again = psttest::sampleMessage(0);
-    again.attachments.push_back(fileAttachment("big.bin", 30u << 20, 9));
-    expectPffMessage(messageDir(pffExport(path) / "Top of Personal Folders" / "Inbox", 0), again);
+    expectPffMessage(messageDir(pffExport(path) / "Top of Personal Folders" / "Inbox", 0), one[0]);
 }
 
 TEST(PstWriter, KilledWriterLeavesFileReadersReject) {
@@ -578,13 +566,9 @@ TEST(PstWriter, KilledWriterLeavesFileReadersReject) {
 
     EXPECT_FALSE(checkFile(path).ok());
     EXPECT_THROW(NdbReader{path}, PstError);
-    psttest::requireTool("pffinfo");
-    EXPECT_NE(psttest::run("pffinfo '" + path.string() + "'").exitCode, 0);
-    psttest::requireTool("node");
-    const auto r =
-        psttest::run(std::string("node '") + PST_EXTRACTOR_DUMP + "' '" + MBX_CHECKERS_DIR + "' '" +
-                     path.string() + "' '" + path.string() + ".pe'");
-    EXPECT_NE(r.exitCode, 0) << r.output.substr(0, 500);
+    EXPECT_NE(psttest::runCommand("pffinfo " + quoted(path)).first, 0);
+    const auto extractor = runExtractor(path);
+    EXPECT_NE(extractor.first, 0) << extractor.second.substr(0, 500);
 }
 
 TEST(PstWriter, RejectsBadUse) {
@@ -625,7 +609,7 @@ TEST(PstWriter, StreamsMessageDataBeforeClose) {
         m.props.set(tags::Body, std::string(600 * 1024, static_cast<char>('a' + i % 26)));
         w->addMessage(id, m);
     }
-    const std::string head = psttest::readFile(path).substr(0, 4);
+    const std::string head = psttest::slurp(path).substr(0, 4);
     EXPECT_EQ(head, std::string(4, '\0'));
     std::uint64_t written = 0;
     {
@@ -641,6 +625,6 @@ TEST(PstWriter, StreamsMessageDataBeforeClose) {
     }
     EXPECT_GT(written, 40u * 1200 * 1024 * 3 / 4); // UTF-16 bodies: 1,200 KiB each
     w->close();
-    EXPECT_EQ(psttest::readFile(path).substr(0, 4), "!BDN");
+    EXPECT_EQ(psttest::slurp(path).substr(0, 4), "!BDN");
     expectSound(path);
 }

@@ -64,7 +64,10 @@ std::vector<Bytes> HeapBuilder::build() const {
     for (std::size_t i = 0; i < blocks_.size(); ++i) {
         const Block& b = blocks_[i];
         const std::size_t header = heapBlockHeaderSize(i);
-        Bytes blk(header, 0);
+        Bytes blk;
+        blk.reserve(i + 1 < blocks_.size() ? kMaxBlockData
+                                           : header + b.data.size() + 7 + 2 * b.ends.size());
+        blk.assign(header, 0);
         blk.insert(blk.end(), b.data.begin(), b.data.end());
         if (blk.size() & 1)
             blk.push_back(0);

@@ -7,7 +7,7 @@
 
 namespace mbx::pst {
 
-Bid writePropertyContext(NdbWriter& ndb, SubnodeSet& subs, std::vector<EncodedProp> props) {
+Bid writePropertyContext(NdbWriter& ndb, SubnodeSet& subs, std::vector<EncodedProp>& props) {
     std::sort(props.begin(), props.end(), [](const EncodedProp& a, const EncodedProp& b) {
         return mapi::propId(a.tag) < mapi::propId(b.tag);
     });

@@ -6,8 +6,13 @@
 namespace mbx::pst {
 
 // Writes the properties as a property context; large values become subnodes in `subs`.
-// Returns the BID of the node data.
-Bid writePropertyContext(NdbWriter& ndb, SubnodeSet& subs, std::vector<EncodedProp> props);
+// Returns the BID of the node data. Sorts `props` by property id in place, so that the caller
+// keeps the values without a copy.
+Bid writePropertyContext(NdbWriter& ndb, SubnodeSet& subs, std::vector<EncodedProp>& props);
+inline Bid writePropertyContext(NdbWriter& ndb, SubnodeSet& subs,
+                                std::vector<EncodedProp>&& props) {
+    return writePropertyContext(ndb, subs, props);
+}
 
 struct PropertyContextContent {
     std::map<PropTag, Bytes> props; // values as stored: inline ones as 4 bytes (bool 1, int16 2)

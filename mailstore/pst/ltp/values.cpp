@@ -32,33 +32,18 @@ Bytes mvVariable(const std::vector<Bytes>& items) {
 } // namespace
 
 Bytes utf16le(std::string_view utf8) {
-    std::size_t i = 0;
     const std::size_t n = utf8.size();
-    // Eight bytes at a time while no byte has its high bit set.
-    while (i + 8 <= n) {
-        std::uint64_t w;
-        std::memcpy(&w, utf8.data() + i, 8);
-        if (w & 0x8080808080808080ull)
-            break;
-        i += 8;
-    }
-    while (i < n && !(static_cast<unsigned char>(utf8[i]) & 0x80))
-        ++i;
-    if (i < n)
+    if (mapi::asciiPrefixLength(utf8) < n)
         return mapi::utf16leBytes(utf8);
-    if (n == 0)
-        return {};
-    // Widen through 16-bit units, which the compiler turns into vector unpacking; the units are
-    // then stored little-endian.
-    std::vector<std::uint16_t> units(n);
-    for (std::size_t k = 0; k < n; ++k)
-        units[k] = static_cast<unsigned char>(utf8[k]);
     Bytes out(2 * n);
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out.data(), units.data(), 2 * n);
-    } else {
-        for (std::size_t k = 0; k < n; ++k)
-            writeLe16(out.data() + 2 * k, units[k]);
+    std::uint8_t* p = out.data();
+    // One 16-bit store per character, which the compiler turns into vector unpacking.
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint16_t unit = static_cast<unsigned char>(utf8[k]);
+        if constexpr (std::endian::native == std::endian::little)
+            std::memcpy(p + 2 * k, &unit, 2);
+        else
+            writeLe16(p + 2 * k, unit);
     }
     return out;
 }

@@ -26,6 +26,12 @@ void DataTreeWriter::append(ByteView data) {
     if (total_ > 0xFFFFFFFFull)
         throw PstError("a single value cannot exceed 4 GiB");
     while (!data.empty()) {
+        if (pending_.empty() && data.size() >= kMaxBlockData) {
+            // A whole block straight from the caller's bytes.
+            blocks_.push_back(ndb_.writeBlock(data.first(kMaxBlockData), false));
+            data = data.subspan(kMaxBlockData);
+            continue;
+        }
         const std::size_t room = kMaxBlockData - pending_.size();
         const std::size_t n = std::min(room, data.size());
         pending_.insert(pending_.end(), data.begin(),

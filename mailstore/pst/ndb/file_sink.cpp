@@ -9,13 +9,15 @@ namespace mbx::pst {
 namespace {
 constexpr std::size_t kBufferLimit = 4 << 20;
 constexpr std::uint64_t kMaxGap = 64 << 10; // gaps this small are zero-filled in the buffer
+constexpr std::size_t kBufferCapacity = kBufferLimit + kMaxGap + kMaxBlockSize;
 
 [[noreturn]] void fail(const std::string& what) {
     throw PstError(what + ": " + std::strerror(errno));
 }
 } // namespace
 
-FileSink::FileSink(const std::filesystem::path& path) {
+FileSink::FileSink(const std::filesystem::path& path)
+    : buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferCapacity)) {
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0)
         fail("cannot create " + path.string());
@@ -64,25 +66,38 @@ std::uint64_t FileSink::allocate(std::uint64_t size, std::uint64_t align) {
     return at;
 }
 
-void FileSink::write(std::uint64_t offset, ByteView data) {
-    const std::uint64_t bufferEnd = bufferStart_ + buffer_.size();
-    if (!buffer_.empty() && offset >= bufferEnd && offset - bufferEnd <= kMaxGap) {
-        buffer_.resize(offset - bufferStart_, 0);
-        buffer_.insert(buffer_.end(), data.begin(), data.end());
-    } else {
+std::uint8_t* FileSink::place(std::uint64_t offset, std::size_t size) {
+    if (size > kMaxBlockSize)
+        throw PstError("write too large for the buffer");
+    if (used_ >= kBufferLimit)
         flush();
-        bufferStart_ = offset;
-        buffer_.assign(data.begin(), data.end());
+    const std::uint64_t bufferEnd = bufferStart_ + used_;
+    if (used_ != 0 && offset >= bufferEnd && offset - bufferEnd <= kMaxGap) {
+        const std::size_t at = static_cast<std::size_t>(offset - bufferStart_);
+        std::memset(buffer_.get() + used_, 0, at - used_);
+        used_ = at + size;
+        return buffer_.get() + at;
     }
-    if (buffer_.size() >= kBufferLimit)
-        flush();
+    flush();
+    bufferStart_ = offset;
+    used_ = size;
+    return buffer_.get();
 }
 
-void FileSink::flush() {
+void FileSink::write(std::uint64_t offset, ByteView data) {
+    if (data.size() <= kMaxBlockSize) {
+        std::memcpy(place(offset, data.size()), data.data(), data.size());
+        return;
+    }
+    flush();
+    writeAt(offset, data);
+}
+
+void FileSink::writeAt(std::uint64_t offset, ByteView data) {
     std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::pwrite(fd_, buffer_.data() + done, buffer_.size() - done,
-                                   static_cast<off_t>(bufferStart_ + done));
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
+                                   static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -90,7 +105,13 @@ void FileSink::flush() {
         }
         done += static_cast<std::size_t>(n);
     }
-    buffer_.clear();
+}
+
+void FileSink::flush() {
+    if (used_ == 0)
+        return;
+    writeAt(bufferStart_, ByteView(buffer_.get(), used_));
+    used_ = 0;
 }
 
 void FileSink::sync() {

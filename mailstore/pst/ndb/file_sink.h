@@ -8,6 +8,7 @@
 
 #include <array>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 namespace mbx::pst {
@@ -24,6 +25,10 @@ public:
     std::uint64_t allocate(std::uint64_t size, std::uint64_t align);
     // Writes bytes at an offset returned by allocate() (or at a fixed place such as the header).
     void write(std::uint64_t offset, ByteView data);
+    // Room for `size` bytes (at most kMaxBlockSize) at `offset` in the write-behind buffer, for
+    // the caller to fill in place; its contents are undefined and it stays valid until the next
+    // call on the sink.
+    std::uint8_t* place(std::uint64_t offset, std::size_t size);
     void flush();
     void sync();
 
@@ -34,11 +39,13 @@ public:
 private:
     void addSection();
     void markUnits(std::uint64_t offset, std::uint64_t size);
+    void writeAt(std::uint64_t offset, ByteView data);
 
     int fd_ = -1;
     std::vector<std::array<std::uint8_t, kPageDataSize>> amaps_;
     std::uint64_t cursor_ = 0; // next free byte (everything before it in its section is taken)
-    Bytes buffer_;
+    std::unique_ptr<std::uint8_t[]> buffer_; // fixed capacity, so that place() never reallocates
+    std::size_t used_ = 0;
     std::uint64_t bufferStart_ = 0;
 };
 

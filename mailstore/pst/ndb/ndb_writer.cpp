@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace mbx::pst {
 namespace {
@@ -40,14 +41,15 @@ Bid NdbWriter::writeBlock(ByteView data, bool internal) {
     nextBlockBid_ += 4;
     const std::uint64_t size = blockStoredSize(data.size());
     const std::uint64_t ib = sink_.allocate(size, kUnitSize);
-    scratch_.assign(size, 0);
-    std::copy(data.begin(), data.end(), scratch_.begin());
+    // Built in place in the sink's buffer: data, zero padding, trailer.
+    std::uint8_t* out = sink_.place(ib, size);
+    std::memcpy(out, data.data(), data.size());
+    std::memset(out + data.size(), 0, size - kTrailerSize - data.size());
     if (permute_ && !internal)
-        permuteEncode(scratch_.data(), data.size());
+        permuteEncode(out, data.size());
     const auto cb = static_cast<std::uint16_t>(data.size());
-    BlockTrailer{cb, blockSignature(ib, bid), crc32(ByteView(scratch_.data(), cb)), bid}.encode(
-        scratch_.data() + size - kTrailerSize);
-    sink_.write(ib, scratch_);
+    BlockTrailer{cb, blockSignature(ib, bid), crc32(ByteView(out, cb)), bid}.encode(out + size -
+                                                                                    kTrailerSize);
     bbt_.push_back({bid, ib, cb, kSingleHolderRefCount});
     return bid;
 }

@@ -44,7 +44,6 @@ private:
     std::array<std::uint32_t, 32> rgnid_{};
     std::vector<NbtEntry> nbt_;
     std::vector<BbtEntry> bbt_;
-    Bytes scratch_;
 };
 
 } // namespace mbx::pst
