@@ -52,9 +52,9 @@ std::optional<convert::RunOutcome> ConversionController::CmdConvert_Click() {
     running_ = true;
     // The run works on what the window holds now; changes made while it runs do not derail it.
     const convert::RunRequest request{window_.mailboxList().rows(), selectedFormat(), {}};
-    const auto store = convert::MakeStoreTarget(request.format);
+    const auto store = convert::makeStoreTarget(request.format);
     convert::ConversionRun run(window_.desktop(), *this, store.get(), runOptions);
-    const convert::RunOutcome outcome = run.Run(request);
+    const convert::RunOutcome outcome = run.run(request);
     paintPending();
     running_ = false;
     return outcome;

@@ -269,19 +269,19 @@ void frmStep1::showEvent(QShowEvent* event) {
 }
 
 void frmStep1::cmdAdd_Click() {
-    selection::PickMailboxFiles(
+    selection::pickMailboxFiles(
         desktop_, *list_,
         {[this](bool on) { CmdConvert->setEnabled(on); }, [this] { yieldToEvents(); }});
 }
 
 void frmStep1::CmdAddFolder_Click() {
-    selection::ScanFolderForMailboxes(
+    selection::scanFolderForMailboxes(
         desktop_, *list_,
         {[this](bool on) { CmdConvert->setEnabled(on); }, [this] { yieldToEvents(); }});
 }
 
 void frmStep1::cmdClear1_Click() {
-    selection::ClearMailboxes(desktop_, *list_);
+    selection::clearMailboxes(desktop_, *list_);
 }
 
 void frmStep1::CmdConvert_Click() {

@@ -18,18 +18,18 @@ namespace mbx::bench {
 
 namespace fs = std::filesystem;
 
-std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
+std::uint64_t envNumber(const char* name, std::uint64_t fallback) {
     const char* v = std::getenv(name);
     return v != nullptr && *v != '\0' ? std::strtoull(v, nullptr, 10) : fallback;
 }
 
-double Median(std::vector<double> v) {
+double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const auto n = v.size();
     return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-ChildResult RunChild(const std::vector<std::string>& argv, const std::string& stdoutPath) {
+ChildResult runChild(const std::vector<std::string>& argv, const std::string& stdoutPath) {
     std::vector<char*> cargv;
     for (const auto& a : argv) {
         cargv.push_back(const_cast<char*>(a.c_str()));
@@ -57,7 +57,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& st
     return r;
 }
 
-std::uint64_t GenerateMailbox(const fs::path& path, std::uint64_t messages) {
+std::uint64_t generateMailbox(const fs::path& path, std::uint64_t messages) {
     static const char* const kWords[] = {
         "the",    "meeting", "report",  "attached", "please", "review", "budget",  "for",
         "next",   "quarter", "thanks",  "regards",  "we",     "should", "discuss", "project",
@@ -117,7 +117,7 @@ std::uint64_t GenerateMailbox(const fs::path& path, std::uint64_t messages) {
     return total;
 }
 
-std::size_t CountFiles(const fs::path& dir) {
+std::size_t countFiles(const fs::path& dir) {
     std::size_t n = 0;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
          ++it) {
@@ -126,7 +126,7 @@ std::size_t CountFiles(const fs::path& dir) {
     return n;
 }
 
-std::string Fixed(double v, int digits) {
+std::string formatFixed(double v, int digits) {
     std::ostringstream s;
     s << std::fixed << std::setprecision(digits) << v;
     return s.str();

@@ -13,9 +13,9 @@ namespace mbx::bench {
 using Clock = std::chrono::steady_clock;
 
 // A number from the environment (the options of main() arrive this way), or `fallback`.
-std::uint64_t EnvNumber(const char* name, std::uint64_t fallback);
-double Median(std::vector<double> v);
-std::string Fixed(double v, int digits = 3);
+std::uint64_t envNumber(const char* name, std::uint64_t fallback);
+double median(std::vector<double> v);
+std::string formatFixed(double v, int digits = 3);
 
 struct ChildResult {
     double seconds = 0;
@@ -25,13 +25,13 @@ struct ChildResult {
 
 // Runs a program with stdout sent to `stdoutPath` (or /dev/null) and stderr to /dev/null; wall
 // time and peak resident memory of the child.
-ChildResult RunChild(const std::vector<std::string>& argv, const std::string& stdoutPath = "");
+ChildResult runChild(const std::vector<std::string>& argv, const std::string& stdoutPath = "");
 
 // A mailbox that looks like real mail: CRLF lines, headers, wrapped text, most messages a few
 // KiB, a few large ones up to 2 MiB. Separators only at line starts. Returns its size in bytes.
-std::uint64_t GenerateMailbox(const std::filesystem::path& path, std::uint64_t messages);
+std::uint64_t generateMailbox(const std::filesystem::path& path, std::uint64_t messages);
 
 // Regular files below `dir`, at any depth.
-std::size_t CountFiles(const std::filesystem::path& dir);
+std::size_t countFiles(const std::filesystem::path& dir);
 
 } // namespace mbx::bench

@@ -72,7 +72,7 @@ private:
     std::string file_;
 };
 
-int ConvertCommand(const std::vector<std::string>& args) {
+int convertCommand(const std::vector<std::string>& args) {
     convert::RunRequest request;
     convert::RunOptions options;
     std::string out;
@@ -108,51 +108,53 @@ int ConvertCommand(const std::vector<std::string>& args) {
     fs::create_directories(out, ec);
     ConsoleDesktop desktop(fs::absolute(out).lexically_normal().string());
     ConsoleView view;
-    auto store = convert::MakeStoreTarget(request.format);
+    auto store = convert::makeStoreTarget(request.format);
     convert::ConversionRun run(desktop, view, store.get(), options);
-    return run.Run(request) == convert::RunOutcome::Completed ? 0 : 1;
+    return run.run(request) == convert::RunOutcome::Completed ? 0 : 1;
 }
 
-MBX_BENCH_COMMAND("convert", ConvertCommand);
+MBX_BENCH_COMMAND("convert", convertCommand);
 
 // ---- the benchmark -----------------------------------------------------------------------
 
-std::size_t SearchOnce(const std::string& mailbox) {
-    return scanner::FindSeparators(mailbox, convert::kSeparatorText, {}).offsets.size();
+std::size_t searchOnce(const std::string& mailbox) {
+    return scanner::findSeparators(mailbox, convert::kSeparatorText, {}).offsets.size();
 }
 
-void ConversionSuite() {
-    const auto messages = EnvNumber("MBXVANE_BENCH_MESSAGES", 200000);
-    const auto runs = std::max<std::uint64_t>(1, EnvNumber("MBXVANE_BENCH_RUNS", 5));
+void conversionSuite() {
+    const auto messages = envNumber("MBXVANE_BENCH_MESSAGES", 200000);
+    const auto runs = std::max<std::uint64_t>(1, envNumber("MBXVANE_BENCH_RUNS", 5));
     const auto self = fs::read_symlink("/proc/self/exe").string();
     const auto work = fs::temp_directory_path() / ("mbxvane-bench-" + std::to_string(::getpid()));
     fs::create_directories(work);
     const auto mailbox = (work / "mailbox.mbx").string();
 
     auto t0 = Clock::now();
-    const auto bytes = GenerateMailbox(mailbox, messages);
+    const auto bytes = generateMailbox(mailbox, messages);
     std::cout << "mailbox: " << messages << " messages, " << bytes << " bytes ("
-              << Fixed(static_cast<double>(bytes) / (1 << 20), 1) << " MiB), generated in "
-              << Fixed(std::chrono::duration<double>(Clock::now() - t0).count(), 1) << " s"
+              << formatFixed(static_cast<double>(bytes) / (1 << 20), 1) << " MiB), generated in "
+              << formatFixed(std::chrono::duration<double>(Clock::now() - t0).count(), 1) << " s"
               << std::endl;
 
     // Warm the cache, then time cat and the search alternately.
-    RunChild({"cat", mailbox});
+    runChild({"cat", mailbox});
     std::vector<double> cat, search;
     std::size_t found = 0;
     for (std::uint64_t i = 0; i < runs; ++i) {
-        cat.push_back(RunChild({"sh", "-c", "cat \"$0\" > /dev/null", mailbox}).seconds);
+        cat.push_back(runChild({"sh", "-c", "cat \"$0\" > /dev/null", mailbox}).seconds);
         t0 = Clock::now();
-        found = SearchOnce(mailbox);
+        found = searchOnce(mailbox);
         search.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     }
-    const double catS = Median(cat), searchS = Median(search);
+    const double catS = median(cat), searchS = median(search);
     const double mib = static_cast<double>(bytes) / (1 << 20);
-    std::cout << "cat FILE > /dev/null: " << Fixed(catS) << " s (" << Fixed(mib / catS, 0)
-              << " MiB/s)" << std::endl;
-    std::cout << "separator search: " << Fixed(searchS) << " s (" << Fixed(mib / searchS, 0)
-              << " MiB/s), " << found << " separators" << std::endl;
-    std::cout << "search / cat: " << Fixed(searchS / catS, 2) << " (target <= 1.5)" << std::endl;
+    std::cout << "cat FILE > /dev/null: " << formatFixed(catS) << " s ("
+              << formatFixed(mib / catS, 0) << " MiB/s)" << std::endl;
+    std::cout << "separator search: " << formatFixed(searchS) << " s ("
+              << formatFixed(mib / searchS, 0) << " MiB/s), " << found << " separators"
+              << std::endl;
+    std::cout << "search / cat: " << formatFixed(searchS / catS, 2) << " (target <= 1.5)"
+              << std::endl;
 
     // Conversion in a child process (its own peak RSS) against csplit at the separator lines.
     const auto convRuns = std::max<std::uint64_t>(1, std::min<std::uint64_t>(runs, 3));
@@ -168,38 +170,38 @@ void ConversionSuite() {
         fs::create_directories(outConv);
         ::sync();
         const auto c =
-            RunChild({self, "convert", "--format", "eml", "--out", outConv.string(), mailbox});
+            runChild({self, "convert", "--format", "eml", "--out", outConv.string(), mailbox});
         conv.push_back(c.seconds);
         rss = std::max(rss, c.maxRssKiB);
-        convFiles = CountFiles(outConv);
+        convFiles = countFiles(outConv);
 
         fs::remove_all(outSplit);
         fs::create_directories(outSplit);
         ::sync();
         const auto s =
-            RunChild({"csplit", "-s", "-z", "-n", "6", "-f", (outSplit / "xx").string(), mailbox,
+            runChild({"csplit", "-s", "-z", "-n", "6", "-f", (outSplit / "xx").string(), mailbox,
                       "/^From ???@???"
                       "/",
                       "{*}"});
         split.push_back(s.seconds);
-        splitFiles = CountFiles(outSplit);
+        splitFiles = countFiles(outSplit);
     }
-    const double convS = Median(conv), splitS = Median(split);
-    std::cout << ".eml conversion: " << Fixed(convS) << " s, " << convFiles << " files"
+    const double convS = median(conv), splitS = median(split);
+    std::cout << ".eml conversion: " << formatFixed(convS) << " s, " << convFiles << " files"
               << std::endl;
-    std::cout << "csplit at separator lines: " << Fixed(splitS) << " s, " << splitFiles << " files"
+    std::cout << "csplit at separator lines: " << formatFixed(splitS) << " s, " << splitFiles
+              << " files" << std::endl;
+    std::cout << "conversion / csplit: " << formatFixed(convS / splitS, 2) << " (target <= 1.0)"
               << std::endl;
-    std::cout << "conversion / csplit: " << Fixed(convS / splitS, 2) << " (target <= 1.0)"
-              << std::endl;
-    std::cout << "conversion peak RSS: " << Fixed(static_cast<double>(rss) / 1024, 1)
+    std::cout << "conversion peak RSS: " << formatFixed(static_cast<double>(rss) / 1024, 1)
               << " MiB (target < 64)" << std::endl;
     fs::remove_all(work);
 }
 
-MBX_BENCH_SUITE("separator search and .eml conversion", 10, ConversionSuite);
+MBX_BENCH_SUITE("separator search and .eml conversion", 10, conversionSuite);
 
 // "generate [--messages N] FILE": the benchmark's mailbox, for runs by hand.
-int GenerateCommand(const std::vector<std::string>& args) {
+int generateCommand(const std::vector<std::string>& args) {
     std::uint64_t messages = 200000;
     std::string file;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -213,12 +215,12 @@ int GenerateCommand(const std::vector<std::string>& args) {
         std::cerr << "usage: mbxvane-bench generate [--messages N] FILE\n";
         return 2;
     }
-    const auto bytes = GenerateMailbox(file, messages);
+    const auto bytes = generateMailbox(file, messages);
     std::cout << file << ": " << messages << " messages, " << bytes << " bytes" << std::endl;
     return bytes > 0 ? 0 : 1;
 }
 
-MBX_BENCH_COMMAND("generate", GenerateCommand);
+MBX_BENCH_COMMAND("generate", generateCommand);
 
 } // namespace
 } // namespace mbx::bench

@@ -28,16 +28,16 @@ struct Registry {
 };
 
 // Filled by the registrations of the modules before main runs.
-Registry& TheRegistry() {
+Registry& theRegistry() {
     static Registry registry;
     return registry;
 }
 
-int Usage(const char* self) {
+int usage(const char* self) {
     std::cerr << "usage: " << self << " [--dir DIR] [--messages N] [--runs N] [--only TEXT]\n"
               << "       " << self << " COMMAND ARGS...\n"
               << "commands:";
-    for (const auto& [name, command] : TheRegistry().commands) {
+    for (const auto& [name, command] : theRegistry().commands) {
         std::cerr << ' ' << name;
     }
     std::cerr << '\n';
@@ -47,11 +47,11 @@ int Usage(const char* self) {
 } // namespace
 
 Registration::Registration(std::string name, Command command) {
-    TheRegistry().commands.emplace(std::move(name), std::move(command));
+    theRegistry().commands.emplace(std::move(name), std::move(command));
 }
 
 Registration::Registration(std::string name, int order, Suite suite) {
-    TheRegistry().suites.emplace_back(order, std::move(name), std::move(suite));
+    theRegistry().suites.emplace_back(order, std::move(name), std::move(suite));
 }
 
 } // namespace mbx::bench
@@ -59,11 +59,11 @@ Registration::Registration(std::string name, int order, Suite suite) {
 int main(int argc, char** argv) {
     using namespace mbx::bench;
     std::vector<std::string> args(argv + 1, argv + argc);
-    auto& registry = TheRegistry();
+    auto& registry = theRegistry();
     if (!args.empty() && args[0].rfind("--", 0) != 0) {
         const auto found = registry.commands.find(args[0]);
         if (found == registry.commands.end()) {
-            return Usage(argv[0]);
+            return usage(argv[0]);
         }
         return found->second(std::vector<std::string>(args.begin() + 1, args.end()));
     }
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (i + 1 >= args.size() || (a != "--dir" && a != "--messages" && a != "--runs")) {
-            return Usage(argv[0]);
+            return usage(argv[0]);
         }
         const auto& value = args[++i];
         const char* variable = a == "--dir"        ? "TMPDIR"

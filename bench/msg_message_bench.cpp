@@ -63,7 +63,7 @@ std::string fiftyKilobyteMessage() {
            base64Lines(noise) + "--s--\r\n";
 }
 
-void MsgMessageSuite() {
+void msgMessageSuite() {
     const auto work =
         fs::temp_directory_path() / ("mbxvane-bench-msg-" + std::to_string(::getpid()));
     fs::create_directories(work);
@@ -73,7 +73,7 @@ void MsgMessageSuite() {
     std::ofstream(eml, std::ios::binary) << text;
     constexpr int kRounds = 200;
     std::vector<double> perMessage;
-    for (std::uint64_t run = 0; run < EnvNumber("MBXVANE_BENCH_RUNS", 5); ++run) {
+    for (std::uint64_t run = 0; run < envNumber("MBXVANE_BENCH_RUNS", 5); ++run) {
         const auto start = Clock::now();
         for (int i = 0; i < kRounds; ++i) {
             msg::writeMsg(mime::importRfc822(eml), msg);
@@ -82,12 +82,12 @@ void MsgMessageSuite() {
             std::chrono::duration<double, std::milli>(Clock::now() - start).count() / kRounds);
     }
     std::cout << "50 KB message to .msg (" << text.size() << " bytes): import + write "
-              << Fixed(Median(perMessage), 2) << " ms per message, " << fs::file_size(msg)
+              << formatFixed(median(perMessage), 2) << " ms per message, " << fs::file_size(msg)
               << " bytes written" << std::endl;
     fs::remove_all(work);
 }
 
-MBX_BENCH_SUITE("one 50 KB message to .msg", 50, MsgMessageSuite);
+MBX_BENCH_SUITE("one 50 KB message to .msg", 50, msgMessageSuite);
 
 } // namespace
 } // namespace mbx::bench

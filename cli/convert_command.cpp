@@ -151,7 +151,7 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     ProgressPrinter printer(console.out,
                             options.quiet ? ProgressPrinter::Mode::Quiet : console.mode);
     Progress progress(inputs, printer, console);
-    auto store = convert::MakeStoreTarget(request.format);
+    auto store = convert::makeStoreTarget(request.format);
     convert::Engine engine(progress, store.get(), runOptions);
     printer.begin(inputs.mailboxes.size(), inputs.totalBytes);
     const auto outputRoot = out.string().back() == fs::path::preferred_separator
@@ -163,13 +163,13 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     // The same report in the output folder as the window leaves when anything went wrong.
     std::string report;
     if (!result.failures.empty() || !result.notes.empty()) {
-        report = convert::FreeReportPath(outputRoot);
-        if (!convert::WriteReport(report, result)) {
+        report = convert::freeReportPath(outputRoot);
+        if (!convert::writeReport(report, result)) {
             console.err << kProgram << "cannot write the report " << report << std::endl;
             report.clear();
         }
     }
-    if (!options.report.empty() && !convert::WriteReport(options.report, result)) {
+    if (!options.report.empty() && !convert::writeReport(options.report, result)) {
         console.err << kProgram << "cannot write the report " << options.report << std::endl;
     }
 

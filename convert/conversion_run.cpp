@@ -61,13 +61,13 @@ private:
     ProgressObserver& next_;
 };
 
-std::string Plural(std::uint64_t n, const char* one, const char* many) {
+std::string plural(std::uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 } // namespace
 
-std::string SessionErrorText() {
+std::string sessionErrorText() {
     return std::string("Outlook Session Creation Error !\r\n"
                        "Check if Outlook is installed and configured.\r\n"
                        "If Outlook 2010 (64 Bit) is installed, software will not work.\r\n"
@@ -77,7 +77,7 @@ std::string SessionErrorText() {
            kSupportEmail + "\r\nFor more details visit this link : " + kHelpVideoUrl;
 }
 
-std::string CompletionText(Format format) {
+std::string completionText(Format format) {
     if (format == Format::Pst) {
         return "Your messages from Eudora Mailboxes has been successfully exported to Outlook "
                "(.pst) file.\r\n" +
@@ -89,10 +89,10 @@ std::string CompletionText(Format format) {
            "\r\n";
 }
 
-std::string FailureText(const RunResult& result, const std::string& reportPath) {
+std::string failureText(const RunResult& result, const std::string& reportPath) {
     std::string text = "Not every message could be converted.\r\n\r\n";
     const auto counts =
-        std::to_string(result.written()) + " of " + Plural(result.found(), "message", "messages");
+        std::to_string(result.written()) + " of " + plural(result.found(), "message", "messages");
     switch (result.format) {
     case Format::Pst:
         text += counts + " written to Outlook data files (.pst).";
@@ -110,7 +110,7 @@ std::string FailureText(const RunResult& result, const std::string& reportPath) 
     if (result.outcome == RunResult::Outcome::DeviceFull) {
         text += "\r\nThe output device is full: the run stopped there.";
     }
-    text += "\r\n" + Plural(result.failures.size(), "problem", "problems");
+    text += "\r\n" + plural(result.failures.size(), "problem", "problems");
     if (reportPath.empty()) {
         text += "; the report could not be written. The first: " +
                 (result.failures.empty() ? std::string() : result.failures.front().reason);
@@ -125,7 +125,7 @@ ConversionRun::ConversionRun(desktop::Desktop& desktop, ProgressObserver& observ
                              StoreTarget* store, RunOptions options)
     : desktop_(desktop), observer_(observer), store_(store), options_(options) {}
 
-RunOutcome ConversionRun::Run(const RunRequest& request) {
+RunOutcome ConversionRun::run(const RunRequest& request) {
     // The run works on its own copy: the window may change the list or the format meanwhile.
     const RunRequest req = request;
     result_ = {};
@@ -140,7 +140,7 @@ RunOutcome ConversionRun::Run(const RunRequest& request) {
     if (chosen.empty()) {
         return RunOutcome::FolderCancelled;
     }
-    const auto outputRoot = paths::EnsureTrailingSeparator(chosen);
+    const auto outputRoot = paths::ensureTrailingSeparator(chosen);
     if (!observer_.yield()) {
         return RunOutcome::Ending;
     }
@@ -155,7 +155,7 @@ RunOutcome ConversionRun::Run(const RunRequest& request) {
     case RunResult::Outcome::Cancelled:
         return RunOutcome::Ending;
     case RunResult::Outcome::StoreUnavailable:
-        desktop_.messageBox(kSessionErrorCaption, SessionErrorText(), desktop::Icon::Information,
+        desktop_.messageBox(kSessionErrorCaption, sessionErrorText(), desktop::Icon::Information,
                             desktop::Buttons::Ok);
         outcome = RunOutcome::SessionError;
         break;
@@ -165,18 +165,18 @@ RunOutcome ConversionRun::Run(const RunRequest& request) {
             // The output folder first; a temporary folder when that one cannot take it.
             for (const auto& folder :
                  {outputRoot, std::filesystem::temp_directory_path().string()}) {
-                const auto path = FreeReportPath(folder);
-                if (WriteReport(path, result_)) {
+                const auto path = freeReportPath(folder);
+                if (writeReport(path, result_)) {
                     reportPath_ = path;
                     break;
                 }
             }
         }
         if (result_.failures.empty()) {
-            desktop_.messageBox(kAppTitle, CompletionText(req.format), desktop::Icon::Information,
+            desktop_.messageBox(kAppTitle, completionText(req.format), desktop::Icon::Information,
                                 desktop::Buttons::Ok);
         } else {
-            desktop_.messageBox(kAppTitle, FailureText(result_, reportPath_),
+            desktop_.messageBox(kAppTitle, failureText(result_, reportPath_),
                                 desktop::Icon::Exclamation, desktop::Buttons::Ok);
             outcome = RunOutcome::Failed;
         }

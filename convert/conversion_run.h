@@ -26,12 +26,12 @@ inline constexpr const char* kNoFormatText = "Please select a option to convert 
 inline constexpr const char* kChooseFolderTitle = "Choose Folder to Save...";
 inline constexpr const char* kSessionErrorCaption = "Outlook Error";
 // "Outlook Session Creation Error !" and the five lines after it, CR LF between, none at the end.
-std::string SessionErrorText();
+std::string sessionErrorText();
 // The completion box text for a format.
-std::string CompletionText(Format format);
+std::string completionText(Format format);
 // The warning box text for a run in which something failed; `reportPath` empty when the report
 // could not be written anywhere.
-std::string FailureText(const RunResult& result, const std::string& reportPath);
+std::string failureText(const RunResult& result, const std::string& reportPath);
 
 class ConversionRun {
 public:
@@ -39,7 +39,7 @@ public:
     ConversionRun(desktop::Desktop& desktop, ProgressObserver& observer,
                   StoreTarget* store = nullptr, RunOptions options = {});
 
-    RunOutcome Run(const RunRequest& request);
+    RunOutcome run(const RunRequest& request);
     // The engine's account of the last run (empty before the folder is chosen).
     const RunResult& result() const { return result_; }
     // Where the last run's report went ("" when none was written).

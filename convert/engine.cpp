@@ -22,7 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string TrimSpaces(std::string_view text) {
+std::string trimSpaces(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string_view::npos) {
         return {};
@@ -33,7 +33,7 @@ std::string TrimSpaces(std::string_view text) {
 
 // Deletes every occurrence of `what`, left to right in one pass (pieces that meet after a
 // deletion are not looked at again).
-std::string DeleteAll(std::string_view text, std::string_view what) {
+std::string deleteAll(std::string_view text, std::string_view what) {
     std::string out;
     out.reserve(text.size());
     std::size_t pos = 0;
@@ -50,7 +50,7 @@ std::string DeleteAll(std::string_view text, std::string_view what) {
 
 } // namespace
 
-bool IsDeviceFull(int error) {
+bool isDeviceFull(int error) {
 #ifdef EDQUOT
     if (error == EDQUOT) {
         return true;
@@ -59,7 +59,7 @@ bool IsDeviceFull(int error) {
     return error == ENOSPC;
 }
 
-bool MentionsDeviceFull(const std::string& text) {
+bool mentionsDeviceFull(const std::string& text) {
     // Libraries report a failed write as text ending in the system's wording of errno.
     for (const int e : {ENOSPC,
 #ifdef EDQUOT
@@ -73,12 +73,12 @@ bool MentionsDeviceFull(const std::string& text) {
     return false;
 }
 
-std::string MailboxName(const std::string& mailboxFileName) {
-    const auto once = DeleteAll(TrimSpaces(mailboxFileName), ".mbox");
-    return DeleteAll(TrimSpaces(once), ".MBOX");
+std::string mailboxNameOf(const std::string& mailboxFileName) {
+    const auto once = deleteAll(trimSpaces(mailboxFileName), ".mbox");
+    return deleteAll(trimSpaces(once), ".MBOX");
 }
 
-std::string MailboxFolder(const std::string& outputRoot, const std::string& mailboxPath) {
+std::string mailboxFolderOf(const std::string& outputRoot, const std::string& mailboxPath) {
 #ifdef _WIN32
     // Drive paths lose "C:\"; a network path loses its two backslashes and a letter as well.
     const std::string_view rest =
@@ -125,19 +125,19 @@ private:
     void byteUpdate(std::uint64_t soFar, std::uint64_t total) override {
         observer_.bytesRead(soFar, total);
     }
-    bool yield() override { return Yield(); }
+    bool yield() override { return yieldToObserver(); }
     // SearchObserver
     void matchFound(std::uint64_t offset, std::uint64_t found, std::uint64_t fileSize) override {
-        Yield();
+        yieldToObserver();
         // Round half to even, as the progress value has always been rounded.
         const double percent = static_cast<double>(offset) / static_cast<double>(fileSize) * 100.0;
         observer_.searchProgress(static_cast<int>(std::nearbyint(percent)));
         observer_.status(StatusLine::Activity,
                          "Searching for messages... Messages Found : " + std::to_string(found));
     }
-    bool keepGoing() override { return Yield(); }
+    bool keepGoing() override { return yieldToObserver(); }
 
-    bool Yield(bool force = false) {
+    bool yieldToObserver(bool force = false) {
         if (stopping_) {
             return false;
         }
@@ -155,7 +155,7 @@ private:
         }
         return !stopping_;
     }
-    bool Stopping() {
+    bool stopping() {
         if (!stopping_ && options_.cancel != nullptr &&
             options_.cancel->load(std::memory_order_relaxed)) {
             stopping_ = true;
@@ -163,19 +163,19 @@ private:
         return stopping_;
     }
 
-    void Fail(const std::string& mailbox, std::optional<std::uint64_t> index, std::uint64_t offset,
+    void fail(const std::string& mailbox, std::optional<std::uint64_t> index, std::uint64_t offset,
               std::string reason) {
         result_.failures.push_back({mailbox, index, offset, std::move(reason)});
     }
-    bool OpenStore(const std::function<void()>& open, const std::string& mailbox);
-    void CloseStore(const std::string& mailbox);
-    void StoreLost(const std::string& mailbox, const std::string& reason);
-    void EmlMessages(const std::string& path, const std::string& folder,
-                     const scanner::SearchResult& found, std::string_view extension);
-    void StoreMessages(const std::string& path, const std::string& folder,
+    bool openStore(const std::function<void()>& open, const std::string& mailbox);
+    void closeStore(const std::string& mailbox);
+    void storeLost(const std::string& mailbox, const std::string& reason);
+    void writeEmlMessages(const std::string& path, const std::string& folder,
+                          const scanner::SearchResult& found, std::string_view extension);
+    void storeMessages(const std::string& path, const std::string& folder,
                        const scanner::SearchResult& found, const std::string& attachments);
-    void Commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize);
-    RunResult Finish(RunResult::Outcome outcome);
+    void commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize);
+    RunResult finish(RunResult::Outcome outcome);
 
     ProgressObserver& observer_;
     StoreTarget* store_;
@@ -193,11 +193,11 @@ private:
     MailboxResult* mailbox_ = nullptr;
 };
 
-bool Engine::Impl::OpenStore(const std::function<void()>& open, const std::string& mailbox) {
+bool Engine::Impl::openStore(const std::function<void()>& open, const std::string& mailbox) {
     try {
         open();
     } catch (const std::exception& e) {
-        Fail(mailbox, std::nullopt, 0,
+        fail(mailbox, std::nullopt, 0,
              std::string("the Outlook data file could not be created: ") + e.what());
         return false;
     }
@@ -207,7 +207,7 @@ bool Engine::Impl::OpenStore(const std::function<void()>& open, const std::strin
     return true;
 }
 
-void Engine::Impl::StoreLost(const std::string& mailbox, const std::string& reason) {
+void Engine::Impl::storeLost(const std::string& mailbox, const std::string& reason) {
     const auto path = store_->storePath();
     store_->discardStore();
     storeOk_ = false;
@@ -220,10 +220,10 @@ void Engine::Impl::StoreLost(const std::string& mailbox, const std::string& reas
         }
         inStore_ = 0;
     }
-    Fail(mailbox, std::nullopt, 0, text);
+    fail(mailbox, std::nullopt, 0, text);
 }
 
-void Engine::Impl::CloseStore(const std::string& mailbox) {
+void Engine::Impl::closeStore(const std::string& mailbox) {
     if (!storeOpen_) {
         return;
     }
@@ -238,38 +238,39 @@ void Engine::Impl::CloseStore(const std::string& mailbox) {
         store_->closeStore();
     } catch (const std::exception& e) {
         const bool full =
-            MentionsDeviceFull(e.what()) ||
+            mentionsDeviceFull(e.what()) ||
             (dynamic_cast<const TargetError*>(&e) != nullptr &&
              static_cast<const TargetError&>(e).scope() == TargetError::Scope::Device);
-        StoreLost(mailbox, e.what());
+        storeLost(mailbox, e.what());
         deviceFull_ = deviceFull_ || full;
     }
 }
 
-void Engine::Impl::EmlMessages(const std::string& path, const std::string& folder,
-                               const scanner::SearchResult& found, std::string_view extension) {
+void Engine::Impl::writeEmlMessages(const std::string& path, const std::string& folder,
+                                    const scanner::SearchResult& found,
+                                    std::string_view extension) {
     const std::span<const std::uint64_t> offsets(found.offsets);
     MailboxFile mailbox(options_.copyBlockSize);
-    const bool readable = offsets.empty() || mailbox.Open(path, found.fileSize);
+    const bool readable = offsets.empty() || mailbox.open(path, found.fileSize);
     if (!readable) {
-        Fail(path, std::nullopt, 0,
+        fail(path, std::nullopt, 0,
              "the mailbox could not be read again: " + std::string(std::strerror(errno)));
     }
     for (std::size_t k = 0; k < offsets.size(); ++k) {
         if (readable) {
-            auto text = ReadMessageText(mailbox, offsets, k, this);
-            const auto w = WriteMessageFile(folder, k, extension, text, options_.faults);
+            auto text = readMessageText(mailbox, offsets, k, this);
+            const auto w = writeMessageFile(folder, k, extension, text, options_.faults);
             if (w.status == WriteResult::Status::Written) {
                 ++mailbox_->written;
             } else if (w.status == WriteResult::Status::Failed) {
-                Fail(path, k, text.Begin(), w.reason);
-                if (IsDeviceFull(w.error)) {
+                fail(path, k, text.beginOffset(), w.reason);
+                if (isDeviceFull(w.error)) {
                     deviceFull_ = true;
                     return;
                 }
             }
         }
-        if (Stopping()) {
+        if (stopping()) {
             return;
         }
         observer_.status(StatusLine::MessagesSaved,
@@ -277,9 +278,9 @@ void Engine::Impl::EmlMessages(const std::string& path, const std::string& folde
     }
 }
 
-void Engine::Impl::Commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize) {
+void Engine::Impl::commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize) {
     if (!done.prepared) {
-        Fail(path, done.index, done.offset, done.error);
+        fail(path, done.index, done.offset, done.error);
         deviceFull_ = deviceFull_ || done.deviceFull;
     } else {
         if (storeOk_) {
@@ -291,13 +292,13 @@ void Engine::Impl::Commit(Pipeline::Done done, const std::string& path, std::uin
                 }
             } catch (const TargetError& e) {
                 if (e.scope() == TargetError::Scope::Message) {
-                    Fail(path, done.index, done.offset, e.what());
+                    fail(path, done.index, done.offset, e.what());
                 } else {
-                    StoreLost(path, e.what());
+                    storeLost(path, e.what());
                     deviceFull_ = deviceFull_ || e.scope() == TargetError::Scope::Device;
                 }
             } catch (const std::exception& e) {
-                Fail(path, done.index, done.offset, e.what());
+                fail(path, done.index, done.offset, e.what());
             }
         }
         if (result_.format == Format::Msg) {
@@ -308,7 +309,7 @@ void Engine::Impl::Commit(Pipeline::Done done, const std::string& path, std::uin
         }
     }
     // The bytes-so-far values the message's reading passed, shown as it is saved.
-    const auto lastLabel = LastByteLabel(done.length, done.last);
+    const auto lastLabel = lastByteLabel(done.length, done.last);
     for (std::uint64_t v = kLabelChunk; v <= lastLabel; v += kLabelChunk) {
         observer_.bytesRead(v, mailboxSize);
     }
@@ -316,15 +317,15 @@ void Engine::Impl::Commit(Pipeline::Done done, const std::string& path, std::uin
                      "Saved " + std::to_string(mailbox_->written) + " Message(s)");
 }
 
-void Engine::Impl::StoreMessages(const std::string& path, const std::string& folder,
+void Engine::Impl::storeMessages(const std::string& path, const std::string& folder,
                                  const scanner::SearchResult& found,
                                  const std::string& attachments) {
     const std::span<const std::uint64_t> offsets(found.offsets);
     store_->beginMailbox(path, attachments);
     MailboxFile mailbox(options_.copyBlockSize);
-    const bool readable = offsets.empty() || mailbox.Open(path, found.fileSize);
+    const bool readable = offsets.empty() || mailbox.open(path, found.fileSize);
     if (!readable) {
-        Fail(path, std::nullopt, 0,
+        fail(path, std::nullopt, 0,
              "the mailbox could not be read again: " + std::string(std::strerror(errno)));
         return;
     }
@@ -333,37 +334,37 @@ void Engine::Impl::StoreMessages(const std::string& path, const std::string& fol
         Impl& impl;
         explicit YieldOnly(Impl& i) : impl(i) {}
         void byteUpdate(std::uint64_t, std::uint64_t) override {}
-        bool yield() override { return impl.Yield(); }
+        bool yield() override { return impl.yieldToObserver(); }
     } yieldOnly(*this);
 
     Pipeline pipeline(*store_, workers_, options_.faults);
-    const auto size = mailbox.Size();
+    const auto size = mailbox.size();
     for (std::size_t k = 0; k < offsets.size() && !deviceFull_; ++k) {
-        while (pipeline.full() && !deviceFull_ && !Stopping()) {
-            Commit(*pipeline.take(true), path, size);
-            Yield();
+        while (pipeline.full() && !deviceFull_ && !stopping()) {
+            commit(*pipeline.take(true), path, size);
+            yieldToObserver();
         }
-        if (deviceFull_ || Stopping()) {
+        if (deviceFull_ || stopping()) {
             return;
         }
-        auto text = ReadMessageText(mailbox, offsets, k, &yieldOnly);
-        MessageJob job{folder, k, text.Begin(), {}};
-        const bool complete = ReadTrimmedMessage(text, job.bytes);
-        if (text.Stopped()) {
+        auto text = readMessageText(mailbox, offsets, k, &yieldOnly);
+        MessageJob job{folder, k, text.beginOffset(), {}};
+        const bool complete = readTrimmedMessage(text, job.bytes);
+        if (text.stopped()) {
             return;
         }
         if (!complete) {
             while (auto done = pipeline.take(true)) {
-                Commit(std::move(*done), path, size);
+                commit(std::move(*done), path, size);
             }
-            Fail(path, k, text.Begin(),
-                 "the mailbox could not be read at byte " + std::to_string(text.Begin()));
+            fail(path, k, text.beginOffset(),
+                 "the mailbox could not be read at byte " + std::to_string(text.beginOffset()));
             continue;
         }
-        pipeline.submit(std::move(job), text.Length(), k + 1 >= offsets.size());
+        pipeline.submit(std::move(job), text.length(), k + 1 >= offsets.size());
         while (auto done = pipeline.take(false)) {
-            Commit(std::move(*done), path, size);
-            if (!Yield()) {
+            commit(std::move(*done), path, size);
+            if (!yieldToObserver()) {
                 return;
             }
         }
@@ -373,17 +374,17 @@ void Engine::Impl::StoreMessages(const std::string& path, const std::string& fol
         if (!done) {
             break;
         }
-        Commit(std::move(*done), path, size);
-        if (!Yield()) {
+        commit(std::move(*done), path, size);
+        if (!yieldToObserver()) {
             return;
         }
     }
 }
 
-RunResult Engine::Impl::Finish(RunResult::Outcome outcome) {
+RunResult Engine::Impl::finish(RunResult::Outcome outcome) {
     if (outcome == RunResult::Outcome::Cancelled || outcome == RunResult::Outcome::DeviceFull) {
         // What is in the open data file so far is kept, complete.
-        CloseStore(mailbox_ != nullptr ? mailbox_->path : std::string());
+        closeStore(mailbox_ != nullptr ? mailbox_->path : std::string());
     }
     if (deviceFull_ && outcome != RunResult::Outcome::StoreUnavailable) {
         outcome = RunResult::Outcome::DeviceFull;
@@ -401,62 +402,62 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
     const std::string_view extension = request.format == Format::Emlx ? ".emlx" : ".eml";
 
     if (storeTarget && store_ == nullptr) {
-        Fail({}, std::nullopt, 0, "no mail store is available for this format");
-        return Finish(RunResult::Outcome::StoreUnavailable);
+        fail({}, std::nullopt, 0, "no mail store is available for this format");
+        return finish(RunResult::Outcome::StoreUnavailable);
     }
     if (request.format == Format::Msg &&
-        !OpenStore([&] { store_->openRunStore(outputRoot); }, {})) {
-        return Finish(RunResult::Outcome::StoreUnavailable);
+        !openStore([&] { store_->openRunStore(outputRoot); }, {})) {
+        return finish(RunResult::Outcome::StoreUnavailable);
     }
 
     const auto rowCount = request.rows.size();
     for (std::size_t row = 0; row < rowCount; ++row) {
         observer_.mailboxStarted(static_cast<int>(row));
-        if (!Yield()) {
-            return Finish(RunResult::Outcome::Cancelled);
+        if (!yieldToObserver()) {
+            return finish(RunResult::Outcome::Cancelled);
         }
         observer_.status(StatusLine::MailboxNumber, "Mailbox " + std::to_string(row + 1) + " (of " +
                                                         std::to_string(rowCount) + ") ");
-        const auto path = TrimSpaces(request.rows[row]);
+        const auto path = trimSpaces(request.rows[row]);
         result_.mailboxes.push_back({path, 0, 0});
         mailbox_ = &result_.mailboxes.back();
         // An empty row has no file name: it opens no store and creates no folder.
         std::string fileName;
         bool emptyRow = false;
         try {
-            fileName = paths::FileNameOfPath(path);
+            fileName = paths::fileNameOfPath(path);
         } catch (const paths::NoComponentError&) {
             emptyRow = true;
         }
-        const auto name = MailboxName(fileName);
-        const auto folder = MailboxFolder(outputRoot, path);
+        const auto name = mailboxNameOf(fileName);
+        const auto folder = mailboxFolderOf(outputRoot, path);
 
         if (request.format == Format::Pst && !emptyRow &&
-            !OpenStore([&] { store_->openMailboxStore(outputRoot, name); }, path)) {
-            return Finish(RunResult::Outcome::StoreUnavailable);
+            !openStore([&] { store_->openMailboxStore(outputRoot, name); }, path)) {
+            return finish(RunResult::Outcome::StoreUnavailable);
         }
         if (storeTarget && !emptyRow && storeOk_) {
             try {
                 store_->addMailboxFolder(name);
             } catch (const std::exception& e) {
-                StoreLost(path, e.what());
+                storeLost(path, e.what());
             }
         }
 
         observer_.status(StatusLine::MailboxFile, fileName);
-        Yield();
+        yieldToObserver();
         observer_.status(StatusLine::Activity, "Setting Mail Search Filter...");
-        Yield();
+        yieldToObserver();
         observer_.status(StatusLine::MessagesFound, "");
         observer_.status(StatusLine::MessagesSaved, "");
 
-        Yield();
+        yieldToObserver();
         observer_.searchStarted();
         scanner::SearchResult found;
         if (emptyRow) {
             observer_.mailboxProblem(MailboxProblem::NoName, 0);
         } else {
-            found = scanner::FindSeparators(path, kSeparatorText, {true, options_.scanBlockSize},
+            found = scanner::findSeparators(path, kSeparatorText, {true, options_.scanBlockSize},
                                             this, options_.cancel);
             using Status = scanner::SearchResult::Status;
             switch (found.status) {
@@ -468,7 +469,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
                 break;
             case Status::CannotOpen:
                 observer_.mailboxProblem(MailboxProblem::CannotOpen, found.fileSize);
-                Fail(path, std::nullopt, 0, "the mailbox could not be opened");
+                fail(path, std::nullopt, 0, "the mailbox could not be opened");
                 break;
             case Status::ReadFailed: {
                 // The messages found before the failure are still converted. The last one found
@@ -479,7 +480,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
                     found.offsets.pop_back();
                 }
                 found.fileSize = from;
-                Fail(path, std::nullopt, from,
+                fail(path, std::nullopt, from,
                      "the mailbox could not be read past byte " +
                          std::to_string(found.readFailedAt) + " (" + found.readError +
                          "); nothing from byte " + std::to_string(from) + " on was converted");
@@ -490,64 +491,64 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
                 break;
             }
         }
-        Yield();
-        if (Stopping()) {
-            return Finish(RunResult::Outcome::Cancelled);
+        yieldToObserver();
+        if (stopping()) {
+            return finish(RunResult::Outcome::Cancelled);
         }
 
         // Message files go into the mailbox folder; the .pst target creates it all the same.
         bool folderOk = true;
         if (!emptyRow) {
             std::error_code made, is;
-            std::filesystem::create_directories(paths::EnsureTrailingSeparator(folder), made);
+            std::filesystem::create_directories(paths::ensureTrailingSeparator(folder), made);
             if (!std::filesystem::is_directory(folder, is) && request.format != Format::Pst) {
                 const auto error = made ? made : is;
                 folderOk = false;
-                Fail(path, std::nullopt, 0,
+                fail(path, std::nullopt, 0,
                      "the folder " + folder + " could not be created (" + error.message() +
                          "); none of its " + std::to_string(found.offsets.size()) +
                          " message(s) was written");
-                deviceFull_ = IsDeviceFull(error.value());
+                deviceFull_ = isDeviceFull(error.value());
             }
         }
-        Yield();
+        yieldToObserver();
 
         const std::span<const std::uint64_t> offsets(found.offsets);
         mailbox_->found = offsets.size();
         observer_.status(StatusLine::MessagesFound, std::to_string(offsets.size()) + " Messages");
-        Yield();
+        yieldToObserver();
         observer_.status(StatusLine::Activity, "Saving email messages...");
 
         if (folderOk) {
             if (storeTarget) {
-                StoreMessages(path, folder, found, request.attachmentsFolder);
+                storeMessages(path, folder, found, request.attachmentsFolder);
             } else {
-                EmlMessages(path, folder, found, extension);
+                writeEmlMessages(path, folder, found, extension);
             }
         }
         if (deviceFull_) {
-            return Finish(RunResult::Outcome::DeviceFull);
+            return finish(RunResult::Outcome::DeviceFull);
         }
-        if (!Yield()) {
-            return Finish(RunResult::Outcome::Cancelled);
+        if (!yieldToObserver()) {
+            return finish(RunResult::Outcome::Cancelled);
         }
         const double percent = static_cast<double>(row + 1) / static_cast<double>(rowCount) * 100.0;
         observer_.listProgress(static_cast<float>(percent));
         if (request.format == Format::Pst) {
-            CloseStore(path);
+            closeStore(path);
             if (deviceFull_) {
-                return Finish(RunResult::Outcome::DeviceFull);
+                return finish(RunResult::Outcome::DeviceFull);
             }
         }
         // Each mailbox ends with its final values on screen.
-        if (!Yield(true)) {
-            return Finish(RunResult::Outcome::Cancelled);
+        if (!yieldToObserver(true)) {
+            return finish(RunResult::Outcome::Cancelled);
         }
     }
     if (request.format == Format::Msg) {
-        CloseStore({});
+        closeStore({});
     }
-    return Finish(RunResult::Outcome::Completed);
+    return finish(RunResult::Outcome::Completed);
 }
 
 Engine::Engine(ProgressObserver& observer, StoreTarget* store, RunOptions options)
@@ -562,7 +563,7 @@ RunResult Engine::run(const RunRequest& request, const std::string& outputRoot) 
 
 namespace {
 
-std::string Describe(const Failure& f) {
+std::string describe(const Failure& f) {
     std::string line = f.mailbox.empty() ? std::string("(run)") : f.mailbox;
     if (f.index) {
         line += ": message " + std::to_string(*f.index) + " at byte " + std::to_string(f.offset);
@@ -570,7 +571,7 @@ std::string Describe(const Failure& f) {
     return line + ": " + f.reason;
 }
 
-const char* TargetName(Format format) {
+const char* targetName(Format format) {
     switch (format) {
     case Format::Eml:
         return ".eml";
@@ -588,9 +589,9 @@ const char* TargetName(Format format) {
 
 } // namespace
 
-bool WriteReport(const std::string& path, const RunResult& result) {
+bool writeReport(const std::string& path, const RunResult& result) {
     std::string text = "Mbxvane conversion report\n\nTarget: ";
-    text += TargetName(result.format);
+    text += targetName(result.format);
     text += "\nOutput folder: " + result.outputRoot + "\n";
     switch (result.outcome) {
     case RunResult::Outcome::Completed:
@@ -613,12 +614,12 @@ bool WriteReport(const std::string& path, const RunResult& result) {
     }
     text += "\nFailures (" + std::to_string(result.failures.size()) + "):\n";
     for (const auto& f : result.failures) {
-        text += "  " + Describe(f) + "\n";
+        text += "  " + describe(f) + "\n";
     }
     if (!result.notes.empty()) {
         text += "\nNotes (" + std::to_string(result.notes.size()) + "):\n";
         for (const auto& n : result.notes) {
-            text += "  " + Describe(n) + "\n";
+            text += "  " + describe(n) + "\n";
         }
     }
     {
@@ -633,8 +634,8 @@ bool WriteReport(const std::string& path, const RunResult& result) {
     return false;
 }
 
-std::string FreeReportPath(const std::string& folder) {
-    const std::string base = paths::EnsureTrailingSeparator(folder) + "Mbxvane report";
+std::string freeReportPath(const std::string& folder) {
+    const std::string base = paths::ensureTrailingSeparator(folder) + "Mbxvane report";
     std::string candidate = base + ".txt";
     std::error_code ec;
     for (int n = 2; std::filesystem::exists(candidate, ec); ++n) {

@@ -1,13 +1,13 @@
 // The conversion engine: a list of mailboxes in, message files or Outlook files out, with
 // progress, cancellation and an exact account of what was written. No window is needed:
 //
-//   auto store = convert::MakeStoreTarget(format);  // convert/store_target.h; null for .eml/.emlx
+//   auto store = convert::makeStoreTarget(format);  // convert/store_target.h; null for .eml/.emlx
 //   convert::Engine engine(observer, store.get(), options);  // observer: a ProgressObserver
 //   convert::RunResult r = engine.run(request, outputRoot);  // outputRoot ends in a separator
 //   if (!r.failures.empty() || !r.notes.empty())
-//       convert::WriteReport(convert::FreeReportPath(outputRoot), r);
+//       convert::writeReport(convert::freeReportPath(outputRoot), r);
 //
-// Data flows one way: mailbox -> separator offsets (scanner::FindSeparators) -> message bytes
+// Data flows one way: mailbox -> separator offsets (scanner::findSeparators) -> message bytes
 // -> target (a message file, or MIME import -> data file / message file); failures flow back
 // into the result, each with mailbox, message number, byte offset and reason. The run goes on
 // with the next message where that is sound and stops when the output device is full. A partly
@@ -137,10 +137,10 @@ inline constexpr const char* kSeparatorText = "From ???@???";
 
 // Mailbox name: the file name trimmed, every ".mbox" deleted, trimmed again, every ".MBOX"
 // deleted (exact case: Inbox.Mbox and Inbox.mbx stay as they are).
-std::string MailboxName(const std::string& mailboxFileName);
+std::string mailboxNameOf(const std::string& mailboxFileName);
 // Mailbox folder: output root (ending in a separator) + the mailbox path less its root part: the
 // leading "/" on POSIX, the first three characters (e.g. "C:\") on Windows. No final separator.
-std::string MailboxFolder(const std::string& outputRoot, const std::string& mailboxPath);
+std::string mailboxFolderOf(const std::string& outputRoot, const std::string& mailboxPath);
 
 class Engine {
 public:
@@ -164,9 +164,9 @@ private:
 
 // The plain-text report of a run: its counts, then every failure and every note, one a line.
 // Returns false when the file could not be written in full (nothing is left behind then).
-bool WriteReport(const std::string& path, const RunResult& result);
+bool writeReport(const std::string& path, const RunResult& result);
 // A report path in `folder` that is not taken yet: "Mbxvane report.txt", "Mbxvane report
 // (2).txt"...
-std::string FreeReportPath(const std::string& folder);
+std::string freeReportPath(const std::string& folder);
 
 } // namespace mbx::convert

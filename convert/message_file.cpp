@@ -17,12 +17,12 @@ namespace mbx::convert {
 MailboxFile::MailboxFile(std::size_t blockSize) : block_(std::max<std::size_t>(blockSize, 1)) {}
 
 MailboxFile::~MailboxFile() {
-    Close();
+    close();
 }
 
-bool MailboxFile::Open(const std::string& path, std::optional<std::uint64_t> searchedSize) {
-    Close();
-    fd_ = scanner::OpenRegularFile(path, size_);
+bool MailboxFile::open(const std::string& path, std::optional<std::uint64_t> searchedSize) {
+    close();
+    fd_ = scanner::openRegularFile(path, size_);
     if (fd_ < 0) {
         return false;
     }
@@ -34,7 +34,7 @@ bool MailboxFile::Open(const std::string& path, std::optional<std::uint64_t> sea
     return true;
 }
 
-void MailboxFile::Close() {
+void MailboxFile::close() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
@@ -43,13 +43,13 @@ void MailboxFile::Close() {
     blockLen_ = 0;
 }
 
-std::string_view MailboxFile::Bytes(std::uint64_t pos, std::uint64_t max) {
+std::string_view MailboxFile::bytes(std::uint64_t pos, std::uint64_t max) {
     if (fd_ < 0 || pos >= size_ || max == 0) {
         return {};
     }
     if (!(pos >= blockStart_ && pos < blockStart_ + blockLen_)) {
         blockStart_ = pos;
-        blockLen_ = scanner::ReadAt(fd_, block_.data(), block_.size(), pos);
+        blockLen_ = scanner::readAt(fd_, block_.data(), block_.size(), pos);
         if (blockLen_ == 0) {
             return {};
         }
@@ -63,21 +63,21 @@ std::string_view MailboxFile::Bytes(std::uint64_t pos, std::uint64_t max) {
 MessageText::MessageText(MailboxFile& mailbox, std::uint64_t begin, std::uint64_t end, bool last,
                          ExtractObserver* observer)
     : mailbox_(mailbox), begin_(begin), end_(std::max(begin, end)), pos_(begin_),
-      nextLabel_(kLabelChunk), lastLabel_(LastByteLabel(end_ - begin_, last)), observer_(observer) {
+      nextLabel_(kLabelChunk), lastLabel_(lastByteLabel(end_ - begin_, last)), observer_(observer) {
 }
 
-std::uint64_t LastByteLabel(std::uint64_t length, bool last) {
+std::uint64_t lastByteLabel(std::uint64_t length, bool last) {
     if (last) {
         return length == 0 ? 0 : (length - 1) / kLabelChunk * kLabelChunk;
     }
     return length / kLabelChunk * kLabelChunk;
 }
 
-std::string_view MessageText::Next() {
+std::string_view MessageText::next() {
     if (stopped_ || failed_ || pos_ >= end_) {
         return {};
     }
-    const auto bytes = mailbox_.Bytes(pos_, end_ - pos_);
+    const auto bytes = mailbox_.bytes(pos_, end_ - pos_);
     if (bytes.empty()) {
         failed_ = true;
         return {};
@@ -86,7 +86,7 @@ std::string_view MessageText::Next() {
     if (observer_ != nullptr) {
         const auto soFar = pos_ - begin_;
         while (nextLabel_ <= lastLabel_ && nextLabel_ <= soFar) {
-            observer_->byteUpdate(nextLabel_, mailbox_.Size());
+            observer_->byteUpdate(nextLabel_, mailbox_.size());
             nextLabel_ += kLabelChunk;
         }
         if (!observer_->yield()) {
@@ -96,16 +96,16 @@ std::string_view MessageText::Next() {
     return bytes;
 }
 
-MessageText ReadMessageText(MailboxFile& mailbox, std::span<const std::uint64_t> offsets,
+MessageText readMessageText(MailboxFile& mailbox, std::span<const std::uint64_t> offsets,
                             std::size_t k, ExtractObserver* observer) {
-    const auto size = mailbox.Size();
+    const auto size = mailbox.size();
     const bool last = k + 1 >= offsets.size();
     const auto begin = k < offsets.size() ? std::min(offsets[k], size) : size;
     const auto end = last ? size : std::min(offsets[k + 1], size);
     return MessageText(mailbox, begin, end, last, observer);
 }
 
-std::string MessageFilePath(const std::string& mailboxFolder, std::size_t k,
+std::string messageFilePath(const std::string& mailboxFolder, std::size_t k,
                             std::string_view extension) {
     std::string path = mailboxFolder;
     path += paths::kSeparator;
@@ -179,22 +179,22 @@ public:
     int error() const { return error_; }
     const char* what() const { return what_; }
 
-    void Append(std::string_view data) {
+    void append(std::string_view data) {
         if (data.size() <= kBuffer - used_) {
             std::memcpy(buffer_ + used_, data.data(), data.size());
             used_ += data.size();
             return;
         }
-        Flush();
+        flush();
         if (data.size() < kBuffer) {
             std::memcpy(buffer_, data.data(), data.size());
             used_ = data.size();
         } else {
-            WriteAll(data);
+            writeAll(data);
         }
     }
-    bool Finish() {
-        Flush();
+    bool finish() {
+        flush();
         if (fd_ >= 0 && ::close(fd_) != 0 && ok()) {
             error_ = errno;
             what_ = "cannot complete the file";
@@ -206,11 +206,11 @@ public:
 private:
     static constexpr std::size_t kBuffer = 64 * 1024;
 
-    void Flush() {
-        WriteAll({buffer_, used_});
+    void flush() {
+        writeAll({buffer_, used_});
         used_ = 0;
     }
-    void WriteAll(std::string_view data) {
+    void writeAll(std::string_view data) {
         while (!data.empty() && ok()) {
             if (faults_ != nullptr) {
                 if (const int injected = faults_->beforeWrite(path_, written_, data.size())) {
@@ -245,32 +245,32 @@ private:
 
 } // namespace
 
-WriteResult WriteMessageFile(const std::string& mailboxFolder, std::size_t k,
+WriteResult writeMessageFile(const std::string& mailboxFolder, std::size_t k,
                              std::string_view extension, MessageText& text, FaultHooks* faults) {
-    const auto path = MessageFilePath(mailboxFolder, k, extension);
+    const auto path = messageFilePath(mailboxFolder, k, extension);
     auto out = std::make_unique<OutFile>(path, faults);
     if (!out->ok()) {
         // The message is still read through, so the progress it shows is the same.
-        while (!text.Next().empty()) {
+        while (!text.next().empty()) {
         }
         return {WriteResult::Status::Failed, out->error(),
                 std::string(out->what()) + " " + path + ": " + std::strerror(out->error())};
     }
-    Trimmer trim([&out](std::string_view piece) { out->Append(piece); });
-    for (auto block = text.Next(); !block.empty() && out->ok(); block = text.Next()) {
+    Trimmer trim([&out](std::string_view piece) { out->append(piece); });
+    for (auto block = text.next(); !block.empty() && out->ok(); block = text.next()) {
         trim.add(block);
     }
-    out->Append("\r\n");
-    const bool finished = out->Finish();
+    out->append("\r\n");
+    const bool finished = out->finish();
     WriteResult result;
-    if (text.Stopped()) {
+    if (text.stopped()) {
         result = {WriteResult::Status::Stopped, 0, {}};
     } else if (!finished) {
         result = {WriteResult::Status::Failed, out->error(),
                   std::string(out->what()) + " " + path + ": " + std::strerror(out->error())};
-    } else if (text.Failed()) {
+    } else if (text.failed()) {
         result = {WriteResult::Status::Failed, 0,
-                  "the mailbox could not be read at byte " + std::to_string(text.Begin())};
+                  "the mailbox could not be read at byte " + std::to_string(text.beginOffset())};
     } else {
         return result;
     }
@@ -279,15 +279,15 @@ WriteResult WriteMessageFile(const std::string& mailboxFolder, std::size_t k,
     return result;
 }
 
-bool ReadTrimmedMessage(MessageText& text, std::string& out) {
+bool readTrimmedMessage(MessageText& text, std::string& out) {
     out.clear();
-    out.reserve(static_cast<std::size_t>(text.Length()) + 2);
+    out.reserve(static_cast<std::size_t>(text.length()) + 2);
     Trimmer trim([&out](std::string_view piece) { out.append(piece); });
-    for (auto block = text.Next(); !block.empty(); block = text.Next()) {
+    for (auto block = text.next(); !block.empty(); block = text.next()) {
         trim.add(block);
     }
     out.append("\r\n");
-    return !text.Stopped() && !text.Failed();
+    return !text.stopped() && !text.failed();
 }
 
 } // namespace mbx::convert

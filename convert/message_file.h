@@ -3,7 +3,7 @@
 // message. A message file holds those bytes without leading and trailing blanks (space only),
 // followed by CR LF, under the name "email-" + k + extension in the mailbox folder.
 //
-// ReadMessageText gives the message as a stream and WriteMessageFile drains it into the file,
+// readMessageText gives the message as a stream and writeMessageFile drains it into the file,
 // so a message is never held whole in memory. While the stream is read it reports every value
 // the 250-byte chunk reading shows as bytes read: 250, 500, ... bytes so far, up to the
 // message length for a message followed by another, and below it for the last message (the
@@ -47,13 +47,13 @@ public:
     // `searchedSize`, when given, is the size the separator search saw: the messages end there. A
     // file that has grown since is read up to it; one that has shrunk fails to read at its new
     // end, so its last message cannot pass for complete.
-    bool Open(const std::string& path, std::optional<std::uint64_t> searchedSize = {});
-    void Close();
-    bool IsOpen() const { return fd_ >= 0; }
-    std::uint64_t Size() const { return size_; }
+    bool open(const std::string& path, std::optional<std::uint64_t> searchedSize = {});
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    std::uint64_t size() const { return size_; }
     // A view of the bytes at `pos`, at most `max` long and at least 1 unless `pos` is at or
     // beyond the end or the read fails (then empty). Valid until the next call.
-    std::string_view Bytes(std::uint64_t pos, std::uint64_t max);
+    std::string_view bytes(std::uint64_t pos, std::uint64_t max);
 
 private:
     int fd_ = -1;
@@ -69,16 +69,16 @@ public:
     MessageText(MailboxFile& mailbox, std::uint64_t begin, std::uint64_t end, bool last,
                 ExtractObserver* observer);
 
-    std::uint64_t Begin() const { return begin_; }
-    std::uint64_t End() const { return end_; }
-    std::uint64_t Length() const { return end_ - begin_; }
+    std::uint64_t beginOffset() const { return begin_; }
+    std::uint64_t endOffset() const { return end_; }
+    std::uint64_t length() const { return end_ - begin_; }
     // The next block of the message (empty at the end, on a read failure or when the observer
     // asked to stop). Reports the bytes-read values passed on the way.
-    std::string_view Next();
+    std::string_view next();
     // True when the observer's yield asked to stop.
-    bool Stopped() const { return stopped_; }
+    bool stopped() const { return stopped_; }
     // True when the mailbox could not deliver all the bytes of the message.
-    bool Failed() const { return failed_; }
+    bool failed() const { return failed_; }
 
 private:
     MailboxFile& mailbox_;
@@ -97,15 +97,15 @@ private:
 // message. A message followed by another completes with the chunk that reaches into the next
 // separator, so a length that is an exact multiple of 250 is still shown; the last message
 // completes with the chunk that reaches the end of the file.
-std::uint64_t LastByteLabel(std::uint64_t length, bool last);
+std::uint64_t lastByteLabel(std::uint64_t length, bool last);
 
 // The stream of message k (0-based) of `mailbox` cut at `offsets`. Offsets at or beyond the end
 // of the file give an empty message.
-MessageText ReadMessageText(MailboxFile& mailbox, std::span<const std::uint64_t> offsets,
+MessageText readMessageText(MailboxFile& mailbox, std::span<const std::uint64_t> offsets,
                             std::size_t k, ExtractObserver* observer);
 
 // The path mailboxFolder + separator + "email-" + k + extension.
-std::string MessageFilePath(const std::string& mailboxFolder, std::size_t k,
+std::string messageFilePath(const std::string& mailboxFolder, std::size_t k,
                             std::string_view extension);
 
 class FaultHooks;
@@ -120,12 +120,12 @@ struct WriteResult {
 // Drains `text` into the file "email-" + k + extension in `mailboxFolder` (created or replaced):
 // the bytes without leading and trailing spaces, then CR LF. A file that could not be written
 // in full, or whose message was stopped part-way, is removed.
-WriteResult WriteMessageFile(const std::string& mailboxFolder, std::size_t k,
+WriteResult writeMessageFile(const std::string& mailboxFolder, std::size_t k,
                              std::string_view extension, MessageText& text,
                              FaultHooks* faults = nullptr);
 
 // Drains `text` into memory as the message file would hold it. False when the mailbox could not
 // deliver all of the message or the observer asked to stop.
-bool ReadTrimmedMessage(MessageText& text, std::string& out);
+bool readTrimmedMessage(MessageText& text, std::string& out);
 
 } // namespace mbx::convert

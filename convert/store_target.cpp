@@ -25,15 +25,15 @@ struct ImportedMessage : PreparedMessage {
 // keeps the has-attachments bit only for messages that have attachments.
 constexpr std::int32_t kRequestedFlags = mapi::tags::MsgFlagRead | mapi::tags::MsgFlagHasAttach;
 
-TargetError StoreFailure(const std::string& what) {
+TargetError storeFailure(const std::string& what) {
     return TargetError(
-        MentionsDeviceFull(what) ? TargetError::Scope::Device : TargetError::Scope::Store, what);
+        mentionsDeviceFull(what) ? TargetError::Scope::Device : TargetError::Scope::Store, what);
 }
 
 // The MIME import of one message; files its attachment lines name are looked up as `options`
 // say, and those not found are noted.
-mapi::Message Import(const MessageJob& job, const mime::ImportOptions& options,
-                     std::vector<std::string>& notes) {
+mapi::Message importMessage(const MessageJob& job, const mime::ImportOptions& options,
+                            std::vector<std::string>& notes) {
     return mime::importRfc822(
         std::span(reinterpret_cast<const std::byte*>(job.bytes.data()), job.bytes.size()), options,
         notes);
@@ -45,7 +45,7 @@ MailStoreTarget::MailStoreTarget(Format format) : format_(format) {}
 
 MailStoreTarget::~MailStoreTarget() = default; // the writer completes a data file still open
 
-std::string MailStoreTarget::TimeStamp() {
+std::string MailStoreTarget::timeStamp() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -55,7 +55,7 @@ std::string MailStoreTarget::TimeStamp() {
     return buffer;
 }
 
-std::string MailStoreTarget::FreeDataFilePath(const std::string& pathWithoutExtension) {
+std::string MailStoreTarget::freeDataFilePath(const std::string& pathWithoutExtension) {
     std::string candidate = pathWithoutExtension + ".pst";
     std::error_code ec;
     for (int n = 2; std::filesystem::exists(candidate, ec); ++n) {
@@ -77,14 +77,14 @@ void MailStoreTarget::open(const std::string& path, const std::string& displayNa
 }
 
 void MailStoreTarget::openRunStore(const std::string& outputRoot) {
-    const std::string path = FreeDataFilePath(outputRoot + "Temp" + TimeStamp());
+    const std::string path = freeDataFilePath(outputRoot + "Temp" + timeStamp());
     // The clock is read again for the display name, as for any new name.
-    open(path, "Temp : Created - " + TimeStamp());
+    open(path, "Temp : Created - " + timeStamp());
 }
 
 void MailStoreTarget::openMailboxStore(const std::string& outputRoot,
                                        const std::string& mailboxName) {
-    open(FreeDataFilePath(outputRoot + mailboxName), mailboxName);
+    open(freeDataFilePath(outputRoot + mailboxName), mailboxName);
 }
 
 void MailStoreTarget::addMailboxFolder(const std::string& mailboxName) {
@@ -95,7 +95,7 @@ void MailStoreTarget::addMailboxFolder(const std::string& mailboxName) {
     try {
         folder_ = writer_->addFolder(writer_->ipmSubtree(), mailboxName);
     } catch (const std::exception& e) {
-        throw StoreFailure(e.what());
+        throw storeFailure(e.what());
     }
     folders_.emplace(mailboxName, folder_);
 }
@@ -110,7 +110,7 @@ void MailStoreTarget::beginMailbox(const std::string& mailboxPath,
 std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job) const {
     auto prepared = std::make_unique<ImportedMessage>();
     auto& message = prepared->message;
-    message = Import(job, importOptions_, prepared->notes);
+    message = importMessage(job, importOptions_, prepared->notes);
     message.props.set(mapi::tags::MessageFlags, mime::messageFlagsFor(message, kRequestedFlags));
     try {
         // Whatever the data file would refuse is refused here, before anything is written.
@@ -128,7 +128,7 @@ std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job)
                 prepared->notes.push_back(std::move(note));
             }
         } catch (const std::exception& e) {
-            throw TargetError(MentionsDeviceFull(e.what()) ? TargetError::Scope::Device
+            throw TargetError(mentionsDeviceFull(e.what()) ? TargetError::Scope::Device
                                                            : TargetError::Scope::Message,
                               "cannot write " + path + ": " + e.what());
         }
@@ -140,7 +140,7 @@ void MailStoreTarget::commit(PreparedMessage& message) {
     try {
         writer_->addMessage(folder_, static_cast<ImportedMessage&>(message).message);
     } catch (const std::exception& e) {
-        throw StoreFailure(e.what());
+        throw storeFailure(e.what());
     }
 }
 
@@ -151,7 +151,7 @@ void MailStoreTarget::closeStore() {
     try {
         writer_->close();
     } catch (const std::exception& e) {
-        throw StoreFailure(e.what());
+        throw storeFailure(e.what());
     }
     writer_.reset();
 }
@@ -164,7 +164,7 @@ void MailStoreTarget::discardStore() {
     }
 }
 
-std::unique_ptr<StoreTarget> MakeStoreTarget(Format format) {
+std::unique_ptr<StoreTarget> makeStoreTarget(Format format) {
     if (format == Format::Pst || format == Format::Msg) {
         return std::make_unique<MailStoreTarget>(format);
     }

@@ -35,10 +35,10 @@ public:
     std::string storePath() const override { return path_; }
 
     // "d.m.YY H.m.ss" of the local time now: 6.12.26 6.20.11.
-    static std::string TimeStamp();
+    static std::string timeStamp();
     // `path` + ".pst", or `path` + " (2).pst", " (3).pst" ... when that file exists already:
     // an existing data file is never replaced.
-    static std::string FreeDataFilePath(const std::string& pathWithoutExtension);
+    static std::string freeDataFilePath(const std::string& pathWithoutExtension);
 
 private:
     void open(const std::string& path, const std::string& displayName);
@@ -55,6 +55,6 @@ private:
 };
 
 // The target for a format: a MailStoreTarget for .pst and .msg, nothing for the others.
-std::unique_ptr<StoreTarget> MakeStoreTarget(Format format);
+std::unique_ptr<StoreTarget> makeStoreTarget(Format format);
 
 } // namespace mbx::convert

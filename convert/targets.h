@@ -27,9 +27,9 @@ private:
 };
 
 // True for the errors of a full device (no space, quota exceeded).
-bool IsDeviceFull(int error);
+bool isDeviceFull(int error);
 // True when a library's error text carries the system's text of a full device.
-bool MentionsDeviceFull(const std::string& text);
+bool mentionsDeviceFull(const std::string& text);
 
 struct MessageJob {
     std::string mailboxFolder;

@@ -10,7 +10,7 @@ namespace {
 constexpr const char* kTitle = "File Reader";
 constexpr std::int64_t kEchoWidth = 512;
 
-std::string TrimSpaces(const std::string& text) {
+std::string trimSpaces(const std::string& text) {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string::npos) {
         return {};
@@ -20,7 +20,7 @@ std::string TrimSpaces(const std::string& text) {
 }
 
 // Size of a regular file; false for a missing path, a folder or anything else.
-bool MeasureFile(const std::string& path, std::uint64_t& size) {
+bool measureFile(const std::string& path, std::uint64_t& size) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return false;
@@ -36,7 +36,7 @@ MailboxReader::MailboxReader(SearchState& state, ReaderSink& sink, std::size_t b
 
 MailboxReader::~MailboxReader() = default;
 
-bool MailboxReader::Yield() {
+bool MailboxReader::yieldToSink() {
     if (!stopRequested_ && !sink_->yield()) {
         stopRequested_ = true;
     }
@@ -45,11 +45,11 @@ bool MailboxReader::Yield() {
 
 // The failure paths end the search as well, so that a caller looping on FindNext_Click until the
 // end-of-search flag is set always comes to an end.
-void MailboxReader::EndSearchOnFailure() {
+void MailboxReader::endSearchOnFailure() {
     state_.endOfSearch = true;
 }
 
-void MailboxReader::WriteFileSizeLine() {
+void MailboxReader::writeFileSizeLine() {
     if (!sink_->surfaceShown()) {
         return;
     }
@@ -73,63 +73,63 @@ void MailboxReader::Open_MBOX(const std::string& fmboxname) {
 
 void MailboxReader::OpenFile() {
     std::uint64_t size = 0;
-    if (!MeasureFile(filePath_, size)) {
+    if (!measureFile(filePath_, size)) {
         // Not reported here: the Find step reports a missing file itself.
-        EndSearchOnFailure();
+        endSearchOnFailure();
         return;
     }
     fileSize_ = size;
-    Yield();
+    yieldToSink();
     if (fileSize_ < 2) {
         sink_->beep();
         sink_->warning("File size is " + std::to_string(fileSize_) +
                            " byte !\r\rFile can not open for string searching !",
                        desktop::Icon::Exclamation, kTitle);
-        EndSearchOnFailure();
+        endSearchOnFailure();
         return;
     }
-    Yield();
+    yieldToSink();
     matchPos_ = -1;
     if (!search_.open(filePath_)) {
         fileNo_ = 0;
-        EndSearchOnFailure();
+        endSearchOnFailure();
         return;
     }
     fileNo_ = 1;
-    WriteFileSizeLine();
+    writeFileSizeLine();
 }
 
 void MailboxReader::Find_Click() {
-    const auto name = TrimSpaces(Text1);
+    const auto name = trimSpaces(Text1);
     if (name.empty()) {
         sink_->beep();
         sink_->warning("Enter name of the file to be searched...", desktop::Icon::None, kTitle);
         // The open file is only forgotten by the window; closing it here loses nothing.
         search_.close();
         fileNo_ = 0;
-        EndSearchOnFailure();
+        endSearchOnFailure();
         return;
     }
     if (fileNo_ <= 0) {
         filePath_ = name;
         std::uint64_t size = 0;
-        if (!MeasureFile(filePath_, size)) {
+        if (!measureFile(filePath_, size)) {
             sink_->beep();
             sink_->warning("File not found !", desktop::Icon::Exclamation, kTitle);
             fileNo_ = 0;
             sink_->focusText1();
-            EndSearchOnFailure();
+            endSearchOnFailure();
             return;
         }
         OpenFile();
         if (fileNo_ == 0) {
             sink_->beep();
             sink_->warning("File could not open !", desktop::Icon::Exclamation, kTitle);
-            EndSearchOnFailure();
+            endSearchOnFailure();
             return;
         }
     }
-    WriteFileSizeLine();
+    writeFileSizeLine();
     readPos_ = 0;
     SearchString();
 }
@@ -137,17 +137,17 @@ void MailboxReader::Find_Click() {
 void MailboxReader::FindNext_Click() {
     if (matchPos_ < 0) {
         sink_->beep();
-        EndSearchOnFailure();
+        endSearchOnFailure();
         return;
     }
     readPos_ = matchPos_ + searchLen_;
-    WriteFileSizeLine();
+    writeFileSizeLine();
     SearchString();
 }
 
 void MailboxReader::CloseFile() {
     search_.close();
-    Yield();
+    yieldToSink();
     fileNo_ = 0;
 }
 
@@ -187,14 +187,14 @@ void MailboxReader::GetString() {
     if (searchLen_ > 2 && typed.front() == '"' && typed.back() == '"') {
         searchLen_ -= 2;
         searchStr_ = typed.substr(1, typed.size() - 2);
-        Yield();
+        yieldToSink();
     } else {
         searchStr_ = typed;
     }
     search_.setCaseSensitive(Check1);
     if (!Check1) {
         for (auto& ch : searchStr_) {
-            ch = static_cast<char>(UpperCase1252(static_cast<unsigned char>(ch)));
+            ch = static_cast<char>(upperCase1252(static_cast<unsigned char>(ch)));
         }
     }
 }
@@ -202,7 +202,7 @@ void MailboxReader::GetString() {
 void MailboxReader::ScanString() {
     const auto hit = searchLen_ > 0 && !stopRequested_
                          ? search_.next(searchStr_, static_cast<std::uint64_t>(readPos_),
-                                        [this] { return Yield(); })
+                                        [this] { return yieldToSink(); })
                          : std::nullopt;
     if (!hit) {
         matchPos_ = -1;
@@ -219,7 +219,7 @@ void MailboxReader::ShowString() {
     if (shown) {
         sink_->writeSurface("Byte :" + std::to_string(readPos_) + "\r\n");
     }
-    Yield();
+    yieldToSink();
     state_.offsets.push_back(static_cast<std::uint64_t>(readPos_));
     // Round half to even, as the progress value has always been rounded.
     const double percent = static_cast<double>(readPos_) / static_cast<double>(fileSize_) * 100.0;
@@ -242,7 +242,7 @@ void MailboxReader::ShowString() {
     if (shown) {
         sink_->writeSurface(search_.bytesAt(static_cast<std::uint64_t>(matchPos_),
                                             static_cast<std::size_t>(len + following)));
-        Yield();
+        yieldToSink();
     }
     readPos_ = after;
 }

@@ -1,6 +1,6 @@
 // The "File Reader" behind the FrmFinder window and mbxvane-file-reader: opens one file and
 // reports every occurrence of a search text by its byte offset, one Find step at a time, with
-// the window's warnings and its text surface. The conversion engine calls FindSeparators
+// the window's warnings and its text surface. The conversion engine calls findSeparators
 // directly.
 //
 // The matching rules are those of SeparatorSearch; a search text typed between double quotes
@@ -104,9 +104,9 @@ private:
     void GetString();
     void ScanString();
     void ShowString();
-    void WriteFileSizeLine();
-    void EndSearchOnFailure();
-    bool Yield();
+    void writeFileSizeLine();
+    void endSearchOnFailure();
+    bool yieldToSink();
 
     SearchState& state_;
     ReaderSink* sink_;

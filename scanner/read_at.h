@@ -15,7 +15,7 @@ namespace mbx::scanner {
 
 // Opens `path` read-only when it is a regular file and gives its descriptor and size; -1 when it
 // cannot be opened or is something else (a folder, a device).
-inline int OpenRegularFile(const std::string& path, std::uint64_t& size) {
+inline int openRegularFile(const std::string& path, std::uint64_t& size) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return -1;
@@ -31,7 +31,7 @@ inline int OpenRegularFile(const std::string& path, std::uint64_t& size) {
 
 // Reads up to `count` bytes at `offset` (64-bit) into `buffer`; returns how many were read,
 // fewer only at the end of the file or on an error.
-inline std::size_t ReadAt(int fd, char* buffer, std::size_t count, std::uint64_t offset) {
+inline std::size_t readAt(int fd, char* buffer, std::size_t count, std::uint64_t offset) {
     std::size_t done = 0;
     while (done < count) {
         const auto got =

@@ -4,7 +4,7 @@
 
 namespace mbx::scanner {
 
-std::string SearchState::OffsetsText() const {
+std::string SearchState::offsetsText() const {
     std::string text;
     text.reserve(offsets.size() * 8);
     for (const auto offset : offsets) {
@@ -14,7 +14,7 @@ std::string SearchState::OffsetsText() const {
     return text;
 }
 
-std::vector<std::uint64_t> ParseOffsetsText(const std::string& text) {
+std::vector<std::uint64_t> parseOffsetsText(const std::string& text) {
     std::vector<std::uint64_t> result;
     if (text.empty()) {
         return result;

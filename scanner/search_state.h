@@ -16,9 +16,9 @@ struct SearchState {
     std::vector<std::uint64_t> offsets;
 
     // The offsets text: every offset in decimal followed by "|", e.g. "0|22|"; empty when none.
-    std::string OffsetsText() const;
+    std::string offsetsText() const;
     // Clears the flag and empties the offsets, as the run does before each mailbox.
-    void Reset() {
+    void reset() {
         endOfSearch = false;
         offsets.clear();
     }
@@ -26,6 +26,6 @@ struct SearchState {
 
 // Reads an offsets text back: drops the final "|" and splits at every "|"; "" gives no offsets.
 // Pieces that are not decimal numbers are skipped.
-std::vector<std::uint64_t> ParseOffsetsText(const std::string& text);
+std::vector<std::uint64_t> parseOffsetsText(const std::string& text);
 
 } // namespace mbx::scanner

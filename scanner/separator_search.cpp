@@ -12,7 +12,7 @@
 
 namespace mbx::scanner {
 
-unsigned char UpperCase1252(unsigned char c) {
+unsigned char upperCase1252(unsigned char c) {
     if (c >= 'a' && c <= 'z') {
         return static_cast<unsigned char>(c - 0x20);
     }
@@ -43,7 +43,7 @@ SeparatorSearch::~SeparatorSearch() {
 
 bool SeparatorSearch::open(const std::string& path) {
     close();
-    fd_ = OpenRegularFile(path, size_);
+    fd_ = openRegularFile(path, size_);
     return fd_ >= 0;
 }
 
@@ -72,7 +72,7 @@ bool SeparatorSearch::cover(std::uint64_t pos, std::size_t need) {
     }
     blockStart_ = pos;
     errno = 0;
-    blockLen_ = ReadAt(fd_, block_.data(), want, pos);
+    blockLen_ = readAt(fd_, block_.data(), want, pos);
     const std::uint64_t expected = pos < size_ ? std::min<std::uint64_t>(want, size_ - pos) : 0;
     if (blockLen_ < expected && !readFailedAt_) {
         const int error = errno;
@@ -96,7 +96,7 @@ std::optional<std::uint64_t> SeparatorSearch::next(const std::string& pattern, s
     std::string folded = pattern;
     if (fold) {
         for (auto& ch : folded) {
-            ch = static_cast<char>(UpperCase1252(static_cast<unsigned char>(ch)));
+            ch = static_cast<char>(upperCase1252(static_cast<unsigned char>(ch)));
         }
     }
     const auto* want = reinterpret_cast<const unsigned char*>(folded.data());
@@ -104,7 +104,7 @@ std::optional<std::uint64_t> SeparatorSearch::next(const std::string& pattern, s
     std::array<bool, 256> starts{};
     for (int b = 0; b < 256; ++b) {
         const auto ub = static_cast<unsigned char>(b);
-        starts[ub] = (fold ? UpperCase1252(ub) : ub) == first;
+        starts[ub] = (fold ? upperCase1252(ub) : ub) == first;
     }
 
     const auto size = static_cast<std::int64_t>(size_);
@@ -157,7 +157,7 @@ std::optional<std::uint64_t> SeparatorSearch::next(const std::string& pattern, s
                            (c - static_cast<std::int64_t>(blockStart_));
         std::int64_t j = 1;
         for (; j < len; ++j) {
-            const unsigned char b = fold ? UpperCase1252(cand[j]) : cand[j];
+            const unsigned char b = fold ? upperCase1252(cand[j]) : cand[j];
             if (b != want[j]) {
                 break;
             }
@@ -180,11 +180,11 @@ std::string SeparatorSearch::bytesAt(std::uint64_t pos, std::size_t count) {
         return out;
     }
     out.resize(count);
-    out.resize(ReadAt(fd_, out.data(), count, pos));
+    out.resize(readAt(fd_, out.data(), count, pos));
     return out;
 }
 
-SearchResult FindSeparators(const std::string& path, const std::string& pattern,
+SearchResult findSeparators(const std::string& path, const std::string& pattern,
                             SeparatorSearch::Options options, SearchObserver* observer,
                             const std::atomic<bool>* cancel) {
     SearchResult result;

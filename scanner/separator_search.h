@@ -26,7 +26,7 @@ namespace mbx::scanner {
 
 // Windows-1252 upper case of one byte (a-z, and the accented letters that have a capital in the
 // code page); other bytes unchanged.
-unsigned char UpperCase1252(unsigned char c);
+unsigned char upperCase1252(unsigned char c);
 
 class SeparatorSearch {
 public:
@@ -102,7 +102,7 @@ struct SearchResult {
 // than 2 bytes TooSmall (nothing searched), an unreadable one CannotOpen, one whose bytes stop
 // coming before its end ReadFailed. `cancel`, when given,
 // is polled between blocks as well.
-SearchResult FindSeparators(const std::string& path, const std::string& pattern,
+SearchResult findSeparators(const std::string& path, const std::string& pattern,
                             SeparatorSearch::Options options, SearchObserver* observer = nullptr,
                             const std::atomic<bool>* cancel = nullptr);
 

@@ -8,7 +8,7 @@
 
 namespace mbx::selection {
 
-bool LooksLikeMailbox(const std::string& path) {
+bool looksLikeMailbox(const std::string& path) {
     std::string s = path;
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -24,17 +24,17 @@ bool LooksLikeMailbox(const std::string& path) {
 }
 
 std::vector<std::string> mailboxesInFolder(const std::string& folder) {
-    pathLogger logger;
-    logger.PathLogInit();
+    PathLogger logger;
+    logger.init();
     logger.fullFileNamesOnly(true);
-    logger.LogPath(paths::EnsureTrailingSeparator(folder));
+    logger.logPath(paths::ensureTrailingSeparator(folder));
     std::vector<std::string> found;
     for (const auto& entry : logger.fullFileNames()->items()) {
-        if (LooksLikeMailbox(entry)) {
+        if (looksLikeMailbox(entry)) {
             found.push_back(entry);
         }
     }
-    logger.Terminate();
+    logger.terminate();
     return found;
 }
 

@@ -9,9 +9,9 @@ namespace mbx::selection {
 
 // The mailbox test of the folder scan: the name, lower-cased and trimmed of blanks, ends in
 // ".mbox" or ".mbx".
-bool LooksLikeMailbox(const std::string& path);
+bool looksLikeMailbox(const std::string& path);
 
-// Every mailbox file under `folder`, at any depth, breadth first as pathLogger walks it: the
+// Every mailbox file under `folder`, at any depth, breadth first as PathLogger walks it: the
 // folder's own mailboxes, then those of its sub-folders level by level. Paths are the folder (with
 // one trailing separator) followed by the path inside it. Empty for a folder that does not exist.
 std::vector<std::string> mailboxesInFolder(const std::string& folder);

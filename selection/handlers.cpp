@@ -8,7 +8,7 @@ namespace mbx::selection {
 using desktop::Buttons;
 using desktop::Icon;
 
-std::size_t NamesThatFit(const std::string& folder, const std::vector<std::string>& names,
+std::size_t namesThatFit(const std::string& folder, const std::vector<std::string>& names,
                          std::size_t bufferChars) {
     std::size_t used = folder.size() + 1 + 1; // folder, its NUL, the final NUL
     std::size_t fit = 0;
@@ -22,13 +22,13 @@ std::size_t NamesThatFit(const std::string& folder, const std::vector<std::strin
     return fit;
 }
 
-void PickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks) {
+void pickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks) {
     const desktop::OpenFilesResult chosen =
         desktop.openFiles({.filter = kMailboxFilter, .multiSelect = true});
     if (chosen.names.empty()) {
         return;
     }
-    const std::size_t fit = NamesThatFit(chosen.folder, chosen.names, kFileNameBufferChars);
+    const std::size_t fit = namesThatFit(chosen.folder, chosen.names, kFileNameBufferChars);
     if (fit < chosen.names.size()) {
         desktop.messageBox(kAppTitle,
                            "Please select only " + std::to_string(fit) + " files at a time",
@@ -36,13 +36,13 @@ void PickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const Window
         return;
     }
     hooks.setConvertEnabled(true);
-    const std::string folder = paths::EnsureTrailingSeparator(chosen.folder);
+    const std::string folder = paths::ensureTrailingSeparator(chosen.folder);
     for (const auto& name : chosen.names) {
-        list.AddMailboxRow(folder + name);
+        list.addRow(folder + name);
     }
 }
 
-void ClearMailboxes(desktop::Desktop& desktop, MailboxList& list) {
+void clearMailboxes(desktop::Desktop& desktop, MailboxList& list) {
     list.makeCurrent(0);
     if (list.cellText(0).empty()) {
         return;
@@ -51,34 +51,34 @@ void ClearMailboxes(desktop::Desktop& desktop, MailboxList& list) {
         desktop.messageBox(kAppTitle, "Do you want to clear all the files in the list\r\n Proceed?",
                            Icon::Question, Buttons::YesNo);
     if (answer == desktop::Answer::Yes) {
-        list.ClearMailboxList();
+        list.clear();
     }
 }
 
-void ScanFolderForMailboxes(desktop::Desktop& desktop, MailboxList& list,
+void scanFolderForMailboxes(desktop::Desktop& desktop, MailboxList& list,
                             const WindowHooks& hooks) {
     std::string folder = desktop.browseForFolder("Choose Source Folder...");
     if (folder.empty()) {
         return;
     }
-    folder = paths::EnsureTrailingSeparator(folder);
+    folder = paths::ensureTrailingSeparator(folder);
     int added = 0;
     {
         desktop::BusyPointer busy(desktop);
-        std::shared_ptr<pathLogger::TextList> found;
+        std::shared_ptr<PathLogger::TextList> found;
         {
-            pathLogger logger;
-            logger.PathLogInit();
+            PathLogger logger;
+            logger.init();
             logger.fullFileNamesOnly(true);
-            logger.LogPath(folder);
+            logger.logPath(folder);
             found = logger.fullFileNames();
-            logger.Terminate();
+            logger.terminate();
         }
         for (const auto& entry : found->items()) {
             hooks.yield();
-            if (LooksLikeMailbox(entry)) {
+            if (looksLikeMailbox(entry)) {
                 hooks.yield();
-                list.AddMailboxRow(entry);
+                list.addRow(entry);
                 ++added;
             }
         }

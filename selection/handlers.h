@@ -19,7 +19,7 @@ inline constexpr std::size_t kFileNameBufferChars = 1000;
 // How many of the names fit in a file dialog's result buffer of `bufferChars` characters, the
 // result laid out as the platform returns a multiple selection: folder, NUL, each name followed
 // by NUL, a final NUL. Returns names.size() when all fit.
-std::size_t NamesThatFit(const std::string& folder, const std::vector<std::string>& names,
+std::size_t namesThatFit(const std::string& folder, const std::vector<std::string>& names,
                          std::size_t bufferChars);
 
 struct WindowHooks {
@@ -27,8 +27,8 @@ struct WindowHooks {
     std::function<void()> yield; // let the window handle pending events
 };
 
-void PickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks);
-void ClearMailboxes(desktop::Desktop& desktop, MailboxList& list);
-void ScanFolderForMailboxes(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks);
+void pickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks);
+void clearMailboxes(desktop::Desktop& desktop, MailboxList& list);
+void scanFolderForMailboxes(desktop::Desktop& desktop, MailboxList& list, const WindowHooks& hooks);
 
 } // namespace mbx::selection

@@ -36,7 +36,7 @@ void MailboxList::setCellText(int row, const std::string& text) {
     item->setText(QString::fromStdString(text));
 }
 
-void MailboxList::AddMailboxRow(const std::string& path) {
+void MailboxList::addRow(const std::string& path) {
     int target = 0;
     if (isEmpty()) {
         grid_.setRowCount(1);
@@ -51,7 +51,7 @@ void MailboxList::AddMailboxRow(const std::string& path) {
     count_.setText(QString::number(grid_.rowCount()) + QStringLiteral(" files"));
 }
 
-void MailboxList::ClearMailboxList() {
+void MailboxList::clear() {
     grid_.setRowCount(1);
     for (int c = 0; c < grid_.columnCount(); ++c) {
         if (auto* item = grid_.item(0, c)) {

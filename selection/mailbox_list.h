@@ -16,8 +16,8 @@ public:
 
     MailboxList(QTableWidget& grid, QLabel& countLabel);
 
-    void AddMailboxRow(const std::string& path);
-    void ClearMailboxList();
+    void addRow(const std::string& path);
+    void clear();
 
     bool isEmpty() const;
     int rowCount() const;

@@ -62,7 +62,7 @@ FolderEntries enumerate(const std::string& folder) {
 
 } // namespace
 
-void pathLogger::PathLogInit() {
+void PathLogger::init() {
     initialised_ = true;
     fullFileNamesOnly_ = true;
     fileNames_.reset();
@@ -71,9 +71,9 @@ void pathLogger::PathLogInit() {
     fullFileNames_.reset();
 }
 
-void pathLogger::LogPath(const std::string& folder) {
+void PathLogger::logPath(const std::string& folder) {
     if (!initialised_) {
-        throw std::logic_error("pathLogger: PathLogInit must come before LogPath");
+        throw std::logic_error("PathLogger: init must come before logPath");
     }
     std::error_code ec;
     if (!fs::is_directory(fs::path(folder), ec)) {
@@ -83,22 +83,22 @@ void pathLogger::LogPath(const std::string& folder) {
     std::int32_t queued = 1;
     count_ = 1;
     auto names = pathNames();
-    names->Add(paths::EnsureTrailingSeparator(folder), "K0");
+    names->add(paths::ensureTrailingSeparator(folder), "K0");
     while (position <= queued) {
-        const std::string here = names->Item(static_cast<std::size_t>(position));
+        const std::string here = names->item(static_cast<std::size_t>(position));
         const FolderEntries entries = enumerate(here);
         for (const auto& sub : entries.folders) {
             ++queued;
-            names->Add(here + sub + paths::kSeparator, key(queued));
+            names->add(here + sub + paths::kSeparator, key(queued));
         }
         for (const auto& file : entries.files) {
             const std::string fileKey = key(count_);
             if (fullFileNamesOnly_) {
-                fullFileNames()->Add(here + file, fileKey);
+                fullFileNames()->add(here + file, fileKey);
             } else {
-                fileNames()->Add(file, fileKey);
-                fullFileNames()->Add(here + file, fileKey);
-                pathPointers()->Add(position, fileKey);
+                fileNames()->add(file, fileKey);
+                fullFileNames()->add(here + file, fileKey);
+                pathPointers()->add(position, fileKey);
             }
             ++count_;
         }
@@ -106,7 +106,7 @@ void pathLogger::LogPath(const std::string& folder) {
     }
 }
 
-void pathLogger::Terminate() {
+void PathLogger::terminate() {
     initialised_ = false;
     fileNames_.reset();
     pathPointers_.reset();
@@ -114,16 +114,16 @@ void pathLogger::Terminate() {
     fullFileNames_.reset();
 }
 
-std::shared_ptr<pathLogger::TextList> pathLogger::fileNames() {
+std::shared_ptr<PathLogger::TextList> PathLogger::fileNames() {
     return ensure(fileNames_);
 }
-std::shared_ptr<pathLogger::NumberList> pathLogger::pathPointers() {
+std::shared_ptr<PathLogger::NumberList> PathLogger::pathPointers() {
     return ensure(pathPointers_);
 }
-std::shared_ptr<pathLogger::TextList> pathLogger::pathNames() {
+std::shared_ptr<PathLogger::TextList> PathLogger::pathNames() {
     return ensure(pathNames_);
 }
-std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() {
+std::shared_ptr<PathLogger::TextList> PathLogger::fullFileNames() {
     return ensure(fullFileNames_);
 }
 

@@ -1,6 +1,6 @@
-// pathLogger walks a folder tree breadth first and logs every file it meets into keyed, ordered
-// lists. One object serves one walk: PathLogInit, optionally fullFileNamesOnly(false), LogPath,
-// read the lists, Terminate.
+// PathLogger walks a folder tree breadth first and logs every file it meets into keyed, ordered
+// lists. One object serves one walk: init(), optionally fullFileNamesOnly(false),
+// logPath(), read the lists, terminate().
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@ namespace mbx::selection {
 // An ordered list whose entries also carry a key unique within the list (positions count from 1).
 template <typename T> class KeyedList {
 public:
-    void Add(const T& value, const std::string& key) {
+    void add(const T& value, const std::string& key) {
         if (!keys_.insert(key).second) {
             throw std::invalid_argument("This key is already associated with an element of this "
                                         "collection: " +
@@ -23,8 +23,8 @@ public:
         }
         items_.push_back(value);
     }
-    std::size_t Count() const { return items_.size(); }
-    const T& Item(std::size_t position) const { return items_.at(position - 1); }
+    std::size_t count() const { return items_.size(); }
+    const T& item(std::size_t position) const { return items_.at(position - 1); }
     const std::vector<T>& items() const { return items_; }
 
 private:
@@ -32,21 +32,21 @@ private:
     std::unordered_set<std::string> keys_;
 };
 
-class pathLogger {
+class PathLogger {
 public:
     using TextList = KeyedList<std::string>;
     using NumberList = KeyedList<std::int32_t>;
 
-    void PathLogInit();
-    void LogPath(const std::string& folder);
-    void Terminate();
+    void init();
+    void logPath(const std::string& folder);
+    void terminate();
 
-    std::int32_t Count() const { return count_; }
+    std::int32_t count() const { return count_; }
     bool fullFileNamesOnly() const { return fullFileNamesOnly_; }
     void fullFileNamesOnly(bool value) { fullFileNamesOnly_ = value; }
 
     // Each list comes into being on first read and is shared, not copied: a caller may keep it
-    // after Terminate or after the object is gone.
+    // after terminate() or after the object is gone.
     std::shared_ptr<TextList> fileNames();
     std::shared_ptr<NumberList> pathPointers();
     std::shared_ptr<TextList> pathNames();

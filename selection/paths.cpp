@@ -5,7 +5,7 @@
 
 namespace mbx::paths {
 
-std::string FileNameOfPath(std::string_view path) {
+std::string fileNameOfPath(std::string_view path) {
     if (path.empty()) {
         throw NoComponentError();
     }
@@ -13,7 +13,7 @@ std::string FileNameOfPath(std::string_view path) {
     return std::string(pos == std::string_view::npos ? path : path.substr(pos + 1));
 }
 
-std::string EnsureTrailingSeparator(std::string_view path) {
+std::string ensureTrailingSeparator(std::string_view path) {
     std::string out(path);
     if (out.empty() || out.back() != kSeparator) {
         out.push_back(kSeparator);
@@ -21,9 +21,9 @@ std::string EnsureTrailingSeparator(std::string_view path) {
     return out;
 }
 
-bool EnsureFolderExists(std::string_view path) {
+bool ensureFolderExists(std::string_view path) {
     // The trailing separator makes the last component a folder, as for every other component.
-    const std::filesystem::path folder(EnsureTrailingSeparator(path));
+    const std::filesystem::path folder(ensureTrailingSeparator(path));
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     return std::filesystem::is_directory(folder, ec);

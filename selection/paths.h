@@ -14,7 +14,7 @@ inline constexpr char kSeparator = '\\';
 inline constexpr char kSeparator = '/';
 #endif
 
-// Raised by FileNameOfPath for the empty text (there is no component to take).
+// Raised by fileNameOfPath for the empty text (there is no component to take).
 class NoComponentError : public std::out_of_range {
 public:
     NoComponentError() : std::out_of_range("Subscript out of range (9): empty path") {}
@@ -22,12 +22,12 @@ public:
 
 // The text after the last separator: the whole text without one, the empty text when the path
 // ends in one. Throws NoComponentError for the empty text.
-std::string FileNameOfPath(std::string_view path);
+std::string fileNameOfPath(std::string_view path);
 
 // The path with exactly one separator appended when it does not already end in one.
-std::string EnsureTrailingSeparator(std::string_view path);
+std::string ensureTrailingSeparator(std::string_view path);
 
 // Creates the folder and every missing parent. True when the folder exists afterwards.
-bool EnsureFolderExists(std::string_view path);
+bool ensureFolderExists(std::string_view path);
 
 } // namespace mbx::paths

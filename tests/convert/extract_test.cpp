@@ -21,21 +21,21 @@ struct Recorder : ExtractObserver {
 class ExtractTest : public ::testing::Test {
 protected:
     std::filesystem::path dir =
-        testing::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        testing::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
 
     // Writes every message of `mailbox` cut at `offsets`; returns the label values per message.
-    std::vector<std::vector<std::uint64_t>> Extract(const std::string& mailbox,
+    std::vector<std::vector<std::uint64_t>> extract(const std::string& mailbox,
                                                     const std::vector<std::uint64_t>& offsets,
                                                     std::size_t blockSize = 1024 * 1024,
                                                     std::string_view ext = ".eml") {
-        const auto path = testing::WriteFile(dir / "box.mbx", mailbox);
+        const auto path = testing::writeBytes(dir / "box.mbx", mailbox);
         MailboxFile file(blockSize);
-        EXPECT_TRUE(file.Open(path));
+        EXPECT_TRUE(file.open(path));
         std::vector<std::vector<std::uint64_t>> labels;
         for (std::size_t k = 0; k < offsets.size(); ++k) {
             Recorder rec;
-            auto text = ReadMessageText(file, offsets, k, &rec);
-            EXPECT_EQ(WriteMessageFile(dir.string(), k, ext, text).status,
+            auto text = readMessageText(file, offsets, k, &rec);
+            EXPECT_EQ(writeMessageFile(dir.string(), k, ext, text).status,
                       WriteResult::Status::Written);
             if (!rec.values.empty()) {
                 EXPECT_EQ(rec.total, mailbox.size());
@@ -44,18 +44,18 @@ protected:
         }
         return labels;
     }
-    std::string Message(std::size_t k, std::string_view ext = ".eml") {
-        return testing::ReadFile(dir / ("email-" + std::to_string(k) + std::string(ext)));
+    std::string writtenMessage(std::size_t k, std::string_view ext = ".eml") {
+        return testing::readBytes(dir / ("email-" + std::to_string(k) + std::string(ext)));
     }
 };
 
-std::string Body(std::size_t length, char fill = 'b') {
+std::string messageOfLength(std::size_t length, char fill = 'b') {
     std::string m = "From ???@??? x\r\n";
     m.resize(length, fill);
     return m;
 }
 
-std::vector<std::uint64_t> Multiples(std::uint64_t upTo) {
+std::vector<std::uint64_t> multiplesOf250(std::uint64_t upTo) {
     std::vector<std::uint64_t> v;
     for (std::uint64_t x = 250; x <= upTo; x += 250) {
         v.push_back(x);
@@ -66,15 +66,15 @@ std::vector<std::uint64_t> Multiples(std::uint64_t upTo) {
 TEST_F(ExtractTest, ChunkBoundariesOfAMessageFollowedByAnother) {
     for (const std::size_t length : {20, 249, 250, 251, 499, 500, 501, 600, 750, 1000}) {
         for (const std::size_t block : {std::size_t{3}, std::size_t{250}, std::size_t{1 << 20}}) {
-            const auto first = Body(length);
-            const auto second = Body(300, 'c');
-            const auto labels = Extract(first + second, {0, length}, block);
+            const auto first = messageOfLength(length);
+            const auto second = messageOfLength(300, 'c');
+            const auto labels = extract(first + second, {0, length}, block);
             // Every 250 bytes so far, up to and including the message length.
-            EXPECT_EQ(labels[0], Multiples(length)) << length << " block " << block;
-            EXPECT_EQ(Message(0), first + "\r\n") << length;
+            EXPECT_EQ(labels[0], multiplesOf250(length)) << length << " block " << block;
+            EXPECT_EQ(writtenMessage(0), first + "\r\n") << length;
             // The last message never shows the chunk that reaches the end of the file.
             EXPECT_EQ(labels[1], std::vector<std::uint64_t>{250}) << length;
-            EXPECT_EQ(Message(1), second + "\r\n");
+            EXPECT_EQ(writtenMessage(1), second + "\r\n");
         }
     }
 }
@@ -84,18 +84,18 @@ TEST_F(ExtractTest, ChunkBoundariesOfTheLastMessage) {
         {249, {}}, {250, {}}, {251, {250}}, {500, {250}}, {501, {250, 500}}, {750, {250, 500}}};
     for (const auto& [length, expected] : cases) {
         const std::string junk = "junk before\r\n";
-        const auto message = Body(length);
-        const auto labels = Extract(junk + message, {junk.size()}, 7);
+        const auto message = messageOfLength(length);
+        const auto labels = extract(junk + message, {junk.size()}, 7);
         EXPECT_EQ(labels[0], expected) << length;
-        EXPECT_EQ(Message(0), message + "\r\n") << length;
+        EXPECT_EQ(writtenMessage(0), message + "\r\n") << length;
     }
 }
 
 TEST_F(ExtractTest, SixHundredBytesShowTwoHundredFiftyThenFiveHundred) {
-    const auto a = Body(600);
-    const auto labels = Extract(a + Body(40), {0, 600});
+    const auto a = messageOfLength(600);
+    const auto labels = extract(a + messageOfLength(40), {0, 600});
     EXPECT_EQ(labels[0], (std::vector<std::uint64_t>{250, 500}));
-    EXPECT_EQ(Message(0).size(), 602u);
+    EXPECT_EQ(writtenMessage(0).size(), 602u);
 }
 
 TEST_F(ExtractTest, BlanksAtTheEndsAreDroppedOthersKept) {
@@ -103,21 +103,21 @@ TEST_F(ExtractTest, BlanksAtTheEndsAreDroppedOthersKept) {
     // across small read blocks.
     const std::string first = "From ???@??? a\r\n  inner  blanks  \r\n";
     const std::string last = "From ???@??? b\r\nno line break" + std::string(40, ' ');
-    Extract(first + last, {0, first.size()}, 5);
-    EXPECT_EQ(Message(0), first + "\r\n");
-    EXPECT_EQ(Message(1), "From ???@??? b\r\nno line break\r\n");
+    extract(first + last, {0, first.size()}, 5);
+    EXPECT_EQ(writtenMessage(0), first + "\r\n");
+    EXPECT_EQ(writtenMessage(1), "From ???@??? b\r\nno line break\r\n");
 
     // Leading blanks (an offset that is not at a separator) and a message of blanks only.
-    Extract("   From x  \r\n     ", {0, 13}, 2);
-    EXPECT_EQ(Message(0), "From x  \r\n\r\n");
-    EXPECT_EQ(Message(1), "\r\n");
+    extract("   From x  \r\n     ", {0, 13}, 2);
+    EXPECT_EQ(writtenMessage(0), "From x  \r\n\r\n");
+    EXPECT_EQ(writtenMessage(1), "\r\n");
 }
 
 TEST_F(ExtractTest, LineEndsAndBinaryBytesAreCopiedUnchanged) {
     const std::string lf = "From ???@??? a\nline\n\nFrom ???@??? b\nz\n";
-    Extract(lf, {0, 21});
-    EXPECT_EQ(Message(0), "From ???@??? a\nline\n\n\r\n");
-    EXPECT_EQ(Message(1), "From ???@??? b\nz\n\r\n");
+    extract(lf, {0, 21});
+    EXPECT_EQ(writtenMessage(0), "From ???@??? a\nline\n\n\r\n");
+    EXPECT_EQ(writtenMessage(1), "From ???@??? b\nz\n\r\n");
 
     std::string binary = "From ???@??? c\r\n";
     for (int b = 0; b < 256; ++b) {
@@ -125,9 +125,9 @@ TEST_F(ExtractTest, LineEndsAndBinaryBytesAreCopiedUnchanged) {
     }
     binary += "\x1a\r\n";
     const std::string next = "From ???@??? d\r\n";
-    Extract(binary + next, {0, binary.size()}, 100);
-    EXPECT_EQ(Message(0), binary + "\r\n");
-    EXPECT_EQ(Message(1), next + "\r\n");
+    extract(binary + next, {0, binary.size()}, 100);
+    EXPECT_EQ(writtenMessage(0), binary + "\r\n");
+    EXPECT_EQ(writtenMessage(1), next + "\r\n");
 }
 
 TEST_F(ExtractTest, NamesRunPastNineAndEmlxHoldsTheSameBytes) {
@@ -137,28 +137,29 @@ TEST_F(ExtractTest, NamesRunPastNineAndEmlxHoldsTheSameBytes) {
         offsets.push_back(mailbox.size());
         mailbox += "From ???@??? " + std::to_string(i) + "\r\nbody\r\n";
     }
-    Extract(mailbox, offsets);
-    Extract(mailbox, offsets, 1 << 20, ".emlx");
-    EXPECT_EQ(Message(10), "From ???@??? 10\r\nbody\r\n\r\n");
+    extract(mailbox, offsets);
+    extract(mailbox, offsets, 1 << 20, ".emlx");
+    EXPECT_EQ(writtenMessage(10), "From ???@??? 10\r\nbody\r\n\r\n");
     for (std::size_t k = 0; k < 12; ++k) {
-        EXPECT_EQ(Message(k, ".emlx"), Message(k, ".eml")) << k;
+        EXPECT_EQ(writtenMessage(k, ".emlx"), writtenMessage(k, ".eml")) << k;
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "email-12.eml"));
 }
 
 TEST_F(ExtractTest, AnUncreatableFileIsToldAndTheLabelsStillShow) {
-    const auto path = testing::WriteFile(dir / "box.mbx", Body(600) + Body(20));
+    const auto path =
+        testing::writeBytes(dir / "box.mbx", messageOfLength(600) + messageOfLength(20));
     MailboxFile file;
-    ASSERT_TRUE(file.Open(path));
+    ASSERT_TRUE(file.open(path));
     const std::vector<std::uint64_t> offsets = {0, 600};
     Recorder rec;
-    auto text = ReadMessageText(file, offsets, 0, &rec);
-    const auto result = WriteMessageFile((dir / "no" / "such").string(), 0, ".eml", text);
+    auto text = readMessageText(file, offsets, 0, &rec);
+    const auto result = writeMessageFile((dir / "no" / "such").string(), 0, ".eml", text);
     EXPECT_EQ(result.status, WriteResult::Status::Failed);
     EXPECT_EQ(result.error, ENOENT);
     EXPECT_EQ(rec.values, (std::vector<std::uint64_t>{250, 500}));
-    EXPECT_FALSE(MailboxFile().Open((dir / "missing").string()));
-    EXPECT_FALSE(MailboxFile().Open(dir.string()));
+    EXPECT_FALSE(MailboxFile().open((dir / "missing").string()));
+    EXPECT_FALSE(MailboxFile().open(dir.string()));
 }
 
 } // namespace

@@ -57,7 +57,7 @@ public:
     }
 
     // The events without the per-match search progress, which tests check separately.
-    std::vector<std::string> Steps() const {
+    std::vector<std::string> steps() const {
         std::vector<std::string> out;
         for (const auto& e : events) {
             if (e.rfind("ProgressBar2=", 0) != 0 &&

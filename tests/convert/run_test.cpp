@@ -24,7 +24,7 @@ const std::string kDone = "Your messages from Eudora Mailboxes has been successf
                           "***************************************************************"
                           "************\r\n";
 
-std::string Msg(const std::string& tag, std::size_t length = 0) {
+std::string mailboxMessage(const std::string& tag, std::size_t length = 0) {
     std::string m = "From ???@??? " + tag + "\r\nSubject: " + tag + "\r\n\r\nbody\r\n";
     if (length > m.size()) {
         m.insert(m.size() - 2, std::string(length - m.size(), 'x'));
@@ -35,41 +35,41 @@ std::string Msg(const std::string& tag, std::size_t length = 0) {
 class RunTest : public ::testing::Test {
 protected:
     std::filesystem::path dir =
-        testing::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        testing::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
     FakeDesktop desk;
     RecordingView view;
     RunOptions options{std::chrono::milliseconds(0)};
 
-    std::string Box(const std::string& rel, const std::string& bytes) {
-        return testing::WriteFile(dir / "in" / rel, bytes);
+    std::string writeMailbox(const std::string& rel, const std::string& bytes) {
+        return testing::writeBytes(dir / "in" / rel, bytes);
     }
     // Where the run puts a mailbox's files: the output root + the path without its leading "/".
-    std::filesystem::path Folder(const std::string& mailbox) const {
+    std::filesystem::path outFolder(const std::string& mailbox) const {
         return dir / "out" / mailbox.substr(1);
     }
-    std::string Out() const { return (dir / "out").string(); }
+    std::string outRoot() const { return (dir / "out").string(); }
 };
 
 TEST_F(RunTest, ThreeMailboxesEndToEnd) {
-    const auto a0 = Msg("a0"), a1 = Msg("a1", 600);
-    const auto b0 = Msg("b0");
-    const auto c0 = Msg("c0"), c1 = Msg("c1"), c2 = Msg("c2");
-    const auto a = Box("A.mbx", a0 + a1);
-    const auto b = Box("sub/B.mbox", "preamble\r\n" + b0);
-    const auto c = Box("C.MBOX", c0 + c1 + c2);
-    desk.folderChoices.push_back(Out());
+    const auto a0 = mailboxMessage("a0"), a1 = mailboxMessage("a1", 600);
+    const auto b0 = mailboxMessage("b0");
+    const auto c0 = mailboxMessage("c0"), c1 = mailboxMessage("c1"), c2 = mailboxMessage("c2");
+    const auto a = writeMailbox("A.mbx", a0 + a1);
+    const auto b = writeMailbox("sub/B.mbox", "preamble\r\n" + b0);
+    const auto c = writeMailbox("C.MBOX", c0 + c1 + c2);
+    desk.folderChoices.push_back(outRoot());
 
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{a, "  " + b + " ", c}, Format::Eml, {}}), RunOutcome::Completed);
+    EXPECT_EQ(run.run({{a, "  " + b + " ", c}, Format::Eml, {}}), RunOutcome::Completed);
 
-    EXPECT_EQ(testing::ReadFile(Folder(a) / "email-0.eml"), a0 + "\r\n");
-    EXPECT_EQ(testing::ReadFile(Folder(a) / "email-1.eml"), a1 + "\r\n");
-    EXPECT_EQ(testing::ReadFile(Folder(b) / "email-0.eml"), b0 + "\r\n");
+    EXPECT_EQ(testing::readBytes(outFolder(a) / "email-0.eml"), a0 + "\r\n");
+    EXPECT_EQ(testing::readBytes(outFolder(a) / "email-1.eml"), a1 + "\r\n");
+    EXPECT_EQ(testing::readBytes(outFolder(b) / "email-0.eml"), b0 + "\r\n");
     for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(testing::ReadFile(Folder(c) / ("email-" + std::to_string(k) + ".eml")),
+        EXPECT_EQ(testing::readBytes(outFolder(c) / ("email-" + std::to_string(k) + ".eml")),
                   std::vector<std::string>({c0, c1, c2})[static_cast<std::size_t>(k)] + "\r\n");
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder(c)),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outFolder(c)),
                             std::filesystem::directory_iterator()),
               3);
 
@@ -108,7 +108,7 @@ TEST_F(RunTest, ThreeMailboxesEndToEnd) {
               "LblProgress=Saved 3 Message(s)", "ProgressBar1", "Convert on", "formats cleared"}}) {
         expected.insert(expected.end(), part.begin(), part.end());
     }
-    EXPECT_EQ(view.Steps(), expected);
+    EXPECT_EQ(view.steps(), expected);
     ASSERT_EQ(view.bar1.size(), 3u);
     EXPECT_EQ(view.bar1[0], static_cast<float>(1.0 / 3.0 * 100.0));
     EXPECT_FLOAT_EQ(view.bar1[0], 33.33333f);
@@ -126,17 +126,17 @@ TEST_F(RunTest, ThreeMailboxesEndToEnd) {
 }
 
 TEST_F(RunTest, EmlxNamesAndTrailingSeparatorOfTheOutputRoot) {
-    const auto m = Box("x/In.mbx", Msg("one") + Msg("two"));
-    desk.folderChoices.push_back(Out() + "/");
+    const auto m = writeMailbox("x/In.mbx", mailboxMessage("one") + mailboxMessage("two"));
+    desk.folderChoices.push_back(outRoot() + "/");
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{m}, Format::Emlx, {}}), RunOutcome::Completed);
-    EXPECT_EQ(testing::ReadFile(Folder(m) / "email-1.emlx"), Msg("two") + "\r\n");
-    EXPECT_FALSE(std::filesystem::exists(Folder(m) / "email-0.eml"));
+    EXPECT_EQ(run.run({{m}, Format::Emlx, {}}), RunOutcome::Completed);
+    EXPECT_EQ(testing::readBytes(outFolder(m) / "email-1.emlx"), mailboxMessage("two") + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(outFolder(m) / "email-0.eml"));
 }
 
 TEST_F(RunTest, NoFormatAsksForOneAndDoesNothingElse) {
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{"/nowhere.mbx"}, Format::None, {}}), RunOutcome::NoFormat);
+    EXPECT_EQ(run.run({{"/nowhere.mbx"}, Format::None, {}}), RunOutcome::NoFormat);
     ASSERT_EQ(desk.boxes.size(), 1u);
     EXPECT_EQ(desk.boxes[0].caption, "Mbxvane");
     EXPECT_EQ(desk.boxes[0].text, "Please select a option to convert file(s).");
@@ -146,9 +146,9 @@ TEST_F(RunTest, NoFormatAsksForOneAndDoesNothingElse) {
 }
 
 TEST_F(RunTest, CancelledFolderDialogChangesNothing) {
-    const auto m = Box("In.mbx", Msg("one"));
+    const auto m = writeMailbox("In.mbx", mailboxMessage("one"));
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{m}, Format::Eml, {}}), RunOutcome::FolderCancelled);
+    EXPECT_EQ(run.run({{m}, Format::Eml, {}}), RunOutcome::FolderCancelled);
     EXPECT_EQ(desk.folderTitles.size(), 1u);
     EXPECT_TRUE(desk.boxes.empty());
     EXPECT_TRUE(view.events.empty()); // Convert never disabled, format still selected
@@ -156,13 +156,13 @@ TEST_F(RunTest, CancelledFolderDialogChangesNothing) {
 
 TEST_F(RunTest, UnusableRowsWarnAndTheRunGoesOn) {
     std::filesystem::create_directories(dir / "in" / "folder.mbx");
-    const auto tiny = Box("tiny.mbx", "F");
-    const auto good = Box("good.mbx", Msg("g"));
+    const auto tiny = writeMailbox("tiny.mbx", "F");
+    const auto good = writeMailbox("good.mbx", mailboxMessage("g"));
     const auto missing = (dir / "in" / "missing.mbx").string();
     const auto folder = (dir / "in" / "folder.mbx").string();
-    desk.folderChoices.push_back(Out());
+    desk.folderChoices.push_back(outRoot());
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run({{"", missing, folder, tiny, good}, Format::Eml, {}}), RunOutcome::Completed);
+    EXPECT_EQ(run.run({{"", missing, folder, tiny, good}, Format::Eml, {}}), RunOutcome::Completed);
 
     std::vector<std::string> texts;
     for (const auto& box : desk.boxes) {
@@ -178,9 +178,9 @@ TEST_F(RunTest, UnusableRowsWarnAndTheRunGoesOn) {
     EXPECT_EQ(desk.boxes[1].icon, Icon::Exclamation);
     EXPECT_EQ(desk.beeps, 6);
     EXPECT_EQ(std::count(view.events.begin(), view.events.end(), "LblEmlsFound=0 Messages"), 4);
-    EXPECT_EQ(testing::ReadFile(Folder(good) / "email-0.eml"), Msg("g") + "\r\n");
+    EXPECT_EQ(testing::readBytes(outFolder(good) / "email-0.eml"), mailboxMessage("g") + "\r\n");
     for (const auto& bad : {missing, folder, tiny}) {
-        EXPECT_FALSE(std::filesystem::exists(Folder(bad) / "email-0.eml")) << bad;
+        EXPECT_FALSE(std::filesystem::exists(outFolder(bad) / "email-0.eml")) << bad;
     }
     ASSERT_EQ(view.bar1.size(), 5u);
     EXPECT_EQ(view.bar1.back(), 100.0f);
@@ -188,35 +188,38 @@ TEST_F(RunTest, UnusableRowsWarnAndTheRunGoesOn) {
 }
 
 TEST_F(RunTest, ARunWorksOnASnapshotOfTheList) {
-    const auto one = Box("1.mbx", Msg("one"));
-    const auto two = Box("2.mbx", Msg("two"));
+    const auto one = writeMailbox("1.mbx", mailboxMessage("one"));
+    const auto two = writeMailbox("2.mbx", mailboxMessage("two"));
     RunRequest request{{one, two}, Format::Eml, {}};
     view.onFirstLabel = [&request] {
         request.rows.clear();
         request.format = Format::None;
     };
-    desk.folderChoices.push_back(Out());
+    desk.folderChoices.push_back(outRoot());
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.Run(request), RunOutcome::Completed);
-    EXPECT_TRUE(std::filesystem::exists(Folder(two) / "email-0.eml"));
+    EXPECT_EQ(run.run(request), RunOutcome::Completed);
+    EXPECT_TRUE(std::filesystem::exists(outFolder(two) / "email-0.eml"));
 }
 
 TEST_F(RunTest, StoreTargetsGetEveryMessageInOrderWithTheirDataFiles) {
-    const auto a = Box("Inbox.mbox", Msg("a0") + "  " + Msg("a1") + "  ");
-    const auto b = Box("Out.mbx", Msg("b0"));
-    const auto root = Out() + "/";
-    const auto fa = Folder(a).string(), fb = Folder(b).string();
+    const auto a =
+        writeMailbox("Inbox.mbox", mailboxMessage("a0") + "  " + mailboxMessage("a1") + "  ");
+    const auto b = writeMailbox("Out.mbx", mailboxMessage("b0"));
+    const auto root = outRoot() + "/";
+    const auto fa = outFolder(a).string(), fb = outFolder(b).string();
     // Each message as its file would hold it: blanks trimmed, CR LF added.
-    const auto size = [](const std::string& tag) { return std::to_string(Msg(tag).size() + 2); };
+    const auto size = [](const std::string& tag) {
+        return std::to_string(mailboxMessage(tag).size() + 2);
+    };
     for (const int workers : {0, 2}) {
         options.workers = workers;
         {
             FakeDesktop d;
-            d.folderChoices.push_back(Out());
+            d.folderChoices.push_back(outRoot());
             FakeStore store;
             RecordingView v;
             ConversionRun run(d, v, &store, options);
-            EXPECT_EQ(run.Run({{a, b}, Format::Pst, {}}), RunOutcome::Completed);
+            EXPECT_EQ(run.run({{a, b}, Format::Pst, {}}), RunOutcome::Completed);
             EXPECT_EQ(store.calls,
                       (std::vector<std::string>{
                           "openMailboxStore " + root + " Inbox", "addMailboxFolder Inbox",
@@ -232,16 +235,16 @@ TEST_F(RunTest, StoreTargetsGetEveryMessageInOrderWithTheirDataFiles) {
                           "\r\nStart Outlook and open converted pst file by clicking File -> "
                           "Open -> Outlook Data File. And it all done !");
             // No .eml detour: the mailbox folders stay empty.
-            EXPECT_TRUE(std::filesystem::is_empty(Folder(a)));
+            EXPECT_TRUE(std::filesystem::is_empty(outFolder(a)));
         }
         {
             // .msg: one data file for the run; an empty row opens nothing and adds no folder.
             FakeDesktop d;
-            d.folderChoices.push_back(Out());
+            d.folderChoices.push_back(outRoot());
             FakeStore store;
             RecordingView v;
             ConversionRun run(d, v, &store, options);
-            EXPECT_EQ(run.Run({{a, "", b}, Format::Msg, {}}), RunOutcome::Completed);
+            EXPECT_EQ(run.run({{a, "", b}, Format::Msg, {}}), RunOutcome::Completed);
             EXPECT_EQ(store.calls,
                       (std::vector<std::string>{
                           "openRunStore " + root, "addMailboxFolder Inbox",
@@ -256,8 +259,8 @@ TEST_F(RunTest, StoreTargetsGetEveryMessageInOrderWithTheirDataFiles) {
 }
 
 TEST_F(RunTest, SessionErrorsEndTheRun) {
-    const auto a = Box("A.mbx", Msg("a0"));
-    const auto b = Box("B.mbx", Msg("b0"));
+    const auto a = writeMailbox("A.mbx", mailboxMessage("a0"));
+    const auto b = writeMailbox("B.mbx", mailboxMessage("b0"));
     const std::string sessionText =
         "Outlook Session Creation Error !\r\n"
         "Check if Outlook is installed and configured.\r\n"
@@ -269,9 +272,9 @@ TEST_F(RunTest, SessionErrorsEndTheRun) {
         // No mail store at all: .msg fails before any mailbox.
         FakeDesktop d;
         RecordingView v;
-        d.folderChoices.push_back(Out());
+        d.folderChoices.push_back(outRoot());
         ConversionRun run(d, v, nullptr, options);
-        EXPECT_EQ(run.Run({{a}, Format::Msg, {}}), RunOutcome::SessionError);
+        EXPECT_EQ(run.run({{a}, Format::Msg, {}}), RunOutcome::SessionError);
         ASSERT_EQ(d.boxes.size(), 1u);
         EXPECT_EQ(d.boxes[0].caption, "Outlook Error");
         EXPECT_EQ(d.boxes[0].text, sessionText);
@@ -285,11 +288,11 @@ TEST_F(RunTest, SessionErrorsEndTheRun) {
         RecordingView v;
         FakeStore store;
         store.openFailsAt = 1;
-        d.folderChoices.push_back(Out());
+        d.folderChoices.push_back(outRoot());
         ConversionRun run(d, v, &store, options);
-        EXPECT_EQ(run.Run({{a, b}, Format::Pst, {}}), RunOutcome::SessionError);
+        EXPECT_EQ(run.run({{a, b}, Format::Pst, {}}), RunOutcome::SessionError);
         EXPECT_EQ(std::count(store.calls.begin(), store.calls.end(), "closeStore"), 1);
-        EXPECT_EQ(store.calls.back(), "openMailboxStore " + Out() + "/ B.mbx");
+        EXPECT_EQ(store.calls.back(), "openMailboxStore " + outRoot() + "/ B.mbx");
         ASSERT_EQ(d.boxes.size(), 1u);
         EXPECT_EQ(d.boxes[0].caption, "Outlook Error");
         EXPECT_EQ(v.events.back(), "formats cleared");
@@ -300,14 +303,14 @@ TEST_F(RunTest, SessionErrorsEndTheRun) {
 TEST_F(RunTest, EndingProgramStopsAtOnceAndClosesTheStore) {
     std::string big;
     for (int i = 0; i < 50; ++i) {
-        big += Msg(std::to_string(i), 3000);
+        big += mailboxMessage(std::to_string(i), 3000);
     }
-    const auto a = Box("A.mbx", big);
-    desk.folderChoices.push_back(Out());
+    const auto a = writeMailbox("A.mbx", big);
+    desk.folderChoices.push_back(outRoot());
     FakeStore store;
     view.yieldsBeforeEnding = 40;
     ConversionRun run(desk, view, &store, options);
-    EXPECT_EQ(run.Run({{a, a}, Format::Pst, {}}), RunOutcome::Ending);
+    EXPECT_EQ(run.run({{a, a}, Format::Pst, {}}), RunOutcome::Ending);
     EXPECT_EQ(store.calls.back(), "closeStore");
     EXPECT_TRUE(desk.boxes.empty());
     EXPECT_EQ(view.yields, 41); // nothing more after the refused yield
@@ -327,34 +330,35 @@ struct FailingWrites : FaultHooks {
 
 TEST_F(RunTest, WriteFailuresAreCountedToldAndLeaveNoPartFile) {
     // Message 1 is larger than the output buffer, so part of it is on disk when the write fails.
-    const std::vector<std::string> messages = {Msg("m0"), Msg("m1", 200000), Msg("m2"), Msg("m3")};
+    const std::vector<std::string> messages = {mailboxMessage("m0"), mailboxMessage("m1", 200000),
+                                               mailboxMessage("m2"), mailboxMessage("m3")};
     std::string all;
     for (const auto& m : messages) {
         all += m;
     }
-    const auto a = Box("A.mbx", all);
-    const auto b = Box("B.mbx", Msg("b0"));
+    const auto a = writeMailbox("A.mbx", all);
+    const auto b = writeMailbox("B.mbx", mailboxMessage("b0"));
     for (const int error : {EIO, ENOSPC}) {
         SCOPED_TRACE(error);
         std::filesystem::remove_all(dir / "out");
         std::filesystem::create_directories(dir / "out");
         FakeDesktop d;
         RecordingView v;
-        d.folderChoices.push_back(Out());
+        d.folderChoices.push_back(outRoot());
         FailingWrites faults;
         faults.file = "email-1.eml";
         faults.limit = 70000;
         faults.error = error;
         options.faults = &faults;
         ConversionRun run(d, v, nullptr, options);
-        EXPECT_EQ(run.Run({{a, b}, Format::Eml, {}}), RunOutcome::Failed);
+        EXPECT_EQ(run.run({{a, b}, Format::Eml, {}}), RunOutcome::Failed);
 
-        EXPECT_FALSE(std::filesystem::exists(Folder(a) / "email-1.eml"));
-        EXPECT_EQ(testing::ReadFile(Folder(a) / "email-0.eml"), messages[0] + "\r\n");
+        EXPECT_FALSE(std::filesystem::exists(outFolder(a) / "email-1.eml"));
+        EXPECT_EQ(testing::readBytes(outFolder(a) / "email-0.eml"), messages[0] + "\r\n");
         const bool full = error == ENOSPC;
         // A full device ends the run: nothing more is tried.
-        EXPECT_EQ(std::filesystem::exists(Folder(a) / "email-3.eml"), !full);
-        EXPECT_EQ(std::filesystem::exists(Folder(b) / "email-0.eml"), !full);
+        EXPECT_EQ(std::filesystem::exists(outFolder(a) / "email-3.eml"), !full);
+        EXPECT_EQ(std::filesystem::exists(outFolder(b) / "email-0.eml"), !full);
 
         const auto report = (dir / "out" / "Mbxvane report.txt").string();
         ASSERT_EQ(d.boxes.size(), 1u);
@@ -365,9 +369,9 @@ TEST_F(RunTest, WriteFailuresAreCountedToldAndLeaveNoPartFile) {
                       " written as .eml files.\r\n" +
                       (full ? "The output device is full: the run stopped there.\r\n" : "") +
                       "1 problem is listed in the report:\r\n" + report);
-        const auto text = testing::ReadFile(report);
+        const auto text = testing::readBytes(report);
         const auto line = a + ": message 1 at byte " + std::to_string(messages[0].size()) +
-                          ": cannot write the file " + Folder(a).string() +
+                          ": cannot write the file " + outFolder(a).string() +
                           "/email-1.eml: " + std::strerror(error);
         EXPECT_NE(text.find(line), std::string::npos) << text;
         EXPECT_EQ(v.events.back(), "formats cleared");
@@ -375,8 +379,8 @@ TEST_F(RunTest, WriteFailuresAreCountedToldAndLeaveNoPartFile) {
 }
 
 TEST_F(RunTest, StoppingInsideAMessageLeavesNoPartFile) {
-    const auto small = Msg("small"), big = Msg("big", 100000);
-    const auto a = Box("A.mbx", small + big + Msg("after"));
+    const auto small = mailboxMessage("small"), big = mailboxMessage("big", 100000);
+    const auto a = writeMailbox("A.mbx", small + big + mailboxMessage("after"));
     struct StopInside : RecordingView {
         bool stop = false;
         void bytesRead(std::uint64_t soFar, std::uint64_t total) override {
@@ -386,18 +390,19 @@ TEST_F(RunTest, StoppingInsideAMessageLeavesNoPartFile) {
         bool yield() override { return !stop && RecordingView::yield(); }
     } stopping;
     options.copyBlockSize = 4096;
-    desk.folderChoices.push_back(Out());
+    desk.folderChoices.push_back(outRoot());
     ConversionRun run(desk, stopping, nullptr, options);
-    EXPECT_EQ(run.Run({{a}, Format::Eml, {}}), RunOutcome::Ending);
-    EXPECT_EQ(testing::ReadFile(Folder(a) / "email-0.eml"), small + "\r\n");
-    EXPECT_FALSE(std::filesystem::exists(Folder(a) / "email-1.eml"));
+    EXPECT_EQ(run.run({{a}, Format::Eml, {}}), RunOutcome::Ending);
+    EXPECT_EQ(testing::readBytes(outFolder(a) / "email-0.eml"), small + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(outFolder(a) / "email-1.eml"));
     EXPECT_TRUE(desk.boxes.empty());
 }
 
 TEST_F(RunTest, AMailboxThatShrinksWhileReadLosesNothingInSilence) {
     // As when a disk fails or another program rewrites the mailbox: during the search, or
     // between the search and the copy. The part never read must not pass for converted.
-    const auto m0 = Msg("m0"), m1 = Msg("m1"), big = Msg("big", 300000);
+    const auto m0 = mailboxMessage("m0"), m1 = mailboxMessage("m1"),
+               big = mailboxMessage("big", 300000);
     struct Shrinking : RecordingView {
         std::string path;
         bool duringSearch = true;
@@ -423,20 +428,20 @@ TEST_F(RunTest, AMailboxThatShrinksWhileReadLosesNothingInSilence) {
     for (const bool duringSearch : {true, false}) {
         SCOPED_TRACE(duringSearch);
         std::filesystem::remove_all(dir);
-        const auto a = Box("A.mbx", m0 + m1 + big);
+        const auto a = writeMailbox("A.mbx", m0 + m1 + big);
         Shrinking shrinking;
         shrinking.path = a;
         shrinking.duringSearch = duringSearch;
         options.scanBlockSize = 4096;
         FakeDesktop d;
-        d.folderChoices.push_back(Out());
+        d.folderChoices.push_back(outRoot());
         ConversionRun run(d, shrinking, nullptr, options);
-        EXPECT_EQ(run.Run({{a}, Format::Eml, {}}), RunOutcome::Failed);
+        EXPECT_EQ(run.run({{a}, Format::Eml, {}}), RunOutcome::Failed);
 
-        EXPECT_EQ(testing::ReadFile(Folder(a) / "email-0.eml"), m0 + "\r\n");
-        EXPECT_EQ(testing::ReadFile(Folder(a) / "email-1.eml"), m1 + "\r\n");
-        EXPECT_FALSE(std::filesystem::exists(Folder(a) / "email-2.eml"));
-        const auto text = testing::ReadFile(dir / "out" / "Mbxvane report.txt");
+        EXPECT_EQ(testing::readBytes(outFolder(a) / "email-0.eml"), m0 + "\r\n");
+        EXPECT_EQ(testing::readBytes(outFolder(a) / "email-1.eml"), m1 + "\r\n");
+        EXPECT_FALSE(std::filesystem::exists(outFolder(a) / "email-2.eml"));
+        const auto text = testing::readBytes(dir / "out" / "Mbxvane report.txt");
         const auto offset = std::to_string(m0.size() + m1.size());
         EXPECT_NE(text.find(duringSearch
                                 ? a +
@@ -452,16 +457,16 @@ TEST_F(RunTest, AMailboxThatShrinksWhileReadLosesNothingInSilence) {
 }
 
 TEST(RunNamesTest, MailboxNameAndFolderRules) {
-    EXPECT_EQ(MailboxName("Inbox.mbox"), "Inbox");
-    EXPECT_EQ(MailboxName("Inbox.MBOX"), "Inbox");
-    EXPECT_EQ(MailboxName("Inbox.mbx"), "Inbox.mbx");
-    EXPECT_EQ(MailboxName("Inbox.Mbox"), "Inbox.Mbox");
-    EXPECT_EQ(MailboxName(" In.mbox.MBOX "), "In");
-    EXPECT_EQ(MailboxName("a.mbox.mbox b"), "a b");
-    EXPECT_EQ(MailboxName(".mb.mboxox"), ".mbox"); // one pass, pieces that meet stay
-    EXPECT_EQ(MailboxFolder("/out/", "/home/ann/Mail/In.mbx"), "/out/home/ann/Mail/In.mbx");
-    EXPECT_EQ(MailboxFolder("/out/", "rel/In.mbx"), "/out/rel/In.mbx");
-    EXPECT_EQ(MailboxFolder("/", "/In.mbx"), "/In.mbx");
+    EXPECT_EQ(mailboxNameOf("Inbox.mbox"), "Inbox");
+    EXPECT_EQ(mailboxNameOf("Inbox.MBOX"), "Inbox");
+    EXPECT_EQ(mailboxNameOf("Inbox.mbx"), "Inbox.mbx");
+    EXPECT_EQ(mailboxNameOf("Inbox.Mbox"), "Inbox.Mbox");
+    EXPECT_EQ(mailboxNameOf(" In.mbox.MBOX "), "In");
+    EXPECT_EQ(mailboxNameOf("a.mbox.mbox b"), "a b");
+    EXPECT_EQ(mailboxNameOf(".mb.mboxox"), ".mbox"); // one pass, pieces that meet stay
+    EXPECT_EQ(mailboxFolderOf("/out/", "/home/ann/Mail/In.mbx"), "/out/home/ann/Mail/In.mbx");
+    EXPECT_EQ(mailboxFolderOf("/out/", "rel/In.mbx"), "/out/rel/In.mbx");
+    EXPECT_EQ(mailboxFolderOf("/", "/In.mbx"), "/In.mbx");
 }
 
 } // namespace

@@ -13,13 +13,13 @@
 namespace mbx::convert {
 namespace {
 
-void PutAt(int fd, std::uint64_t offset, const std::string& bytes) {
+void putAt(int fd, std::uint64_t offset, const std::string& bytes) {
     ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
               static_cast<ssize_t>(bytes.size()));
 }
 
 TEST(SparseMailboxTest, SeparatorsBeyondTwoGibibytes) {
-    const auto dir = testing::ScratchDir("sparse");
+    const auto dir = testing::scratchDir("sparse");
     const auto path = (dir / "in" / "Big.mbx").string();
     std::filesystem::create_directories(dir / "in");
     const std::uint64_t base = (std::uint64_t{1} << 31) + 12345;
@@ -33,11 +33,11 @@ TEST(SparseMailboxTest, SeparatorsBeyondTwoGibibytes) {
     {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ASSERT_GE(fd, 0);
-        PutAt(fd, 0, head);
-        PutAt(fd, base, m0);
-        PutAt(fd, base + m0.size() + gap, tail0);
-        PutAt(fd, base + m0.size() + gap + tail0.size(), m1);
-        PutAt(fd, base + m0.size() + gap + tail0.size() + m1.size(), m2);
+        putAt(fd, 0, head);
+        putAt(fd, base, m0);
+        putAt(fd, base + m0.size() + gap, tail0);
+        putAt(fd, base + m0.size() + gap + tail0.size(), m1);
+        putAt(fd, base + m0.size() + gap + tail0.size() + m1.size(), m2);
         ::close(fd);
     }
     const auto size = std::filesystem::file_size(path);
@@ -49,16 +49,16 @@ TEST(SparseMailboxTest, SeparatorsBeyondTwoGibibytes) {
     testing::RecordingView view;
     desk.folderChoices.push_back((dir / "out").string());
     ConversionRun run(desk, view);
-    EXPECT_EQ(run.Run({{path}, Format::Eml, {}}), RunOutcome::Completed);
+    EXPECT_EQ(run.run({{path}, Format::Eml, {}}), RunOutcome::Completed);
 
     const auto folder = dir / "out" / path.substr(1);
-    const auto zero = testing::ReadFile(folder / "email-0.eml");
+    const auto zero = testing::readBytes(folder / "email-0.eml");
     ASSERT_EQ(zero.size(), m0.size() + gap + tail0.size() + 2);
     EXPECT_EQ(zero.substr(0, m0.size()), m0);
     EXPECT_EQ(zero.find_first_not_of('\0', m0.size()), m0.size() + gap);
     EXPECT_EQ(zero.substr(m0.size() + gap), tail0 + "\r\n");
-    EXPECT_EQ(testing::ReadFile(folder / "email-1.eml"), m1 + "\r\n");
-    EXPECT_EQ(testing::ReadFile(folder / "email-2.eml"),
+    EXPECT_EQ(testing::readBytes(folder / "email-1.eml"), m1 + "\r\n");
+    EXPECT_EQ(testing::readBytes(folder / "email-2.eml"),
               "From ???@??? two\r\nlast line without a break\r\n");
 
     // Offsets and totals above 2^31 reach the labels intact.

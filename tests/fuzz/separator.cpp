@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (plain.size() > 2 && plain.front() == '"' && plain.back() == '"') {
         plain = plain.substr(1, plain.size() - 2);
     }
-    const auto expected = scanner::ReferenceSearch(file, plain, exact);
+    const auto expected = scanner::referenceSearch(file, plain, exact);
 
     scanner::SearchState state;
     testing::RecordingSink sink;
@@ -51,15 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Message k is the bytes from offset k to offset k + 1, the last one to the end of the file.
     convert::MailboxFile mailbox(block);
-    check(mailbox.Open(path.string()), "cannot open the mailbox");
+    check(mailbox.open(path.string()), "cannot open the mailbox");
     for (std::size_t k = 0; k < state.offsets.size(); ++k) {
         const std::uint64_t end = k + 1 < state.offsets.size() ? state.offsets[k + 1] : file.size();
-        auto text = convert::ReadMessageText(mailbox, state.offsets, k, nullptr);
+        auto text = convert::readMessageText(mailbox, state.offsets, k, nullptr);
         std::string got;
-        for (auto piece = text.Next(); !piece.empty(); piece = text.Next()) {
+        for (auto piece = text.next(); !piece.empty(); piece = text.next()) {
             got.append(piece);
         }
-        check(!text.Failed(), "message read failed");
+        check(!text.failed(), "message read failed");
         check(got == file.substr(state.offsets[k], end - state.offsets[k]),
               "message " + std::to_string(k) + " differs from the file's bytes");
     }

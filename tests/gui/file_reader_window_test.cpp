@@ -59,7 +59,7 @@ TEST_F(FileReaderWindow, FindThenNextWriteTheSurfaceAndEndOnEof) {
     EXPECT_EQ(surface().substr(0, 32), "FILE SIZE : 44 bytes\r\nByte :22\r\n");
     click(window.Command4);
     EXPECT_EQ(surface(), "FILE SIZE : 44 bytes\r\n\n\r\n[EOF]\r\n");
-    EXPECT_EQ(window.state().OffsetsText(), "0|22|");
+    EXPECT_EQ(window.state().offsetsText(), "0|22|");
     EXPECT_TRUE(window.state().endOfSearch);
     EXPECT_TRUE(desktop.boxes.empty());
 
@@ -82,12 +82,12 @@ TEST_F(FileReaderWindow, CaseSettingAndMissingFile) {
     window.Text1->setText(QString::fromStdString(file.string()));
     window.Text2->setText(QStringLiteral("From ???@???"));
     click(window.Command3);
-    EXPECT_EQ(window.state().OffsetsText(), "");
+    EXPECT_EQ(window.state().offsetsText(), "");
     window.reader().CloseFile();
 
     window.Check1->setChecked(false);
     click(window.Command3);
-    EXPECT_EQ(window.state().OffsetsText(), "0|");
+    EXPECT_EQ(window.state().offsetsText(), "0|");
     window.reader().CloseFile();
 
     window.Text1->setText(QString::fromStdString(file.string() + ".missing"));
@@ -109,7 +109,7 @@ TEST_F(FileReaderWindow, AReadFailureIsToldNotTakenForTheEnd) {
     window.Text1->setText(QString::fromStdString(file.string()));
     window.Text2->setText(QStringLiteral("From ???@???"));
     click(window.Command3);
-    EXPECT_EQ(window.state().OffsetsText(), "0|");
+    EXPECT_EQ(window.state().offsetsText(), "0|");
     fs::resize_file(file, 300000);
 
     click(window.Command4);

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     mbx::app::frmStep1 window(desktop);
     for (const char* mailbox : {"/home/ann/Mail/In.mbx", "/home/ann/Mail/Out.mbx",
                                 "/home/ann/Mail/Projects/Baidarka.mbx"}) {
-        window.mailboxList().AddMailboxRow(mailbox);
+        window.mailboxList().addRow(mailbox);
     }
     window.CmdConvert->setEnabled(true);
     window.show();

@@ -16,7 +16,7 @@ namespace mbx::scanner {
 namespace {
 
 TEST(ReaderRandomTest, BlockScanFindsWhatTheByteScanFinds) {
-    const auto dir = testing::ScratchDir("random");
+    const auto dir = testing::scratchDir("random");
     std::mt19937 rng(20261207);
     const std::vector<std::string> pieces = {
         "From ???@???", "From ", "FFrom ???@???", "F", "Fr",           "rom", "???@???", "?",
@@ -33,7 +33,7 @@ TEST(ReaderRandomTest, BlockScanFindsWhatTheByteScanFinds) {
         if (file.size() < 2) {
             file += "ab";
         }
-        const auto path = testing::WriteFile(dir / "r.mbx", file);
+        const auto path = testing::writeBytes(dir / "r.mbx", file);
         const auto& typed = texts[rng() % texts.size()];
         const bool exact = rng() % 3 != 0;
         const auto block = blocks[rng() % blocks.size()];
@@ -42,7 +42,7 @@ TEST(ReaderRandomTest, BlockScanFindsWhatTheByteScanFinds) {
         if (plain.size() > 2 && plain.front() == '"' && plain.back() == '"') {
             plain = plain.substr(1, plain.size() - 2);
         }
-        const auto expected = ReferenceSearch(file, plain, exact);
+        const auto expected = referenceSearch(file, plain, exact);
 
         SearchState state;
         testing::RecordingSink sink;
@@ -62,7 +62,7 @@ TEST(ReaderRandomTest, BlockScanFindsWhatTheByteScanFinds) {
         ASSERT_EQ(sink.progress, expected.progress) << "round " << round;
         ASSERT_EQ(reader.FoundCount(), static_cast<std::int64_t>(expected.offsets.size()));
         // The engine's whole-file search gives the same offsets.
-        ASSERT_EQ(FindSeparators(path, plain, {exact, block}).offsets, expected.offsets)
+        ASSERT_EQ(findSeparators(path, plain, {exact, block}).offsets, expected.offsets)
             << "round " << round;
         compared += static_cast<int>(expected.offsets.size());
     }

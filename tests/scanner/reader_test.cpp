@@ -24,8 +24,8 @@ struct Harness {
     explicit Harness(std::size_t blockSize = MailboxReader::kDefaultBlockSize)
         : reader(state, sink, blockSize) {}
 
-    void Search(const std::string& path, const std::string& text = kSep) {
-        state.Reset();
+    void search(const std::string& path, const std::string& text = kSep) {
+        state.reset();
         reader.Text2 = text;
         reader.Open_MBOX(path);
         reader.Find_Click();
@@ -41,9 +41,9 @@ struct Harness {
 class ReaderTest : public ::testing::Test {
 protected:
     std::filesystem::path dir =
-        testing::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::string File(const std::string& name, std::string_view bytes) {
-        return testing::WriteFile(dir / name, bytes);
+        testing::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::string mailboxFile(const std::string& name, std::string_view bytes) {
+        return testing::writeBytes(dir / name, bytes);
     }
 };
 
@@ -51,7 +51,7 @@ const std::string k44 = "From ???@??? Mon\r\nHi\r\nFrom ???@??? Tue\r\nYo\r\n";
 
 TEST_F(ReaderTest, FortyFourByteMailboxStepByStep) {
     ASSERT_EQ(k44.size(), 44u);
-    const auto path = File("a.mbx", k44);
+    const auto path = mailboxFile("a.mbx", k44);
     Harness h;
     h.reader.Text2 = kSep;
     h.reader.Open_MBOX(path);
@@ -62,7 +62,7 @@ TEST_F(ReaderTest, FortyFourByteMailboxStepByStep) {
     EXPECT_EQ(h.sink.surface, "FILE SIZE : 44 bytes\r\n");
 
     h.reader.Find_Click();
-    EXPECT_EQ(h.state.OffsetsText(), "0|");
+    EXPECT_EQ(h.state.offsetsText(), "0|");
     EXPECT_FALSE(h.state.endOfSearch);
     EXPECT_EQ(h.reader.MatchPos(), 0);
     EXPECT_EQ(h.reader.ReadPos(), 13); // match + length + 1
@@ -70,7 +70,7 @@ TEST_F(ReaderTest, FortyFourByteMailboxStepByStep) {
     EXPECT_EQ(h.sink.surface, "FILE SIZE : 44 bytes\r\nByte :0\r\n" + k44.substr(0, 31));
 
     h.reader.FindNext_Click();
-    EXPECT_EQ(h.state.OffsetsText(), "0|22|");
+    EXPECT_EQ(h.state.offsetsText(), "0|22|");
     EXPECT_FALSE(h.state.endOfSearch);
     // From 22: R = 44 - 35 = 9, not above the length, so only the match itself is echoed.
     EXPECT_EQ(h.sink.surface, "FILE SIZE : 44 bytes\r\nByte :22\r\n" + std::string(kSep));
@@ -80,7 +80,7 @@ TEST_F(ReaderTest, FortyFourByteMailboxStepByStep) {
     EXPECT_EQ(h.reader.MatchPos(), -1);
     EXPECT_FALSE(h.reader.MatchFlag());
     EXPECT_EQ(h.sink.surface, "FILE SIZE : 44 bytes\r\n\n\r\n[EOF]\r\n");
-    EXPECT_EQ(h.state.OffsetsText(), "0|22|");
+    EXPECT_EQ(h.state.offsetsText(), "0|22|");
     EXPECT_EQ(h.reader.FoundCount(), 2);
     EXPECT_EQ(h.sink.progress, (std::vector<int>{0, 50}));
     EXPECT_EQ(h.sink.happening,
@@ -102,22 +102,22 @@ TEST_F(ReaderTest, ProgressRoundsHalfToEvenAndCountsMatches) {
         big.replace(static_cast<std::size_t>(at), 12, kSep);
     }
     Harness h;
-    h.Search(File("big.mbx", big));
-    EXPECT_EQ(h.state.OffsetsText(), "0|500|1000|");
+    h.search(mailboxFile("big.mbx", big));
+    EXPECT_EQ(h.state.offsetsText(), "0|500|1000|");
     EXPECT_EQ(h.sink.progress, (std::vector<int>{0, 25, 50}));
     EXPECT_EQ(h.sink.happening.back(), "Searching for messages... Messages Found : 3");
 
     std::string small(200, 'y');
     small.replace(5, 12, kSep); // 5 / 200 = 2.5 %
     Harness h2;
-    h2.Search(File("small.mbx", small));
-    EXPECT_EQ(h2.state.OffsetsText(), "5|");
+    h2.search(mailboxFile("small.mbx", small));
+    EXPECT_EQ(h2.state.offsetsText(), "5|");
     EXPECT_EQ(h2.sink.progress, std::vector<int>{2});
 
     std::string odd(200, 'y');
     odd.replace(7, 12, kSep); // 3.5 % rounds to 4
     Harness h3;
-    h3.Search(File("odd.mbx", odd));
+    h3.search(mailboxFile("odd.mbx", odd));
     EXPECT_EQ(h3.sink.progress, std::vector<int>{4});
 }
 
@@ -141,62 +141,63 @@ TEST_F(ReaderTest, WhichOccurrencesCount) {
     };
     for (const auto& c : cases) {
         Harness h;
-        h.Search(File("case.mbx", c.bytes));
-        EXPECT_EQ(h.state.OffsetsText(), c.offsets) << c.name;
+        h.search(mailboxFile("case.mbx", c.bytes));
+        EXPECT_EQ(h.state.offsetsText(), c.offsets) << c.name;
         EXPECT_TRUE(h.state.endOfSearch) << c.name;
     }
 }
 
 TEST_F(ReaderTest, MatchesNeverOverlap) {
     Harness h;
-    h.Search(File("aaaa", "aaaaa"), "aa");
-    EXPECT_EQ(h.state.OffsetsText(), "0|2|");
+    h.search(mailboxFile("aaaa", "aaaaa"), "aa");
+    EXPECT_EQ(h.state.offsetsText(), "0|2|");
 }
 
 TEST_F(ReaderTest, CaseSettingUsesWindows1252UpperCase) {
-    const auto path = File("lower.mbx", "from ???@??? x\r\nFROM ???@??? y\r\n\xe9t\xc9 z\r\n");
+    const auto path =
+        mailboxFile("lower.mbx", "from ???@??? x\r\nFROM ???@??? y\r\n\xe9t\xc9 z\r\n");
     Harness exact;
-    exact.Search(path);
-    EXPECT_EQ(exact.state.OffsetsText(), "");
+    exact.search(path);
+    EXPECT_EQ(exact.state.offsetsText(), "");
 
     Harness folded;
     folded.reader.Check1 = false;
-    folded.Search(path);
-    EXPECT_EQ(folded.state.OffsetsText(), "0|16|");
+    folded.search(path);
+    EXPECT_EQ(folded.state.offsetsText(), "0|16|");
     EXPECT_EQ(folded.reader.SearchStr(), "FROM ???@???");
 
     // e acute and E acute are the same letter when case is ignored.
     Harness accent;
     accent.reader.Check1 = false;
-    accent.Search(path, "\xc9T\xe9");
-    EXPECT_EQ(accent.state.OffsetsText(), "32|");
-    EXPECT_EQ(UpperCase1252(0xff), 0x9f);
-    EXPECT_EQ(UpperCase1252(0xf7), 0xf7);
-    EXPECT_EQ(UpperCase1252(0xdf), 0xdf);
+    accent.search(path, "\xc9T\xe9");
+    EXPECT_EQ(accent.state.offsetsText(), "32|");
+    EXPECT_EQ(upperCase1252(0xff), 0x9f);
+    EXPECT_EQ(upperCase1252(0xf7), 0xf7);
+    EXPECT_EQ(upperCase1252(0xdf), 0xdf);
 }
 
 TEST_F(ReaderTest, QuotedSearchText) {
-    const auto path = File("q.mbx", "xFrom a\r\nFrom\r\nab\"\"cd\r\n");
+    const auto path = mailboxFile("q.mbx", "xFrom a\r\nFrom\r\nab\"\"cd\r\n");
     Harness spaced;
-    spaced.Search(path, "\"From \"");
+    spaced.search(path, "\"From \"");
     EXPECT_EQ(spaced.reader.SearchStr(), "From ");
     EXPECT_EQ(spaced.reader.SearchLen(), 5);
-    EXPECT_EQ(spaced.state.OffsetsText(), "1|");
+    EXPECT_EQ(spaced.state.offsetsText(), "1|");
 
     Harness quotes;
-    quotes.Search(path, "\"\"");
+    quotes.search(path, "\"\"");
     EXPECT_EQ(quotes.reader.SearchStr(), "\"\"");
-    EXPECT_EQ(quotes.state.OffsetsText(), "17|");
+    EXPECT_EQ(quotes.state.offsetsText(), "17|");
 
     // A lone quote stays a quote.
     Harness one;
-    one.Search(path, "\"");
-    EXPECT_EQ(one.state.OffsetsText(), "17|18|");
+    one.search(path, "\"");
+    EXPECT_EQ(one.state.offsetsText(), "17|18|");
 }
 
 TEST_F(ReaderTest, TwoMailboxesInARow) {
-    const auto first = File("1.mbx", k44);
-    const auto second = File("2.mbx", "junk\r\nFrom ???@??? x\r\n");
+    const auto first = mailboxFile("1.mbx", k44);
+    const auto second = mailboxFile("2.mbx", "junk\r\nFrom ???@??? x\r\n");
     SearchState state;
     RecordingSink sink;
     MailboxReader reader(state, sink);
@@ -210,7 +211,7 @@ TEST_F(ReaderTest, TwoMailboxesInARow) {
         }
         reader.CloseFile();
     }
-    EXPECT_EQ(state.OffsetsText(), "0|22|6|");
+    EXPECT_EQ(state.offsetsText(), "0|22|6|");
     EXPECT_EQ(reader.FoundCount(), 1);
     EXPECT_EQ(sink.happening.back(), "Searching for messages... Messages Found : 1");
     EXPECT_TRUE(sink.warnings.empty());
@@ -219,8 +220,8 @@ TEST_F(ReaderTest, TwoMailboxesInARow) {
 TEST_F(ReaderTest, TinyFilesAreRefusedWithTheExactWarnings) {
     for (const auto& bytes : {std::string(), std::string("F")}) {
         Harness h;
-        const auto path = File("tiny.mbx", bytes);
-        h.Search(path);
+        const auto path = mailboxFile("tiny.mbx", bytes);
+        h.search(path);
         const Warning size{"File size is " + std::to_string(bytes.size()) +
                                " byte !\r\rFile can not open for string searching !",
                            desktop::Icon::Exclamation, kTitle};
@@ -228,12 +229,12 @@ TEST_F(ReaderTest, TinyFilesAreRefusedWithTheExactWarnings) {
         EXPECT_EQ(h.sink.warnings, (std::vector<Warning>{size, size, couldNot}));
         EXPECT_EQ(h.sink.beeps, 3);
         EXPECT_TRUE(h.state.endOfSearch);
-        EXPECT_EQ(h.state.OffsetsText(), "");
+        EXPECT_EQ(h.state.offsetsText(), "");
         EXPECT_EQ(h.reader.FileNo(), 0);
     }
 
     Harness two;
-    two.Search(File("two.mbx", "Fr"));
+    two.search(mailboxFile("two.mbx", "Fr"));
     EXPECT_TRUE(two.sink.warnings.empty());
     EXPECT_EQ(two.sink.beeps, 0);
     EXPECT_EQ(two.sink.surface, "FILE SIZE : 2 bytes\r\n\n\r\n[EOF]\r\n");
@@ -244,7 +245,7 @@ TEST_F(ReaderTest, MissingFileAndFolderAreNotFound) {
     std::filesystem::create_directories(dir / "folder.mbx");
     for (const auto& path : {(dir / "missing.mbx").string(), (dir / "folder.mbx").string()}) {
         Harness h;
-        h.Search(path);
+        h.search(path);
         EXPECT_EQ(h.sink.warnings,
                   (std::vector<Warning>{{"File not found !", desktop::Icon::Exclamation, kTitle}}))
             << path;
@@ -270,7 +271,7 @@ TEST_F(ReaderTest, WindowButtonsOnTheirOwn) {
     EXPECT_EQ(h.reader.FileNo(), 0);
 
     // Find opens the file named in Text1 (trimmed) and searches from the start.
-    const auto path = File("w.mbx", k44);
+    const auto path = mailboxFile("w.mbx", k44);
     h.reader.Text1 = "  " + path + " ";
     h.reader.Text2 = kSep;
     h.reader.Find_Click();
@@ -298,10 +299,10 @@ TEST_F(ReaderTest, WindowButtonsOnTheirOwn) {
 
 TEST_F(ReaderTest, FindWithoutANameForgetsTheOpenFile) {
     Harness h;
-    h.reader.Text1 = File("f.mbx", k44);
+    h.reader.Text1 = mailboxFile("f.mbx", k44);
     h.reader.Text2 = kSep;
     h.reader.Find_Click();
-    ASSERT_EQ(h.state.OffsetsText(), "0|");
+    ASSERT_EQ(h.state.offsetsText(), "0|");
     h.reader.Text1.clear();
     h.reader.Find_Click();
     EXPECT_EQ(h.reader.FileNo(), 0);
@@ -309,7 +310,7 @@ TEST_F(ReaderTest, FindWithoutANameForgetsTheOpenFile) {
     // Nothing of the forgotten file is searched any more.
     h.state.endOfSearch = false;
     h.reader.FindNext_Click();
-    EXPECT_EQ(h.state.OffsetsText(), "0|");
+    EXPECT_EQ(h.state.offsetsText(), "0|");
     EXPECT_TRUE(h.state.endOfSearch);
 }
 
@@ -319,12 +320,12 @@ TEST_F(ReaderTest, HiddenSurfaceGivesTheSameResults) {
         mailbox +=
             "From ???@??? day " + std::to_string(i) + "\r\n" + std::string(i * 37, 'z') + "\r\n";
     }
-    const auto path = File("m.mbx", mailbox);
+    const auto path = mailboxFile("m.mbx", mailbox);
     Harness shown;
-    shown.Search(path);
+    shown.search(path);
     Harness hidden;
     hidden.sink.shown = false;
-    hidden.Search(path);
+    hidden.search(path);
     EXPECT_EQ(hidden.state.offsets, shown.state.offsets);
     EXPECT_EQ(hidden.sink.progress, shown.sink.progress);
     EXPECT_EQ(hidden.sink.happening, shown.sink.happening);
@@ -340,19 +341,19 @@ TEST_F(ReaderTest, StopRequestEndsTheSearch) {
     }
     Harness h(64);
     h.sink.yieldsBeforeStop = 5;
-    h.Search(File("stop.mbx", mailbox));
+    h.search(mailboxFile("stop.mbx", mailbox));
     EXPECT_TRUE(h.state.endOfSearch);
     EXPECT_LT(h.state.offsets.size(), 200u);
 }
 
 TEST(SearchStateTest, OffsetsTextRoundTrip) {
     SearchState s;
-    EXPECT_EQ(s.OffsetsText(), "");
+    EXPECT_EQ(s.offsetsText(), "");
     s.offsets = {0, 1234, 5000000000ULL};
-    EXPECT_EQ(s.OffsetsText(), "0|1234|5000000000|");
-    EXPECT_EQ(ParseOffsetsText(s.OffsetsText()), s.offsets);
-    EXPECT_TRUE(ParseOffsetsText("").empty());
-    s.Reset();
+    EXPECT_EQ(s.offsetsText(), "0|1234|5000000000|");
+    EXPECT_EQ(parseOffsetsText(s.offsetsText()), s.offsets);
+    EXPECT_TRUE(parseOffsetsText("").empty());
+    s.reset();
     EXPECT_TRUE(s.offsets.empty());
     EXPECT_FALSE(s.endOfSearch);
 }

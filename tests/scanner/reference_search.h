@@ -18,13 +18,13 @@ struct Reference {
 
 // Reads one byte per step from ReadPos and restarts after the byte that failed, exactly as the
 // search has always been described; matches restart at MatchPos + length.
-inline Reference ReferenceSearch(const std::string& file, const std::string& text, bool exactCase) {
+inline Reference referenceSearch(const std::string& file, const std::string& text, bool exactCase) {
     Reference out;
     const auto size = static_cast<std::int64_t>(file.size());
     std::string pattern = text;
     if (!exactCase) {
         for (auto& c : pattern) {
-            c = static_cast<char>(UpperCase1252(static_cast<unsigned char>(c)));
+            c = static_cast<char>(upperCase1252(static_cast<unsigned char>(c)));
         }
     }
     const auto len = static_cast<std::int64_t>(pattern.size());
@@ -37,7 +37,7 @@ inline Reference ReferenceSearch(const std::string& file, const std::string& tex
                 ++readPos;
                 auto b = static_cast<unsigned char>(file[static_cast<std::size_t>(readPos - 1)]);
                 if (!exactCase) {
-                    b = UpperCase1252(b);
+                    b = upperCase1252(b);
                 }
                 if (b != static_cast<unsigned char>(pattern[static_cast<std::size_t>(j - 1)])) {
                     flag = false;

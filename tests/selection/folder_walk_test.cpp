@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-using mbx::selection::LooksLikeMailbox;
-using mbx::selection::pathLogger;
+using mbx::selection::looksLikeMailbox;
+using mbx::selection::PathLogger;
 
 namespace {
 
@@ -45,10 +45,10 @@ TEST(PathLogger, WalksBreadthFirstWithFoldersQueuedBeforeFilesAndNamesSorted) {
     touch(root / "alpha" / "a1.mbx");
     touch(root / "alpha" / "a2.MBX");
 
-    pathLogger logger;
-    logger.PathLogInit();
+    PathLogger logger;
+    logger.init();
     logger.fullFileNamesOnly(false);
-    logger.LogPath(root.string());
+    logger.logPath(root.string());
 
     EXPECT_EQ(relative(logger.fullFileNames()->items(), root),
               (std::vector<std::string>{"A.mbx", "b.mbx", "alpha/a1.mbx", "alpha/a2.MBX",
@@ -60,12 +60,12 @@ TEST(PathLogger, WalksBreadthFirstWithFoldersQueuedBeforeFilesAndNamesSorted) {
               (std::vector<std::string>{"walk-bfs/", "walk-bfs/alpha/", "walk-bfs/zeta/",
                                         "walk-bfs/alpha/deeper/"}));
     EXPECT_EQ(logger.pathPointers()->items(), (std::vector<std::int32_t>{1, 1, 2, 2, 3, 4}));
-    EXPECT_EQ(logger.Count(), 7);
+    EXPECT_EQ(logger.count(), 7);
     // Entry n of fullFileNames is the folder its pointer names plus the file name.
-    for (std::size_t n = 1; n <= logger.fileNames()->Count(); ++n) {
-        const auto ptr = static_cast<std::size_t>(logger.pathPointers()->Item(n));
-        EXPECT_EQ(logger.fullFileNames()->Item(n),
-                  logger.pathNames()->Item(ptr) + logger.fileNames()->Item(n));
+    for (std::size_t n = 1; n <= logger.fileNames()->count(); ++n) {
+        const auto ptr = static_cast<std::size_t>(logger.pathPointers()->item(n));
+        EXPECT_EQ(logger.fullFileNames()->item(n),
+                  logger.pathNames()->item(ptr) + logger.fileNames()->item(n));
     }
 }
 
@@ -73,38 +73,38 @@ TEST(PathLogger, TwoFileTreeAndTheObjectLifecycle) {
     const fs::path root = freshDir("walk-two");
     touch(root / "a");
     touch(root / "sub" / "b");
-    pathLogger logger;
-    EXPECT_EQ(logger.Count(), 0);
-    logger.PathLogInit();
+    PathLogger logger;
+    EXPECT_EQ(logger.count(), 0);
+    logger.init();
     EXPECT_TRUE(logger.fullFileNamesOnly());
     logger.fullFileNamesOnly(false);
-    logger.LogPath(root.string());
+    logger.logPath(root.string());
     EXPECT_EQ(logger.fileNames()->items(), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(logger.pathPointers()->items(), (std::vector<std::int32_t>{1, 2}));
-    EXPECT_EQ(logger.Count(), 3);
+    EXPECT_EQ(logger.count(), 3);
 
-    // A second walk without a new PathLogInit restarts the count, then fails on the start
+    // A second walk without a new init() restarts the count, then fails on the start
     // folder's key.
-    EXPECT_THROW(logger.LogPath(root.string()), std::invalid_argument);
-    EXPECT_EQ(logger.Count(), 1);
+    EXPECT_THROW(logger.logPath(root.string()), std::invalid_argument);
+    EXPECT_EQ(logger.count(), 1);
 
-    // Lists are shared: a kept list survives Terminate and the object.
+    // Lists are shared: a kept list survives terminate() and the object.
     auto kept = logger.fullFileNames();
-    logger.Terminate();
-    EXPECT_EQ(kept->Count(), 2u);
-    EXPECT_EQ(logger.Count(), 1); // Terminate leaves Count alone
-    logger.PathLogInit();
-    EXPECT_EQ(logger.fullFileNames()->Count(), 0u);
-    EXPECT_EQ(logger.Count(), 1); // and so does PathLogInit
+    logger.terminate();
+    EXPECT_EQ(kept->count(), 2u);
+    EXPECT_EQ(logger.count(), 1); // terminate() leaves the count alone
+    logger.init();
+    EXPECT_EQ(logger.fullFileNames()->count(), 0u);
+    EXPECT_EQ(logger.count(), 1); // and so does init()
 }
 
 TEST(PathLogger, MissingStartFolderLogsNothing) {
-    pathLogger logger;
-    logger.PathLogInit();
-    logger.LogPath((fs::path(MBX_SCRATCH_DIR) / "no-such-folder").string());
-    EXPECT_EQ(logger.Count(), 0);
-    EXPECT_EQ(logger.fullFileNames()->Count(), 0u);
-    EXPECT_EQ(logger.pathNames()->Count(), 0u);
+    PathLogger logger;
+    logger.init();
+    logger.logPath((fs::path(MBX_SCRATCH_DIR) / "no-such-folder").string());
+    EXPECT_EQ(logger.count(), 0);
+    EXPECT_EQ(logger.fullFileNames()->count(), 0u);
+    EXPECT_EQ(logger.pathNames()->count(), 0u);
 }
 
 TEST(PathLogger, NeverFollowsLinksToFoldersSoLoopsEnd) {
@@ -115,9 +115,9 @@ TEST(PathLogger, NeverFollowsLinksToFoldersSoLoopsEnd) {
     fs::create_directory_symlink(root, root / "self");
     fs::create_symlink(root / "In.mbx", root / "link-to-file.mbx");
 
-    pathLogger logger;
-    logger.PathLogInit();
-    logger.LogPath(root.string());
+    PathLogger logger;
+    logger.init();
+    logger.logPath(root.string());
     EXPECT_EQ(relative(logger.fullFileNames()->items(), root),
               (std::vector<std::string>{"In.mbx", "link-to-file.mbx", "sub/Out.mbx"}));
 }
@@ -138,9 +138,9 @@ TEST(PathLogger, SkipsAFolderThatCannotBeReadAndGoesOn) {
     std::ofstream("hidden.mbx") << "x";
     fs::current_path(cwd);
 
-    pathLogger logger;
-    logger.PathLogInit();
-    logger.LogPath(root.string());
+    PathLogger logger;
+    logger.init();
+    logger.logPath(root.string());
     const auto found = relative(logger.fullFileNames()->items(), root);
     EXPECT_EQ(found.front(), "a/first.mbx");
     EXPECT_EQ(found.back(), "z/last.mbx");
@@ -150,10 +150,10 @@ TEST(PathLogger, SkipsAFolderThatCannotBeReadAndGoesOn) {
 TEST(LooksLikeMailbox, MatchesTheTwoExtensionsInAnyCaseAfterTrimmingBlanks) {
     for (const char* yes :
          {"/m/INBOX.MBX", "/m/Sent.Mbox", "/m/in.mbx ", "/m/in.mbox   ", "/m/x.mBoX"}) {
-        EXPECT_TRUE(LooksLikeMailbox(yes)) << yes;
+        EXPECT_TRUE(looksLikeMailbox(yes)) << yes;
     }
     for (const char* no :
          {"/m/notes.mbx.txt", "/m/mbox", "/m/mbx", "/m/In.toc", "/m/x.mbx.bak", ""}) {
-        EXPECT_FALSE(LooksLikeMailbox(no)) << no;
+        EXPECT_FALSE(looksLikeMailbox(no)) << no;
     }
 }

@@ -8,35 +8,35 @@ namespace fs = std::filesystem;
 using namespace mbx::paths;
 
 TEST(FileNameOfPath, TakesTheTextAfterTheLastSeparator) {
-    EXPECT_EQ(FileNameOfPath("/home/ann/Mail/In.mbx"), "In.mbx");
-    EXPECT_EQ(FileNameOfPath("In.mbx"), "In.mbx");
-    EXPECT_EQ(FileNameOfPath("/home/ann/Mail/"), "");
-    EXPECT_EQ(FileNameOfPath("//server/share/Out.mbox"), "Out.mbox");
+    EXPECT_EQ(fileNameOfPath("/home/ann/Mail/In.mbx"), "In.mbx");
+    EXPECT_EQ(fileNameOfPath("In.mbx"), "In.mbx");
+    EXPECT_EQ(fileNameOfPath("/home/ann/Mail/"), "");
+    EXPECT_EQ(fileNameOfPath("//server/share/Out.mbox"), "Out.mbox");
     // Only the platform separator separates.
-    EXPECT_EQ(FileNameOfPath("C:\\Mail\\In.mbx"), "C:\\Mail\\In.mbx");
-    EXPECT_EQ(FileNameOfPath(" spaced .mbx "), " spaced .mbx ");
+    EXPECT_EQ(fileNameOfPath("C:\\Mail\\In.mbx"), "C:\\Mail\\In.mbx");
+    EXPECT_EQ(fileNameOfPath(" spaced .mbx "), " spaced .mbx ");
 }
 
 TEST(FileNameOfPath, EmptyTextIsAnErrorTheCallerMustHandle) {
-    EXPECT_THROW(FileNameOfPath(""), NoComponentError);
-    EXPECT_THROW(FileNameOfPath(""), std::out_of_range);
+    EXPECT_THROW(fileNameOfPath(""), NoComponentError);
+    EXPECT_THROW(fileNameOfPath(""), std::out_of_range);
 }
 
 TEST(EnsureTrailingSeparator, AddsExactlyOne) {
-    EXPECT_EQ(EnsureTrailingSeparator("/out"), "/out/");
-    EXPECT_EQ(EnsureTrailingSeparator("/out/"), "/out/");
-    EXPECT_EQ(EnsureTrailingSeparator("/"), "/");
-    EXPECT_EQ(EnsureTrailingSeparator(""), "/");
+    EXPECT_EQ(ensureTrailingSeparator("/out"), "/out/");
+    EXPECT_EQ(ensureTrailingSeparator("/out/"), "/out/");
+    EXPECT_EQ(ensureTrailingSeparator("/"), "/");
+    EXPECT_EQ(ensureTrailingSeparator(""), "/");
 }
 
 TEST(EnsureFolderExists, CreatesEveryMissingParentWithOrWithoutTrailingSeparator) {
     const fs::path root = fs::path(MBX_SCRATCH_DIR) / "ensure";
     fs::remove_all(root);
     const std::string deep = (root / "a" / "b" / "Inbox.mbx").string();
-    EXPECT_TRUE(EnsureFolderExists(deep));
+    EXPECT_TRUE(ensureFolderExists(deep));
     EXPECT_TRUE(fs::is_directory(deep));
-    EXPECT_TRUE(EnsureFolderExists(deep + "/"));
-    EXPECT_TRUE(EnsureFolderExists((root / "c").string() + "/"));
+    EXPECT_TRUE(ensureFolderExists(deep + "/"));
+    EXPECT_TRUE(ensureFolderExists((root / "c").string() + "/"));
     EXPECT_TRUE(fs::is_directory(root / "c"));
 }
 
@@ -46,5 +46,5 @@ TEST(EnsureFolderExists, ReportsAFolderThatCannotBeMade) {
     fs::create_directories(root);
     { std::ofstream(root / "file") << "x"; }
     // A plain file stands where a folder would have to be.
-    EXPECT_FALSE(EnsureFolderExists((root / "file" / "sub").string()));
+    EXPECT_FALSE(ensureFolderExists((root / "file" / "sub").string()));
 }

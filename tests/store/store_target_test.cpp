@@ -49,11 +49,11 @@ struct StoreRun {
              mbx::convert::FaultHooks* faults = nullptr, const std::string& attachments = {}) {
         fs::create_directories(out); // a folder dialog only gives existing folders
         desktop.folderChoices.push_back(out.string());
-        auto store = mbx::convert::MakeStoreTarget(format);
+        auto store = mbx::convert::makeStoreTarget(format);
         mbx::convert::RunOptions options;
         options.faults = faults;
         ConversionRun run(desktop, view, store.get(), options);
-        outcome = run.Run({rows, format, attachments});
+        outcome = run.run({rows, format, attachments});
         report = run.reportPath();
     }
 };
@@ -63,10 +63,10 @@ struct StoreRun {
 TEST(StoreTarget, NeverReplacesAnExistingDataFile) {
     const fs::path dir = scratch("target-free");
     const std::string base = (dir / "Inbox").string();
-    EXPECT_EQ(MailStoreTarget::FreeDataFilePath(base), base + ".pst");
+    EXPECT_EQ(MailStoreTarget::freeDataFilePath(base), base + ".pst");
     writeFile(base + ".pst", "x");
     writeFile(base + " (2).pst", "x");
-    EXPECT_EQ(MailStoreTarget::FreeDataFilePath(base), base + " (3).pst");
+    EXPECT_EQ(MailStoreTarget::freeDataFilePath(base), base + " (3).pst");
 }
 
 TEST(StoreTarget, PstMailboxesOfOneNameAndABackslashInANameKeepEveryMessage) {
