@@ -40,10 +40,50 @@ void ensureGsf() {
     std::call_once(once, [] { gsf_init(); });
 }
 
-std::string substgName(std::uint32_t tag) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "__substg1.0_%08X", tag);
-    return buf;
+// A stream or storage name, formatted on the stack: a message has dozens of them.
+class Name {
+public:
+    Name(const char* prefix, std::uint32_t number) { append(prefix).hex(number); }
+    Name& append(const char* text) {
+        while (*text != '\0' && size_ + 1 < sizeof text_) {
+            text_[size_++] = *text++;
+        }
+        text_[size_] = '\0';
+        return *this;
+    }
+    // Eight upper-case hex digits, as the format spells property tags and row numbers.
+    Name& hex(std::uint32_t v) {
+        for (int shift = 28; shift >= 0 && size_ + 1 < sizeof text_; shift -= 4) {
+            text_[size_++] = "0123456789ABCDEF"[(v >> shift) & 0xF];
+        }
+        text_[size_] = '\0';
+        return *this;
+    }
+    const char* c_str() const { return text_; }
+
+private:
+    char text_[48] = {};
+    std::size_t size_ = 0;
+};
+
+Name substgName(std::uint32_t tag) {
+    return Name("__substg1.0_", tag);
+}
+
+// The value stream of item `index` of a multi-valued property.
+Name substgName(std::uint32_t tag, std::uint32_t index) {
+    Name name("__substg1.0_", tag);
+    name.append("-").hex(index);
+    return name;
+}
+
+// The 16-byte entry of one property in a __properties_version1.0 stream.
+void appendEntry(Bytes& entries, std::uint32_t tag, const std::uint8_t (&value)[8]) {
+    const std::size_t at = entries.size();
+    entries.resize(at + 16);
+    writeLe32(entries.data() + at, tag);
+    writeLe32(entries.data() + at + 4, kFlagsReadWrite);
+    std::memcpy(entries.data() + at + 8, value, 8);
 }
 
 enum class Level { Top, Embedded, Row };
@@ -67,12 +107,11 @@ public:
     std::vector<std::string> takeNotes() { return std::move(notes_); }
 
 private:
-    void stream(GsfOutfile* parent, const std::string& name, const std::uint8_t* data,
-                std::size_t size);
-    void stream(GsfOutfile* parent, const std::string& name, const Bytes& data) {
+    void stream(GsfOutfile* parent, const char* name, const std::uint8_t* data, std::size_t size);
+    void stream(GsfOutfile* parent, const char* name, const Bytes& data) {
         stream(parent, name, data.data(), data.size());
     }
-    OutfilePtr storage(GsfOutfile* parent, const std::string& name);
+    OutfilePtr storage(GsfOutfile* parent, const char* name);
     void close(GsfOutfile* storage);
     // Appends the 16-byte entry of one property to `entries` and writes its value stream(s).
     void property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag, const mapi::Value& v);
@@ -85,11 +124,11 @@ private:
     std::string within_; // "" at the top, else where the attached mail being written sits
 };
 
-void Writer::stream(GsfOutfile* parent, const std::string& name, const std::uint8_t* data,
+void Writer::stream(GsfOutfile* parent, const char* name, const std::uint8_t* data,
                     std::size_t size) {
-    GsfOutput* child = gsf_outfile_new_child(parent, name.c_str(), FALSE);
+    GsfOutput* child = gsf_outfile_new_child(parent, name, FALSE);
     if (child == nullptr) {
-        throw MsgError("cannot create stream " + name);
+        throw MsgError(std::string("cannot create stream ") + name);
     }
     // Large streams go straight to the file, so each one is written and closed before the next.
     bool ok = true;
@@ -100,14 +139,14 @@ void Writer::stream(GsfOutfile* parent, const std::string& name, const std::uint
     ok = gsf_output_close(child) != FALSE && ok;
     g_object_unref(child);
     if (!ok) {
-        throw MsgError("cannot write stream " + name);
+        throw MsgError(std::string("cannot write stream ") + name);
     }
 }
 
-OutfilePtr Writer::storage(GsfOutfile* parent, const std::string& name) {
-    GsfOutput* child = gsf_outfile_new_child(parent, name.c_str(), TRUE);
+OutfilePtr Writer::storage(GsfOutfile* parent, const char* name) {
+    GsfOutput* child = gsf_outfile_new_child(parent, name, TRUE);
     if (child == nullptr) {
-        throw MsgError("cannot create storage " + name);
+        throw MsgError(std::string("cannot create storage ") + name);
     }
     return OutfilePtr(GSF_OUTFILE(child));
 }
@@ -130,40 +169,40 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
     if (!mapi::valueMatchesType(type, v) || type == PropType::Object) {
         return;
     }
-    Bytes value; // the 8 bytes after tag and flags
+    std::uint8_t value[8] = {}; // the 8 bytes after tag and flags
     switch (type) {
     case PropType::Int16:
-        appendLe16(value, static_cast<std::uint16_t>(std::get<std::int16_t>(v)));
+        writeLe16(value, static_cast<std::uint16_t>(std::get<std::int16_t>(v)));
         break;
     case PropType::Int32:
     case PropType::Error:
-        appendLe32(value, static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
+        writeLe32(value, static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
         break;
     case PropType::Boolean:
-        appendLe16(value, std::get<bool>(v) ? 1 : 0);
+        writeLe16(value, std::get<bool>(v) ? 1 : 0);
         break;
     case PropType::Int64:
     case PropType::Currency:
-        appendLe64(value, static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
+        writeLe64(value, static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
         break;
     case PropType::Double:
     case PropType::AppTime: {
         std::uint64_t bits = 0;
         const double d = std::get<double>(v);
         std::memcpy(&bits, &d, sizeof bits);
-        appendLe64(value, bits);
+        writeLe64(value, bits);
         break;
     }
     case PropType::SysTime:
-        appendLe64(value, std::get<mapi::FileTime>(v).ticks);
+        writeLe64(value, std::get<mapi::FileTime>(v).ticks);
         break;
     case PropType::Unicode: {
         const Bytes text = mapi::utf16leBytes(std::get<std::string>(v));
         if (text.empty()) {
             return; // Outlook refuses zero-length strings
         }
-        stream(storage, substgName(tag), text);
-        appendLe32(value, static_cast<std::uint32_t>(text.size() + 2)); // counts the terminator
+        stream(storage, substgName(tag).c_str(), text);
+        writeLe32(value, static_cast<std::uint32_t>(text.size() + 2)); // counts the terminator
         break;
     }
     case PropType::Binary: {
@@ -171,14 +210,14 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
         if (b.size() > 0x7FFFFFFFu) {
             throw MsgError("binary property too large for a .msg file");
         }
-        stream(storage, substgName(tag), b);
-        appendLe32(value, static_cast<std::uint32_t>(b.size()));
+        stream(storage, substgName(tag).c_str(), b);
+        writeLe32(value, static_cast<std::uint32_t>(b.size()));
         break;
     }
     case PropType::Guid: {
         const auto& g = std::get<mapi::Guid>(v);
-        stream(storage, substgName(tag), g.data(), g.size());
-        appendLe32(value, 16);
+        stream(storage, substgName(tag).c_str(), g.data(), g.size());
+        writeLe32(value, 16);
         break;
     }
     case PropType::MvInt32: {
@@ -186,8 +225,8 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
         for (const std::int32_t x : std::get<std::vector<std::int32_t>>(v)) {
             appendLe32(data, static_cast<std::uint32_t>(x));
         }
-        stream(storage, substgName(tag), data);
-        appendLe32(value, static_cast<std::uint32_t>(data.size()));
+        stream(storage, substgName(tag).c_str(), data);
+        writeLe32(value, static_cast<std::uint32_t>(data.size()));
         break;
     }
     case PropType::MvUnicode: {
@@ -199,12 +238,10 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
             text.push_back(0);
             text.push_back(0);
             appendLe32(lengths, static_cast<std::uint32_t>(text.size()));
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, "-%08X", static_cast<unsigned>(i));
-            stream(storage, substgName(tag) + suffix, text);
+            stream(storage, substgName(tag, static_cast<std::uint32_t>(i)).c_str(), text);
         }
-        stream(storage, substgName(tag), lengths);
-        appendLe32(value, static_cast<std::uint32_t>(lengths.size()));
+        stream(storage, substgName(tag).c_str(), lengths);
+        writeLe32(value, static_cast<std::uint32_t>(lengths.size()));
         break;
     }
     case PropType::MvBinary: {
@@ -213,22 +250,17 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
         for (std::size_t i = 0; i < items.size(); ++i) {
             appendLe32(lengths, static_cast<std::uint32_t>(items[i].size()));
             appendLe32(lengths, 0);
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, "-%08X", static_cast<unsigned>(i));
-            stream(storage, substgName(tag) + suffix, items[i]);
+            stream(storage, substgName(tag, static_cast<std::uint32_t>(i)).c_str(), items[i]);
         }
-        stream(storage, substgName(tag), lengths);
-        appendLe32(value, static_cast<std::uint32_t>(lengths.size()));
+        stream(storage, substgName(tag).c_str(), lengths);
+        writeLe32(value, static_cast<std::uint32_t>(lengths.size()));
         break;
     }
     case PropType::String8:
     case PropType::Object:
         return;
     }
-    value.resize(8, 0);
-    appendLe32(entries, tag);
-    appendLe32(entries, kFlagsReadWrite);
-    entries.insert(entries.end(), value.begin(), value.end());
+    appendEntry(entries, tag, value);
 }
 
 void Writer::bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& b,
@@ -277,7 +309,10 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
                          std::to_string(attachmentRows + 1) +
                          (name.empty() ? std::string() : " \"" + name + "\"") + " on");
     }
-    Bytes entries;
+    // The header (counts filled in below) followed by the 16-byte property entries.
+    const std::size_t headerSize = level == Level::Top ? 32 : 24;
+    Bytes entries(headerSize, 0);
+    entries.reserve(headerSize + 16 * (m.props.properties().size() + m.props.named().size() + 1));
     // Unicode strings are only valid when the store says so.
     bag(s, entries, m.props,
         {{tags::StoreSupportMask,
@@ -285,20 +320,21 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
         false);
 
     for (std::size_t i = 0; i < recipientRows; ++i) {
-        char name[40];
-        std::snprintf(name, sizeof name, "__recip_version1.0_#%08X", static_cast<unsigned>(i));
-        OutfilePtr r = storage(s, name);
+        const auto& props = m.recipients[i].props;
+        OutfilePtr r =
+            storage(s, Name("__recip_version1.0_#", static_cast<std::uint32_t>(i)).c_str());
         Bytes rowEntries(8, 0);
-        bag(r.get(), rowEntries, m.recipients[i].props, {}, false);
+        rowEntries.reserve(8 + 16 * (props.properties().size() + props.named().size()));
+        bag(r.get(), rowEntries, props, {}, false);
         stream(r.get(), "__properties_version1.0", rowEntries);
         close(r.get());
     }
     for (std::size_t i = 0; i < attachmentRows; ++i) {
         const auto& att = m.attachments[i];
-        char name[40];
-        std::snprintf(name, sizeof name, "__attach_version1.0_#%08X", static_cast<unsigned>(i));
-        OutfilePtr a = storage(s, name);
+        OutfilePtr a =
+            storage(s, Name("__attach_version1.0_#", static_cast<std::uint32_t>(i)).c_str());
         Bytes rowEntries(8, 0);
+        rowEntries.reserve(8 + 16 * (att.props.properties().size() + att.props.named().size() + 2));
         Overrides method;
         if (att.embedded) {
             method.emplace_back(tags::AttachMethod, tags::AttachEmbeddedMessage);
@@ -306,11 +342,11 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
         bag(a.get(), rowEntries, att.props, method, att.embedded != nullptr);
         if (att.embedded) {
             // The attached mail is a storage of its own: size 0xFFFFFFFF, reserved 1.
-            appendLe32(rowEntries, tags::AttachDataObject);
-            appendLe32(rowEntries, kFlagsReadWrite);
-            appendLe32(rowEntries, 0xFFFFFFFFu);
-            appendLe32(rowEntries, 1);
-            OutfilePtr inner = storage(a.get(), substgName(tags::AttachDataObject));
+            std::uint8_t value[8];
+            writeLe32(value, 0xFFFFFFFFu);
+            writeLe32(value + 4, 1);
+            appendEntry(rowEntries, tags::AttachDataObject, value);
+            OutfilePtr inner = storage(a.get(), substgName(tags::AttachDataObject).c_str());
             const std::string outer = within_;
             within_ += "attached mail \"" + att.embedded->props.string(tags::Subject).value_or("") +
                        "\": ";
@@ -324,24 +360,19 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
 
     // Header: 8 reserved bytes, next recipient id, next attachment id, recipient count,
     // attachment count, and for the top level 8 more reserved bytes.
-    Bytes header(8, 0);
     const auto recips = static_cast<std::uint32_t>(recipientRows);
     const auto atts = static_cast<std::uint32_t>(attachmentRows);
-    appendLe32(header, recips);
-    appendLe32(header, atts);
-    appendLe32(header, recips);
-    appendLe32(header, atts);
-    if (level == Level::Top) {
-        header.resize(32, 0);
-    }
-    header.insert(header.end(), entries.begin(), entries.end());
-    stream(s, "__properties_version1.0", header);
+    writeLe32(entries.data() + 8, recips);
+    writeLe32(entries.data() + 12, atts);
+    writeLe32(entries.data() + 16, recips);
+    writeLe32(entries.data() + 20, atts);
+    stream(s, "__properties_version1.0", entries);
 }
 
 void Writer::nameidStorage(GsfOutfile* root) {
     OutfilePtr n = storage(root, "__nameid_version1.0");
     for (const auto& st : names_.streams()) {
-        stream(n.get(), st.name, st.data);
+        stream(n.get(), st.name.c_str(), st.data);
     }
     close(n.get());
 }
