@@ -12,7 +12,6 @@
 #include <fstream>
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
-#include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
 #include <mutex>
@@ -388,7 +387,8 @@ public:
     virtual ~DirectoryBalancer() = default;
 
     void run() {
-        const Bytes header = read(0, 512);
+        Bytes header(512);
+        read(0, header.data(), header.size());
         shift_ = le16(header, 0x1E);
         if (shift_ != 9 && shift_ != 12) {
             throw MsgError("unexpected compound-file sector size");
@@ -399,18 +399,20 @@ public:
             fatList.push_back(le32(header, 0x4C + 4 * i));
         }
         const std::uint32_t perSector = sectorSize() / 4;
+        Bytes sector(sectorSize());
         for (std::uint32_t difat = le32(header, 0x44), n = 0;
              fatList.size() < fatSectors && difat < kMaxRegSect && n < fatSectors; ++n) {
-            const Bytes d = readSector(difat);
+            readSector(difat, sector);
             for (std::uint32_t i = 0; i + 1 < perSector && fatList.size() < fatSectors; ++i) {
-                fatList.push_back(le32(d, 4 * i));
+                fatList.push_back(le32(sector, 4 * i));
             }
-            difat = le32(d, 4 * (perSector - 1));
+            difat = le32(sector, 4 * (perSector - 1));
         }
-        for (const std::uint32_t sector : fatList) {
-            const Bytes f = readSector(sector);
+        fat_.reserve(fatList.size() * perSector);
+        for (const std::uint32_t s : fatList) {
+            readSector(s, sector);
             for (std::uint32_t i = 0; i < perSector; ++i) {
-                fat_.push_back(le32(f, 4 * i));
+                fat_.push_back(le32(sector, 4 * i));
             }
         }
         // The directory: its sectors in chain order, entries of 128 bytes.
@@ -421,10 +423,10 @@ public:
             }
             dirSectors.push_back(s);
         }
-        Bytes dir;
-        for (const std::uint32_t s : dirSectors) {
-            const Bytes b = readSector(s);
-            dir.insert(dir.end(), b.begin(), b.end());
+        Bytes dir(dirSectors.size() * sectorSize());
+        for (std::size_t i = 0; i < dirSectors.size(); ++i) {
+            read((std::uint64_t{dirSectors[i]} + 1) << shift_, dir.data() + i * sectorSize(),
+                 sectorSize());
         }
         const std::size_t count = dir.size() / 128;
         for (std::size_t e = 0; e < count; ++e) {
@@ -442,7 +444,7 @@ public:
     }
 
 protected:
-    virtual Bytes read(std::uint64_t offset, std::size_t size) = 0;
+    virtual void read(std::uint64_t offset, std::uint8_t* out, std::size_t size) = 0;
     virtual void write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) = 0;
     virtual void finish() {}
 
@@ -464,8 +466,8 @@ private:
         (void)b.at(off + 3);
         writeLe32(b.data() + off, v);
     }
-    Bytes readSector(std::uint32_t s) {
-        return read((std::uint64_t{s} + 1) << shift_, sectorSize());
+    void readSector(std::uint32_t s, Bytes& out) {
+        read((std::uint64_t{s} + 1) << shift_, out.data(), sectorSize());
     }
 
     // Collects the siblings of one storage in order (in-order walk without recursion) and links
@@ -523,14 +525,12 @@ public:
     }
 
 private:
-    Bytes read(std::uint64_t offset, std::size_t size) override {
-        Bytes b(size);
+    void read(std::uint64_t offset, std::uint8_t* out, std::size_t size) override {
         file_.seekg(static_cast<std::streamoff>(offset));
-        file_.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
+        file_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
         if (!file_) {
             throw MsgError("cannot read back the compound file");
         }
-        return b;
     }
     void write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
         file_.seekp(static_cast<std::streamoff>(offset));
@@ -551,12 +551,11 @@ public:
     explicit MemoryBalancer(Bytes& image) : image_(image) {}
 
 private:
-    Bytes read(std::uint64_t offset, std::size_t size) override {
+    void read(std::uint64_t offset, std::uint8_t* out, std::size_t size) override {
         if (offset > image_.size() || size > image_.size() - offset) {
             throw MsgError("cannot read back the compound file");
         }
-        const auto* begin = image_.data() + offset;
-        return Bytes(begin, begin + size);
+        std::memcpy(out, image_.data() + offset, size);
     }
     void write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
         if (offset > image_.size() || size > image_.size() - offset) {
@@ -681,31 +680,75 @@ MsgResult writeThroughFile(const mapi::Message& message, const std::filesystem::
     return result;
 }
 
-MsgResult writeThroughMemory(const mapi::Message& message, const std::filesystem::path& path) {
-    Bytes image;
-    MsgResult result;
-    {
-        std::unique_ptr<GsfOutput, Unref> sink(gsf_output_memory_new());
-        try {
-            result = build(message, sink.get());
-        } catch (const std::exception& e) {
-            throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
-        }
-        const std::uint8_t* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
-        const auto size = static_cast<std::size_t>(gsf_output_size(sink.get()));
-        image.assign(bytes, bytes + size);
-    }
+// A GsfOutput that writes into a byte vector the caller owns: each worker thread builds every
+// file in one buffer that keeps its capacity, and the finished file is balanced and written
+// from there without a copy.
+struct VectorSink {
+    GsfOutput base;
+    Bytes* bytes;
+};
+struct VectorSinkClass {
+    GsfOutputClass base;
+};
+
+gboolean vectorSinkWrite(GsfOutput* output, size_t size, const guint8* data) {
+    auto& bytes = *reinterpret_cast<VectorSink*>(output)->bytes;
+    const auto at = static_cast<std::size_t>(output->cur_offset);
     try {
-        MemoryBalancer(image).run();
-    } catch (const std::exception& e) {
-        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+        if (at > bytes.size()) {
+            bytes.resize(at); // a seek past the end leaves zeros
+        }
+        const std::size_t overwrite = std::min(size, bytes.size() - at);
+        if (overwrite > 0) {
+            std::memcpy(bytes.data() + at, data, overwrite);
+        }
+        bytes.insert(bytes.end(), data + overwrite, data + size);
+    } catch (const std::bad_alloc&) {
+        return gsf_output_set_error(output, 0, "out of memory");
     }
+    return TRUE;
+}
+
+gboolean vectorSinkSeek(GsfOutput*, gsf_off_t, GSeekType) {
+    return TRUE; // the position is the output's own; writes go wherever it points
+}
+
+gboolean vectorSinkClose(GsfOutput*) {
+    return TRUE;
+}
+
+void vectorSinkClassInit(gpointer klass, gpointer) {
+    auto* output = static_cast<GsfOutputClass*>(klass);
+    output->Write = vectorSinkWrite;
+    output->Seek = vectorSinkSeek;
+    output->Close = vectorSinkClose;
+}
+
+GType vectorSinkType() {
+    static const GType type = g_type_register_static_simple(
+        GSF_OUTPUT_TYPE, "MbxMsgVectorSink", sizeof(VectorSinkClass), vectorSinkClassInit,
+        sizeof(VectorSink), nullptr, GTypeFlags{});
+    return type;
+}
+
+using SinkPtr = std::unique_ptr<GsfOutput, Unref>;
+
+SinkPtr vectorSink(Bytes& bytes) {
+    auto* sink = static_cast<VectorSink*>(g_object_new(vectorSinkType(), nullptr));
+    sink->bytes = &bytes;
+    return SinkPtr(&sink->base);
+}
+
+// Creates `path` and writes `image` with one unbuffered write; removes the file on failure.
+void writeFile(const std::filesystem::path& path, const Bytes& image) {
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
     if (file == nullptr) {
         throw MsgError("cannot create " + path.string() + ": " + std::strerror(errno));
     }
     int error = 0;
-    if (std::fwrite(image.data(), 1, image.size(), file) != image.size()) {
+    // Unbuffered, so the image goes to the system in one call, without passing through stdio.
+    if (std::setvbuf(file, nullptr, _IONBF, 0) != 0 ||
+        std::fwrite(image.data(), 1, image.size(), file) != image.size()) {
         error = errno;
     }
     if (std::fclose(file) != 0 && error == 0) {
@@ -716,6 +759,29 @@ MsgResult writeThroughMemory(const mapi::Message& message, const std::filesystem
         std::filesystem::remove(path, ignored);
         throw MsgError("cannot write " + path.string() + ": " + std::strerror(error));
     }
+}
+
+MsgResult writeThroughMemory(const mapi::Message& message, const std::filesystem::path& path) {
+    // Kept per thread: most files fit the capacity left by the ones before.
+    thread_local Bytes image;
+    constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
+    struct Release {
+        ~Release() {
+            image.clear();
+            if (image.capacity() > kKeptCapacity) {
+                Bytes().swap(image);
+            }
+        }
+    } release;
+    image.clear();
+    MsgResult result;
+    try {
+        result = build(message, vectorSink(image).get());
+        MemoryBalancer(image).run();
+    } catch (const std::exception& e) {
+        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+    }
+    writeFile(path, image);
     return result;
 }
 
