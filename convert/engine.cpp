@@ -171,9 +171,9 @@ private:
     void CloseStore(const std::string& mailbox);
     void StoreLost(const std::string& mailbox, const std::string& reason);
     void EmlMessages(const std::string& path, const std::string& folder,
-                     std::span<const std::uint64_t> offsets, std::string_view extension);
+                     const scanner::SearchResult& found, std::string_view extension);
     void StoreMessages(const std::string& path, const std::string& folder,
-                       std::span<const std::uint64_t> offsets, const std::string& attachments);
+                       const scanner::SearchResult& found, const std::string& attachments);
     void Commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize);
     RunResult Finish(RunResult::Outcome outcome);
 
@@ -247,9 +247,10 @@ void Engine::Impl::CloseStore(const std::string& mailbox) {
 }
 
 void Engine::Impl::EmlMessages(const std::string& path, const std::string& folder,
-                               std::span<const std::uint64_t> offsets, std::string_view extension) {
+                               const scanner::SearchResult& found, std::string_view extension) {
+    const std::span<const std::uint64_t> offsets(found.offsets);
     MailboxFile mailbox(options_.copyBlockSize);
-    const bool readable = offsets.empty() || mailbox.Open(path);
+    const bool readable = offsets.empty() || mailbox.Open(path, found.fileSize);
     if (!readable) {
         Fail(path, std::nullopt, 0,
              "the mailbox could not be read again: " + std::string(std::strerror(errno)));
@@ -316,11 +317,12 @@ void Engine::Impl::Commit(Pipeline::Done done, const std::string& path, std::uin
 }
 
 void Engine::Impl::StoreMessages(const std::string& path, const std::string& folder,
-                                 std::span<const std::uint64_t> offsets,
+                                 const scanner::SearchResult& found,
                                  const std::string& attachments) {
+    const std::span<const std::uint64_t> offsets(found.offsets);
     store_->beginMailbox(path, attachments);
     MailboxFile mailbox(options_.copyBlockSize);
-    const bool readable = offsets.empty() || mailbox.Open(path);
+    const bool readable = offsets.empty() || mailbox.Open(path, found.fileSize);
     if (!readable) {
         Fail(path, std::nullopt, 0,
              "the mailbox could not be read again: " + std::string(std::strerror(errno)));
@@ -468,6 +470,21 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
                 observer_.mailboxProblem(MailboxProblem::CannotOpen, found.fileSize);
                 Fail(path, std::nullopt, 0, "the mailbox could not be opened");
                 break;
+            case Status::ReadFailed: {
+                // The messages found before the failure are still converted. The last one found
+                // runs into the part never read, and what follows was never seen: neither may
+                // pass for converted.
+                const std::uint64_t from = found.offsets.empty() ? 0 : found.offsets.back();
+                if (!found.offsets.empty()) {
+                    found.offsets.pop_back();
+                }
+                found.fileSize = from;
+                Fail(path, std::nullopt, from,
+                     "the mailbox could not be read past byte " +
+                         std::to_string(found.readFailedAt) + " (" + found.readError +
+                         "); nothing from byte " + std::to_string(from) + " on was converted");
+                break;
+            }
             case Status::Done:
             case Status::Stopped:
                 break;
@@ -503,9 +520,9 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
 
         if (folderOk) {
             if (storeTarget) {
-                StoreMessages(path, folder, offsets, request.attachmentsFolder);
+                StoreMessages(path, folder, found, request.attachmentsFolder);
             } else {
-                EmlMessages(path, folder, offsets, extension);
+                EmlMessages(path, folder, found, extension);
             }
         }
         if (deviceFull_) {

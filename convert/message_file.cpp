@@ -20,12 +20,13 @@ MailboxFile::~MailboxFile() {
     Close();
 }
 
-bool MailboxFile::Open(const std::string& path) {
+bool MailboxFile::Open(const std::string& path, std::optional<std::uint64_t> searchedSize) {
     Close();
     fd_ = scanner::OpenRegularFile(path, size_);
     if (fd_ < 0) {
         return false;
     }
+    size_ = searchedSize.value_or(size_);
     blockStart_ = 0;
     blockLen_ = 0;
     // The messages are read front to back, once.

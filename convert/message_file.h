@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,7 +44,10 @@ public:
     MailboxFile& operator=(const MailboxFile&) = delete;
 
     // False when the file cannot be opened (or is not a regular file).
-    bool Open(const std::string& path);
+    // `searchedSize`, when given, is the size the separator search saw: the messages end there. A
+    // file that has grown since is read up to it; one that has shrunk fails to read at its new
+    // end, so its last message cannot pass for complete.
+    bool Open(const std::string& path, std::optional<std::uint64_t> searchedSize = {});
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     std::uint64_t Size() const { return size_; }

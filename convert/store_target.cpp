@@ -23,7 +23,7 @@ struct ImportedMessage : PreparedMessage {
 
 // Read and has-attachments, as the converted messages have always been flagged; the store
 // keeps the has-attachments bit only for messages that have attachments.
-constexpr std::int32_t kRequestedFlags = 0x11;
+constexpr std::int32_t kRequestedFlags = mapi::tags::MsgFlagRead | mapi::tags::MsgFlagHasAttach;
 
 TargetError StoreFailure(const std::string& what) {
     return TargetError(

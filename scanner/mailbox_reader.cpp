@@ -166,11 +166,19 @@ void MailboxReader::SearchString() {
         ShowString();
         return;
     }
+    state_.endOfSearch = true;
+    if (search_.readFailed()) {
+        // Not the end of the file: what follows was never seen, and the user must know.
+        sink_->warning("The file could not be read past byte " +
+                           std::to_string(search_.readFailedAt()) + " (" + search_.readError() +
+                           "): the search ended there.",
+                       desktop::Icon::Exclamation, kTitle);
+        return;
+    }
     if (sink_->surfaceShown()) {
         sink_->writeSurface("\n\r\n");
         sink_->writeSurface("[EOF]\r\n");
     }
-    state_.endOfSearch = true;
 }
 
 void MailboxReader::GetString() {

@@ -55,6 +55,8 @@ void SeparatorSearch::close() {
     size_ = 0;
     blockStart_ = 0;
     blockLen_ = 0;
+    readFailedAt_.reset();
+    readError_.clear();
 }
 
 bool SeparatorSearch::cover(std::uint64_t pos, std::size_t need) {
@@ -69,7 +71,14 @@ bool SeparatorSearch::cover(std::uint64_t pos, std::size_t need) {
         block_.resize(want);
     }
     blockStart_ = pos;
+    errno = 0;
     blockLen_ = ReadAt(fd_, block_.data(), want, pos);
+    const std::uint64_t expected = pos < size_ ? std::min<std::uint64_t>(want, size_ - pos) : 0;
+    if (blockLen_ < expected && !readFailedAt_) {
+        const int error = errno;
+        readFailedAt_ = pos + blockLen_;
+        readError_ = error != 0 ? std::strerror(error) : "the file ended early";
+    }
     return blockLen_ >= need;
 }
 
@@ -214,7 +223,11 @@ SearchResult FindSeparators(const std::string& path, const std::string& pattern,
             break;
         }
     }
-    if (stopped) {
+    if (search.readFailed()) {
+        result.status = SearchResult::Status::ReadFailed;
+        result.readFailedAt = search.readFailedAt();
+        result.readError = search.readError();
+    } else if (stopped) {
         result.status = SearchResult::Status::Stopped;
     }
     return result;

@@ -54,11 +54,17 @@ public:
     std::uint64_t fileSize() const { return size_; }
 
     // The first match of `pattern` at or after `from` under the rules above, or nothing (also
-    // on a read failure or when `keepGoing` said stop).
+    // on a read failure, see readFailed(), or when `keepGoing` said stop).
     std::optional<std::uint64_t> next(const std::string& pattern, std::uint64_t from,
                                       const KeepGoing& keepGoing = {});
     // Up to `count` bytes at `pos` (fewer at the end of the file).
     std::string bytesAt(std::uint64_t pos, std::size_t count);
+
+    // A read that gave fewer bytes than the file holds (an I/O error, or the file shrank while
+    // it was searched): where it happened and why. Nothing after that point was searched.
+    bool readFailed() const { return readFailedAt_.has_value(); }
+    std::uint64_t readFailedAt() const { return readFailedAt_.value_or(0); }
+    const std::string& readError() const { return readError_; }
 
 private:
     bool cover(std::uint64_t pos, std::size_t need);
@@ -69,6 +75,8 @@ private:
     std::vector<char> block_;
     std::uint64_t blockStart_ = 0;
     std::size_t blockLen_ = 0;
+    std::optional<std::uint64_t> readFailedAt_;
+    std::string readError_;
 };
 
 // Reported while a whole file is searched.
@@ -82,14 +90,17 @@ public:
 };
 
 struct SearchResult {
-    enum class Status { Done, NotFound, TooSmall, CannotOpen, Stopped };
+    enum class Status { Done, NotFound, TooSmall, CannotOpen, Stopped, ReadFailed };
     Status status = Status::Done;
     std::uint64_t fileSize = 0;
-    std::vector<std::uint64_t> offsets;
+    std::vector<std::uint64_t> offsets; // for ReadFailed, those before the failure
+    std::uint64_t readFailedAt = 0;     // ReadFailed: the first byte that could not be read
+    std::string readError;              // ReadFailed: why
 };
 
 // Every match in the file at `path`. A missing path or a folder is NotFound, a file shorter
-// than 2 bytes TooSmall (nothing searched), an unreadable one CannotOpen. `cancel`, when given,
+// than 2 bytes TooSmall (nothing searched), an unreadable one CannotOpen, one whose bytes stop
+// coming before its end ReadFailed. `cancel`, when given,
 // is polled between blocks as well.
 SearchResult FindSeparators(const std::string& path, const std::string& pattern,
                             SeparatorSearch::Options options, SearchObserver* observer = nullptr,

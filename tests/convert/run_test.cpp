@@ -394,6 +394,63 @@ TEST_F(RunTest, StoppingInsideAMessageLeavesNoPartFile) {
     EXPECT_TRUE(desk.boxes.empty());
 }
 
+TEST_F(RunTest, AMailboxThatShrinksWhileReadLosesNothingInSilence) {
+    // As when a disk fails or another program rewrites the mailbox: during the search, or
+    // between the search and the copy. The part never read must not pass for converted.
+    const auto m0 = Msg("m0"), m1 = Msg("m1"), big = Msg("big", 300000);
+    struct Shrinking : RecordingView {
+        std::string path;
+        bool duringSearch = true;
+        bool searching = false;
+        int calls = 0;
+        void searchStarted() override {
+            searching = true;
+            RecordingView::searchStarted();
+        }
+        void status(StatusLine line, const std::string& text) override {
+            if (!duringSearch && line == StatusLine::MessagesFound && !text.empty()) {
+                std::filesystem::resize_file(path, 100000);
+            }
+            RecordingView::status(line, text);
+        }
+        bool yield() override {
+            if (duringSearch && searching && ++calls == 2) {
+                std::filesystem::resize_file(path, 100000);
+            }
+            return RecordingView::yield();
+        }
+    };
+    for (const bool duringSearch : {true, false}) {
+        SCOPED_TRACE(duringSearch);
+        std::filesystem::remove_all(dir);
+        const auto a = Box("A.mbx", m0 + m1 + big);
+        Shrinking shrinking;
+        shrinking.path = a;
+        shrinking.duringSearch = duringSearch;
+        options.scanBlockSize = 4096;
+        FakeDesktop d;
+        d.folderChoices.push_back(Out());
+        ConversionRun run(d, shrinking, nullptr, options);
+        EXPECT_EQ(run.Run({{a}, Format::Eml, {}}), RunOutcome::Failed);
+
+        EXPECT_EQ(testing::ReadFile(Folder(a) / "email-0.eml"), m0 + "\r\n");
+        EXPECT_EQ(testing::ReadFile(Folder(a) / "email-1.eml"), m1 + "\r\n");
+        EXPECT_FALSE(std::filesystem::exists(Folder(a) / "email-2.eml"));
+        const auto text = testing::ReadFile(dir / "out" / "Mbxvane report.txt");
+        const auto offset = std::to_string(m0.size() + m1.size());
+        EXPECT_NE(text.find(duringSearch
+                                ? a +
+                                      ": the mailbox could not be read past byte 100000 (the "
+                                      "file ended early); nothing from byte " +
+                                      offset + " on was converted"
+                                : a + ": message 2 at byte " + offset),
+                  std::string::npos)
+            << text;
+        ASSERT_EQ(d.boxes.size(), 1u);
+        EXPECT_EQ(d.boxes[0].icon, Icon::Exclamation);
+    }
+}
+
 TEST(RunNamesTest, MailboxNameAndFolderRules) {
     EXPECT_EQ(MailboxName("Inbox.mbox"), "Inbox");
     EXPECT_EQ(MailboxName("Inbox.MBOX"), "Inbox");

@@ -97,3 +97,26 @@ TEST_F(FileReaderWindow, CaseSettingAndMissingFile) {
     EXPECT_EQ(desktop.boxes[0].caption, "File Reader");
     EXPECT_EQ(desktop.boxes[0].icon, Icon::Exclamation);
 }
+
+TEST_F(FileReaderWindow, AReadFailureIsToldNotTakenForTheEnd) {
+    // The file shrinks between two searches, past the block already read.
+    const fs::path file = fs::path(MBX_SCRATCH_DIR) / "reader" / "shrinks.mbx";
+    fs::create_directories(file.parent_path());
+    std::string bytes(600000, 'x');
+    bytes.replace(0, 12, "From ???@???");
+    bytes.replace(500000, 12, "From ???@???");
+    std::ofstream(file, std::ios::binary) << bytes;
+    window.Text1->setText(QString::fromStdString(file.string()));
+    window.Text2->setText(QStringLiteral("From ???@???"));
+    click(window.Command3);
+    EXPECT_EQ(window.state().OffsetsText(), "0|");
+    fs::resize_file(file, 300000);
+
+    click(window.Command4);
+    EXPECT_TRUE(window.state().endOfSearch);
+    EXPECT_EQ(surface().find("[EOF]"), std::string::npos);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text, "The file could not be read past byte 300000 (the file ended "
+                                     "early): the search ended there.");
+    EXPECT_EQ(desktop.boxes[0].icon, Icon::Exclamation);
+}
