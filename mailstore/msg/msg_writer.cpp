@@ -12,7 +12,6 @@
 #include <fstream>
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
-#include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
 #include <mutex>
@@ -40,10 +39,50 @@ void ensureGsf() {
     std::call_once(once, [] { gsf_init(); });
 }
 
-std::string substgName(std::uint32_t tag) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "__substg1.0_%08X", tag);
-    return buf;
+// A stream or storage name, formatted on the stack: a message has dozens of them.
+class Name {
+public:
+    Name(const char* prefix, std::uint32_t number) { append(prefix).hex(number); }
+    Name& append(const char* text) {
+        while (*text != '\0' && size_ + 1 < sizeof text_) {
+            text_[size_++] = *text++;
+        }
+        text_[size_] = '\0';
+        return *this;
+    }
+    // Eight upper-case hex digits, as the format spells property tags and row numbers.
+    Name& hex(std::uint32_t v) {
+        for (int shift = 28; shift >= 0 && size_ + 1 < sizeof text_; shift -= 4) {
+            text_[size_++] = "0123456789ABCDEF"[(v >> shift) & 0xF];
+        }
+        text_[size_] = '\0';
+        return *this;
+    }
+    const char* c_str() const { return text_; }
+
+private:
+    char text_[48] = {};
+    std::size_t size_ = 0;
+};
+
+Name substgName(std::uint32_t tag) {
+    return Name("__substg1.0_", tag);
+}
+
+// The value stream of item `index` of a multi-valued property.
+Name substgName(std::uint32_t tag, std::uint32_t index) {
+    Name name("__substg1.0_", tag);
+    name.append("-").hex(index);
+    return name;
+}
+
+// The 16-byte entry of one property in a __properties_version1.0 stream.
+void appendEntry(Bytes& entries, std::uint32_t tag, const std::uint8_t (&value)[8]) {
+    const std::size_t at = entries.size();
+    entries.resize(at + 16);
+    writeLe32(entries.data() + at, tag);
+    writeLe32(entries.data() + at + 4, kFlagsReadWrite);
+    std::memcpy(entries.data() + at + 8, value, 8);
 }
 
 enum class Level { Top, Embedded, Row };
@@ -67,12 +106,11 @@ public:
     std::vector<std::string> takeNotes() { return std::move(notes_); }
 
 private:
-    void stream(GsfOutfile* parent, const std::string& name, const std::uint8_t* data,
-                std::size_t size);
-    void stream(GsfOutfile* parent, const std::string& name, const Bytes& data) {
+    void stream(GsfOutfile* parent, const char* name, const std::uint8_t* data, std::size_t size);
+    void stream(GsfOutfile* parent, const char* name, const Bytes& data) {
         stream(parent, name, data.data(), data.size());
     }
-    OutfilePtr storage(GsfOutfile* parent, const std::string& name);
+    OutfilePtr storage(GsfOutfile* parent, const char* name);
     void close(GsfOutfile* storage);
     // Appends the 16-byte entry of one property to `entries` and writes its value stream(s).
     void property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag, const mapi::Value& v);
@@ -85,11 +123,11 @@ private:
     std::string within_; // "" at the top, else where the attached mail being written sits
 };
 
-void Writer::stream(GsfOutfile* parent, const std::string& name, const std::uint8_t* data,
+void Writer::stream(GsfOutfile* parent, const char* name, const std::uint8_t* data,
                     std::size_t size) {
-    GsfOutput* child = gsf_outfile_new_child(parent, name.c_str(), FALSE);
+    GsfOutput* child = gsf_outfile_new_child(parent, name, FALSE);
     if (child == nullptr) {
-        throw MsgError("cannot create stream " + name);
+        throw MsgError(std::string("cannot create stream ") + name);
     }
     // Large streams go straight to the file, so each one is written and closed before the next.
     bool ok = true;
@@ -100,14 +138,14 @@ void Writer::stream(GsfOutfile* parent, const std::string& name, const std::uint
     ok = gsf_output_close(child) != FALSE && ok;
     g_object_unref(child);
     if (!ok) {
-        throw MsgError("cannot write stream " + name);
+        throw MsgError(std::string("cannot write stream ") + name);
     }
 }
 
-OutfilePtr Writer::storage(GsfOutfile* parent, const std::string& name) {
-    GsfOutput* child = gsf_outfile_new_child(parent, name.c_str(), TRUE);
+OutfilePtr Writer::storage(GsfOutfile* parent, const char* name) {
+    GsfOutput* child = gsf_outfile_new_child(parent, name, TRUE);
     if (child == nullptr) {
-        throw MsgError("cannot create storage " + name);
+        throw MsgError(std::string("cannot create storage ") + name);
     }
     return OutfilePtr(GSF_OUTFILE(child));
 }
@@ -130,40 +168,40 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
     if (!mapi::valueMatchesType(type, v) || type == PropType::Object) {
         return;
     }
-    Bytes value; // the 8 bytes after tag and flags
+    std::uint8_t value[8] = {}; // the 8 bytes after tag and flags
     switch (type) {
     case PropType::Int16:
-        appendLe16(value, static_cast<std::uint16_t>(std::get<std::int16_t>(v)));
+        writeLe16(value, static_cast<std::uint16_t>(std::get<std::int16_t>(v)));
         break;
     case PropType::Int32:
     case PropType::Error:
-        appendLe32(value, static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
+        writeLe32(value, static_cast<std::uint32_t>(std::get<std::int32_t>(v)));
         break;
     case PropType::Boolean:
-        appendLe16(value, std::get<bool>(v) ? 1 : 0);
+        writeLe16(value, std::get<bool>(v) ? 1 : 0);
         break;
     case PropType::Int64:
     case PropType::Currency:
-        appendLe64(value, static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
+        writeLe64(value, static_cast<std::uint64_t>(std::get<std::int64_t>(v)));
         break;
     case PropType::Double:
     case PropType::AppTime: {
         std::uint64_t bits = 0;
         const double d = std::get<double>(v);
         std::memcpy(&bits, &d, sizeof bits);
-        appendLe64(value, bits);
+        writeLe64(value, bits);
         break;
     }
     case PropType::SysTime:
-        appendLe64(value, std::get<mapi::FileTime>(v).ticks);
+        writeLe64(value, std::get<mapi::FileTime>(v).ticks);
         break;
     case PropType::Unicode: {
         const Bytes text = mapi::utf16leBytes(std::get<std::string>(v));
         if (text.empty()) {
             return; // Outlook refuses zero-length strings
         }
-        stream(storage, substgName(tag), text);
-        appendLe32(value, static_cast<std::uint32_t>(text.size() + 2)); // counts the terminator
+        stream(storage, substgName(tag).c_str(), text);
+        writeLe32(value, static_cast<std::uint32_t>(text.size() + 2)); // counts the terminator
         break;
     }
     case PropType::Binary: {
@@ -171,14 +209,14 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
         if (b.size() > 0x7FFFFFFFu) {
             throw MsgError("binary property too large for a .msg file");
         }
-        stream(storage, substgName(tag), b);
-        appendLe32(value, static_cast<std::uint32_t>(b.size()));
+        stream(storage, substgName(tag).c_str(), b);
+        writeLe32(value, static_cast<std::uint32_t>(b.size()));
         break;
     }
     case PropType::Guid: {
         const auto& g = std::get<mapi::Guid>(v);
-        stream(storage, substgName(tag), g.data(), g.size());
-        appendLe32(value, 16);
+        stream(storage, substgName(tag).c_str(), g.data(), g.size());
+        writeLe32(value, 16);
         break;
     }
     case PropType::MvInt32: {
@@ -186,8 +224,8 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
         for (const std::int32_t x : std::get<std::vector<std::int32_t>>(v)) {
             appendLe32(data, static_cast<std::uint32_t>(x));
         }
-        stream(storage, substgName(tag), data);
-        appendLe32(value, static_cast<std::uint32_t>(data.size()));
+        stream(storage, substgName(tag).c_str(), data);
+        writeLe32(value, static_cast<std::uint32_t>(data.size()));
         break;
     }
     case PropType::MvUnicode: {
@@ -199,12 +237,10 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
             text.push_back(0);
             text.push_back(0);
             appendLe32(lengths, static_cast<std::uint32_t>(text.size()));
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, "-%08X", static_cast<unsigned>(i));
-            stream(storage, substgName(tag) + suffix, text);
+            stream(storage, substgName(tag, static_cast<std::uint32_t>(i)).c_str(), text);
         }
-        stream(storage, substgName(tag), lengths);
-        appendLe32(value, static_cast<std::uint32_t>(lengths.size()));
+        stream(storage, substgName(tag).c_str(), lengths);
+        writeLe32(value, static_cast<std::uint32_t>(lengths.size()));
         break;
     }
     case PropType::MvBinary: {
@@ -213,22 +249,17 @@ void Writer::property(GsfOutfile* storage, Bytes& entries, mapi::PropTag tag,
         for (std::size_t i = 0; i < items.size(); ++i) {
             appendLe32(lengths, static_cast<std::uint32_t>(items[i].size()));
             appendLe32(lengths, 0);
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, "-%08X", static_cast<unsigned>(i));
-            stream(storage, substgName(tag) + suffix, items[i]);
+            stream(storage, substgName(tag, static_cast<std::uint32_t>(i)).c_str(), items[i]);
         }
-        stream(storage, substgName(tag), lengths);
-        appendLe32(value, static_cast<std::uint32_t>(lengths.size()));
+        stream(storage, substgName(tag).c_str(), lengths);
+        writeLe32(value, static_cast<std::uint32_t>(lengths.size()));
         break;
     }
     case PropType::String8:
     case PropType::Object:
         return;
     }
-    value.resize(8, 0);
-    appendLe32(entries, tag);
-    appendLe32(entries, kFlagsReadWrite);
-    entries.insert(entries.end(), value.begin(), value.end());
+    appendEntry(entries, tag, value);
 }
 
 void Writer::bag(GsfOutfile* storage, Bytes& entries, const mapi::PropertyBag& b,
@@ -277,7 +308,10 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
                          std::to_string(attachmentRows + 1) +
                          (name.empty() ? std::string() : " \"" + name + "\"") + " on");
     }
-    Bytes entries;
+    // The header (counts filled in below) followed by the 16-byte property entries.
+    const std::size_t headerSize = level == Level::Top ? 32 : 24;
+    Bytes entries(headerSize, 0);
+    entries.reserve(headerSize + 16 * (m.props.properties().size() + m.props.named().size() + 1));
     // Unicode strings are only valid when the store says so.
     bag(s, entries, m.props,
         {{tags::StoreSupportMask,
@@ -285,20 +319,21 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
         false);
 
     for (std::size_t i = 0; i < recipientRows; ++i) {
-        char name[40];
-        std::snprintf(name, sizeof name, "__recip_version1.0_#%08X", static_cast<unsigned>(i));
-        OutfilePtr r = storage(s, name);
+        const auto& props = m.recipients[i].props;
+        OutfilePtr r =
+            storage(s, Name("__recip_version1.0_#", static_cast<std::uint32_t>(i)).c_str());
         Bytes rowEntries(8, 0);
-        bag(r.get(), rowEntries, m.recipients[i].props, {}, false);
+        rowEntries.reserve(8 + 16 * (props.properties().size() + props.named().size()));
+        bag(r.get(), rowEntries, props, {}, false);
         stream(r.get(), "__properties_version1.0", rowEntries);
         close(r.get());
     }
     for (std::size_t i = 0; i < attachmentRows; ++i) {
         const auto& att = m.attachments[i];
-        char name[40];
-        std::snprintf(name, sizeof name, "__attach_version1.0_#%08X", static_cast<unsigned>(i));
-        OutfilePtr a = storage(s, name);
+        OutfilePtr a =
+            storage(s, Name("__attach_version1.0_#", static_cast<std::uint32_t>(i)).c_str());
         Bytes rowEntries(8, 0);
+        rowEntries.reserve(8 + 16 * (att.props.properties().size() + att.props.named().size() + 2));
         Overrides method;
         if (att.embedded) {
             method.emplace_back(tags::AttachMethod, tags::AttachEmbeddedMessage);
@@ -306,11 +341,11 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
         bag(a.get(), rowEntries, att.props, method, att.embedded != nullptr);
         if (att.embedded) {
             // The attached mail is a storage of its own: size 0xFFFFFFFF, reserved 1.
-            appendLe32(rowEntries, tags::AttachDataObject);
-            appendLe32(rowEntries, kFlagsReadWrite);
-            appendLe32(rowEntries, 0xFFFFFFFFu);
-            appendLe32(rowEntries, 1);
-            OutfilePtr inner = storage(a.get(), substgName(tags::AttachDataObject));
+            std::uint8_t value[8];
+            writeLe32(value, 0xFFFFFFFFu);
+            writeLe32(value + 4, 1);
+            appendEntry(rowEntries, tags::AttachDataObject, value);
+            OutfilePtr inner = storage(a.get(), substgName(tags::AttachDataObject).c_str());
             const std::string outer = within_;
             within_ += "attached mail \"" + att.embedded->props.string(tags::Subject).value_or("") +
                        "\": ";
@@ -324,24 +359,19 @@ void Writer::message(GsfOutfile* s, const mapi::Message& m, Level level) {
 
     // Header: 8 reserved bytes, next recipient id, next attachment id, recipient count,
     // attachment count, and for the top level 8 more reserved bytes.
-    Bytes header(8, 0);
     const auto recips = static_cast<std::uint32_t>(recipientRows);
     const auto atts = static_cast<std::uint32_t>(attachmentRows);
-    appendLe32(header, recips);
-    appendLe32(header, atts);
-    appendLe32(header, recips);
-    appendLe32(header, atts);
-    if (level == Level::Top) {
-        header.resize(32, 0);
-    }
-    header.insert(header.end(), entries.begin(), entries.end());
-    stream(s, "__properties_version1.0", header);
+    writeLe32(entries.data() + 8, recips);
+    writeLe32(entries.data() + 12, atts);
+    writeLe32(entries.data() + 16, recips);
+    writeLe32(entries.data() + 20, atts);
+    stream(s, "__properties_version1.0", entries);
 }
 
 void Writer::nameidStorage(GsfOutfile* root) {
     OutfilePtr n = storage(root, "__nameid_version1.0");
     for (const auto& st : names_.streams()) {
-        stream(n.get(), st.name, st.data);
+        stream(n.get(), st.name.c_str(), st.data);
     }
     close(n.get());
 }
@@ -357,7 +387,8 @@ public:
     virtual ~DirectoryBalancer() = default;
 
     void run() {
-        const Bytes header = read(0, 512);
+        Bytes header(512);
+        read(0, header.data(), header.size());
         shift_ = le16(header, 0x1E);
         if (shift_ != 9 && shift_ != 12) {
             throw MsgError("unexpected compound-file sector size");
@@ -368,18 +399,20 @@ public:
             fatList.push_back(le32(header, 0x4C + 4 * i));
         }
         const std::uint32_t perSector = sectorSize() / 4;
+        Bytes sector(sectorSize());
         for (std::uint32_t difat = le32(header, 0x44), n = 0;
              fatList.size() < fatSectors && difat < kMaxRegSect && n < fatSectors; ++n) {
-            const Bytes d = readSector(difat);
+            readSector(difat, sector);
             for (std::uint32_t i = 0; i + 1 < perSector && fatList.size() < fatSectors; ++i) {
-                fatList.push_back(le32(d, 4 * i));
+                fatList.push_back(le32(sector, 4 * i));
             }
-            difat = le32(d, 4 * (perSector - 1));
+            difat = le32(sector, 4 * (perSector - 1));
         }
-        for (const std::uint32_t sector : fatList) {
-            const Bytes f = readSector(sector);
+        fat_.reserve(fatList.size() * perSector);
+        for (const std::uint32_t s : fatList) {
+            readSector(s, sector);
             for (std::uint32_t i = 0; i < perSector; ++i) {
-                fat_.push_back(le32(f, 4 * i));
+                fat_.push_back(le32(sector, 4 * i));
             }
         }
         // The directory: its sectors in chain order, entries of 128 bytes.
@@ -390,10 +423,10 @@ public:
             }
             dirSectors.push_back(s);
         }
-        Bytes dir;
-        for (const std::uint32_t s : dirSectors) {
-            const Bytes b = readSector(s);
-            dir.insert(dir.end(), b.begin(), b.end());
+        Bytes dir(dirSectors.size() * sectorSize());
+        for (std::size_t i = 0; i < dirSectors.size(); ++i) {
+            read((std::uint64_t{dirSectors[i]} + 1) << shift_, dir.data() + i * sectorSize(),
+                 sectorSize());
         }
         const std::size_t count = dir.size() / 128;
         for (std::size_t e = 0; e < count; ++e) {
@@ -411,7 +444,7 @@ public:
     }
 
 protected:
-    virtual Bytes read(std::uint64_t offset, std::size_t size) = 0;
+    virtual void read(std::uint64_t offset, std::uint8_t* out, std::size_t size) = 0;
     virtual void write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) = 0;
     virtual void finish() {}
 
@@ -433,8 +466,8 @@ private:
         (void)b.at(off + 3);
         writeLe32(b.data() + off, v);
     }
-    Bytes readSector(std::uint32_t s) {
-        return read((std::uint64_t{s} + 1) << shift_, sectorSize());
+    void readSector(std::uint32_t s, Bytes& out) {
+        read((std::uint64_t{s} + 1) << shift_, out.data(), sectorSize());
     }
 
     // Collects the siblings of one storage in order (in-order walk without recursion) and links
@@ -492,14 +525,12 @@ public:
     }
 
 private:
-    Bytes read(std::uint64_t offset, std::size_t size) override {
-        Bytes b(size);
+    void read(std::uint64_t offset, std::uint8_t* out, std::size_t size) override {
         file_.seekg(static_cast<std::streamoff>(offset));
-        file_.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
+        file_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
         if (!file_) {
             throw MsgError("cannot read back the compound file");
         }
-        return b;
     }
     void write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
         file_.seekp(static_cast<std::streamoff>(offset));
@@ -520,12 +551,11 @@ public:
     explicit MemoryBalancer(Bytes& image) : image_(image) {}
 
 private:
-    Bytes read(std::uint64_t offset, std::size_t size) override {
+    void read(std::uint64_t offset, std::uint8_t* out, std::size_t size) override {
         if (offset > image_.size() || size > image_.size() - offset) {
             throw MsgError("cannot read back the compound file");
         }
-        const auto* begin = image_.data() + offset;
-        return Bytes(begin, begin + size);
+        std::memcpy(out, image_.data() + offset, size);
     }
     void write(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override {
         if (offset > image_.size() || size > image_.size() - offset) {
@@ -650,31 +680,75 @@ MsgResult writeThroughFile(const mapi::Message& message, const std::filesystem::
     return result;
 }
 
-MsgResult writeThroughMemory(const mapi::Message& message, const std::filesystem::path& path) {
-    Bytes image;
-    MsgResult result;
-    {
-        std::unique_ptr<GsfOutput, Unref> sink(gsf_output_memory_new());
-        try {
-            result = build(message, sink.get());
-        } catch (const std::exception& e) {
-            throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
-        }
-        const std::uint8_t* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
-        const auto size = static_cast<std::size_t>(gsf_output_size(sink.get()));
-        image.assign(bytes, bytes + size);
-    }
+// A GsfOutput that writes into a byte vector the caller owns: each worker thread builds every
+// file in one buffer that keeps its capacity, and the finished file is balanced and written
+// from there without a copy.
+struct VectorSink {
+    GsfOutput base;
+    Bytes* bytes;
+};
+struct VectorSinkClass {
+    GsfOutputClass base;
+};
+
+gboolean vectorSinkWrite(GsfOutput* output, size_t size, const guint8* data) {
+    auto& bytes = *reinterpret_cast<VectorSink*>(output)->bytes;
+    const auto at = static_cast<std::size_t>(output->cur_offset);
     try {
-        MemoryBalancer(image).run();
-    } catch (const std::exception& e) {
-        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+        if (at > bytes.size()) {
+            bytes.resize(at); // a seek past the end leaves zeros
+        }
+        const std::size_t overwrite = std::min(size, bytes.size() - at);
+        if (overwrite > 0) {
+            std::memcpy(bytes.data() + at, data, overwrite);
+        }
+        bytes.insert(bytes.end(), data + overwrite, data + size);
+    } catch (const std::bad_alloc&) {
+        return gsf_output_set_error(output, 0, "out of memory");
     }
+    return TRUE;
+}
+
+gboolean vectorSinkSeek(GsfOutput*, gsf_off_t, GSeekType) {
+    return TRUE; // the position is the output's own; writes go wherever it points
+}
+
+gboolean vectorSinkClose(GsfOutput*) {
+    return TRUE;
+}
+
+void vectorSinkClassInit(gpointer klass, gpointer) {
+    auto* output = static_cast<GsfOutputClass*>(klass);
+    output->Write = vectorSinkWrite;
+    output->Seek = vectorSinkSeek;
+    output->Close = vectorSinkClose;
+}
+
+GType vectorSinkType() {
+    static const GType type = g_type_register_static_simple(
+        GSF_OUTPUT_TYPE, "MbxMsgVectorSink", sizeof(VectorSinkClass), vectorSinkClassInit,
+        sizeof(VectorSink), nullptr, GTypeFlags{});
+    return type;
+}
+
+using SinkPtr = std::unique_ptr<GsfOutput, Unref>;
+
+SinkPtr vectorSink(Bytes& bytes) {
+    auto* sink = static_cast<VectorSink*>(g_object_new(vectorSinkType(), nullptr));
+    sink->bytes = &bytes;
+    return SinkPtr(&sink->base);
+}
+
+// Creates `path` and writes `image` with one unbuffered write; removes the file on failure.
+void writeFile(const std::filesystem::path& path, const Bytes& image) {
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
     if (file == nullptr) {
         throw MsgError("cannot create " + path.string() + ": " + std::strerror(errno));
     }
     int error = 0;
-    if (std::fwrite(image.data(), 1, image.size(), file) != image.size()) {
+    // Unbuffered, so the image goes to the system in one call, without passing through stdio.
+    if (std::setvbuf(file, nullptr, _IONBF, 0) != 0 ||
+        std::fwrite(image.data(), 1, image.size(), file) != image.size()) {
         error = errno;
     }
     if (std::fclose(file) != 0 && error == 0) {
@@ -685,6 +759,29 @@ MsgResult writeThroughMemory(const mapi::Message& message, const std::filesystem
         std::filesystem::remove(path, ignored);
         throw MsgError("cannot write " + path.string() + ": " + std::strerror(error));
     }
+}
+
+MsgResult writeThroughMemory(const mapi::Message& message, const std::filesystem::path& path) {
+    // Kept per thread: most files fit the capacity left by the ones before.
+    thread_local Bytes image;
+    constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
+    struct Release {
+        ~Release() {
+            image.clear();
+            if (image.capacity() > kKeptCapacity) {
+                Bytes().swap(image);
+            }
+        }
+    } release;
+    image.clear();
+    MsgResult result;
+    try {
+        result = build(message, vectorSink(image).get());
+        MemoryBalancer(image).run();
+    } catch (const std::exception& e) {
+        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+    }
+    writeFile(path, image);
     return result;
 }
 
