@@ -115,7 +115,7 @@ public:
         : observer_(observer), store_(store), options_(options) {
         workers_ = options.workers >= 0
                        ? options.workers
-                       : std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+                       : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     }
 
     RunResult run(const RunRequest& request, const std::string& outputRoot);

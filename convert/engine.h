@@ -125,7 +125,8 @@ struct RunOptions {
     std::size_t scanBlockSize = 256 * 1024;
     std::size_t copyBlockSize = MailboxFile::kDefaultBlockSize;
     // Threads that parse messages for the .pst and .msg targets; 0 parses on the calling thread.
-    // By default one less than the machine's cores, at least one.
+    // By default one per core: parsing is most of the work, and the thread that writes the data
+    // file needs a fraction of a core.
     int workers = -1;
     // Set from any thread to stop the run after the current message.
     const std::atomic<bool>* cancel = nullptr;
