@@ -1,5 +1,6 @@
 #include "mailstore/mapi/text.h"
 
+#include <bit>
 #include <cstring>
 
 namespace mbx::mapi {
@@ -141,7 +142,19 @@ std::vector<std::uint8_t> utf16leBytes(std::string_view utf8) {
         p[1] = static_cast<std::uint8_t>(unit >> 8);
         p += 2;
     };
-    for (std::size_t i = 0; i < utf8.size();) {
+    // Mail text is mostly ASCII: the leading run is widened with one 16-bit store a character,
+    // which the compiler turns into vector unpacking.
+    const std::size_t ascii = asciiPrefixLength(utf8);
+    for (std::size_t k = 0; k < ascii; ++k) {
+        const std::uint16_t unit = static_cast<unsigned char>(utf8[k]);
+        if constexpr (std::endian::native == std::endian::little)
+            std::memcpy(p + 2 * k, &unit, 2);
+        else
+            put(unit);
+    }
+    if constexpr (std::endian::native == std::endian::little)
+        p += 2 * ascii;
+    for (std::size_t i = ascii; i < utf8.size();) {
         const auto b = static_cast<unsigned char>(utf8[i]);
         if (b < 0x80) {
             put(b);

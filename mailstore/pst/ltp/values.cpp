@@ -32,20 +32,7 @@ Bytes mvVariable(const std::vector<Bytes>& items) {
 } // namespace
 
 Bytes utf16le(std::string_view utf8) {
-    const std::size_t n = utf8.size();
-    if (mapi::asciiPrefixLength(utf8) < n)
-        return mapi::utf16leBytes(utf8);
-    Bytes out(2 * n);
-    std::uint8_t* p = out.data();
-    // One 16-bit store per character, which the compiler turns into vector unpacking.
-    for (std::size_t k = 0; k < n; ++k) {
-        const std::uint16_t unit = static_cast<unsigned char>(utf8[k]);
-        if constexpr (std::endian::native == std::endian::little)
-            std::memcpy(p + 2 * k, &unit, 2);
-        else
-            writeLe16(p + 2 * k, unit);
-    }
-    return out;
+    return mapi::utf16leBytes(utf8);
 }
 
 std::size_t fixedValueSize(PropType type) {
