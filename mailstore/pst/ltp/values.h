@@ -21,8 +21,7 @@ struct EncodedProp {
 
 // Value bytes for a tag's type; throws PstError when the value does not fit the type.
 Bytes encodeValue(PropType type, const mapi::Value& value);
-// UTF-16LE bytes of a UTF-8 string (the model's strings); plain ASCII, the bulk of mail text, is
-// widened directly, anything else goes through the model's converter.
+// UTF-16LE bytes of a UTF-8 string (the model's strings), by the model's one converter.
 Bytes utf16le(std::string_view utf8);
 
 // Stored size of fixed-size types (0 for variable-size ones).
