@@ -1,14 +1,12 @@
-// The breadth-first folder walk and the mailbox-name test of the folder scan, on real trees.
-#include "selection/folder_scan.h"
+// The breadth-first folder walk of the folder scan, on real trees; the mailbox-name test is
+// covered through the window's folder scan.
 #include "selection/path_logger.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
-using mbx::selection::looksLikeMailbox;
 using mbx::selection::PathLogger;
 
 namespace {
@@ -36,7 +34,7 @@ std::vector<std::string> relative(const std::vector<std::string>& full, const fs
 
 } // namespace
 
-TEST(PathLogger, WalksBreadthFirstWithFoldersQueuedBeforeFilesAndNamesSorted) {
+TEST(PathLogger, WalksBreadthFirstWithFilesBeforeSubfoldersAndNamesSorted) {
     const fs::path root = freshDir("walk-bfs");
     touch(root / "b.mbx");
     touch(root / "A.mbx");
@@ -47,64 +45,10 @@ TEST(PathLogger, WalksBreadthFirstWithFoldersQueuedBeforeFilesAndNamesSorted) {
 
     PathLogger logger;
     logger.init();
-    logger.fullFileNamesOnly(false);
     logger.logPath(root.string());
-
     EXPECT_EQ(relative(logger.fullFileNames()->items(), root),
               (std::vector<std::string>{"A.mbx", "b.mbx", "alpha/a1.mbx", "alpha/a2.MBX",
                                         "zeta/z1.mbx", "alpha/deeper/d.mbox"}));
-    EXPECT_EQ(logger.fileNames()->items(),
-              (std::vector<std::string>{"A.mbx", "b.mbx", "a1.mbx", "a2.MBX", "z1.mbx", "d.mbox"}));
-    // Folder queue: start folder, then alpha and zeta, then alpha/deeper.
-    EXPECT_EQ(relative(logger.pathNames()->items(), root.parent_path()),
-              (std::vector<std::string>{"walk-bfs/", "walk-bfs/alpha/", "walk-bfs/zeta/",
-                                        "walk-bfs/alpha/deeper/"}));
-    EXPECT_EQ(logger.pathPointers()->items(), (std::vector<std::int32_t>{1, 1, 2, 2, 3, 4}));
-    EXPECT_EQ(logger.count(), 7);
-    // Entry n of fullFileNames is the folder its pointer names plus the file name.
-    for (std::size_t n = 1; n <= logger.fileNames()->count(); ++n) {
-        const auto ptr = static_cast<std::size_t>(logger.pathPointers()->item(n));
-        EXPECT_EQ(logger.fullFileNames()->item(n),
-                  logger.pathNames()->item(ptr) + logger.fileNames()->item(n));
-    }
-}
-
-TEST(PathLogger, TwoFileTreeAndTheObjectLifecycle) {
-    const fs::path root = freshDir("walk-two");
-    touch(root / "a");
-    touch(root / "sub" / "b");
-    PathLogger logger;
-    EXPECT_EQ(logger.count(), 0);
-    logger.init();
-    EXPECT_TRUE(logger.fullFileNamesOnly());
-    logger.fullFileNamesOnly(false);
-    logger.logPath(root.string());
-    EXPECT_EQ(logger.fileNames()->items(), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(logger.pathPointers()->items(), (std::vector<std::int32_t>{1, 2}));
-    EXPECT_EQ(logger.count(), 3);
-
-    // A second walk without a new init() restarts the count, then fails on the start
-    // folder's key.
-    EXPECT_THROW(logger.logPath(root.string()), std::invalid_argument);
-    EXPECT_EQ(logger.count(), 1);
-
-    // Lists are shared: a kept list survives terminate() and the object.
-    auto kept = logger.fullFileNames();
-    logger.terminate();
-    EXPECT_EQ(kept->count(), 2u);
-    EXPECT_EQ(logger.count(), 1); // terminate() leaves the count alone
-    logger.init();
-    EXPECT_EQ(logger.fullFileNames()->count(), 0u);
-    EXPECT_EQ(logger.count(), 1); // and so does init()
-}
-
-TEST(PathLogger, MissingStartFolderLogsNothing) {
-    PathLogger logger;
-    logger.init();
-    logger.logPath((fs::path(MBX_SCRATCH_DIR) / "no-such-folder").string());
-    EXPECT_EQ(logger.count(), 0);
-    EXPECT_EQ(logger.fullFileNames()->count(), 0u);
-    EXPECT_EQ(logger.pathNames()->count(), 0u);
 }
 
 TEST(PathLogger, NeverFollowsLinksToFoldersSoLoopsEnd) {
@@ -145,15 +89,4 @@ TEST(PathLogger, SkipsAFolderThatCannotBeReadAndGoesOn) {
     EXPECT_EQ(found.front(), "a/first.mbx");
     EXPECT_EQ(found.back(), "z/last.mbx");
     EXPECT_EQ(found.size(), 2u);
-}
-
-TEST(LooksLikeMailbox, MatchesTheTwoExtensionsInAnyCaseAfterTrimmingBlanks) {
-    for (const char* yes :
-         {"/m/INBOX.MBX", "/m/Sent.Mbox", "/m/in.mbx ", "/m/in.mbox   ", "/m/x.mBoX"}) {
-        EXPECT_TRUE(looksLikeMailbox(yes)) << yes;
-    }
-    for (const char* no :
-         {"/m/notes.mbx.txt", "/m/mbox", "/m/mbx", "/m/In.toc", "/m/x.mbx.bak", ""}) {
-        EXPECT_FALSE(looksLikeMailbox(no)) << no;
-    }
 }

@@ -1,10 +1,7 @@
 #include "selection/paths.h"
 
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 
-namespace fs = std::filesystem;
 using namespace mbx::paths;
 
 TEST(FileNameOfPath, TakesTheTextAfterTheLastSeparator) {
@@ -27,24 +24,4 @@ TEST(EnsureTrailingSeparator, AddsExactlyOne) {
     EXPECT_EQ(ensureTrailingSeparator("/out/"), "/out/");
     EXPECT_EQ(ensureTrailingSeparator("/"), "/");
     EXPECT_EQ(ensureTrailingSeparator(""), "/");
-}
-
-TEST(EnsureFolderExists, CreatesEveryMissingParentWithOrWithoutTrailingSeparator) {
-    const fs::path root = fs::path(MBX_SCRATCH_DIR) / "ensure";
-    fs::remove_all(root);
-    const std::string deep = (root / "a" / "b" / "Inbox.mbx").string();
-    EXPECT_TRUE(ensureFolderExists(deep));
-    EXPECT_TRUE(fs::is_directory(deep));
-    EXPECT_TRUE(ensureFolderExists(deep + "/"));
-    EXPECT_TRUE(ensureFolderExists((root / "c").string() + "/"));
-    EXPECT_TRUE(fs::is_directory(root / "c"));
-}
-
-TEST(EnsureFolderExists, ReportsAFolderThatCannotBeMade) {
-    const fs::path root = fs::path(MBX_SCRATCH_DIR) / "ensure-blocked";
-    fs::remove_all(root);
-    fs::create_directories(root);
-    { std::ofstream(root / "file") << "x"; }
-    // A plain file stands where a folder would have to be.
-    EXPECT_FALSE(ensureFolderExists((root / "file" / "sub").string()));
 }
