@@ -76,7 +76,7 @@ TEST_F(FileReaderWindow, FindThenNextWriteTheSurfaceAndEndOnEof) {
     EXPECT_EQ(window.reader().FileNo(), 0);
 }
 
-TEST_F(FileReaderWindow, CaseSettingAndMissingFile) {
+TEST_F(FileReaderWindow, CaseSensitiveBoxDecidesTheMatch) {
     const fs::path file = fs::path(MBX_SCRATCH_DIR) / "reader" / "lower.mbx";
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << "from ???@??? x\r\n";
@@ -89,14 +89,6 @@ TEST_F(FileReaderWindow, CaseSettingAndMissingFile) {
     window.Check1->setChecked(false);
     click(window.Command3);
     EXPECT_EQ(window.state().offsetsText(), "0|");
-    window.reader().CloseFile();
-
-    window.Text1->setText(QString::fromStdString(file.string() + ".missing"));
-    click(window.Command3);
-    ASSERT_EQ(desktop.boxes.size(), 1u);
-    EXPECT_EQ(desktop.boxes[0].text, "File not found !");
-    EXPECT_EQ(desktop.boxes[0].caption, "File Reader");
-    EXPECT_EQ(desktop.boxes[0].icon, Icon::Exclamation);
 }
 
 TEST_F(FileReaderWindow, AReadFailureIsToldNotTakenForTheEnd) {

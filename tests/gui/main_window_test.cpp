@@ -15,6 +15,7 @@
 #include <QStyleOptionGroupBox>
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -316,18 +317,14 @@ QColor inkIn(QWidget* w, const QRect& area) {
             ++counts[image.pixel(x, y)];
         }
     }
-    QRgb background = 0;
-    int most = 0;
-    for (const auto& [rgb, n] : counts) {
-        if (n > most) {
-            most = n;
-            background = rgb;
-        }
-    }
-    QColor ink(background);
-    for (const auto& [rgb, n] : counts) {
-        if (distance(QColor(rgb), QColor(background)) > distance(ink, QColor(background))) {
-            ink = QColor(rgb);
+    const QColor background(
+        std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+            return a.second < b.second;
+        })->first);
+    QColor ink = background;
+    for (const auto& entry : counts) {
+        if (distance(QColor(entry.first), background) > distance(ink, background)) {
+            ink = QColor(entry.first);
         }
     }
     return ink;

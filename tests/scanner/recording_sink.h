@@ -21,11 +21,8 @@ public:
     int beeps = 0;
     std::vector<Warning> warnings;
     std::string surface; // since the last clear
-    int clears = 0;
     std::vector<int> progress;
     std::vector<std::string> happening;
-    std::vector<std::string> text1;
-    int focus = 0;
     int yields = 0;
     int yieldsBeforeStop = -1; // < 0: never ask to stop
     bool shown = true;
@@ -34,16 +31,13 @@ public:
     void warning(const std::string& text, desktop::Icon icon, const std::string& title) override {
         warnings.push_back({text, icon, title});
     }
-    void clearSurface() override {
-        surface.clear();
-        ++clears;
-    }
+    void clearSurface() override { surface.clear(); }
     void writeSurface(std::string_view text) override { surface.append(text); }
     bool surfaceShown() const override { return shown; }
     void setProgressBar2(int value) override { progress.push_back(value); }
     void setLblHappening(const std::string& text) override { happening.push_back(text); }
-    void setText1(const std::string& text) override { text1.push_back(text); }
-    void focusText1() override { ++focus; }
+    void setText1(const std::string&) override {}
+    void focusText1() override {}
     bool yield() override {
         ++yields;
         return yieldsBeforeStop < 0 || yields <= yieldsBeforeStop;

@@ -14,11 +14,6 @@ TEST(FileNameOfPath, TakesTheTextAfterTheLastSeparator) {
     EXPECT_EQ(fileNameOfPath(" spaced .mbx "), " spaced .mbx ");
 }
 
-TEST(FileNameOfPath, EmptyTextIsAnErrorTheCallerMustHandle) {
-    EXPECT_THROW(fileNameOfPath(""), NoComponentError);
-    EXPECT_THROW(fileNameOfPath(""), std::out_of_range);
-}
-
 TEST(EnsureTrailingSeparator, AddsExactlyOne) {
     EXPECT_EQ(ensureTrailingSeparator("/out"), "/out/");
     EXPECT_EQ(ensureTrailingSeparator("/out/"), "/out/");
