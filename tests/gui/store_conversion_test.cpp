@@ -95,9 +95,11 @@ std::map<std::string, std::vector<int>> exportedFolders(const fs::path& pst,
     for (const auto& top : fs::directory_iterator(exported)) {
         for (const auto& folder :
              top.is_directory() ? fs::directory_iterator(top.path()) : fs::directory_iterator()) {
+            if (!folder.is_directory()) {
+                continue;
+            }
             std::vector<fs::path> messages;
-            for (const auto& item : folder.is_directory() ? fs::directory_iterator(folder.path())
-                                                          : fs::directory_iterator()) {
+            for (const auto& item : fs::directory_iterator(folder.path())) {
                 if (item.path().filename().string().rfind("Message", 0) == 0) {
                     messages.push_back(item.path());
                 }
