@@ -133,7 +133,13 @@ TEST_F(StoreConversion, PstTargetWritesOneDataFilePerMailboxReadByEveryReader) {
     convert(window.OptPST, out);
 
     ASSERT_EQ(desktop.boxes.size(), 1u);
-    EXPECT_EQ(desktop.boxes[0].icon, Icon::Information); // the completion box, not an error
+    EXPECT_EQ(desktop.boxes[0].text,
+              "Your messages from Eudora Mailboxes has been successfully exported to Outlook "
+              "(.pst) file.\r\n" +
+                  std::string(75, '*') +
+                  "\r\nStart Outlook and open converted pst file by clicking File -> Open -> "
+                  "Outlook Data File. And it all done !");
+    EXPECT_EQ(desktop.boxes[0].icon, Icon::Information);
 
     const std::map<std::string, std::pair<std::string, std::string>> expected = {
         // mailbox file -> data file, folder (".mbox" is dropped from the name, ".mbx" is not)
