@@ -1,5 +1,5 @@
 #include "convert/message_file.h"
-#include "scratch.h"
+#include "tests/support/files.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@ protected:
     std::vector<std::vector<std::uint64_t>> extract(const std::string& mailbox,
                                                     const std::vector<std::uint64_t>& offsets,
                                                     std::size_t blockSize = 1024 * 1024) {
-        const auto path = testing::writeBytes(dir / "box.mbx", mailbox);
+        const auto path = testing::writeFile(dir / "box.mbx", mailbox);
         MailboxFile file(blockSize);
         EXPECT_TRUE(file.open(path));
         std::vector<std::vector<std::uint64_t>> labels;
@@ -44,7 +44,7 @@ protected:
         return labels;
     }
     std::string writtenMessage(std::size_t k) {
-        return testing::readBytes(dir / ("email-" + std::to_string(k) + ".eml"));
+        return testing::slurp(dir / ("email-" + std::to_string(k) + ".eml"));
     }
 };
 
@@ -136,7 +136,7 @@ TEST_F(ExtractTest, NamesRunPastNine) {
 
 TEST_F(ExtractTest, AnUncreatableFileIsToldAndTheLabelsStillShow) {
     const auto path =
-        testing::writeBytes(dir / "box.mbx", messageOfLength(600) + messageOfLength(20));
+        testing::writeFile(dir / "box.mbx", messageOfLength(600) + messageOfLength(20));
     MailboxFile file;
     ASSERT_TRUE(file.open(path));
     const std::vector<std::uint64_t> offsets = {0, 600};

@@ -1,8 +1,8 @@
 #include "convert/conversion_run.h"
 #include "convert/faults.h"
 #include "recording_view.h"
-#include "scratch.h"
 #include "support/fake_desktop.h"
+#include "tests/support/files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -40,7 +40,7 @@ protected:
     RunOptions options{std::chrono::milliseconds(0)};
 
     std::string writeMailbox(const std::string& rel, const std::string& bytes) {
-        return testing::writeBytes(dir / "in" / rel, bytes);
+        return testing::writeFile(dir / "in" / rel, bytes);
     }
     // Where the run puts a mailbox's files: the output root + the path without its leading "/".
     std::filesystem::path outFolder(const std::string& mailbox) const {
@@ -61,10 +61,10 @@ TEST_F(RunTest, ThreeMailboxesEndToEnd) {
     ConversionRun run(desk, view, nullptr, options);
     EXPECT_EQ(run.run({{a, "  " + b + " ", c}, Format::Eml, {}}), RunOutcome::Completed);
 
-    EXPECT_EQ(testing::readBytes(outFolder(a) / "email-0.eml"), a0 + "\r\n");
-    EXPECT_EQ(testing::readBytes(outFolder(a) / "email-1.eml"), a1 + "\r\n");
-    EXPECT_EQ(testing::readBytes(outFolder(b) / "email-0.eml"), b0 + "\r\n");
-    EXPECT_EQ(testing::readBytes(outFolder(c) / "email-2.eml"), c2 + "\r\n");
+    EXPECT_EQ(testing::slurp(outFolder(a) / "email-0.eml"), a0 + "\r\n");
+    EXPECT_EQ(testing::slurp(outFolder(a) / "email-1.eml"), a1 + "\r\n");
+    EXPECT_EQ(testing::slurp(outFolder(b) / "email-0.eml"), b0 + "\r\n");
+    EXPECT_EQ(testing::slurp(outFolder(c) / "email-2.eml"), c2 + "\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outFolder(c)),
                             std::filesystem::directory_iterator()),
               3);
@@ -142,7 +142,7 @@ TEST_F(RunTest, UnusableRowsWarnAndTheRunGoesOn) {
     EXPECT_EQ(desk.boxes[1].icon, Icon::Exclamation);
     EXPECT_EQ(desk.beeps, 6);
     EXPECT_EQ(std::count(view.events.begin(), view.events.end(), "LblEmlsFound=0 Messages"), 4);
-    EXPECT_EQ(testing::readBytes(outFolder(good) / "email-0.eml"), mailboxMessage("g") + "\r\n");
+    EXPECT_EQ(testing::slurp(outFolder(good) / "email-0.eml"), mailboxMessage("g") + "\r\n");
     for (const auto& bad : {missing, folder, tiny}) {
         EXPECT_FALSE(std::filesystem::exists(outFolder(bad) / "email-0.eml")) << bad;
     }
@@ -276,7 +276,7 @@ TEST_F(RunTest, WriteFailuresAreCountedToldAndLeaveNoPartFile) {
         EXPECT_EQ(run.run({{a, b}, Format::Eml, {}}), RunOutcome::Failed);
 
         EXPECT_FALSE(std::filesystem::exists(outFolder(a) / "email-1.eml"));
-        EXPECT_EQ(testing::readBytes(outFolder(a) / "email-0.eml"), messages[0] + "\r\n");
+        EXPECT_EQ(testing::slurp(outFolder(a) / "email-0.eml"), messages[0] + "\r\n");
         const bool full = error == ENOSPC;
         // A full device ends the run: nothing more is tried.
         EXPECT_EQ(std::filesystem::exists(outFolder(a) / "email-3.eml"), !full);
@@ -291,7 +291,7 @@ TEST_F(RunTest, WriteFailuresAreCountedToldAndLeaveNoPartFile) {
                       " written as .eml files.\r\n" +
                       (full ? "The output device is full: the run stopped there.\r\n" : "") +
                       "1 problem is listed in the report:\r\n" + report);
-        const auto text = testing::readBytes(report);
+        const auto text = testing::slurp(report);
         const auto line = a + ": message 1 at byte " + std::to_string(messages[0].size()) +
                           ": cannot write the file " + outFolder(a).string() +
                           "/email-1.eml: " + std::strerror(error);
@@ -315,7 +315,7 @@ TEST_F(RunTest, StoppingInsideAMessageLeavesNoPartFile) {
     desk.folderChoices.push_back(outRoot());
     ConversionRun run(desk, stopping, nullptr, options);
     EXPECT_EQ(run.run({{a}, Format::Eml, {}}), RunOutcome::Ending);
-    EXPECT_EQ(testing::readBytes(outFolder(a) / "email-0.eml"), small + "\r\n");
+    EXPECT_EQ(testing::slurp(outFolder(a) / "email-0.eml"), small + "\r\n");
     EXPECT_FALSE(std::filesystem::exists(outFolder(a) / "email-1.eml"));
     EXPECT_TRUE(desk.boxes.empty());
 }
@@ -360,10 +360,10 @@ TEST_F(RunTest, AMailboxThatShrinksWhileReadLosesNothingInSilence) {
         ConversionRun run(d, shrinking, nullptr, options);
         EXPECT_EQ(run.run({{a}, Format::Eml, {}}), RunOutcome::Failed);
 
-        EXPECT_EQ(testing::readBytes(outFolder(a) / "email-0.eml"), m0 + "\r\n");
-        EXPECT_EQ(testing::readBytes(outFolder(a) / "email-1.eml"), m1 + "\r\n");
+        EXPECT_EQ(testing::slurp(outFolder(a) / "email-0.eml"), m0 + "\r\n");
+        EXPECT_EQ(testing::slurp(outFolder(a) / "email-1.eml"), m1 + "\r\n");
         EXPECT_FALSE(std::filesystem::exists(outFolder(a) / "email-2.eml"));
-        const auto text = testing::readBytes(dir / "out" / "Mbxvane report.txt");
+        const auto text = testing::slurp(dir / "out" / "Mbxvane report.txt");
         const auto offset = std::to_string(m0.size() + m1.size());
         EXPECT_NE(text.find(duringSearch
                                 ? a +

@@ -2,8 +2,8 @@
 // front costs nothing on disk and the search skips it, so the test stays fast.
 #include "convert/conversion_run.h"
 #include "recording_view.h"
-#include "scratch.h"
 #include "support/fake_desktop.h"
+#include "tests/support/files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -52,13 +52,13 @@ TEST(SparseMailboxTest, SeparatorsBeyondTwoGibibytes) {
     EXPECT_EQ(run.run({{path}, Format::Eml, {}}), RunOutcome::Completed);
 
     const auto folder = dir / "out" / path.substr(1);
-    const auto zero = testing::readBytes(folder / "email-0.eml");
+    const auto zero = testing::slurp(folder / "email-0.eml");
     ASSERT_EQ(zero.size(), m0.size() + gap + tail0.size() + 2);
     EXPECT_EQ(zero.substr(0, m0.size()), m0);
     EXPECT_EQ(zero.find_first_not_of('\0', m0.size()), m0.size() + gap);
     EXPECT_EQ(zero.substr(m0.size() + gap), tail0 + "\r\n");
-    EXPECT_EQ(testing::readBytes(folder / "email-1.eml"), m1 + "\r\n");
-    EXPECT_EQ(testing::readBytes(folder / "email-2.eml"),
+    EXPECT_EQ(testing::slurp(folder / "email-1.eml"), m1 + "\r\n");
+    EXPECT_EQ(testing::slurp(folder / "email-2.eml"),
               "From ???@??? two\r\nlast line without a break\r\n");
 
     // Offsets and totals above 2^31 reach the labels intact.

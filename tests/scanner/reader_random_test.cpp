@@ -4,7 +4,7 @@
 #include "recording_sink.h"
 #include "reference_search.h"
 #include "scanner/mailbox_reader.h"
-#include "scratch.h"
+#include "tests/support/files.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -33,7 +33,7 @@ TEST(ReaderRandomTest, BlockScanFindsWhatTheByteScanFinds) {
         if (file.size() < 2) {
             file += "ab";
         }
-        const auto path = testing::writeBytes(dir / "r.mbx", file);
+        const auto path = testing::writeFile(dir / "r.mbx", file);
         const auto& typed = texts[rng() % texts.size()];
         const bool exact = rng() % 3 != 0;
         const auto block = blocks[rng() % blocks.size()];

@@ -1,6 +1,6 @@
 #include "recording_sink.h"
 #include "scanner/mailbox_reader.h"
-#include "scratch.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -44,7 +44,7 @@ protected:
     std::filesystem::path dir =
         testing::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::string mailboxFile(const std::string& name, std::string_view bytes) {
-        return testing::writeBytes(dir / name, bytes);
+        return testing::writeFile(dir / name, bytes);
     }
 };
 

@@ -11,13 +11,6 @@
 
 namespace mbx::testing {
 
-inline std::filesystem::path scratch(const std::string& name) {
-    const auto p = std::filesystem::path(MBX_SCRATCH_DIR) / name;
-    std::filesystem::remove_all(p);
-    std::filesystem::create_directories(p);
-    return p;
-}
-
 // Message count of every folder of the data file, as libpff's pffinfo/pffexport see them,
 // as "name=count" lines sorted by name; empty text when the file cannot be read.
 inline std::string folderCounts(const std::filesystem::path& pst) {

@@ -21,7 +21,7 @@ using mbx::convert::Format;
 using mbx::convert::MailStoreTarget;
 using mbx::convert::RunOutcome;
 using mbx::testing::folderCounts;
-using mbx::testing::scratch;
+using mbx::testing::scratchDir;
 using mbx::testing::slurp;
 using mbx::testing::writeFile;
 
@@ -61,7 +61,7 @@ struct StoreRun {
 } // namespace
 
 TEST(StoreTarget, NeverReplacesAnExistingDataFile) {
-    const fs::path dir = scratch("target-free");
+    const fs::path dir = scratchDir("target-free");
     const std::string base = (dir / "Inbox").string();
     EXPECT_EQ(MailStoreTarget::freeDataFilePath(base), base + ".pst");
     writeFile(base + ".pst", "x");
@@ -70,7 +70,7 @@ TEST(StoreTarget, NeverReplacesAnExistingDataFile) {
 }
 
 TEST(StoreTarget, PstMailboxesOfOneNameAndABackslashInANameKeepEveryMessage) {
-    const fs::path dir = scratch("target-pst");
+    const fs::path dir = scratchDir("target-pst");
     const auto a = (dir / "a" / "Inbox.mbox").string(), b = (dir / "b" / "Inbox.mbox").string();
     // A backslash is an ordinary character of a file name here, not a folder separator.
     const auto slash = (dir / "a\\b.mbx").string();
@@ -87,7 +87,7 @@ TEST(StoreTarget, PstMailboxesOfOneNameAndABackslashInANameKeepEveryMessage) {
 }
 
 TEST(StoreTarget, MsgTargetSavesMessageFilesAndKeepsTheRunStore) {
-    const fs::path dir = scratch("target-msg");
+    const fs::path dir = scratchDir("target-msg");
     const auto a = (dir / "A.mbx").string(), empty = (dir / "Empty.mbx").string();
     writeFile(a, Mailbox(2));
     writeFile(empty, "no separator\r\n");
@@ -130,7 +130,7 @@ TEST(StoreTarget, MsgTargetSavesMessageFilesAndKeepsTheRunStore) {
 // Files Eudora detached are put back from the attachments folder beside the mailbox, or from the
 // one the user names; a file that is missing is written in the report, not counted as a failure.
 TEST(StoreTarget, DetachedAttachmentsComeFromTheAttachmentsFolder) {
-    const fs::path dir = scratch("target-attach");
+    const fs::path dir = scratchDir("target-attach");
     const auto box = (dir / "Eudora" / "Mail" / "In.mbx").string();
     writeFile(box, "From ???@??? Tue\rFrom: a@example.org\rSubject: Mac\r\rSee the files.\r"
                    "Attachment Converted: \"C:\\Eudora\\Attach\\plan.txt\"\r"
@@ -179,7 +179,7 @@ struct Faults : mbx::convert::FaultHooks {
 } // namespace
 
 TEST(StoreTarget, AFailedImportOrDataFileIsCountedToldAndLeavesNoBrokenFile) {
-    const fs::path dir = scratch("target-faults");
+    const fs::path dir = scratchDir("target-faults");
     const auto a = (dir / "A.mbx").string(), b = (dir / "B.mbx").string();
     writeFile(a, Mailbox(3));
     writeFile(b, Mailbox(2));
@@ -221,7 +221,7 @@ TEST(StoreTarget, AFailedImportOrDataFileIsCountedToldAndLeavesNoBrokenFile) {
 
 // A real full device: a 64 KiB tmpfs as the output folder, converted by mbxvane-bench.
 TEST(StoreTarget, AFullDeviceEndsTheRunWithNoTruncatedFileAndAFailureExit) {
-    const fs::path dir = scratch("target-full");
+    const fs::path dir = scratchDir("target-full");
     const fs::path mount = dir / "small";
     fs::create_directories(mount);
 #ifndef __linux__

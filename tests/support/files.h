@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
 #include <utility>
 
@@ -19,9 +20,20 @@ inline std::string slurp(const std::filesystem::path& p) {
     return s.str();
 }
 
-inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
+// Writes `bytes` to `p`, creating its folders; gives the path back.
+inline std::string writeFile(const std::filesystem::path& p, std::string_view bytes) {
     std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return p.string();
+}
+
+// A new empty folder for one test under the test program's scratch folder.
+inline std::filesystem::path scratchDir(const std::string& name) {
+    const auto dir = std::filesystem::path(MBX_SCRATCH_DIR) / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
 }
 
 // The path in single quotes, for a shell command line.
