@@ -1,6 +1,7 @@
 #include "mailstore/mime/charset.h"
 
 #include "mailstore/mapi/text.h"
+#include "mailstore/mime/common.h"
 #include "mailstore/mime/gmime_init.h"
 
 #include <algorithm>
@@ -24,14 +25,6 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    });
-    return out;
-}
-
 std::string trimmedLower(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '"')) {
         s.remove_prefix(1);
@@ -39,7 +32,7 @@ std::string trimmedLower(std::string_view s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '"')) {
         s.remove_suffix(1);
     }
-    return lower(s);
+    return detail::toLower(s);
 }
 
 class Iconv {

@@ -15,9 +15,7 @@ using mapi::PropertyBag;
 std::string toLower(std::string_view s) {
     std::string out(s);
     for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c + 32);
-        }
+        c = toLower(c);
     }
     return out;
 }
@@ -30,6 +28,15 @@ std::string toUpper(std::string_view s) {
         }
     }
     return out;
+}
+
+std::size_t findNoCase(std::string_view text, std::string_view needle) {
+    for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
+        if (startsWithNoCase(text.substr(i), needle)) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
 }
 
 std::string_view trim(std::string_view s) {

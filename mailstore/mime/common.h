@@ -4,6 +4,7 @@
 
 #include "mailstore/mapi/property.h"
 
+#include <cstddef>
 #include <gmime/gmime.h>
 #include <memory>
 #include <string>
@@ -29,8 +30,27 @@ struct OptionsFree {
     void operator()(GMimeParserOptions* p) const { g_mime_parser_options_free(p); }
 };
 
+// ASCII case only: header names, keywords, tags and file names are compared this way, whatever
+// the locale.
+inline char toLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 std::string toLower(std::string_view s);
 std::string toUpper(std::string_view s);
+inline bool startsWithNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (toLower(s[i]) != toLower(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+// The first place of `needle` in `text`, ignoring ASCII case; npos when there is none.
+std::size_t findNoCase(std::string_view text, std::string_view needle);
+// Without the spaces, tabs, CRs and LFs at both ends.
 std::string_view trim(std::string_view s);
 // Line ends as Windows programs expect them in PidTagBody and the transport headers; NUL
 // characters replaced so that no reader takes them for the end of the text.

@@ -25,10 +25,7 @@ std::optional<mapi::FileTime> parseDate(const char* text) {
     if (space != std::string::npos &&
         std::all_of(date.begin() + static_cast<std::ptrdiff_t>(space) + 1, date.end(),
                     [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; })) {
-        std::transform(date.begin() + static_cast<std::ptrdiff_t>(space) + 1, date.end(),
-                       date.begin() + static_cast<std::ptrdiff_t>(space) + 1, [](char c) {
-                           return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-                       });
+        date = date.substr(0, space + 1) + toUpper(std::string_view(date).substr(space + 1));
     }
     GDateTime* dt = g_mime_utils_header_decode_date(date.c_str());
     if (dt == nullptr) {

@@ -1,3 +1,4 @@
+#include "mailstore/mime/common.h"
 #include "mailstore/mime/eudora.h"
 #include "mailstore/mime/eudora_text.h"
 #include "mailstore/mime/repair.h"
@@ -13,6 +14,9 @@ namespace mbx::mime::eudora {
 
 namespace fs = std::filesystem;
 using namespace text;
+using detail::startsWithNoCase;
+using detail::toLower;
+using detail::trim;
 
 namespace {
 
@@ -44,7 +48,7 @@ bool hasLoneCr(std::string_view s) {
 
 bool isBinaryEncodingHeader(std::string_view line) {
     static constexpr std::string_view kName = "content-transfer-encoding:";
-    return startsWithNoCase(line, kName) && lower(trim(line.substr(kName.size()))) == "binary";
+    return startsWithNoCase(line, kName) && toLower(trim(line.substr(kName.size()))) == "binary";
 }
 
 // 0: not a boundary line; 1: a part starts; 2: the closing boundary.
@@ -162,7 +166,7 @@ fs::path nearestFolder(const fs::path& start, std::initializer_list<std::string_
             if (!it->is_directory(typeError)) {
                 continue;
             }
-            const std::string name = lower(utf8(it->path().filename()));
+            const std::string name = toLower(utf8(it->path().filename()));
             const auto found = std::find(names.begin(), names.end(), name);
             const auto rank = static_cast<std::size_t>(found - names.begin());
             if (rank < bestRank || (rank == bestRank && rank < names.size() && it->path() < best)) {
@@ -310,9 +314,9 @@ std::optional<fs::path> lookUp(const fs::path& folder, std::string_view name) {
         // Eudora ran on file systems that ignore case; the folder may have been copied to one
         // that does not.
         candidate.clear();
-        const std::string wanted = lower(name);
+        const std::string wanted = toLower(name);
         for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
-            if (lower(utf8(it->path().filename())) == wanted) {
+            if (toLower(utf8(it->path().filename())) == wanted) {
                 candidate = it->path();
                 break;
             }
@@ -338,7 +342,7 @@ std::string mimeTypeForName(std::string_view name) {
     }
     std::unique_ptr<gchar, decltype(&g_free)> mime(g_content_type_get_mime_type(type.get()),
                                                    &g_free);
-    return mime ? lower(mime.get()) : "application/octet-stream";
+    return mime ? toLower(mime.get()) : "application/octet-stream";
 }
 
 std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view html,
@@ -398,7 +402,7 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
     // the reference starts with the file's name, otherwise in order when the counts agree.
     std::vector<std::string> cids;
     std::unordered_set<std::string> seen(knownContentIds.begin(), knownContentIds.end());
-    const std::string low = lower(html);
+    const std::string low = toLower(html);
     for (std::size_t at = low.find("cid:"); at != std::string::npos && cids.size() < kMostLines;
          at = low.find("cid:", at + 4)) {
         const std::string_view rest = html.substr(at + 4, 256); // no Content-ID is longer
@@ -412,9 +416,9 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
     }
     std::vector<std::size_t> unlinked;
     for (const std::size_t k : pictures) {
-        const std::string name = lower(out[k].name);
+        const std::string name = toLower(out[k].name);
         const auto byName = std::find_if(cids.begin(), cids.end(), [&](const std::string& cid) {
-            return lower(cid).starts_with(name);
+            return toLower(cid).starts_with(name);
         });
         if (byName != cids.end()) {
             out[k].contentId = *byName;

@@ -1,4 +1,5 @@
 #include "mailstore/mapi/text.h"
+#include "mailstore/mime/common.h"
 #include "mailstore/mime/eudora.h"
 #include "mailstore/mime/eudora_text.h"
 
@@ -10,6 +11,10 @@
 namespace mbx::mime::eudora {
 
 using namespace text;
+using detail::findNoCase;
+using detail::startsWithNoCase;
+using detail::toLower;
+using detail::trim;
 
 namespace {
 
@@ -136,7 +141,7 @@ std::size_t entity(std::string_view html, std::size_t pos, std::string& out) {
     if (semi == std::string_view::npos) {
         return 0;
     }
-    const std::string name = lower(html.substr(pos + 1, semi - pos - 1));
+    const std::string name = toLower(html.substr(pos + 1, semi - pos - 1));
     static constexpr std::pair<std::string_view, char32_t> kNamed[] = {
         {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
     for (const auto& [n, c] : kNamed) {
@@ -180,7 +185,7 @@ void blockBreak(std::string& out) {
 
 // The document with every charset its <meta> tags name replaced by UTF-8, as its text now is.
 std::string withUtf8Charset(std::string_view document) {
-    const std::string low = lower(document);
+    const std::string low = toLower(document);
     std::string out;
     std::size_t copied = 0;
     for (std::size_t meta = low.find("<meta"); meta != std::string::npos;) {
@@ -282,7 +287,7 @@ std::optional<Bodies> renderMarkup(std::string_view text) {
         return out;
     }
     document = withUtf8Charset(document);
-    const std::string low = lower(document);
+    const std::string low = toLower(document);
     const auto bodyOpen = low.find("<body");
     std::size_t insertAt = 0;
     if (bodyOpen != std::string::npos) {
@@ -290,7 +295,7 @@ std::optional<Bodies> renderMarkup(std::string_view text) {
         insertAt = bodyEnd == std::string::npos ? document.size() : bodyEnd + 1;
     }
     document.insert(insertAt, before);
-    const auto bodyClose = lower(document).rfind("</body");
+    const auto bodyClose = toLower(document).rfind("</body");
     document.insert(bodyClose == std::string::npos ? document.size() : bodyClose, after);
     out.html = std::move(document);
     return out;
@@ -382,7 +387,7 @@ std::string enrichedToHtml(std::string_view text) {
             std::string_view tag = text.substr(i + 1, close - i - 1);
             i = close + 1;
             const bool ending = tag.starts_with('/');
-            const std::string name = lower(ending ? tag.substr(1) : tag);
+            const std::string name = toLower(ending ? tag.substr(1) : tag);
             if (name == "param") {
                 // A parameter not taken by its command is not shown.
                 const auto end = findNoCase(text.substr(i), "</param>");
@@ -506,7 +511,7 @@ std::string htmlToText(std::string_view html) {
             const bool ending = tag.starts_with('/');
             tag.remove_prefix(ending ? 1 : 0);
             const std::string name =
-                lower(tag.substr(0, std::min(tag.find_first_of(" \t\r\n/"), tag.size())));
+                toLower(tag.substr(0, std::min(tag.find_first_of(" \t\r\n/"), tag.size())));
             if (!ending &&
                 std::find(std::begin(kSkipped), std::end(kSkipped), name) != std::end(kSkipped)) {
                 const auto end = findNoCase(html.substr(i), "</" + name);

@@ -1,4 +1,4 @@
-// Text helpers shared by the Eudora units.
+// Line helpers shared by the Eudora units; case and trimming are common.h's.
 #pragma once
 
 #include <algorithm>
@@ -9,46 +9,10 @@
 
 namespace mbx::mime::eudora::text {
 
-inline char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-inline std::string lower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), asciiLower);
-    return out;
-}
-
-inline bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), s.begin(),
-                      [](char a, char b) { return asciiLower(a) == asciiLower(b); });
-}
-
-inline std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 inline bool isHex(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
         return std::isxdigit(static_cast<unsigned char>(c)) != 0;
     });
-}
-
-// The first place of `needle` in `text`, ignoring ASCII case; npos when there is none.
-inline std::size_t findNoCase(std::string_view text, std::string_view needle) {
-    for (std::size_t i = 0; i + needle.size() <= text.size(); ++i) {
-        if (startsWithNoCase(text.substr(i), needle)) {
-            return i;
-        }
-    }
-    return std::string_view::npos;
 }
 
 // Where the line that starts at `from` ends (its CR or LF, or the end of the text).
