@@ -9,8 +9,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Eudora mailbox converter to .eml, .emlx, 
 set(CPACK_PACKAGE_DESCRIPTION
     "Mbxvane converts Eudora mailbox files (.mbx, .mbox) into one .eml or .emlx file per
 message, one Outlook .msg file per message, or one Outlook data file (.pst) per mailbox.
-The package holds the desktop program (mbxvane) and the command-line converter
-(mbxvane-convert) for batch use.")
+The package holds the desktop program (mbxvane), the command-line converter
+(mbxvane-convert) for batch use, and the File Reader (mbxvane-file-reader), which
+finds every occurrence of a text in a file of any size.")
 set(CPACK_PACKAGE_CONTACT "Mbxvane developers <mbxvane@localhost>")
 set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 set(CPACK_STRIP_FILES ON)

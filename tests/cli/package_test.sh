@@ -17,11 +17,12 @@ for lib in libqt6core6 libqt6widgets6 libgmime-3.0-0 libgsf-1-114 qt6-qpa-plugin
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 contents=$(dpkg-deb -c "$deb")
-for file in ./usr/bin/mbxvane ./usr/bin/mbxvane-convert \
+for file in ./usr/bin/mbxvane ./usr/bin/mbxvane-convert ./usr/bin/mbxvane-file-reader \
     ./usr/share/applications/mbxvane.desktop \
     ./usr/share/icons/hicolor/48x48/apps/mbxvane.png \
     ./usr/share/icons/hicolor/scalable/apps/mbxvane.svg \
-    ./usr/share/man/man1/mbxvane.1.gz ./usr/share/man/man1/mbxvane-convert.1.gz; do
+    ./usr/share/man/man1/mbxvane.1.gz ./usr/share/man/man1/mbxvane-convert.1.gz \
+    ./usr/share/man/man1/mbxvane-file-reader.1.gz; do
   grep -q " $file\$" <<<"$contents" || fail "package lacks $file"
 done
 

@@ -3,7 +3,7 @@
 // size (small blocks put candidates across block edges); the rest is the mailbox.
 #include "convert/message_file.h"
 #include "harness.h"
-#include "tests/scanner/recording_sink.h"
+#include "tests/reader/recording_sink.h"
 #include "tests/scanner/reference_search.h"
 
 #include <fstream>
@@ -33,10 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto expected = scanner::referenceSearch(file, plain, exact);
 
-    scanner::SearchState state;
+    reader::SearchState state;
     testing::RecordingSink sink;
     sink.shown = (options & 0x80) != 0;
-    scanner::MailboxReader reader(state, sink, block);
+    reader::MailboxReader reader(state, sink, block);
     reader.Check1 = exact;
     reader.Text2 = typed;
     reader.Open_MBOX(path.string());

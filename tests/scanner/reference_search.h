@@ -1,11 +1,12 @@
 // The separator search as it has always been described, one byte at a time: the reference the
-// block scan is compared with (random test and fuzz harness).
+// block scan is compared with (random tests and fuzz harness), and random files to compare on.
 #pragma once
 
-#include "scanner/mailbox_reader.h"
+#include "scanner/separator_search.h"
 
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,23 @@ inline Reference referenceSearch(const std::string& file, const std::string& tex
             std::nearbyint(static_cast<double>(match) / static_cast<double>(size) * 100.0)));
         readPos = match + len;
     }
+}
+
+// Up to 200 pieces full of near-misses ("FFrom", "from", "From ??", lone line ends); at least 2
+// bytes, so the file is always searched.
+inline std::string randomMailbox(std::mt19937& rng) {
+    static const std::vector<std::string> pieces = {
+        "From ???@???", "From ", "FFrom ???@???", "F", "Fr",           "rom", "???@???", "?",
+        "\r\n",         "\n",    "from ???@???",  "x", "FROM ???@???", " ",   "From ??", "@"};
+    std::string file;
+    const int count = static_cast<int>(rng() % 200);
+    for (int i = 0; i < count; ++i) {
+        file += pieces[rng() % pieces.size()];
+    }
+    if (file.size() < 2) {
+        file += "ab";
+    }
+    return file;
 }
 
 } // namespace mbx::scanner

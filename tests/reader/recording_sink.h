@@ -1,7 +1,7 @@
 // A ReaderSink that records everything the reader reports, for the reader's tests.
 #pragma once
 
-#include "scanner/mailbox_reader.h"
+#include "reader/mailbox_reader.h"
 
 #include <string>
 #include <string_view>
@@ -16,7 +16,7 @@ struct Warning {
     bool operator==(const Warning&) const = default;
 };
 
-class RecordingSink : public scanner::ReaderSink {
+class RecordingSink : public reader::ReaderSink {
 public:
     int beeps = 0;
     std::vector<Warning> warnings;

@@ -1,9 +1,9 @@
-#include "scanner/mailbox_reader.h"
+#include "reader/mailbox_reader.h"
 
 #include <cmath>
 #include <sys/stat.h>
 
-namespace mbx::scanner {
+namespace mbx::reader {
 
 namespace {
 
@@ -194,7 +194,7 @@ void MailboxReader::GetString() {
     search_.setCaseSensitive(Check1);
     if (!Check1) {
         for (auto& ch : searchStr_) {
-            ch = static_cast<char>(upperCase1252(static_cast<unsigned char>(ch)));
+            ch = static_cast<char>(scanner::upperCase1252(static_cast<unsigned char>(ch)));
         }
     }
 }
@@ -247,4 +247,4 @@ void MailboxReader::ShowString() {
     readPos_ = after;
 }
 
-} // namespace mbx::scanner
+} // namespace mbx::reader

@@ -1,5 +1,5 @@
 // The File Reader window used by itself: its buttons, its warnings and its text surface.
-#include "scanner/frm_finder.h"
+#include "reader/frm_finder.h"
 #include "tests/support/fake_desktop.h"
 
 #include <QCheckBox>
@@ -18,7 +18,7 @@ namespace {
 class FileReaderWindow : public ::testing::Test {
 protected:
     mbx::testing::FakeDesktop desktop;
-    mbx::scanner::FrmFinder window{desktop};
+    mbx::reader::FrmFinder window{desktop};
     std::string surface() { return window.surfaceText().toStdString(); }
     void click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
 };

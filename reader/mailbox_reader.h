@@ -1,14 +1,13 @@
-// The "File Reader" behind the FrmFinder window and mbxvane-file-reader: opens one file and
+// The "File Reader" behind the FrmFinder window (mbxvane-file-reader): opens one file and
 // reports every occurrence of a search text by its byte offset, one Find step at a time, with
-// the window's warnings and its text surface. The conversion engine calls findSeparators
-// directly.
+// the window's warnings and its text surface.
 //
-// The matching rules are those of SeparatorSearch; a search text typed between double quotes
-// (longer than 2) is searched without the quotes.
+// The matching rules are those of scanner::SeparatorSearch; a search text typed between double
+// quotes (longer than 2) is searched without the quotes.
 #pragma once
 
 #include "desktop/desktop.h"
-#include "scanner/search_state.h"
+#include "reader/search_state.h"
 #include "scanner/separator_search.h"
 
 #include <cstddef>
@@ -17,10 +16,10 @@
 #include <string_view>
 #include <vector>
 
-namespace mbx::scanner {
+namespace mbx::reader {
 
 // Where the reader's output goes: the desktop (beep, warning boxes), its own text surface, and
-// the two controls of the main window it moves (ProgressBar2, LblHappening).
+// the progress of a search (ProgressBar2, LblHappening).
 class ReaderSink {
 public:
     virtual ~ReaderSink() = default;
@@ -34,12 +33,12 @@ public:
     // search "\n\r\n" (a line holding one LF) followed by "[EOF]\r\n".
     virtual void clearSurface() = 0;
     virtual void writeSurface(std::string_view text) = 0;
-    // False when nobody can see the surface (the conversion run): the reader then skips the
-    // surface texts and the echo reads altogether. Results are the same either way.
+    // False when nobody can see the surface: the reader then skips the surface texts and the
+    // echo reads altogether. Results are the same either way.
     virtual bool surfaceShown() const { return true; }
 
-    // Value of the main window's ProgressBar2 (0..100) and caption of LblHappening, set for
-    // every reported match.
+    // The progress value (0..100, ProgressBar2) and caption (LblHappening), set for every
+    // reported match.
     virtual void setProgressBar2(int value) = 0;
     virtual void setLblHappening(const std::string& text) = 0;
 
@@ -82,11 +81,6 @@ public:
     // The window's close action: beeps when no file is open, otherwise CloseFile.
     void Close_Click();
 
-    // The sink can be swapped (the run drives the window's reader with a sink of its own).
-    void setSink(ReaderSink& sink) { sink_ = &sink; }
-    ReaderSink& sink() const { return *sink_; }
-    SearchState& state() const { return state_; }
-
     // Reader state (read-only views).
     int FileNo() const { return fileNo_; }
     const std::string& FilePath() const { return filePath_; }
@@ -110,7 +104,7 @@ private:
 
     SearchState& state_;
     ReaderSink* sink_;
-    SeparatorSearch search_;
+    scanner::SeparatorSearch search_;
 
     int fileNo_ = 0;
     std::string filePath_;
@@ -124,4 +118,4 @@ private:
     bool stopRequested_ = false;
 };
 
-} // namespace mbx::scanner
+} // namespace mbx::reader

@@ -1,15 +1,14 @@
 // FrmFinder: the reader as a small interactive "File Reader" window. Type a file name and a
 // search text, press Find to see the first occurrence with the bytes that follow it, press the
-// second button for the next one. The conversion run drives the same reader without showing it.
+// second button for the next one.
 #pragma once
 
 #include "desktop/desktop.h"
-#include "scanner/mailbox_reader.h"
-#include "scanner/search_state.h"
+#include "reader/mailbox_reader.h"
+#include "reader/search_state.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
-#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -17,7 +16,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace mbx::scanner {
+namespace mbx::reader {
 
 class TextSurface;
 
@@ -31,11 +30,6 @@ public:
     SearchState& state() { return state_; }
     // Everything written on the text surface since it was last cleared.
     QString surfaceText() const;
-
-    // Where the reader's progress goes when the window is used by itself (the main window's
-    // ProgressBar2 and LblHappening); unset, the values are dropped.
-    std::function<void(int)> onProgressBar2;
-    std::function<void(const std::string&)> onLblHappening;
 
 public slots:
     void Command3_Click(); // Find
@@ -79,4 +73,4 @@ public:
     TextSurface* surface = nullptr;
 };
 
-} // namespace mbx::scanner
+} // namespace mbx::reader

@@ -1,4 +1,4 @@
-#include "scanner/frm_finder.h"
+#include "reader/frm_finder.h"
 
 #include "desktop/app_icon.h"
 #include "desktop/twips.h"
@@ -13,7 +13,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-namespace mbx::scanner {
+namespace mbx::reader {
 
 using desktop::paintBackground;
 using desktop::place;
@@ -189,17 +189,10 @@ void FrmFinder::writeSurface(std::string_view text) {
     surface->write(fromBytes(text));
 }
 
-void FrmFinder::setProgressBar2(int value) {
-    if (onProgressBar2) {
-        onProgressBar2(value);
-    }
-}
+// The window has no progress controls of its own; the search's progress is not shown.
+void FrmFinder::setProgressBar2(int /*value*/) {}
 
-void FrmFinder::setLblHappening(const std::string& text) {
-    if (onLblHappening) {
-        onLblHappening(text);
-    }
-}
+void FrmFinder::setLblHappening(const std::string& /*text*/) {}
 
 void FrmFinder::setText1(const std::string& text) {
     Text1->setText(QString::fromStdString(text));
@@ -219,4 +212,4 @@ bool FrmFinder::yield() {
     return true;
 }
 
-} // namespace mbx::scanner
+} // namespace mbx::reader
