@@ -24,18 +24,25 @@ bool looksLikeMailbox(const std::string& path) {
 }
 
 std::vector<std::string> mailboxesInFolder(const std::string& folder) {
+    return scanFolder(folder).mailboxes;
+}
+
+FolderScan scanFolder(const std::string& folder) {
     PathLogger logger;
     logger.init();
     logger.fullFileNamesOnly(true);
     logger.logPath(paths::ensureTrailingSeparator(folder));
-    std::vector<std::string> found;
+    FolderScan scan;
     for (const auto& entry : logger.fullFileNames()->items()) {
         if (looksLikeMailbox(entry)) {
-            found.push_back(entry);
+            scan.mailboxes.push_back(entry);
         }
     }
+    for (const auto& folderError : logger.unreadable()) {
+        scan.unreadableFolders.push_back(folderError.path + ": " + folderError.error.message());
+    }
     logger.terminate();
-    return found;
+    return scan;
 }
 
 } // namespace mbx::selection

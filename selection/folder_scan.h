@@ -16,4 +16,11 @@ bool looksLikeMailbox(const std::string& path);
 // one trailing separator) followed by the path inside it. Empty for a folder that does not exist.
 std::vector<std::string> mailboxesInFolder(const std::string& folder);
 
+// The same walk, with the folders it could not read ("path: reason"), whose mailboxes are missing.
+struct FolderScan {
+    std::vector<std::string> mailboxes;
+    std::vector<std::string> unreadableFolders;
+};
+FolderScan scanFolder(const std::string& folder);
+
 } // namespace mbx::selection

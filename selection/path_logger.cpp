@@ -29,19 +29,23 @@ template <typename L> std::shared_ptr<L> ensure(std::shared_ptr<L>& list) {
 struct FolderEntries {
     std::vector<std::string> folders;
     std::vector<std::string> files;
+    // What could not be read: the folder itself (to its end), or an entry of it (a name whose
+    // full path is too long, say), with the system's reason.
+    std::vector<PathLogger::UnreadableFolder> problems;
 };
 
 // The sub-folders and files of one folder, each sorted by name so that the walk is the same on
 // every platform. Links to folders are neither followed nor logged (no cycles); a folder that
-// cannot be read gives no entries and the walk goes on.
+// cannot be read gives the entries read before the error, and the walk goes on.
 FolderEntries enumerate(const std::string& folder) {
     FolderEntries out;
     std::error_code ec;
-    fs::directory_iterator it(fs::path(folder), fs::directory_options::skip_permission_denied, ec);
+    fs::directory_iterator it(fs::path(folder), ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code sec;
         const fs::file_status own = it->symlink_status(sec);
         if (sec) {
+            out.problems.push_back({it->path().string(), sec});
             continue;
         }
         std::string name = it->path().filename().string();
@@ -55,6 +59,9 @@ FolderEntries enumerate(const std::string& folder) {
             out.files.push_back(std::move(name));
         }
     }
+    if (ec) {
+        out.problems.push_back({folder, ec});
+    }
     std::stable_sort(out.folders.begin(), out.folders.end());
     std::stable_sort(out.files.begin(), out.files.end());
     return out;
@@ -64,6 +71,7 @@ FolderEntries enumerate(const std::string& folder) {
 
 void PathLogger::init() {
     initialised_ = true;
+    unreadable_.clear();
     fullFileNamesOnly_ = true;
     fileNames_.reset();
     pathPointers_.reset();
@@ -87,6 +95,7 @@ void PathLogger::logPath(const std::string& folder) {
     while (position <= queued) {
         const std::string here = names->item(static_cast<std::size_t>(position));
         const FolderEntries entries = enumerate(here);
+        unreadable_.insert(unreadable_.end(), entries.problems.begin(), entries.problems.end());
         for (const auto& sub : entries.folders) {
             ++queued;
             names->add(here + sub + paths::kSeparator, key(queued));

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <unordered_set>
 #include <vector>
 
@@ -42,6 +43,13 @@ public:
     void terminate();
 
     std::int32_t count() const { return count_; }
+    // What the walk could not read, with the system's reason: folders (their files and
+    // sub-folders are missing from the lists) and entries it could not tell file from folder.
+    struct UnreadableFolder {
+        std::string path;
+        std::error_code error;
+    };
+    const std::vector<UnreadableFolder>& unreadable() const { return unreadable_; }
     bool fullFileNamesOnly() const { return fullFileNamesOnly_; }
     void fullFileNamesOnly(bool value) { fullFileNamesOnly_ = value; }
 
@@ -60,6 +68,7 @@ private:
     std::shared_ptr<NumberList> pathPointers_;
     std::shared_ptr<TextList> pathNames_;
     std::shared_ptr<TextList> fullFileNames_;
+    std::vector<UnreadableFolder> unreadable_;
 };
 
 } // namespace mbx::selection

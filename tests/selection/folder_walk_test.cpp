@@ -89,4 +89,7 @@ TEST(PathLogger, SkipsAFolderThatCannotBeReadAndGoesOn) {
     EXPECT_EQ(found.front(), "a/first.mbx");
     EXPECT_EQ(found.back(), "z/last.mbx");
     EXPECT_EQ(found.size(), 2u);
+    // ... and says which folder it could not read, and why.
+    ASSERT_EQ(logger.unreadable().size(), 1u);
+    EXPECT_EQ(logger.unreadable()[0].error, std::errc::filename_too_long);
 }
