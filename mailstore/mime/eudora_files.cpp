@@ -402,10 +402,17 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
                                        const std::vector<DetachedFile>& sent) {
     std::vector<FoundFile> out;
     std::vector<std::size_t> pictures; // embedded pictures in `out`, in the text's order
-    std::vector<DetachedFile> lines = sent;
-    for (auto& line : detachedFiles(text)) {
-        lines.push_back(std::move(line));
+    const std::vector<DetachedFile> converted = detachedFiles(text);
+    // A file both listed in X-Attachments and converted into the text is one file.
+    std::vector<DetachedFile> lines;
+    for (const auto& f : sent) {
+        if (std::none_of(converted.begin(), converted.end(), [&](const DetachedFile& line) {
+                return !line.embedded && !f.name.empty() && lower(line.name) == lower(f.name);
+            })) {
+            lines.push_back(f);
+        }
     }
+    lines.insert(lines.end(), converted.begin(), converted.end());
     if (lines.size() > kMostLines) {
         // Every line may cost a look through the folder; a text made of such lines is not mail.
         notes.push_back(std::to_string(lines.size()) + " attachment lines, none taken (at most " +

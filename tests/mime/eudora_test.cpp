@@ -220,6 +220,11 @@ TEST(EudoraImport, SentMailGetsItsAttachmentsBack) {
     ASSERT_EQ(m.attachments.size(), 1u);
     EXPECT_EQ(str(m.attachments[0].props, tags::AttachLongFilename), "photo.jpg");
     EXPECT_TRUE(notes.empty());
+    // Named in both places (received from another Eudora user), the file is attached once.
+    const Message both = import("Subject: r\r\nX-Attachments: C:\\Pics\\photo.jpg;\r\n\r\n"
+                                "Attachment Converted: \"C:\\Eudora\\Attach\\photo.jpg\"\r\n",
+                                options, notes);
+    EXPECT_EQ(both.attachments.size(), 1u);
 }
 
 // Text whose bytes contradict its label, HTML parts Eudora wrapped in <x-html>, and the 8-bit
