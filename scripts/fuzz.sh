@@ -6,13 +6,13 @@
 # Usage: scripts/fuzz.sh [SECONDS]
 #   FUZZ_BUILD_DIR  build folder (default build/fuzz)
 #   FUZZ_WORK_DIR   grown corpora, logs and findings (default build/fuzz/work)
-#   FUZZ_ONLY       run only this harness (import_write, import_model or separator)
+#   FUZZ_ONLY       run only this harness (import_write, import_model, separator or toc)
 set -euo pipefail
 seconds=${1:-180}
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$here/build/fuzz}
 work=${FUZZ_WORK_DIR:-$build/work}
-harnesses=(import_write import_model separator)
+harnesses=(import_write import_model separator toc)
 if [ -n "${FUZZ_ONLY:-}" ]; then harnesses=("$FUZZ_ONLY"); fi
 
 "$here/scripts/deps.sh" fuzz
@@ -30,6 +30,7 @@ if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 for name in "${harnesses[@]}"; do
   case $name in
     separator) corpus=separator; dict=() ;;
+    toc) corpus=toc; dict=() ;;
     *) corpus=import; dict=(-dict="$here/tests/fuzz/mime.dict") ;;
   esac
   mkdir -p "$work/$name/corpus" "$work/$name/findings"

@@ -4,7 +4,12 @@
 #include "selection/paths.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
 
 namespace mbx::selection {
 
@@ -23,6 +28,25 @@ bool looksLikeMailbox(const std::string& path) {
     return endsWith(".mbox") || endsWith(".mbx");
 }
 
+bool isMailboxFile(const std::string& path) {
+    if (looksLikeMailbox(path)) {
+        return true;
+    }
+    namespace fs = std::filesystem;
+    const fs::path p(path);
+    const std::string name = p.filename().string();
+    std::error_code ec;
+    if (name.empty() || name.starts_with("._") || p.has_extension() ||
+        !fs::is_regular_file(p, ec) || ec) {
+        return false;
+    }
+    static constexpr std::string_view kSeparator = "From ???@???";
+    std::array<char, kSeparator.size()> head{};
+    std::ifstream in(p, std::ios::binary);
+    return in.read(head.data(), static_cast<std::streamsize>(head.size())) &&
+           std::string_view(head.data(), head.size()) == kSeparator;
+}
+
 std::vector<std::string> mailboxesInFolder(const std::string& folder) {
     return scanFolder(folder).mailboxes;
 }
@@ -34,7 +58,7 @@ FolderScan scanFolder(const std::string& folder) {
     logger.logPath(paths::ensureTrailingSeparator(folder));
     FolderScan scan;
     for (const auto& entry : logger.fullFileNames()->items()) {
-        if (looksLikeMailbox(entry)) {
+        if (isMailboxFile(entry)) {
             scan.mailboxes.push_back(entry);
         }
     }

@@ -7,9 +7,14 @@
 
 namespace mbx::selection {
 
-// The mailbox test of the folder scan: the name, lower-cased and trimmed of blanks, ends in
-// ".mbox" or ".mbx".
+// The mailbox-name test: the name, lower-cased and trimmed of blanks, ends in ".mbox" or ".mbx".
 bool looksLikeMailbox(const std::string& path);
+
+// The mailbox test of the folder scan: a name that looks like a mailbox, or a Mac mailbox ("In",
+// "Family"): a regular file whose name has no extension, does not start with "._" and whose
+// first bytes are Eudora's separator "From ???@???". Tables of contents, settings, pictures and
+// AppleDouble files beside the mailboxes never pass.
+bool isMailboxFile(const std::string& path);
 
 // Every mailbox file under `folder`, at any depth, breadth first as PathLogger walks it: the
 // folder's own mailboxes, then those of its sub-folders level by level. Paths are the folder (with

@@ -76,7 +76,7 @@ void scanFolderForMailboxes(desktop::Desktop& desktop, MailboxList& list,
         }
         for (const auto& entry : found->items()) {
             hooks.yield();
-            if (looksLikeMailbox(entry)) {
+            if (isMailboxFile(entry)) {
                 hooks.yield();
                 list.addRow(entry);
                 ++added;

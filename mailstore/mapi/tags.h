@@ -100,8 +100,9 @@ inline constexpr PropTag ReplyRecipientEntries =
 inline constexpr PropTag ReadReceiptRequested =
     makeTag(0x0029, Boolean); // PidTagReadReceiptRequested
 inline constexpr PropTag OriginatorDeliveryReportRequested = makeTag(0x0023, Boolean);
-inline constexpr PropTag NativeBody = makeTag(0x1016, Int32); // PidTagNativeBody
-inline constexpr PropTag IconIndex = makeTag(0x1080, Int32);  // PidTagIconIndex
+inline constexpr PropTag NativeBody = makeTag(0x1016, Int32);       // PidTagNativeBody
+inline constexpr PropTag IconIndex = makeTag(0x1080, Int32);        // PidTagIconIndex
+inline constexpr PropTag LastVerbExecuted = makeTag(0x1081, Int32); // PidTagLastVerbExecuted
 
 // Columns of the folder tables ([MS-PST] §2.4.4.4 to §2.4.4.6, the templates of §2.4.4.5.1)
 inline constexpr PropTag MessageStatus = makeTag(0x0E17, Int32);      // PidTagMessageStatus
@@ -181,6 +182,16 @@ inline constexpr std::uint16_t FirstNamedPropId = 0x8000;
 inline constexpr std::int32_t MsgFlagRead = 0x01;
 inline constexpr std::int32_t MsgFlagUnsent = 0x08;
 inline constexpr std::int32_t MsgFlagHasAttach = 0x10;
+
+// Values of PidTagLastVerbExecuted and PidTagIconIndex ([MS-OXOMSG], [MS-OXPROPS])
+inline constexpr std::int32_t VerbReplyToSender = 102;
+inline constexpr std::int32_t VerbForward = 104;
+inline constexpr std::int32_t IconReadMail = 0x100;
+inline constexpr std::int32_t IconUnreadMail = 0x101;
+inline constexpr std::int32_t IconSubmittedMail = 0x102;
+inline constexpr std::int32_t IconUnsentMail = 0x103;
+inline constexpr std::int32_t IconRepliedMail = 0x105;
+inline constexpr std::int32_t IconForwardedMail = 0x106;
 
 // PidTagRecipientType values ([MS-OXOMSG] §2.2.3.1)
 inline constexpr std::int32_t RecipientTo = 1;

@@ -203,10 +203,21 @@ void Importer::attach(GMimeObject* obj, bool inRelated, Message& out) {
     appendAttachment(std::move(att), hidden, out);
 }
 
-// The files Eudora's attachment lines name are attached to the message itself only: an attached
-// mail's lines refer to its sender's disk.
-void Importer::attachDetached(const Body& body, Message& out) {
-    if (!body.plain) {
+// The files Eudora's attachment lines and X-Attachments header name are attached to the message
+// itself only: an attached mail's lines refer to its sender's disk.
+void Importer::attachDetached(const Body& body, GMimeObject* message, Message& out) {
+    std::vector<eudora::DetachedFile> sent;
+    GMimeHeaderList* headers = g_mime_object_get_header_list(message);
+    const int count = headers != nullptr ? g_mime_header_list_get_count(headers) : 0;
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader* h = g_mime_header_list_get_header_at(headers, i);
+        if (g_ascii_strcasecmp(cstr(g_mime_header_get_name(h)), "X-Attachments") == 0) {
+            for (auto& f : eudora::sentAttachments(text(g_mime_header_get_value(h)))) {
+                sent.push_back(std::move(f));
+            }
+        }
+    }
+    if (!body.plain && sent.empty()) {
         return;
     }
     std::vector<std::string> cids;
@@ -215,9 +226,10 @@ void Importer::attachDetached(const Body& body, Message& out) {
             cids.push_back(*cid);
         }
     }
-    const eudora::Folders folders{options_.attachmentsFolder, options_.embeddedFolder};
+    const eudora::Folders folders{options_.attachmentFolders, options_.embeddedFolder};
     for (auto& file :
-         eudora::resolveDetached(*body.plain, body.html ? *body.html : "", cids, folders, notes_)) {
+         eudora::resolveDetached(body.plain ? *body.plain : "", body.html ? *body.html : "", cids,
+                                 folders, notes_, sent)) {
         attachFile(std::move(file), out);
     }
 }

@@ -51,15 +51,13 @@ bool Importer::setText(GMimePart* part, Body& body) {
     if (html && charset.empty()) {
         charset = metaCharset(raw);
     }
+    charset = effectiveCharset(raw, charset, options_.eightBitCharset);
     if (html) {
         // PidTagHtml keeps the bytes and PidTagInternetCodepage names their charset; text in an
         // unknown charset is turned into UTF-8 so that the code page can be stated truthfully.
         if (auto cp = codePageOf(charset); cp && decodeCharset(raw, charset)) {
             body.html = raw;
             body.htmlCodePage = *cp;
-        } else if (charset.empty() && !isUtf8(raw)) {
-            body.html = raw;
-            body.htmlCodePage = 1252;
         } else {
             body.html = decodeText(raw, charset);
             body.htmlCodePage = 65001;
@@ -166,8 +164,13 @@ void Importer::content(GMimeObject* obj, Body& body, Message& out) {
     }
 }
 
-// Eudora's pseudo-tags become the bodies they stand for.
+// Eudora's pseudo-tags become the bodies they stand for; in an HTML part they are dropped.
 void Importer::eudoraMarkup(Body& body) {
+    if (body.html) {
+        if (auto clean = eudora::withoutXHtml(*body.html)) {
+            body.html = std::move(*clean);
+        }
+    }
     if (!body.plain) {
         return;
     }

@@ -130,6 +130,28 @@ std::string decodeText(std::string_view bytes, std::string_view charset) {
     return decodeUnlabelled(bytes);
 }
 
+std::string effectiveCharset(std::string_view bytes, std::string_view label,
+                             std::string_view eightBitDefault) {
+    const std::string name = trimmedLower(label);
+    const bool eightBit = std::any_of(bytes.begin(), bytes.end(),
+                                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (!eightBit) {
+        return name;
+    }
+    const bool utf8 = isUtf8(bytes);
+    const bool westernOrNone = name.empty() || name == "us-ascii" || name == "ascii" ||
+                               name == "iso-8859-1" || name == "latin1" || name == "iso_8859-1" ||
+                               name == "windows-1252" || name == "cp1252";
+    if (utf8 && westernOrNone) {
+        return "utf-8";
+    }
+    if (!utf8 && (name.empty() || name == "utf-8" || name == "utf8" || name == "us-ascii" ||
+                  name == "ascii")) {
+        return std::string(eightBitDefault);
+    }
+    return name;
+}
+
 std::optional<std::int32_t> codePageOf(std::string_view charset) {
     static constexpr std::pair<std::string_view, std::int32_t> kTable[] = {
         {"utf-8", 65001},        {"utf8", 65001},        {"us-ascii", 20127},

@@ -32,6 +32,14 @@ std::optional<std::string> decodeCharset(std::string_view bytes, std::string_vie
 // Like decodeCharset, but unknown or empty charsets use decodeUnlabelled.
 std::string decodeText(std::string_view bytes, std::string_view charset);
 
+// The charset to read `bytes` with when their part is labelled `label`, for mail whose labels
+// cannot always be believed: bytes that are valid UTF-8 with at least one multi-byte sequence
+// are UTF-8 when the label is empty, US-ASCII, ISO-8859-1 or windows-1252; bytes labelled UTF-8
+// that are not valid UTF-8, and unlabelled 8-bit bytes, are in `eightBitDefault`. Any other
+// label is returned as it is (trimmed and lower-cased), and so is an empty one on ASCII text.
+std::string effectiveCharset(std::string_view bytes, std::string_view label,
+                             std::string_view eightBitDefault);
+
 // Windows code page of a MIME charset label (PidTagInternetCodepage), or nothing if unknown.
 std::optional<std::int32_t> codePageOf(std::string_view charset);
 

@@ -188,16 +188,37 @@ fs::path nearestFolder(const fs::path& start, std::initializer_list<std::string_
 } // namespace
 
 Folders findFolders(const fs::path& mailbox, const fs::path& chosen) {
+    if (!chosen.empty()) {
+        Folders out = findFolders(mailbox, std::vector<fs::path>{chosen});
+        out.attachments.resize(1); // the chosen folder alone
+        return out;
+    }
+    return findFolders(mailbox, std::vector<fs::path>{});
+}
+
+Folders findFolders(const fs::path& mailbox, const std::vector<fs::path>& chosen) {
     Folders out;
     const fs::path start = mailbox.parent_path().empty() ? fs::path(".") : mailbox.parent_path();
-    out.attachments =
-        !chosen.empty()
-            ? chosen
-            : nearestFolder(start, {"attach", "attachments", "attachments folder"}, true);
+    for (const auto& c : chosen) {
+        if (!c.empty() &&
+            std::find(out.attachments.begin(), out.attachments.end(), c) == out.attachments.end()) {
+            out.attachments.push_back(c);
+        }
+    }
+    const fs::path nearest =
+        nearestFolder(start, {"attach", "attachments", "attachments folder"}, true);
     std::error_code ec;
-    if (const fs::path attachments = fs::absolute(out.attachments, ec);
-        !out.attachments.empty() && !ec) {
-        out.embedded = nearestFolder(attachments.parent_path(), {"embedded"}, false);
+    if (!nearest.empty() &&
+        std::none_of(out.attachments.begin(), out.attachments.end(), [&](const fs::path& p) {
+            std::error_code same;
+            return fs::equivalent(p, nearest, same);
+        })) {
+        out.attachments.push_back(nearest);
+    }
+    if (!out.attachments.empty()) {
+        if (const fs::path first = fs::absolute(out.attachments.front(), ec); !ec) {
+            out.embedded = nearestFolder(first.parent_path(), {"embedded"}, false);
+        }
     }
     if (out.embedded.empty()) {
         out.embedded = nearestFolder(start, {"embedded"}, true);
@@ -300,6 +321,40 @@ std::vector<DetachedFile> detachedFiles(std::string_view text) {
     return out;
 }
 
+std::vector<DetachedFile> sentAttachments(std::string_view value) {
+    std::vector<DetachedFile> out;
+    std::size_t from = 0;
+    while (from < value.size() && out.size() <= kMostLines) {
+        // Items end at a semicolon outside quotes.
+        std::size_t end = from;
+        bool quoted = false;
+        while (end < value.size() && (quoted || value[end] != ';')) {
+            quoted = value[end] == '"' ? !quoted : quoted;
+            ++end;
+        }
+        std::string_view item = trim(value.substr(from, end - from));
+        from = end + 1;
+        if (item.size() >= 2 && item.front() == '"' && item.back() == '"') {
+            item = trim(item.substr(1, item.size() - 2));
+        }
+        if (item.empty()) {
+            continue;
+        }
+        DetachedFile f;
+        f.line = "X-Attachments: " + std::string(item);
+        if (item.find_first_of("\\/") == std::string_view::npos) {
+            // A Mac path: folders separated by colons, sometimes with one after the file's name.
+            while (item.ends_with(':')) {
+                item.remove_suffix(1);
+            }
+            item = withoutMacSuffixes(item);
+        }
+        f.name = baseName(item);
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
 std::optional<fs::path> lookUp(const fs::path& folder, std::string_view name) {
     if (!usableName(name) || folder.empty()) {
         return std::nullopt;
@@ -347,10 +402,21 @@ std::string mimeTypeForName(std::string_view name) {
 
 std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view html,
                                        const std::vector<std::string>& knownContentIds,
-                                       const Folders& folders, std::vector<std::string>& notes) {
+                                       const Folders& folders, std::vector<std::string>& notes,
+                                       const std::vector<DetachedFile>& sent) {
     std::vector<FoundFile> out;
     std::vector<std::size_t> pictures; // embedded pictures in `out`, in the text's order
-    const std::vector<DetachedFile> lines = detachedFiles(text);
+    const std::vector<DetachedFile> converted = detachedFiles(text);
+    // A file both listed in X-Attachments and converted into the text is one file.
+    std::vector<DetachedFile> lines;
+    for (const auto& f : sent) {
+        if (std::none_of(converted.begin(), converted.end(), [&](const DetachedFile& line) {
+                return !line.embedded && !f.name.empty() && lower(line.name) == lower(f.name);
+            })) {
+            lines.push_back(f);
+        }
+    }
+    lines.insert(lines.end(), converted.begin(), converted.end());
     if (lines.size() > kMostLines) {
         // Every line may cost a look through the folder; a text made of such lines is not mail.
         notes.push_back(std::to_string(lines.size()) + " attachment lines, none taken (at most " +
@@ -358,22 +424,36 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
         return out;
     }
     for (const auto& f : lines) {
-        const fs::path& folder = f.embedded ? folders.embedded : folders.attachments;
+        std::vector<fs::path> searched;
+        if (!f.embedded) {
+            searched = folders.attachments;
+        } else if (!folders.embedded.empty()) {
+            searched.push_back(folders.embedded);
+        }
         const char* what = f.embedded ? "embedded picture" : "attachment";
         if (f.name.empty()) {
             notes.push_back(std::string(what) + " not taken, no usable file name: " + f.line);
             continue;
         }
-        if (folder.empty()) {
+        if (searched.empty()) {
             notes.push_back(std::string(what) + " \"" + f.name + "\" not found: no " +
                             (f.embedded ? "Embedded" : "attachments") + " folder");
             continue;
         }
-        const auto path = lookUp(folder, f.name);
+        std::optional<fs::path> path;
+        for (const auto& folder : searched) {
+            if ((path = lookUp(folder, f.name))) {
+                break;
+            }
+        }
         std::error_code ec;
         const auto size = path ? fs::file_size(*path, ec) : 0;
         if (!path || ec) {
-            notes.push_back(std::string(what) + " \"" + f.name + "\" not found in " + utf8(folder));
+            std::string where;
+            for (const auto& folder : searched) {
+                where += (where.empty() ? "" : ", ") + utf8(folder);
+            }
+            notes.push_back(std::string(what) + " \"" + f.name + "\" not found in " + where);
             continue;
         }
         if (size > kLargestFile) {

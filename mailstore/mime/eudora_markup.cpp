@@ -220,6 +220,14 @@ std::string withUtf8Charset(std::string_view document) {
 
 } // namespace
 
+std::optional<std::string> withoutXHtml(std::string_view html) {
+    if (findNoCase(html, "<x-html>") == std::string_view::npos &&
+        findNoCase(html, "</x-html>") == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return withoutPseudoTags(html);
+}
+
 std::optional<Bodies> renderMarkup(std::string_view text) {
     const std::vector<Segment> segments = segmentsOf(text);
     if (segments.empty()) {

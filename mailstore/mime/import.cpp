@@ -174,12 +174,13 @@ void detail::Importer::fill(Message& out, GMimeMessage* msg, std::string_view ra
     if (!body.plain && !body.html && out.attachments.empty() && !trim(rawBody).empty()) {
         // Nothing readable came out of the MIME structure (no boundary, unknown layout): keep
         // the text as it stands rather than lose it.
-        body.plain = toCrlf(decodeUnlabelled(rawBody));
-        body.plainCodePage = isUtf8(rawBody) ? 65001 : 1252;
+        const std::string charset = effectiveCharset(rawBody, "", options_.eightBitCharset);
+        body.plain = toCrlf(decodeText(rawBody, charset));
+        body.plainCodePage = codePageOf(charset).value_or(65001);
     }
     eudoraMarkup(body);
     if (topLevel) {
-        attachDetached(body, out);
+        attachDetached(body, obj, out);
     }
     if (body.plain) {
         setString(p, tags::Body, *body.plain);
@@ -201,11 +202,12 @@ void detail::Importer::fill(Message& out, GMimeMessage* msg, std::string_view ra
 
 namespace {
 
-Message plainTextMessage(const Split& split) {
+Message plainTextMessage(const Split& split, const ImportOptions& options) {
     Message out;
+    const std::string charset = effectiveCharset(split.content, "", options.eightBitCharset);
     setString(out.props, tags::MessageClass, "IPM.Note");
-    setString(out.props, tags::Body, toCrlf(decodeUnlabelled(split.content)));
-    out.props.set(tags::InternetCodepage, std::int32_t{isUtf8(split.content) ? 65001 : 1252});
+    setString(out.props, tags::Body, toCrlf(decodeText(split.content, charset)));
+    out.props.set(tags::InternetCodepage, codePageOf(charset).value_or(65001));
     if (auto t = separatorDate(split.separator)) {
         out.props.set(tags::ClientSubmitTime, *t);
         out.props.set(tags::MessageDeliveryTime, *t);
@@ -222,8 +224,10 @@ Message importRfc822(std::span<const std::byte> bytes) {
     return importRfc822(bytes, ImportOptions{}, notes);
 }
 
-Message importRfc822(std::span<const std::byte> bytes, const ImportOptions& importOptions,
-                     std::vector<std::string>& notes) {
+namespace {
+
+Message importTopLevel(std::span<const std::byte> bytes, const ImportOptions& importOptions,
+                       std::vector<std::string>& notes) {
     ensureGMime();
     std::string_view input(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const std::optional<std::string> lineEnds = eudora::normaliseLineEnds(input);
@@ -232,12 +236,12 @@ Message importRfc822(std::span<const std::byte> bytes, const ImportOptions& impo
     }
     const Split split = splitInput(input);
     if (split.headers.empty()) {
-        return plainTextMessage(split);
+        return plainTextMessage(split, importOptions);
     }
 
     std::unique_ptr<GMimeParserOptions, OptionsFree> options(g_mime_parser_options_new());
     // Bare 8-bit header text: UTF-8 if it is valid UTF-8, otherwise Windows-1252.
-    const char* fallback[] = {"utf-8", "windows-1252", nullptr};
+    const char* fallback[] = {"utf-8", importOptions.eightBitCharset.c_str(), nullptr};
     g_mime_parser_options_set_fallback_charsets(options.get(), fallback);
     g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
     g_mime_parser_options_set_address_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
@@ -262,11 +266,22 @@ Message importRfc822(std::span<const std::byte> bytes, const ImportOptions& impo
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
     GPtr<GMimeMessage> msg(g_mime_parser_construct_message(parser.get(), options.get()));
     if (!msg) {
-        return plainTextMessage(split);
+        return plainTextMessage(split, importOptions);
     }
     Message out;
     Importer(importOptions, notes)
         .fill(out, msg.get(), split.headers, split.body, split.separator, true);
+    return out;
+}
+
+} // namespace
+
+Message importRfc822(std::span<const std::byte> bytes, const ImportOptions& importOptions,
+                     std::vector<std::string>& notes) {
+    Message out = importTopLevel(bytes, importOptions, notes);
+    if (importOptions.state) {
+        eudora::applyState(out, *importOptions.state);
+    }
     return out;
 }
 
@@ -296,7 +311,7 @@ Message importRfc822(const std::filesystem::path& emlPath, const ImportOptions& 
 }
 
 std::int32_t messageFlagsFor(const Message& message, std::int32_t requested) {
-    std::int32_t flags = requested & ~(tags::MsgFlagUnsent | tags::MsgFlagHasAttach);
+    std::int32_t flags = requested & ~tags::MsgFlagHasAttach;
     if (!message.attachments.empty()) {
         flags |= tags::MsgFlagHasAttach;
     }

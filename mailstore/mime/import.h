@@ -3,13 +3,16 @@
 #pragma once
 
 #include "mailstore/mapi/property.h"
+#include "mailstore/mime/eudora_toc.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace mbx::mime {
@@ -23,10 +26,20 @@ public:
 
 // What the import may use besides the message's own bytes.
 struct ImportOptions {
-    // Where Eudora saved detached attachments and inline pictures (see eudora::findFolders); with
-    // empty paths, attachment lines stay plain text.
-    std::filesystem::path attachmentsFolder;
+    ImportOptions() = default;
+    ImportOptions(std::vector<std::filesystem::path> attachments, std::filesystem::path embedded)
+        : attachmentFolders(std::move(attachments)), embeddedFolder(std::move(embedded)) {}
+
+    // Where Eudora saved detached attachments (searched in this order) and inline pictures (see
+    // eudora::findFolders); without folders, attachment lines stay plain text.
+    std::vector<std::filesystem::path> attachmentFolders;
     std::filesystem::path embeddedFolder;
+    // What Eudora's table of contents says about the message (eudora::validate); without it the
+    // message is stored as read, as every message without a table is.
+    std::optional<eudora::MessageState> state;
+    // The charset of text that names none (or wrongly names UTF-8): "windows-1252", or
+    // "macintosh" for Mac mailboxes (eudora::isMacMailbox).
+    std::string eightBitCharset = "windows-1252";
 };
 
 // Reads one message. A leading mailbox separator line ("From ???@??? ..." or any other
@@ -41,9 +54,10 @@ mapi::Message importRfc822(std::span<const std::byte> bytes, const ImportOptions
                            std::vector<std::string>& notes);
 
 // PidTagMessageFlags for a message that is about to be stored when the caller asks for
-// `requested`: the read bit and other bits are kept, the has-attachments bit (0x10) is set exactly
-// when the message has attachment rows, and the unsent bit (0x08) is always cleared so that the
-// item opens as received mail rather than as a draft.
+// `requested`: the read and unsent bits and the other bits are kept, and the has-attachments bit
+// (0x10) is set exactly when the message has attachment rows. Received mail is requested without
+// the unsent bit so that it opens as received mail rather than as a draft; only outgoing mail
+// that Eudora's table of contents calls unsent asks for it (the import's own flags then).
 std::int32_t messageFlagsFor(const mapi::Message& message, std::int32_t requested);
 
 } // namespace mbx::mime

@@ -40,7 +40,7 @@ private:
     // Attachments
     void attachTree(GMimeObject* obj, bool inRelated, mapi::Message& out);
     void attach(GMimeObject* obj, bool inRelated, mapi::Message& out);
-    void attachDetached(const Body& body, mapi::Message& out);
+    void attachDetached(const Body& body, GMimeObject* message, mapi::Message& out);
 
     const ImportOptions& options_;
     std::vector<std::string>& notes_;

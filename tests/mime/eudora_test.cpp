@@ -171,16 +171,90 @@ TEST(EudoraImport, LookUpStaysInsideTheFolder) {
 TEST(EudoraImport, FoldersAreFoundBesideTheMailboxOrAParent) {
     const EudoraTree tree;
     auto f = eudora::findFolders(tree.mailbox);
-    EXPECT_EQ(f.attachments.filename(), "Attach");
+    ASSERT_EQ(f.attachments.size(), 1u);
+    EXPECT_EQ(f.attachments[0].filename(), "Attach");
     EXPECT_EQ(f.embedded.filename(), "Embedded");
     // A nearer folder wins, in any case, and Mac names count.
-    fs::create_directories(tree.mailbox.parent_path() / "attachments FOLDER");
+    const fs::path nearer = tree.mailbox.parent_path() / "attachments FOLDER";
+    fs::create_directories(nearer);
     f = eudora::findFolders(tree.mailbox);
-    EXPECT_EQ(f.attachments, fs::absolute(tree.mailbox.parent_path() / "attachments FOLDER"));
+    EXPECT_EQ(f.attachments, std::vector{fs::absolute(nearer)});
     // The folder the user names wins over both.
     f = eudora::findFolders(tree.mailbox, kScratch / "elsewhere");
-    EXPECT_EQ(f.attachments, kScratch / "elsewhere");
+    EXPECT_EQ(f.attachments, std::vector{kScratch / "elsewhere"});
     EXPECT_EQ(f.embedded.filename(), "Embedded");
+    // Several named folders are searched in the order given, then the nearest one.
+    f = eudora::findFolders(tree.mailbox, std::vector{kScratch / "b", kScratch / "a", nearer});
+    EXPECT_EQ(f.attachments, (std::vector{kScratch / "b", kScratch / "a", nearer}));
+    f = eudora::findFolders(tree.mailbox, std::vector{kScratch / "b"});
+    EXPECT_EQ(f.attachments, (std::vector{kScratch / "b", fs::absolute(nearer)}));
+}
+
+// Eudora kept the files attached to sent mail as paths in X-Attachments (Windows paths between
+// semicolons, Mac paths with colons); they come back like received ones, from the folders given.
+TEST(EudoraImport, SentMailGetsItsAttachmentsBack) {
+    const EudoraTree tree;
+    const fs::path elsewhere = kScratch / "Old disk";
+    writeFile(elsewhere / "Report 2005.pdf", "the copy found first");
+    writeFile(elsewhere / "photo.jpg", tree.jpeg);
+    auto options = tree.options();
+    const auto folders = eudora::findFolders(tree.mailbox, std::vector{elsewhere});
+    options.attachmentFolders = folders.attachments;
+    const std::string windows =
+        "From: me@example.com\r\nSubject: sent\r\nX-Attachments: C:\\My Documents\\Report "
+        "2005.pdf; \"C:\\Pics\\photo.jpg\";\r\n  C:\\gone.doc;\r\n\r\nSee attached.\r\n";
+    const std::string mac = "From: me@example.com\rSubject: sent\rX-Attachments: Macintosh HD:"
+                            "Desktop Folder:photo.jpg\r\rSee attached.\r";
+    std::vector<std::string> notes;
+    const Message w = import(windows, options, notes);
+    ASSERT_EQ(w.attachments.size(), 2u);
+    EXPECT_EQ(str(w.attachments[0].props, tags::AttachLongFilename), "Report 2005.pdf");
+    EXPECT_EQ(data(w.attachments[0]), "the copy found first");
+    EXPECT_EQ(data(w.attachments[1]), tree.jpeg);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("\"gone.doc\" not found in " + elsewhere.string() + ", "),
+              std::string::npos)
+        << notes[0];
+    notes.clear();
+    const Message m = import(mac, options, notes);
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(str(m.attachments[0].props, tags::AttachLongFilename), "photo.jpg");
+    EXPECT_TRUE(notes.empty());
+    // Named in both places (received from another Eudora user), the file is attached once.
+    const Message both = import("Subject: r\r\nX-Attachments: C:\\Pics\\photo.jpg;\r\n\r\n"
+                                "Attachment Converted: \"C:\\Eudora\\Attach\\photo.jpg\"\r\n",
+                                options, notes);
+    EXPECT_EQ(both.attachments.size(), 1u);
+}
+
+// Text whose bytes contradict its label, HTML parts Eudora wrapped in <x-html>, and the 8-bit
+// text of Mac mailboxes.
+TEST(EudoraImport, TextIsReadAsEudoraWroteIt) {
+    std::vector<std::string> notes;
+    const auto body = [&notes](const std::string& headers, const std::string& text,
+                               const std::string& eightBit = "windows-1252") {
+        mbx::mime::ImportOptions options;
+        options.eightBitCharset = eightBit;
+        return str(import("Subject: t\r\n" + headers + "\r\n" + text, options, notes).props,
+                   tags::Body);
+    };
+    const std::string latin1 = "Content-Type: text/plain; charset=iso-8859-1\r\n";
+    EXPECT_EQ(body(latin1, "Caf\xC3\xA9"), "Caf\xC3\xA9");
+    EXPECT_EQ(body(latin1, "Caf\xE9"), "Caf\xC3\xA9");
+    EXPECT_EQ(body("Content-Type: text/plain; charset=us-ascii\r\n", "Caf\xC3\xA9"), "Caf\xC3\xA9");
+    EXPECT_EQ(body("Content-Type: text/plain; charset=utf-8\r\n", "g\xFCltig"), "g\xC3\xBCltig");
+    EXPECT_EQ(body("", "Caf\xC3\xA9"), "Caf\xC3\xA9");
+    EXPECT_EQ(body("", "Caf\x8E", "macintosh"), "Caf\xC3\xA9");
+    EXPECT_EQ(body("Content-Type: text/plain; charset=utf-8\r\n", "g\x9Fltig", "macintosh"),
+              "g\xC3\xBCltig");
+    // Other labels are believed.
+    EXPECT_EQ(body("Content-Type: text/plain; charset=iso-8859-2\r\n", "\xC3\xA9"),
+              "\xC4\x82\xC5\xA0");
+
+    const Message h = import("Subject: h\r\nContent-Type: text/html\r\n\r\n<x-html><html><body>"
+                             "Hi</body></html>\r\n</x-html>\r\n",
+                             {}, notes);
+    EXPECT_EQ(html(h), "<html><body>Hi</body></html>\r\n\r\n");
 }
 
 TEST(EudoraImport, DetachedFilesBecomeAttachments) {
@@ -370,5 +444,71 @@ TEST(EudoraImport, OutsideReadersSeeWholeMessages) {
                           sha(bytes));
             }
         }
+    }
+}
+
+// What Eudora's table of contents said about each message, as pst-extractor reads it back from a
+// .pst written by our writer: read and unsent flags, importance, last verb and icon, categories.
+TEST(EudoraImport, OutsideReadersSeeEudorasTableOfContents) {
+    using eudora::Status;
+    const eudora::MessageState states[] = {
+        {true, Status::Unread, 1, "Urgent"},
+        {true, Status::Replied, 5, ""},
+        {true, Status::Forwarded, 0, "Label 3"},
+        {true, Status::Queued, 3, ""},
+        {false, Status::Read, 0, ""},
+    };
+    const fs::path pst = kScratch / "states.pst";
+    auto writer = mbx::pst::PstWriter::create(pst, "Eudora");
+    const auto folder = writer->addFolder(writer->ipmSubtree(), "In");
+    std::vector<std::string> notes;
+    for (const auto& state : states) {
+        mbx::mime::ImportOptions options;
+        options.state = state;
+        Message m = import("Subject: s\r\nX-Priority: 1\r\n\r\nText\r\n", options, notes);
+        if (&state == &states[4]) {
+            // pst-extractor skips the last entry of the store's name-to-id map (its loop stops
+            // one entry short): one more named property keeps "Keywords" from being last.
+            m.props.setNamed({mbx::mapi::guids::Common, std::uint32_t{0x8514}},
+                             mbx::mapi::PropType::Boolean, false);
+        }
+        writer->addMessage(folder, m);
+    }
+    writer->close();
+    const auto [status, json] =
+        runCommand("node " + quoted(MBX_SOURCE_DIR "/tests/pst/pst_extractor_dump.js") + " " +
+                   quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(kScratch / "pe2"));
+    ASSERT_EQ(status, 0) << json;
+    QJsonArray seen;
+    for (const auto& top :
+         QJsonDocument::fromJson(QByteArray::fromStdString(json))["root"]["subfolders"].toArray()) {
+        for (const auto& f : top.toObject()["subfolders"].toArray()) {
+            if (f.toObject()["name"].toString().endsWith("/In")) {
+                seen = f.toObject()["messages"].toArray();
+            }
+        }
+    }
+    ASSERT_EQ(seen.size(), 5) << json;
+    struct Want {
+        bool read, unsent;
+        int importance, verb, icon;
+        QStringList categories;
+    };
+    const Want want[] = {
+        {false, false, 2, 0, 0x101, {"Urgent"}},
+        {true, false, 0, 102, 0x105, {}},
+        {true, false, 2, 104, 0x106, {"Label 3"}}, // no priority in the table: X-Priority stays
+        {true, true, 1, 0, 0x103, {}},
+        {true, false, 2, 0, 0, {"Not in Eudora's table of contents"}},
+    };
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        const QJsonObject m = seen[i].toObject();
+        EXPECT_EQ(m["read"].toBool(), want[i].read);
+        EXPECT_EQ(m["unsent"].toBool(), want[i].unsent);
+        EXPECT_EQ(m["importance"].toInt(), want[i].importance);
+        EXPECT_EQ(m["lastVerb"].toInt(), want[i].verb);
+        EXPECT_EQ(m["icon"].toInt(), want[i].icon);
+        EXPECT_EQ(m["categories"].toVariant().toStringList(), want[i].categories);
     }
 }

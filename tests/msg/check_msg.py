@@ -35,7 +35,9 @@ sys.setrecursionlimit(20000)  # the email package recurses per token of patholog
 
 # ------------------------------------------------------------------------------------------------
 # Text rules shared by both sides: the documented fallback for bytes without a usable charset is
-# UTF-8 when valid, else Windows-1252; ISO-8859-1 and US-ASCII labels are read as Windows-1252.
+# UTF-8 when valid, else Windows-1252; ISO-8859-1 and US-ASCII labels are read as Windows-1252,
+# except that bytes which are valid UTF-8 with a multi-byte sequence are UTF-8 under those labels
+# (Eudora wrote such mail), and bytes labelled UTF-8 that are not UTF-8 are Windows-1252.
 
 
 # The five bytes Windows-1252 leaves undefined are kept as C1 controls.
@@ -58,7 +60,7 @@ def decode_text(data, charset):
     if cs in ('', 'utf-8', 'utf8', 'us-ascii', 'ascii'):
         return unlabelled(data)
     if cs in ('iso-8859-1', 'latin1', 'iso_8859-1', 'windows-1252', 'cp1252'):
-        return cp1252(data)
+        return unlabelled(data) if any(b >= 0x80 for b in data) else cp1252(data)
     try:
         return data.decode(cs, errors='replace')
     except LookupError:

@@ -1,5 +1,6 @@
 // Reads a PST with pst-extractor (an independent reader) and prints what it sees as JSON:
-// folders with counts, messages with subject, sender, bodies, recipients and attachments.
+// folders with counts, messages with subject, sender, bodies, recipients, attachments, and the
+// flags, importance, verb, icon and categories a user sees in a message list.
 // Attachment bytes are written to OUTDIR/<message number>-<attachment number> for comparison.
 // Usage: node pst_extractor_dump.js CHECKERS_DIR FILE.pst OUTDIR
 const path = require('path');
@@ -18,6 +19,23 @@ function readStream(stream) {
   return Buffer.concat(chunks);
 }
 
+// The categories (named property "Keywords"), found through pst-extractor's name-to-id map and
+// property table. Its own colorCategories returns nothing (it fills a shadowed array), so the
+// multi-valued string is decoded here: a count, that many offsets, then UTF-16LE strings.
+function categories(m) {
+  const item = m.pstTableItems.get(PSTFile.getPublicStringToIdMapItem('Keywords'));
+  if (!item || item.data.length < 4) return [];
+  const d = item.data;
+  const n = d.readUInt32LE(0);
+  const out = [];
+  for (let i = 0; i < n; i++) {
+    const start = d.readUInt32LE(4 + 4 * i);
+    const end = i + 1 < n ? d.readUInt32LE(8 + 4 * i) : d.length;
+    out.push(d.subarray(start, end).toString('utf16le'));
+  }
+  return out;
+}
+
 let counter = 0;
 function message(m) {
   const out = {
@@ -26,6 +44,9 @@ function message(m) {
     deliveryTime: m.messageDeliveryTime ? m.messageDeliveryTime.toISOString() : null,
     submitTime: m.clientSubmitTime ? m.clientSubmitTime.toISOString() : null,
     representingName: m.sentRepresentingName, representingEmail: m.sentRepresentingEmailAddress,
+    read: m.isRead, unsent: m.isUnsent, importance: m.importance, priority: m.priority,
+    lastVerb: m.lastVerbExecuted, icon: m.iconIndex,
+    categories: categories(m),
     recipients: [], attachments: [],
   };
   for (let i = 0; i < m.numberOfRecipients; i++) {

@@ -1,5 +1,6 @@
 // The breadth-first folder walk of the folder scan, on real trees; the mailbox-name test is
 // covered through the window's folder scan.
+#include "selection/folder_scan.h"
 #include "selection/path_logger.h"
 
 #include <filesystem>
@@ -92,4 +93,19 @@ TEST(PathLogger, SkipsAFolderThatCannotBeReadAndGoesOn) {
     // ... and says which folder it could not read, and why.
     ASSERT_EQ(logger.unreadable().size(), 1u);
     EXPECT_EQ(logger.unreadable()[0].error, std::errc::filename_too_long);
+}
+
+// Mac Eudora's mailboxes have no extension; what lies beside them is never taken for one.
+TEST(FolderScan, TakesExtensionlessMacMailboxesOnly) {
+    const fs::path root = freshDir("walk-mac");
+    std::ofstream(root / "In") << "From ???@??? Mon Jan 01 00:00:00 2001\rSubject: x\r";
+    std::ofstream(root / "Family") << "From ???@??? Mon\r\n";
+    std::ofstream(root / "In.toc") << "From ???@??? not a mailbox by name";
+    std::ofstream(root / "._In") << "From ???@??? an AppleDouble file";
+    std::ofstream(root / "Eudora Settings") << "\x00\x05settings";
+    std::ofstream(root / "Notes") << "Fro";
+    std::ofstream(root / "Out.mbx") << "";
+    fs::create_directories(root / "Folder");
+    const auto found = mbx::selection::mailboxesInFolder(root.string());
+    EXPECT_EQ(relative(found, root), (std::vector<std::string>{"Family", "In", "Out.mbx"}));
 }
