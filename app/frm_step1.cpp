@@ -74,6 +74,7 @@ private:
 
 using desktop::paintBackground;
 using desktop::place;
+using desktop::tw;
 
 void setTextColour(QWidget* w, const QColor& colour) {
     QPalette pal = w->palette();
@@ -293,7 +294,7 @@ void frmStep1::CmdHelp_Click() {
 }
 
 void frmStep1::cmdEnd_Click() {
-    if (desktop_.messageBox(kAppTitle, kExitQuestion, desktop::Icon::Question,
+    if (desktop_.messageBox(desktop::kAppTitle, kExitQuestion, desktop::Icon::Question,
                             desktop::Buttons::YesNo) == desktop::Answer::Yes) {
         close();
     }

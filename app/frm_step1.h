@@ -96,9 +96,4 @@ public:
     QPushButton* cmdEnd = nullptr;
 };
 
-// Window measures are kept in twips (1/1440 inch); 15 twips make one pixel at 96 dpi.
-constexpr int tw(int twips) {
-    return (twips + 7) / 15;
-}
-
 } // namespace mbx::app
