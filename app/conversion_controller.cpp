@@ -68,31 +68,31 @@ void ConversionController::runStarted() {
     window_.ProgressBar1->setRange(0, 100);
 }
 
-void ConversionController::mailboxStarted(int index) {
-    pending_.row = index;
+void ConversionController::showRow(int row) {
+    pending_.row = row;
 }
 
-void ConversionController::status(convert::StatusLine line, const std::string& text) {
+void ConversionController::showStatus(StatusLine line, const std::string& text) {
     if (onStatus) {
         onStatus(line, text);
     }
     pending_.labels[static_cast<int>(line)] = text;
 }
 
-void ConversionController::searchStarted() {
+void ConversionController::showSearchStarted() {
     paintPending();
     window_.ProgressBar2->setRange(0, 100);
 }
 
-void ConversionController::searchProgress(int percent) {
+void ConversionController::showSearchPercent(int percent) {
     pending_.bar[1] = static_cast<float>(percent);
 }
 
-void ConversionController::bytesRead(std::uint64_t soFar, std::uint64_t total) {
+void ConversionController::showBytes(std::uint64_t soFar, std::uint64_t total) {
     pending_.byteUpdate = {soFar, total};
 }
 
-void ConversionController::listProgress(float percent) {
+void ConversionController::showListPercent(float percent) {
     pending_.bar[0] = percent;
 }
 
@@ -113,7 +113,7 @@ bool ConversionController::yield() {
 }
 
 void ConversionController::paintPending() {
-    // In the order of convert::StatusLine.
+    // In the order of StatusLine.
     QLabel* labels[] = {window_.LblHappening, window_.LblProgessCurrent, window_.LblIMMFile,
                         window_.LblEmlsFound, window_.LblProgress};
     for (int i = 0; i < 5; ++i) {

@@ -4,6 +4,7 @@
 // repaints while the window always ends on the exact final values.
 #pragma once
 
+#include "app/progress_view.h"
 #include "convert/conversion_run.h"
 
 #include <QObject>
@@ -17,7 +18,7 @@ namespace mbx::app {
 
 class frmStep1;
 
-class ConversionController : public QObject, public convert::ProgressObserver {
+class ConversionController : public QObject, public ProgressView {
     Q_OBJECT
 public:
     explicit ConversionController(frmStep1& window);
@@ -28,7 +29,7 @@ public:
 
     // Called with every status line as the run reports it, before it is painted (tests close
     // the window at a chosen point through it).
-    std::function<void(convert::StatusLine, const std::string&)> onStatus;
+    std::function<void(StatusLine, const std::string&)> onStatus;
     // Engine options of the runs started from now on.
     convert::RunOptions runOptions;
 
@@ -37,14 +38,14 @@ public slots:
     std::optional<convert::RunOutcome> CmdConvert_Click();
 
 private:
-    // ProgressObserver
+    // ProgressView
     void runStarted() override;
-    void mailboxStarted(int index) override;
-    void status(convert::StatusLine line, const std::string& text) override;
-    void searchStarted() override;
-    void searchProgress(int percent) override;
-    void bytesRead(std::uint64_t soFar, std::uint64_t total) override;
-    void listProgress(float percent) override;
+    void showRow(int row) override;
+    void showStatus(StatusLine line, const std::string& text) override;
+    void showSearchStarted() override;
+    void showSearchPercent(int percent) override;
+    void showBytes(std::uint64_t soFar, std::uint64_t total) override;
+    void showListPercent(float percent) override;
     void runEnded() override;
     bool yield() override;
 

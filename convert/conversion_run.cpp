@@ -19,14 +19,13 @@ public:
         : desktop_(desktop), next_(next) {}
 
     void runStarted() override { next_.runStarted(); }
-    void mailboxStarted(int index) override { next_.mailboxStarted(index); }
-    void status(StatusLine line, const std::string& text) override { next_.status(line, text); }
+    void mailboxStarted(const MailboxStarted& e) override { next_.mailboxStarted(e); }
     void searchStarted() override { next_.searchStarted(); }
-    void searchProgress(int percent) override { next_.searchProgress(percent); }
-    void bytesRead(std::uint64_t soFar, std::uint64_t total) override {
-        next_.bytesRead(soFar, total);
-    }
-    void listProgress(float percent) override { next_.listProgress(percent); }
+    void searchProgress(const SearchProgress& e) override { next_.searchProgress(e); }
+    void messagesFound(const MessagesFound& e) override { next_.messagesFound(e); }
+    void bytesRead(const BytesRead& e) override { next_.bytesRead(e); }
+    void messageDone(const MessageDone& e) override { next_.messageDone(e); }
+    void mailboxFinished(const MailboxFinished& e) override { next_.mailboxFinished(e); }
     void runEnded() override { next_.runEnded(); }
     bool yield() override { return next_.yield(); }
 
@@ -132,7 +131,7 @@ RunOutcome ConversionRun::run(const RunRequest& request) {
     reportPath_.clear();
 
     if (req.format == Format::None) {
-        desktop_.messageBox(kAppTitle, kNoFormatText, desktop::Icon::Information,
+        desktop_.messageBox(desktop::kAppTitle, kNoFormatText, desktop::Icon::Information,
                             desktop::Buttons::Ok);
         return RunOutcome::NoFormat;
     }
@@ -160,23 +159,17 @@ RunOutcome ConversionRun::run(const RunRequest& request) {
         outcome = RunOutcome::SessionError;
         break;
     case RunResult::Outcome::Completed:
-    case RunResult::Outcome::DeviceFull:
-        if (!result_.failures.empty() || !result_.notes.empty()) {
-            // The output folder first; a temporary folder when that one cannot take it.
-            for (const auto& folder :
-                 {outputRoot, std::filesystem::temp_directory_path().string()}) {
-                const auto path = freeReportPath(folder);
-                if (writeReport(path, result_)) {
-                    reportPath_ = path;
-                    break;
-                }
-            }
-        }
+    case RunResult::Outcome::DeviceFull: {
+        // The output folder first; a temporary folder when that one cannot take it.
+        std::error_code ec;
+        reportPath_ =
+            leaveReport(result_, {outputRoot, std::filesystem::temp_directory_path(ec).string()});
+    }
         if (result_.failures.empty()) {
-            desktop_.messageBox(kAppTitle, completionText(req.format), desktop::Icon::Information,
-                                desktop::Buttons::Ok);
+            desktop_.messageBox(desktop::kAppTitle, completionText(req.format),
+                                desktop::Icon::Information, desktop::Buttons::Ok);
         } else {
-            desktop_.messageBox(kAppTitle, failureText(result_, reportPath_),
+            desktop_.messageBox(desktop::kAppTitle, failureText(result_, reportPath_),
                                 desktop::Icon::Exclamation, desktop::Buttons::Ok);
             outcome = RunOutcome::Failed;
         }

@@ -21,7 +21,6 @@ enum class RunOutcome {
 };
 
 // The texts the run shows.
-inline constexpr const char* kAppTitle = "Mbxvane";
 inline constexpr const char* kNoFormatText = "Please select a option to convert file(s).";
 inline constexpr const char* kChooseFolderTitle = "Choose Folder to Save...";
 inline constexpr const char* kSessionErrorCaption = "Outlook Error";

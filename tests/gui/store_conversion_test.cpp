@@ -273,8 +273,8 @@ TEST(StoreConversionClose, ClosingDuringAPstRunLeavesTheOpenDataFileComplete) {
     // window breathe, which is after every message here.
     const fs::path big = root / "out" / "Big.pst";
     controller.runOptions.yieldInterval = std::chrono::milliseconds(0);
-    controller.onStatus = [&](mbx::convert::StatusLine line, const std::string& text) {
-        if (line == mbx::convert::StatusLine::MessagesSaved && text == "Saved 5 Message(s)") {
+    controller.onStatus = [&](mbx::app::StatusLine line, const std::string& text) {
+        if (line == mbx::app::StatusLine::MessagesSaved && text == "Saved 5 Message(s)") {
             window.close();
         }
     };
