@@ -301,9 +301,10 @@ void frmStep1::cmdEnd_Click() {
 }
 
 void frmStep1::closeEvent(QCloseEvent* event) {
-    // A close request is never refused and ends the program at once; long work notices through
-    // yieldToEvents() and stops.
+    // A close request is never refused and ends the program: a conversion run is stopped and
+    // waited for (closeRequested); the folder scan notices through yieldToEvents() and stops.
     closing_ = true;
+    emit closeRequested();
     event->accept();
     QCoreApplication::quit();
 }

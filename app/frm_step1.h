@@ -47,6 +47,9 @@ public slots:
 signals:
     // Emitted when Convert is pressed; the conversion controller runs the conversion.
     void convertRequested();
+    // Emitted when the window is being closed, before the program ends: a run stops and is
+    // waited for.
+    void closeRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -11,8 +11,7 @@ namespace {
 
 const std::string kStars(75, '*');
 
-// The File Reader's boxes for a mailbox that cannot be searched, as its window shows them: the
-// open step and the Find step each report what they run into.
+// Passes every event on and shows the File Reader's boxes for a mailbox that cannot be searched.
 class ProblemBoxes : public ProgressObserver {
 public:
     ProblemBoxes(desktop::Desktop& desktop, ProgressObserver& next)
@@ -30,28 +29,7 @@ public:
     bool yield() override { return next_.yield(); }
 
     void mailboxProblem(MailboxProblem problem, std::uint64_t size) override {
-        const auto box = [this](const std::string& text, desktop::Icon icon) {
-            desktop_.beep();
-            desktop_.messageBox("File Reader", text, icon, desktop::Buttons::Ok);
-        };
-        const std::string tooSmall = "File size is " + std::to_string(size) +
-                                     " byte !\r\rFile can not open for string searching !";
-        switch (problem) {
-        case MailboxProblem::NoName:
-            box("Enter name of the file to be searched...", desktop::Icon::None);
-            break;
-        case MailboxProblem::NotFound:
-            box("File not found !", desktop::Icon::Exclamation);
-            break;
-        case MailboxProblem::TooSmall:
-            box(tooSmall, desktop::Icon::Exclamation);
-            box(tooSmall, desktop::Icon::Exclamation);
-            box("File could not open !", desktop::Icon::Exclamation);
-            break;
-        case MailboxProblem::CannotOpen:
-            box("File could not open !", desktop::Icon::Exclamation);
-            break;
-        }
+        showMailboxProblem(desktop_, problem, size);
         next_.mailboxProblem(problem, size);
     }
 
@@ -65,6 +43,32 @@ std::string plural(std::uint64_t n, const char* one, const char* many) {
 }
 
 } // namespace
+
+void showMailboxProblem(desktop::Desktop& desktop, MailboxProblem problem, std::uint64_t size) {
+    // The open step and the Find step of the File Reader each report what they run into.
+    const auto box = [&desktop](const std::string& text, desktop::Icon icon) {
+        desktop.beep();
+        desktop.messageBox("File Reader", text, icon, desktop::Buttons::Ok);
+    };
+    const std::string tooSmall = "File size is " + std::to_string(size) +
+                                 " byte !\r\rFile can not open for string searching !";
+    switch (problem) {
+    case MailboxProblem::NoName:
+        box("Enter name of the file to be searched...", desktop::Icon::None);
+        break;
+    case MailboxProblem::NotFound:
+        box("File not found !", desktop::Icon::Exclamation);
+        break;
+    case MailboxProblem::TooSmall:
+        box(tooSmall, desktop::Icon::Exclamation);
+        box(tooSmall, desktop::Icon::Exclamation);
+        box("File could not open !", desktop::Icon::Exclamation);
+        break;
+    case MailboxProblem::CannotOpen:
+        box("File could not open !", desktop::Icon::Exclamation);
+        break;
+    }
+}
 
 std::string sessionErrorText() {
     return std::string("Outlook Session Creation Error !\r\n"
@@ -127,28 +131,39 @@ ConversionRun::ConversionRun(desktop::Desktop& desktop, ProgressObserver& observ
 RunOutcome ConversionRun::run(const RunRequest& request) {
     // The run works on its own copy: the window may change the list or the format meanwhile.
     const RunRequest req = request;
-    result_ = {};
-    reportPath_.clear();
-
-    if (req.format == Format::None) {
-        desktop_.messageBox(desktop::kAppTitle, kNoFormatText, desktop::Icon::Information,
-                            desktop::Buttons::Ok);
-        return RunOutcome::NoFormat;
+    RunOutcome outcome{};
+    const auto outputRoot = begin(req, outcome);
+    if (!outputRoot) {
+        return outcome;
     }
-    const auto chosen = desktop_.browseForFolder(kChooseFolderTitle);
-    if (chosen.empty()) {
-        return RunOutcome::FolderCancelled;
-    }
-    const auto outputRoot = paths::ensureTrailingSeparator(chosen);
     if (!observer_.yield()) {
         return RunOutcome::Ending;
     }
     observer_.runStarted();
-
     ProblemBoxes boxes(desktop_, observer_);
     Engine engine(boxes, store_, options_);
-    result_ = engine.run(req, outputRoot);
+    return end(engine.run(req, *outputRoot));
+}
 
+std::optional<std::string> ConversionRun::begin(const RunRequest& request, RunOutcome& outcome) {
+    result_ = {};
+    reportPath_.clear();
+    if (request.format == Format::None) {
+        desktop_.messageBox(desktop::kAppTitle, kNoFormatText, desktop::Icon::Information,
+                            desktop::Buttons::Ok);
+        outcome = RunOutcome::NoFormat;
+        return std::nullopt;
+    }
+    const auto chosen = desktop_.browseForFolder(kChooseFolderTitle);
+    if (chosen.empty()) {
+        outcome = RunOutcome::FolderCancelled;
+        return std::nullopt;
+    }
+    return paths::ensureTrailingSeparator(chosen);
+}
+
+RunOutcome ConversionRun::end(RunResult result) {
+    result_ = std::move(result);
     RunOutcome outcome = RunOutcome::Completed;
     switch (result_.outcome) {
     case RunResult::Outcome::Cancelled:
@@ -162,11 +177,10 @@ RunOutcome ConversionRun::run(const RunRequest& request) {
     case RunResult::Outcome::DeviceFull: {
         // The output folder first; a temporary folder when that one cannot take it.
         std::error_code ec;
-        reportPath_ =
-            leaveReport(result_, {outputRoot, std::filesystem::temp_directory_path(ec).string()});
-    }
+        reportPath_ = leaveReport(
+            result_, {result_.outputRoot, std::filesystem::temp_directory_path(ec).string()});
         if (result_.failures.empty()) {
-            desktop_.messageBox(desktop::kAppTitle, completionText(req.format),
+            desktop_.messageBox(desktop::kAppTitle, completionText(result_.format),
                                 desktop::Icon::Information, desktop::Buttons::Ok);
         } else {
             desktop_.messageBox(desktop::kAppTitle, failureText(result_, reportPath_),
@@ -174,6 +188,7 @@ RunOutcome ConversionRun::run(const RunRequest& request) {
             outcome = RunOutcome::Failed;
         }
         break;
+    }
     }
     observer_.runEnded();
     return outcome;
