@@ -10,6 +10,8 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <cmath>
+#include <type_traits>
+#include <variant>
 
 namespace mbx::app {
 
@@ -23,9 +25,12 @@ QString q(const std::string& s) {
 
 ConversionController::ConversionController(frmStep1& window) : window_(window) {
     connect(&window_, &frmStep1::convertRequested, this, &ConversionController::CmdConvert_Click);
+    connect(&window_, &frmStep1::closeRequested, this, &ConversionController::stopRun);
 }
 
-ConversionController::~ConversionController() = default;
+ConversionController::~ConversionController() {
+    stopRun();
+}
 
 Format ConversionController::selectedFormat() const {
     if (window_.OptEML->isChecked()) {
@@ -43,21 +48,90 @@ Format ConversionController::selectedFormat() const {
     return Format::None;
 }
 
-std::optional<convert::RunOutcome> ConversionController::CmdConvert_Click() {
-    // A click that arrives while a run lets the window breathe (before Convert is disabled, say
-    // a double click) must not start a second run inside the first.
-    if (running_) {
-        return std::nullopt;
+void ConversionController::CmdConvert_Click() {
+    // Convert is disabled while a run is under way; a click queued before that finds it running.
+    if (running()) {
+        return;
     }
-    running_ = true;
+    lastOutcome_.reset();
     // The run works on what the window holds now; changes made while it runs do not derail it.
     const convert::RunRequest request{window_.mailboxList().rows(), selectedFormat(), {}};
-    const auto store = convert::makeStoreTarget(request.format);
-    convert::ConversionRun run(window_.desktop(), *this, store.get(), runOptions);
-    const convert::RunOutcome outcome = run.run(request);
+    run_ = std::make_unique<convert::ConversionRun>(window_.desktop(), *this, nullptr, runOptions);
+    convert::RunOutcome outcome{};
+    const auto outputRoot = run_->begin(request, outcome);
+    if (!outputRoot) {
+        lastOutcome_ = outcome;
+        emit runFinished();
+        return;
+    }
+    runStarted();
+    thread_ = std::make_unique<ConversionThread>(request, *outputRoot, runOptions);
+    if (afterMessage) {
+        thread_->afterMessage = [this, thread = thread_.get()](const convert::MessageDone& e) {
+            afterMessage(*thread, e);
+        };
+    }
+    connect(thread_.get(), &ConversionThread::progressed, this, &ConversionController::apply);
+    connect(thread_.get(), &QThread::finished, this, &ConversionController::threadFinished);
+    thread_->start();
+}
+
+void ConversionController::apply(const ProgressBatch& events) {
+    for (const auto& event : events) {
+        if (const auto* problem = std::get_if<MailboxProblem>(&event)) {
+            paintPending();
+            if (!window_.closing()) {
+                convert::showMailboxProblem(window_.desktop(), problem->problem, problem->size);
+            }
+            if (thread_) {
+                thread_->problemShown();
+            }
+            continue;
+        }
+        std::visit(
+            [this](const auto& e) {
+                using Event = std::decay_t<decltype(e)>;
+                if constexpr (std::is_same_v<Event, convert::MailboxStarted>) {
+                    mailboxStarted(e);
+                } else if constexpr (std::is_same_v<Event, SearchStarted>) {
+                    searchStarted();
+                } else if constexpr (std::is_same_v<Event, convert::SearchProgress>) {
+                    searchProgress(e);
+                } else if constexpr (std::is_same_v<Event, convert::MessagesFound>) {
+                    messagesFound(e);
+                } else if constexpr (std::is_same_v<Event, convert::BytesRead>) {
+                    bytesRead(e);
+                } else if constexpr (std::is_same_v<Event, convert::MessageDone>) {
+                    messageDone(e);
+                } else if constexpr (std::is_same_v<Event, convert::MailboxFinished>) {
+                    mailboxFinished(e);
+                }
+            },
+            event);
+    }
     paintPending();
-    running_ = false;
-    return outcome;
+}
+
+void ConversionController::threadFinished() {
+    if (!thread_) {
+        return;
+    }
+    auto result = thread_->result();
+    thread_.reset();
+    if (window_.closing()) {
+        lastOutcome_ = convert::RunOutcome::Ending;
+    } else {
+        lastOutcome_ = run_->end(std::move(result));
+        paintPending();
+    }
+    emit runFinished();
+}
+
+void ConversionController::stopRun() {
+    if (thread_) {
+        thread_->requestStop();
+        thread_->wait();
+    }
 }
 
 // The one place where the run's progress meets the window's controls.
@@ -68,31 +142,28 @@ void ConversionController::runStarted() {
     window_.ProgressBar1->setRange(0, 100);
 }
 
-void ConversionController::mailboxStarted(int index) {
-    pending_.row = index;
+void ConversionController::showRow(int row) {
+    pending_.row = row;
 }
 
-void ConversionController::status(convert::StatusLine line, const std::string& text) {
-    if (onStatus) {
-        onStatus(line, text);
-    }
+void ConversionController::showStatus(StatusLine line, const std::string& text) {
     pending_.labels[static_cast<int>(line)] = text;
 }
 
-void ConversionController::searchStarted() {
+void ConversionController::showSearchStarted() {
     paintPending();
     window_.ProgressBar2->setRange(0, 100);
 }
 
-void ConversionController::searchProgress(int percent) {
+void ConversionController::showSearchPercent(int percent) {
     pending_.bar[1] = static_cast<float>(percent);
 }
 
-void ConversionController::bytesRead(std::uint64_t soFar, std::uint64_t total) {
+void ConversionController::showBytes(std::uint64_t soFar, std::uint64_t total) {
     pending_.byteUpdate = {soFar, total};
 }
 
-void ConversionController::listProgress(float percent) {
+void ConversionController::showListPercent(float percent) {
     pending_.bar[0] = percent;
 }
 
@@ -107,13 +178,8 @@ void ConversionController::runEnded() {
     }
 }
 
-bool ConversionController::yield() {
-    paintPending();
-    return window_.yieldToEvents(true);
-}
-
 void ConversionController::paintPending() {
-    // In the order of convert::StatusLine.
+    // In the order of StatusLine.
     QLabel* labels[] = {window_.LblHappening, window_.LblProgessCurrent, window_.LblIMMFile,
                         window_.LblEmlsFound, window_.LblProgress};
     for (int i = 0; i < 5; ++i) {

@@ -1,9 +1,12 @@
 // Runs a conversion for the main window: takes a snapshot of the list and the format when
-// Convert is pressed, and maps the engine's progress onto the window's labels and bars. Values
-// are stored as they come and painted when the run yields, so a fast run is not slowed by
-// repaints while the window always ends on the exact final values.
+// Convert is pressed, asks for the output folder, runs the engine on a ConversionThread and maps
+// its events onto the window's labels and bars as they arrive (each batch painted once), then
+// shows the closing box. Closing the window stops the run and waits for it: the file of the
+// message being written is removed and an open data file is completed.
 #pragma once
 
+#include "app/conversion_thread.h"
+#include "app/progress_view.h"
 #include "convert/conversion_run.h"
 
 #include <QObject>
@@ -17,7 +20,7 @@ namespace mbx::app {
 
 class frmStep1;
 
-class ConversionController : public QObject, public convert::ProgressObserver {
+class ConversionController : public QObject, public ProgressView {
     Q_OBJECT
 public:
     explicit ConversionController(frmStep1& window);
@@ -25,33 +28,43 @@ public:
 
     // The selected format, or None.
     convert::Format selectedFormat() const;
+    // Whether a run is under way.
+    bool running() const { return thread_ != nullptr; }
+    // The outcome of the last Convert press, once runFinished() has been emitted.
+    std::optional<convert::RunOutcome> lastOutcome() const { return lastOutcome_; }
 
-    // Called with every status line as the run reports it, before it is painted (tests close
-    // the window at a chosen point through it).
-    std::function<void(convert::StatusLine, const std::string&)> onStatus;
     // Engine options of the runs started from now on.
     convert::RunOptions runOptions;
+    // Test seam: handed to each run's thread (see ConversionThread::afterMessage).
+    std::function<void(ConversionThread&, const convert::MessageDone&)> afterMessage;
 
 public slots:
-    // The run's outcome, or nothing when a run was already under way.
-    std::optional<convert::RunOutcome> CmdConvert_Click();
+    void CmdConvert_Click();
+
+signals:
+    // A Convert press is dealt with: no run was started, or the run and its closing box are over.
+    void runFinished();
 
 private:
-    // ProgressObserver
+    // ProgressView
     void runStarted() override;
-    void mailboxStarted(int index) override;
-    void status(convert::StatusLine line, const std::string& text) override;
-    void searchStarted() override;
-    void searchProgress(int percent) override;
-    void bytesRead(std::uint64_t soFar, std::uint64_t total) override;
-    void listProgress(float percent) override;
+    void showRow(int row) override;
+    void showStatus(StatusLine line, const std::string& text) override;
+    void showSearchStarted() override;
+    void showSearchPercent(int percent) override;
+    void showBytes(std::uint64_t soFar, std::uint64_t total) override;
+    void showListPercent(float percent) override;
     void runEnded() override;
-    bool yield() override;
 
+    void apply(const ProgressBatch& events);
+    void threadFinished();
+    void stopRun();
     void paintPending();
 
     frmStep1& window_;
-    bool running_ = false;
+    std::unique_ptr<convert::ConversionRun> run_;
+    std::unique_ptr<ConversionThread> thread_;
+    std::optional<convert::RunOutcome> lastOutcome_;
 
     struct Pending {
         std::optional<std::string> labels[5];

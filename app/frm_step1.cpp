@@ -74,6 +74,7 @@ private:
 
 using desktop::paintBackground;
 using desktop::place;
+using desktop::tw;
 
 void setTextColour(QWidget* w, const QColor& colour) {
     QPalette pal = w->palette();
@@ -293,16 +294,17 @@ void frmStep1::CmdHelp_Click() {
 }
 
 void frmStep1::cmdEnd_Click() {
-    if (desktop_.messageBox(kAppTitle, kExitQuestion, desktop::Icon::Question,
+    if (desktop_.messageBox(desktop::kAppTitle, kExitQuestion, desktop::Icon::Question,
                             desktop::Buttons::YesNo) == desktop::Answer::Yes) {
         close();
     }
 }
 
 void frmStep1::closeEvent(QCloseEvent* event) {
-    // A close request is never refused and ends the program at once; long work notices through
-    // yieldToEvents() and stops.
+    // A close request is never refused and ends the program: a conversion run is stopped and
+    // waited for (closeRequested); the folder scan notices through yieldToEvents() and stops.
     closing_ = true;
+    emit closeRequested();
     event->accept();
     QCoreApplication::quit();
 }

@@ -47,6 +47,9 @@ public slots:
 signals:
     // Emitted when Convert is pressed; the conversion controller runs the conversion.
     void convertRequested();
+    // Emitted when the window is being closed, before the program ends: a run stops and is
+    // waited for.
+    void closeRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -95,10 +98,5 @@ public:
     QPushButton* CmdHelp = nullptr;
     QPushButton* cmdEnd = nullptr;
 };
-
-// Window measures are kept in twips (1/1440 inch); 15 twips make one pixel at 96 dpi.
-constexpr int tw(int twips) {
-    return (twips + 7) / 15;
-}
 
 } // namespace mbx::app

@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Mbxvane"));
+    QApplication::setApplicationName(QString::fromLatin1(mbx::desktop::kAppTitle));
     mbx::app::loadWindowFonts();
 
     mbx::desktop::QtDesktop desktop;

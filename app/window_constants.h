@@ -4,7 +4,6 @@
 namespace mbx::app {
 
 inline constexpr char kWindowTitle[] = "Brackwell Mbxvane v1.0";
-inline constexpr char kAppTitle[] = "Mbxvane";
 // The maker's home page, opened by Help.
 inline constexpr char kMakerWebAddress[] = "https://mbxvane.org/";
 inline constexpr char kExitQuestion[] = "Are you sure you want to exit now?";

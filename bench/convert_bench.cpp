@@ -1,17 +1,19 @@
 // The conversion engine in mbxvane-bench:
 //  - "convert --format eml|emlx|pst|msg --out DIR [--attachments DIR] [--workers N] MAILBOX...":
-//    the window's conversion run with a console desktop (boxes printed to stdout, the folder
-//    dialog answers DIR); exits with 1 when anything failed;
+//    mbxvane-convert's conversion (cli/convert_command.h), with its exit codes and report;
 //  - the "separator search and .eml conversion" suite: generates a mailbox and compares the
 //    separator search with cat, the .eml conversion with csplit, and measures the conversion's
 //    peak resident memory in a child process.
 #include "bench/bench_support.h"
 #include "bench/registry.h"
-#include "convert/conversion_run.h"
-#include "convert/store_target.h"
+#include "cli/convert_command.h"
+#include "cli/options.h"
+#include "convert/engine.h"
 #include "scanner/separator_search.h"
 
+#include <QCoreApplication>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -37,80 +39,25 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// ---- the console converter -------------------------------------------------------------
+// ---- the command-line converter ---------------------------------------------------------
 
-class ConsoleDesktop : public desktop::Desktop {
-public:
-    explicit ConsoleDesktop(std::string out) : out_(std::move(out)) {}
-    desktop::Answer messageBox(const std::string& caption, const std::string& text, desktop::Icon,
-                               desktop::Buttons buttons) override {
-        std::cout << "[" << caption << "] " << text << std::endl;
-        return buttons == desktop::Buttons::YesNo ? desktop::Answer::No : desktop::Answer::Ok;
-    }
-    desktop::OpenFilesResult openFiles(const desktop::OpenFilesRequest&) override { return {}; }
-    std::string browseForFolder(const std::string&) override { return out_; }
-    void shellOpen(const std::string&) override {}
-    void beep() override {}
-    void setBusy(bool) override {}
-
-private:
-    std::string out_;
-};
-
-// Prints one line per mailbox when its messages are counted.
-class ConsoleView : public convert::ProgressObserver {
-public:
-    void status(convert::StatusLine line, const std::string& text) override {
-        if (line == convert::StatusLine::MailboxFile) {
-            file_ = text;
-        } else if (line == convert::StatusLine::MessagesFound && !text.empty()) {
-            std::cout << file_ << ": " << text << std::endl;
-        }
-    }
-
-private:
-    std::string file_;
-};
-
+// mbxvane-convert's own parsing and run, with one more option: --workers N, the threads that
+// parse messages for .pst and .msg. Progress goes to stdout one line per mailbox.
 int convertCommand(const std::vector<std::string>& args) {
-    convert::RunRequest request;
-    convert::RunOptions options;
-    std::string out;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--format" && i + 1 < args.size()) {
-            const auto& f = args[++i];
-            request.format = f == "eml"    ? convert::Format::Eml
-                             : f == "emlx" ? convert::Format::Emlx
-                             : f == "pst"  ? convert::Format::Pst
-                             : f == "msg"  ? convert::Format::Msg
-                                           : convert::Format::None;
-            if (request.format == convert::Format::None) {
-                std::cerr << "unknown format " << f << "\n";
-                return 2;
-            }
-        } else if (args[i] == "--out" && i + 1 < args.size()) {
-            out = args[++i];
-        } else if (args[i] == "--attachments" && i + 1 < args.size()) {
-            request.attachmentsFolder = args[++i];
-        } else if (args[i] == "--workers" && i + 1 < args.size()) {
-            options.workers = std::atoi(args[++i].c_str());
-        } else {
-            request.rows.push_back(args[i]);
-        }
+    int argc = 1;
+    char name[] = "mbxvane-bench";
+    char* argv[] = {name, nullptr};
+    const QCoreApplication app(argc, argv);
+    std::vector<std::string> arguments{"mbxvane-bench convert"};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    const auto parsed = cli::parseArguments(arguments);
+    if (!parsed.options) {
+        (parsed.exitCode == cli::kExitOk ? std::cout : std::cerr) << parsed.text << std::flush;
+        return parsed.exitCode;
     }
-    if (out.empty() || request.rows.empty() || request.format == convert::Format::None) {
-        std::cerr << "usage: mbxvane-bench convert --format eml|emlx|pst|msg --out DIR "
-                     "[--attachments DIR] [--workers N] MAILBOX...\n";
-        return 2;
-    }
-    // A folder dialog only ever gives an existing folder.
-    std::error_code ec;
-    fs::create_directories(out, ec);
-    ConsoleDesktop desktop(fs::absolute(out).lexically_normal().string());
-    ConsoleView view;
-    auto store = convert::makeStoreTarget(request.format);
-    convert::ConversionRun run(desktop, view, store.get(), options);
-    return run.run(request) == convert::RunOutcome::Completed ? 0 : 1;
+    cli::Console console{std::cout, std::cerr, cli::ProgressPrinter::Mode::Lines, {}};
+    const std::atomic<bool> never{false};
+    return cli::runConversion(*parsed.options, console, never);
 }
 
 MBX_BENCH_COMMAND("convert", convertCommand);

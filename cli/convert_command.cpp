@@ -56,40 +56,27 @@ std::string prepareOutputFolder(const fs::path& out) {
     return written ? std::string() : "the output folder " + out.string() + " is not writable";
 }
 
-// The number at the start of a status text such as "12 Messages" or after "Saved ".
-std::uint64_t leadingNumber(const std::string& text) {
-    const auto digits = text.find_first_of("0123456789");
-    return digits == std::string::npos ? 0 : std::stoull(text.substr(digits));
-}
-
 // The engine's progress, turned into the printer's terms.
 class Progress : public convert::ProgressObserver {
 public:
     Progress(const Inputs& inputs, ProgressPrinter& printer, Console& console)
         : inputs_(inputs), printer_(printer), console_(console) {}
 
-    void mailboxStarted(int index) override {
-        index_ = static_cast<std::size_t>(index);
+    void mailboxStarted(const convert::MailboxStarted& event) override {
+        index_ = event.index;
         found_ = 0;
-        written_ = 0;
         started_ = index_ + 1;
         printer_.mailboxStarted(index_, inputs_.mailboxes[index_], inputs_.sizes[index_]);
     }
-    void status(convert::StatusLine line, const std::string& text) override {
-        if (text.empty()) {
-            return;
-        }
-        if (line == convert::StatusLine::MessagesFound) {
-            found_ = leadingNumber(text);
-        } else if (line == convert::StatusLine::MessagesSaved) {
-            ++dealtWith_;
-            ++dealtWithHere_;
-            written_ = leadingNumber(text);
-            const auto size = inputs_.sizes[index_];
-            printer_.advanced(found_ > 0 ? size / found_ * dealtWithHere_ : size, written_);
-            if (console_.afterMessage) {
-                console_.afterMessage(dealtWith_);
-            }
+    void messagesFound(const convert::MessagesFound& event) override { found_ = event.count; }
+    void messageDone(const convert::MessageDone& event) override {
+        ++dealtWith_;
+        const auto size = inputs_.sizes[index_];
+        // A share of the mailbox per message dealt with: messages are about alike in size.
+        printer_.advanced(found_ > 0 ? size / found_ * (event.index + 1) : size,
+                          event.writtenSoFar);
+        if (console_.afterMessage) {
+            console_.afterMessage(dealtWith_);
         }
     }
     void mailboxProblem(convert::MailboxProblem problem, std::uint64_t) override {
@@ -99,9 +86,8 @@ public:
                          << ": shorter than 2 bytes, no message in it" << std::endl;
         }
     }
-    void listProgress(float) override {
-        printer_.mailboxFinished(written_, found_ - std::min(found_, written_));
-        dealtWithHere_ = 0;
+    void mailboxFinished(const convert::MailboxFinished& event) override {
+        printer_.mailboxFinished(event.written, event.found - std::min(event.found, event.written));
     }
 
     std::size_t started() const { return started_; }
@@ -113,9 +99,7 @@ private:
     std::size_t index_ = 0;
     std::size_t started_ = 0;
     std::uint64_t found_ = 0;
-    std::uint64_t written_ = 0;
-    std::uint64_t dealtWith_ = 0;     // messages of the run, written or failed
-    std::uint64_t dealtWithHere_ = 0; // of the current mailbox
+    std::uint64_t dealtWith_ = 0; // messages of the run, written or failed
 };
 
 } // namespace
@@ -142,11 +126,12 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     request.rows = inputs.mailboxes;
     request.format = engineFormat(options.target);
     if (!options.attachments.empty()) {
-        request.attachmentsFolder =
-            fs::absolute(options.attachments, ec).lexically_normal().string();
+        request.attachmentFolders = {
+            fs::absolute(options.attachments, ec).lexically_normal().string()};
     }
     convert::RunOptions runOptions;
     runOptions.cancel = &cancel;
+    runOptions.workers = options.workers;
 
     ProgressPrinter printer(console.out,
                             options.quiet ? ProgressPrinter::Mode::Quiet : console.mode);
@@ -161,13 +146,9 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     printer.end();
 
     // The same report in the output folder as the window leaves when anything went wrong.
-    std::string report;
-    if (!result.failures.empty() || !result.notes.empty()) {
-        report = convert::freeReportPath(outputRoot);
-        if (!convert::writeReport(report, result)) {
-            console.err << kProgram << "cannot write the report " << report << std::endl;
-            report.clear();
-        }
+    const auto report = convert::leaveReport(result, {outputRoot});
+    if (report.empty() && (!result.failures.empty() || !result.notes.empty())) {
+        console.err << kProgram << "cannot write the report in " << outputRoot << std::endl;
     }
     if (!options.report.empty() && !convert::writeReport(options.report, result)) {
         console.err << kProgram << "cannot write the report " << options.report << std::endl;

@@ -57,7 +57,12 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         QStringLiteral("FILE"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("No progress; only errors are printed."));
-    parser.addOptions({format, out, attachments, report, quiet});
+    // For measurements (mbxvane-bench convert); not shown in the help.
+    QCommandLineOption workers(QStringLiteral("workers"),
+                               QStringLiteral("Threads that parse messages for .pst and .msg."),
+                               QStringLiteral("N"));
+    workers.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({format, out, attachments, report, quiet, workers});
     parser.addPositionalArgument(QStringLiteral("PATH"),
                                  QStringLiteral("Mailbox files or folders to convert."),
                                  QStringLiteral("PATH..."));
@@ -96,6 +101,13 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     options.attachments = bytes(parser.value(attachments));
     options.report = bytes(parser.value(report));
     options.quiet = parser.isSet(quiet);
+    if (parser.isSet(workers)) {
+        bool number = false;
+        options.workers = parser.value(workers).toInt(&number);
+        if (!number || options.workers < 0) {
+            return fail("--workers takes a number of threads (0 or more)");
+        }
+    }
     for (const auto& path : parser.positionalArguments()) {
         options.paths.push_back(bytes(path));
     }

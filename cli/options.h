@@ -23,6 +23,7 @@ struct Options {
     std::string attachments; // empty: not given
     std::string report;      // empty: not given
     bool quiet = false;
+    int workers = -1; // threads that parse messages for .pst and .msg; -1: one per core
     std::vector<std::string> paths;
 };
 

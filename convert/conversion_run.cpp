@@ -11,48 +11,25 @@ namespace {
 
 const std::string kStars(75, '*');
 
-// The File Reader's boxes for a mailbox that cannot be searched, as its window shows them: the
-// open step and the Find step each report what they run into.
+// Passes every event on and shows the File Reader's boxes for a mailbox that cannot be searched.
 class ProblemBoxes : public ProgressObserver {
 public:
     ProblemBoxes(desktop::Desktop& desktop, ProgressObserver& next)
         : desktop_(desktop), next_(next) {}
 
     void runStarted() override { next_.runStarted(); }
-    void mailboxStarted(int index) override { next_.mailboxStarted(index); }
-    void status(StatusLine line, const std::string& text) override { next_.status(line, text); }
+    void mailboxStarted(const MailboxStarted& e) override { next_.mailboxStarted(e); }
     void searchStarted() override { next_.searchStarted(); }
-    void searchProgress(int percent) override { next_.searchProgress(percent); }
-    void bytesRead(std::uint64_t soFar, std::uint64_t total) override {
-        next_.bytesRead(soFar, total);
-    }
-    void listProgress(float percent) override { next_.listProgress(percent); }
+    void searchProgress(const SearchProgress& e) override { next_.searchProgress(e); }
+    void messagesFound(const MessagesFound& e) override { next_.messagesFound(e); }
+    void bytesRead(const BytesRead& e) override { next_.bytesRead(e); }
+    void messageDone(const MessageDone& e) override { next_.messageDone(e); }
+    void mailboxFinished(const MailboxFinished& e) override { next_.mailboxFinished(e); }
     void runEnded() override { next_.runEnded(); }
     bool yield() override { return next_.yield(); }
 
     void mailboxProblem(MailboxProblem problem, std::uint64_t size) override {
-        const auto box = [this](const std::string& text, desktop::Icon icon) {
-            desktop_.beep();
-            desktop_.messageBox("File Reader", text, icon, desktop::Buttons::Ok);
-        };
-        const std::string tooSmall = "File size is " + std::to_string(size) +
-                                     " byte !\r\rFile can not open for string searching !";
-        switch (problem) {
-        case MailboxProblem::NoName:
-            box("Enter name of the file to be searched...", desktop::Icon::None);
-            break;
-        case MailboxProblem::NotFound:
-            box("File not found !", desktop::Icon::Exclamation);
-            break;
-        case MailboxProblem::TooSmall:
-            box(tooSmall, desktop::Icon::Exclamation);
-            box(tooSmall, desktop::Icon::Exclamation);
-            box("File could not open !", desktop::Icon::Exclamation);
-            break;
-        case MailboxProblem::CannotOpen:
-            box("File could not open !", desktop::Icon::Exclamation);
-            break;
-        }
+        showMailboxProblem(desktop_, problem, size);
         next_.mailboxProblem(problem, size);
     }
 
@@ -66,6 +43,32 @@ std::string plural(std::uint64_t n, const char* one, const char* many) {
 }
 
 } // namespace
+
+void showMailboxProblem(desktop::Desktop& desktop, MailboxProblem problem, std::uint64_t size) {
+    // The open step and the Find step of the File Reader each report what they run into.
+    const auto box = [&desktop](const std::string& text, desktop::Icon icon) {
+        desktop.beep();
+        desktop.messageBox("File Reader", text, icon, desktop::Buttons::Ok);
+    };
+    const std::string tooSmall = "File size is " + std::to_string(size) +
+                                 " byte !\r\rFile can not open for string searching !";
+    switch (problem) {
+    case MailboxProblem::NoName:
+        box("Enter name of the file to be searched...", desktop::Icon::None);
+        break;
+    case MailboxProblem::NotFound:
+        box("File not found !", desktop::Icon::Exclamation);
+        break;
+    case MailboxProblem::TooSmall:
+        box(tooSmall, desktop::Icon::Exclamation);
+        box(tooSmall, desktop::Icon::Exclamation);
+        box("File could not open !", desktop::Icon::Exclamation);
+        break;
+    case MailboxProblem::CannotOpen:
+        box("File could not open !", desktop::Icon::Exclamation);
+        break;
+    }
+}
 
 std::string sessionErrorText() {
     return std::string("Outlook Session Creation Error !\r\n"
@@ -128,28 +131,39 @@ ConversionRun::ConversionRun(desktop::Desktop& desktop, ProgressObserver& observ
 RunOutcome ConversionRun::run(const RunRequest& request) {
     // The run works on its own copy: the window may change the list or the format meanwhile.
     const RunRequest req = request;
-    result_ = {};
-    reportPath_.clear();
-
-    if (req.format == Format::None) {
-        desktop_.messageBox(kAppTitle, kNoFormatText, desktop::Icon::Information,
-                            desktop::Buttons::Ok);
-        return RunOutcome::NoFormat;
+    RunOutcome outcome{};
+    const auto outputRoot = begin(req, outcome);
+    if (!outputRoot) {
+        return outcome;
     }
-    const auto chosen = desktop_.browseForFolder(kChooseFolderTitle);
-    if (chosen.empty()) {
-        return RunOutcome::FolderCancelled;
-    }
-    const auto outputRoot = paths::ensureTrailingSeparator(chosen);
     if (!observer_.yield()) {
         return RunOutcome::Ending;
     }
     observer_.runStarted();
-
     ProblemBoxes boxes(desktop_, observer_);
     Engine engine(boxes, store_, options_);
-    result_ = engine.run(req, outputRoot);
+    return end(engine.run(req, *outputRoot));
+}
 
+std::optional<std::string> ConversionRun::begin(const RunRequest& request, RunOutcome& outcome) {
+    result_ = {};
+    reportPath_.clear();
+    if (request.format == Format::None) {
+        desktop_.messageBox(desktop::kAppTitle, kNoFormatText, desktop::Icon::Information,
+                            desktop::Buttons::Ok);
+        outcome = RunOutcome::NoFormat;
+        return std::nullopt;
+    }
+    const auto chosen = desktop_.browseForFolder(kChooseFolderTitle);
+    if (chosen.empty()) {
+        outcome = RunOutcome::FolderCancelled;
+        return std::nullopt;
+    }
+    return paths::ensureTrailingSeparator(chosen);
+}
+
+RunOutcome ConversionRun::end(RunResult result) {
+    result_ = std::move(result);
     RunOutcome outcome = RunOutcome::Completed;
     switch (result_.outcome) {
     case RunResult::Outcome::Cancelled:
@@ -160,27 +174,21 @@ RunOutcome ConversionRun::run(const RunRequest& request) {
         outcome = RunOutcome::SessionError;
         break;
     case RunResult::Outcome::Completed:
-    case RunResult::Outcome::DeviceFull:
-        if (!result_.failures.empty() || !result_.notes.empty()) {
-            // The output folder first; a temporary folder when that one cannot take it.
-            for (const auto& folder :
-                 {outputRoot, std::filesystem::temp_directory_path().string()}) {
-                const auto path = freeReportPath(folder);
-                if (writeReport(path, result_)) {
-                    reportPath_ = path;
-                    break;
-                }
-            }
-        }
+    case RunResult::Outcome::DeviceFull: {
+        // The output folder first; a temporary folder when that one cannot take it.
+        std::error_code ec;
+        reportPath_ = leaveReport(
+            result_, {result_.outputRoot, std::filesystem::temp_directory_path(ec).string()});
         if (result_.failures.empty()) {
-            desktop_.messageBox(kAppTitle, completionText(req.format), desktop::Icon::Information,
-                                desktop::Buttons::Ok);
+            desktop_.messageBox(desktop::kAppTitle, completionText(result_.format),
+                                desktop::Icon::Information, desktop::Buttons::Ok);
         } else {
-            desktop_.messageBox(kAppTitle, failureText(result_, reportPath_),
+            desktop_.messageBox(desktop::kAppTitle, failureText(result_, reportPath_),
                                 desktop::Icon::Exclamation, desktop::Buttons::Ok);
             outcome = RunOutcome::Failed;
         }
         break;
+    }
     }
     observer_.runEnded();
     return outcome;

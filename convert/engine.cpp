@@ -50,26 +50,15 @@ std::string deleteAll(std::string_view text, std::string_view what) {
 
 } // namespace
 
-bool isDeviceFull(int error) {
+bool isDeviceFull(const std::error_code& error) {
+    if (error == std::errc::no_space_on_device) {
+        return true;
+    }
 #ifdef EDQUOT
-    if (error == EDQUOT) {
+    if (error.default_error_condition() == std::error_condition(EDQUOT, std::generic_category())) {
         return true;
     }
 #endif
-    return error == ENOSPC;
-}
-
-bool mentionsDeviceFull(const std::string& text) {
-    // Libraries report a failed write as text ending in the system's wording of errno.
-    for (const int e : {ENOSPC,
-#ifdef EDQUOT
-                        EDQUOT
-#endif
-         }) {
-        if (text.find(std::strerror(e)) != std::string::npos) {
-            return true;
-        }
-    }
     return false;
 }
 
@@ -123,7 +112,7 @@ public:
 private:
     // ExtractObserver
     void byteUpdate(std::uint64_t soFar, std::uint64_t total) override {
-        observer_.bytesRead(soFar, total);
+        observer_.bytesRead({soFar, total});
     }
     bool yield() override { return yieldToObserver(); }
     // SearchObserver
@@ -131,9 +120,7 @@ private:
         yieldToObserver();
         // Round half to even, as the progress value has always been rounded.
         const double percent = static_cast<double>(offset) / static_cast<double>(fileSize) * 100.0;
-        observer_.searchProgress(static_cast<int>(std::nearbyint(percent)));
-        observer_.status(StatusLine::Activity,
-                         "Searching for messages... Messages Found : " + std::to_string(found));
+        observer_.searchProgress({static_cast<int>(std::nearbyint(percent)), found});
     }
     bool keepGoing() override { return yieldToObserver(); }
 
@@ -173,7 +160,8 @@ private:
     void writeEmlMessages(const std::string& path, const std::string& folder,
                           const scanner::SearchResult& found, std::string_view extension);
     void storeMessages(const std::string& path, const std::string& folder,
-                       const scanner::SearchResult& found, const std::string& attachments);
+                       const scanner::SearchResult& found,
+                       const std::vector<std::string>& attachmentFolders);
     void commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize);
     RunResult finish(RunResult::Outcome outcome);
 
@@ -209,10 +197,12 @@ bool Engine::Impl::openStore(const std::function<void()>& open, const std::strin
 
 void Engine::Impl::storeLost(const std::string& mailbox, const std::string& reason) {
     const auto path = store_->storePath();
-    store_->discardStore();
+    const auto removal = store_->discardStore();
     storeOk_ = false;
     std::string text = "the Outlook data file " + path + " could not be written (" + reason +
-                       "); it has been removed";
+                       (removal ? "); it could not be removed either (" + removal.message() +
+                                      "): the file left there is incomplete"
+                                : std::string("); it has been removed"));
     if (result_.format == Format::Pst) {
         text += " with the " + std::to_string(inStore_) + " message(s) written to it";
         if (mailbox_ != nullptr) {
@@ -236,13 +226,11 @@ void Engine::Impl::closeStore(const std::string& mailbox) {
             options_.faults->beforeStoreClose(store_->storePath());
         }
         store_->closeStore();
-    } catch (const std::exception& e) {
-        const bool full =
-            mentionsDeviceFull(e.what()) ||
-            (dynamic_cast<const TargetError*>(&e) != nullptr &&
-             static_cast<const TargetError&>(e).scope() == TargetError::Scope::Device);
+    } catch (const TargetError& e) {
         storeLost(mailbox, e.what());
-        deviceFull_ = deviceFull_ || full;
+        deviceFull_ = deviceFull_ || e.scope() == TargetError::Scope::Device;
+    } catch (const std::exception& e) {
+        storeLost(mailbox, e.what());
     }
 }
 
@@ -264,21 +252,26 @@ void Engine::Impl::writeEmlMessages(const std::string& path, const std::string& 
                 ++mailbox_->written;
             } else if (w.status == WriteResult::Status::Failed) {
                 fail(path, k, text.beginOffset(), w.reason);
-                if (isDeviceFull(w.error)) {
+                if (isDeviceFull({w.error, std::generic_category()})) {
                     deviceFull_ = true;
                     return;
                 }
             }
+            if (stopping()) {
+                return;
+            }
+            observer_.messageDone({k, w.status == WriteResult::Status::Written, mailbox_->written});
+            continue;
         }
         if (stopping()) {
             return;
         }
-        observer_.status(StatusLine::MessagesSaved,
-                         "Saved " + std::to_string(mailbox_->written) + " Message(s)");
+        observer_.messageDone({k, false, mailbox_->written});
     }
 }
 
 void Engine::Impl::commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize) {
+    const auto writtenBefore = mailbox_->written;
     if (!done.prepared) {
         fail(path, done.index, done.offset, done.error);
         deviceFull_ = deviceFull_ || done.deviceFull;
@@ -311,17 +304,16 @@ void Engine::Impl::commit(Pipeline::Done done, const std::string& path, std::uin
     // The bytes-so-far values the message's reading passed, shown as it is saved.
     const auto lastLabel = lastByteLabel(done.length, done.last);
     for (std::uint64_t v = kLabelChunk; v <= lastLabel; v += kLabelChunk) {
-        observer_.bytesRead(v, mailboxSize);
+        observer_.bytesRead({v, mailboxSize});
     }
-    observer_.status(StatusLine::MessagesSaved,
-                     "Saved " + std::to_string(mailbox_->written) + " Message(s)");
+    observer_.messageDone({done.index, mailbox_->written > writtenBefore, mailbox_->written});
 }
 
 void Engine::Impl::storeMessages(const std::string& path, const std::string& folder,
                                  const scanner::SearchResult& found,
-                                 const std::string& attachments) {
+                                 const std::vector<std::string>& attachmentFolders) {
     const std::span<const std::uint64_t> offsets(found.offsets);
-    store_->beginMailbox(path, attachments);
+    const auto plan = store_->planMailbox({path, folder, attachmentFolders});
     MailboxFile mailbox(options_.copyBlockSize);
     const bool readable = offsets.empty() || mailbox.open(path, found.fileSize);
     if (!readable) {
@@ -348,7 +340,7 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
             return;
         }
         auto text = readMessageText(mailbox, offsets, k, &yieldOnly);
-        MessageJob job{folder, k, text.beginOffset(), {}};
+        MessageJob job{folder, k, text.beginOffset(), {}, plan};
         const bool complete = readTrimmedMessage(text, job.bytes);
         if (text.stopped()) {
             return;
@@ -412,15 +404,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
 
     const auto rowCount = request.rows.size();
     for (std::size_t row = 0; row < rowCount; ++row) {
-        observer_.mailboxStarted(static_cast<int>(row));
-        if (!yieldToObserver()) {
-            return finish(RunResult::Outcome::Cancelled);
-        }
-        observer_.status(StatusLine::MailboxNumber, "Mailbox " + std::to_string(row + 1) + " (of " +
-                                                        std::to_string(rowCount) + ") ");
         const auto path = trimSpaces(request.rows[row]);
-        result_.mailboxes.push_back({path, 0, 0});
-        mailbox_ = &result_.mailboxes.back();
         // An empty row has no file name: it opens no store and creates no folder.
         std::string fileName;
         bool emptyRow = false;
@@ -429,6 +413,14 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         } catch (const paths::NoComponentError&) {
             emptyRow = true;
         }
+        std::error_code sizeError;
+        const auto size = emptyRow ? 0 : std::filesystem::file_size(path, sizeError);
+        observer_.mailboxStarted({row, rowCount, path, fileName, sizeError ? 0 : size});
+        if (!yieldToObserver()) {
+            return finish(RunResult::Outcome::Cancelled);
+        }
+        result_.mailboxes.push_back({path, 0, 0});
+        mailbox_ = &result_.mailboxes.back();
         const auto name = mailboxNameOf(fileName);
         const auto folder = mailboxFolderOf(outputRoot, path);
 
@@ -443,13 +435,6 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
                 storeLost(path, e.what());
             }
         }
-
-        observer_.status(StatusLine::MailboxFile, fileName);
-        yieldToObserver();
-        observer_.status(StatusLine::Activity, "Setting Mail Search Filter...");
-        yieldToObserver();
-        observer_.status(StatusLine::MessagesFound, "");
-        observer_.status(StatusLine::MessagesSaved, "");
 
         yieldToObserver();
         observer_.searchStarted();
@@ -508,20 +493,19 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
                      "the folder " + folder + " could not be created (" + error.message() +
                          "); none of its " + std::to_string(found.offsets.size()) +
                          " message(s) was written");
-                deviceFull_ = isDeviceFull(error.value());
+                deviceFull_ = isDeviceFull(error);
             }
         }
         yieldToObserver();
 
         const std::span<const std::uint64_t> offsets(found.offsets);
         mailbox_->found = offsets.size();
-        observer_.status(StatusLine::MessagesFound, std::to_string(offsets.size()) + " Messages");
+        observer_.messagesFound({offsets.size()});
         yieldToObserver();
-        observer_.status(StatusLine::Activity, "Saving email messages...");
 
         if (folderOk) {
             if (storeTarget) {
-                storeMessages(path, folder, found, request.attachmentsFolder);
+                storeMessages(path, folder, found, request.attachmentFolders);
             } else {
                 writeEmlMessages(path, folder, found, extension);
             }
@@ -532,8 +516,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         if (!yieldToObserver()) {
             return finish(RunResult::Outcome::Cancelled);
         }
-        const double percent = static_cast<double>(row + 1) / static_cast<double>(rowCount) * 100.0;
-        observer_.listProgress(static_cast<float>(percent));
+        observer_.mailboxFinished({row, rowCount, mailbox_->found, mailbox_->written});
         if (request.format == Format::Pst) {
             closeStore(path);
             if (deviceFull_) {
@@ -632,6 +615,22 @@ bool writeReport(const std::string& path, const RunResult& result) {
     }
     std::remove(path.c_str());
     return false;
+}
+
+std::string leaveReport(const RunResult& result, const std::vector<std::string>& folders) {
+    if (result.failures.empty() && result.notes.empty()) {
+        return {};
+    }
+    for (const auto& folder : folders) {
+        if (folder.empty()) {
+            continue;
+        }
+        const auto path = freeReportPath(folder);
+        if (writeReport(path, result)) {
+            return path;
+        }
+    }
+    return {};
 }
 
 std::string freeReportPath(const std::string& folder) {

@@ -4,8 +4,7 @@
 //   auto store = convert::makeStoreTarget(format);  // convert/store_target.h; null for .eml/.emlx
 //   convert::Engine engine(observer, store.get(), options);  // observer: a ProgressObserver
 //   convert::RunResult r = engine.run(request, outputRoot);  // outputRoot ends in a separator
-//   if (!r.failures.empty() || !r.notes.empty())
-//       convert::writeReport(convert::freeReportPath(outputRoot), r);
+//   const std::string report = convert::leaveReport(r, {outputRoot}); // "" when nothing failed
 //
 // Data flows one way: mailbox -> separator offsets (scanner::findSeparators) -> message bytes
 // -> target (a message file, or MIME import -> data file / message file); failures flow back
@@ -34,21 +33,12 @@ namespace mbx::convert {
 enum class Format { None, Eml, Emlx, Pst, Msg };
 
 // What a run works on: mailbox paths (an empty text is a row without a mailbox), the target,
-// and optionally a folder holding the mailboxes' detached attachments, passed on to the MIME
-// import of the .pst and .msg targets.
+// and the folders the user named for the mailboxes' detached attachments, searched in order
+// (none: the target looks for them beside each mailbox). Passed on to the target per mailbox.
 struct RunRequest {
     std::vector<std::string> rows;
     Format format = Format::None;
-    std::string attachmentsFolder;
-};
-
-// The status lines a run keeps up to date; the window shows each in a label of its own.
-enum class StatusLine {
-    Activity,      // "Setting Mail Search Filter...", "Searching for messages...", "Saving..."
-    MailboxNumber, // "Mailbox 1 (of 3) "
-    MailboxFile,   // the mailbox's file name
-    MessagesFound, // "12 Messages"
-    MessagesSaved, // "Saved 3 Message(s)"
+    std::vector<std::string> attachmentFolders;
 };
 
 // Why a mailbox yields no messages before anything is searched.
@@ -59,20 +49,53 @@ enum class MailboxProblem {
     CannotOpen, // exists but cannot be read
 };
 
+// The events of a run, in the order they come for each mailbox: MailboxStarted, SearchStarted,
+// SearchProgress per separator found (or a MailboxProblem), MessagesFound, then per message its
+// BytesRead values and a MessageDone, and MailboxFinished. Front ends turn them into their own
+// texts; nothing here is worded for a reader.
+struct MailboxStarted {
+    std::size_t index = 0;  // from 0
+    std::size_t count = 0;  // mailboxes in the run
+    std::string path;       // as the row gives it, blanks trimmed ("" for an empty row)
+    std::string fileName;   // the path's last component ("" for an empty row)
+    std::uint64_t size = 0; // of the file when the mailbox started (0 when it cannot be read)
+};
+struct SearchProgress {
+    int percent = 0;         // of the file searched, rounded half to even
+    std::uint64_t found = 0; // separators found so far
+};
+struct MessagesFound {
+    std::uint64_t count = 0;
+};
+struct BytesRead {
+    std::uint64_t soFar = 0; // of the current message, multiples of kLabelChunk
+    std::uint64_t total = 0; // the mailbox's size
+};
+struct MessageDone {
+    std::uint64_t index = 0;        // k
+    bool written = false;           // false: it failed (the failure is in the run's result)
+    std::uint64_t writtenSoFar = 0; // messages of the mailbox written so far
+};
+struct MailboxFinished {
+    std::size_t index = 0;
+    std::size_t count = 0;
+    std::uint64_t found = 0;
+    std::uint64_t written = 0;
+};
+
 class ProgressObserver {
 public:
     virtual ~ProgressObserver() = default;
     virtual void runStarted() {}
-    virtual void mailboxStarted(int /*index*/) {}
-    virtual void status(StatusLine /*line*/, const std::string& /*text*/) {}
-    virtual void mailboxProblem(MailboxProblem /*problem*/, std::uint64_t /*size*/) {}
-    // The separator search of the current mailbox: started, then a percentage per match.
+    virtual void mailboxStarted(const MailboxStarted& /*event*/) {}
+    // The mailbox is about to be searched for separators.
     virtual void searchStarted() {}
-    virtual void searchProgress(int /*percent*/) {}
-    // The bytes of the current message read so far (multiples of 250) of the mailbox's size.
-    virtual void bytesRead(std::uint64_t /*soFar*/, std::uint64_t /*total*/) {}
-    // The share of the mailbox list done, after each mailbox (33.33333 after one of three).
-    virtual void listProgress(float /*percent*/) {}
+    virtual void searchProgress(const SearchProgress& /*event*/) {}
+    virtual void mailboxProblem(MailboxProblem /*problem*/, std::uint64_t /*size*/) {}
+    virtual void messagesFound(const MessagesFound& /*event*/) {}
+    virtual void bytesRead(const BytesRead& /*event*/) {}
+    virtual void messageDone(const MessageDone& /*event*/) {}
+    virtual void mailboxFinished(const MailboxFinished& /*event*/) {}
     // The run is over and a new one may start (not called when it was cancelled).
     virtual void runEnded() {}
     // Lets the caller breathe (repaint, handle events). False asks the run to stop at once.
@@ -169,5 +192,10 @@ bool writeReport(const std::string& path, const RunResult& result);
 // A report path in `folder` that is not taken yet: "Mbxvane report.txt", "Mbxvane report
 // (2).txt"...
 std::string freeReportPath(const std::string& folder);
+// The report of a run in which anything failed or was noted, at a free path in the first of
+// `folders` that takes it (the window: the output folder, then the system's temporary folder;
+// the command line promises to write nothing outside its output folder). Returns where it went:
+// "" when nothing needed reporting or no folder could take it.
+std::string leaveReport(const RunResult& result, const std::vector<std::string>& folders);
 
 } // namespace mbx::convert

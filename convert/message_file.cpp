@@ -274,8 +274,12 @@ WriteResult writeMessageFile(const std::string& mailboxFolder, std::size_t k,
     } else {
         return result;
     }
-    // Never leave a file that looks complete but is not.
-    ::unlink(path.c_str());
+    // Never leave a file that looks complete but is not; say so when it stays.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT &&
+        result.status == WriteResult::Status::Failed) {
+        result.reason +=
+            "; the incomplete file could not be removed: " + std::string(std::strerror(errno));
+    }
     return result;
 }
 

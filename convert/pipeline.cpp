@@ -47,7 +47,6 @@ void Pipeline::prepare(Slot& slot) const {
         slot.done.deviceFull = e.scope() == TargetError::Scope::Device;
     } catch (const std::exception& e) {
         slot.done.error = e.what();
-        slot.done.deviceFull = mentionsDeviceFull(slot.done.error);
     }
     // The bytes are not needed any more; free them before the message waits for its turn.
     std::string().swap(slot.job.bytes);

@@ -21,13 +21,34 @@ struct ImportedMessage : PreparedMessage {
     mapi::Message message;
 };
 
+// How the messages of one mailbox are imported.
+struct ImportPlan : MailboxPlan {
+    mime::ImportOptions options;
+};
+
 // Read and has-attachments, as the converted messages have always been flagged; the store
 // keeps the has-attachments bit only for messages that have attachments.
 constexpr std::int32_t kRequestedFlags = mapi::tags::MsgFlagRead | mapi::tags::MsgFlagHasAttach;
 
-TargetError storeFailure(const std::string& what) {
-    return TargetError(
-        mentionsDeviceFull(what) ? TargetError::Scope::Device : TargetError::Scope::Store, what);
+// The system's error behind a writer's failure, when there is one.
+std::error_code systemErrorOf(const std::exception& e) {
+    if (const auto* error = dynamic_cast<const pst::PstError*>(&e)) {
+        return error->code();
+    }
+    if (const auto* error = dynamic_cast<const msg::MsgError*>(&e)) {
+        return error->code();
+    }
+    if (const auto* error = dynamic_cast<const std::system_error*>(&e)) {
+        return error->code();
+    }
+    return {};
+}
+
+// A failure of the open data file: it is lost, and with a full device so is the run.
+TargetError storeFailure(const std::exception& e) {
+    const auto code = systemErrorOf(e);
+    return TargetError(isDeviceFull(code) ? TargetError::Scope::Device : TargetError::Scope::Store,
+                       e.what(), code);
 }
 
 // The MIME import of one message; files its attachment lines name are looked up as `options`
@@ -95,22 +116,29 @@ void MailStoreTarget::addMailboxFolder(const std::string& mailboxName) {
     try {
         folder_ = writer_->addFolder(writer_->ipmSubtree(), mailboxName);
     } catch (const std::exception& e) {
-        throw storeFailure(e.what());
+        throw storeFailure(e);
     }
     folders_.emplace(mailboxName, folder_);
 }
 
-void MailStoreTarget::beginMailbox(const std::string& mailboxPath,
-                                   const std::string& attachmentsFolder) {
-    const auto folders = mime::eudora::findFolders(std::filesystem::path(mailboxPath),
-                                                   std::filesystem::path(attachmentsFolder));
-    importOptions_ = {folders.attachments, folders.embedded};
+std::shared_ptr<const MailboxPlan>
+MailStoreTarget::planMailbox(const MailboxContext& mailbox) const {
+    // The import takes one attachments folder: the first one named.
+    const std::filesystem::path chosen = mailbox.attachmentFolders.empty()
+                                             ? std::filesystem::path()
+                                             : std::filesystem::path(mailbox.attachmentFolders[0]);
+    const auto folders = mime::eudora::findFolders(std::filesystem::path(mailbox.path), chosen);
+    auto plan = std::make_shared<ImportPlan>();
+    plan->options = {folders.attachments, folders.embedded};
+    return plan;
 }
 
 std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job) const {
     auto prepared = std::make_unique<ImportedMessage>();
     auto& message = prepared->message;
-    message = importMessage(job, importOptions_, prepared->notes);
+    const auto* plan = dynamic_cast<const ImportPlan*>(job.plan.get());
+    message = importMessage(job, plan != nullptr ? plan->options : mime::ImportOptions{},
+                            prepared->notes);
     message.props.set(mapi::tags::MessageFlags, mime::messageFlagsFor(message, kRequestedFlags));
     try {
         // Whatever the data file would refuse is refused here, before anything is written.
@@ -128,9 +156,10 @@ std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job)
                 prepared->notes.push_back(std::move(note));
             }
         } catch (const std::exception& e) {
-            throw TargetError(mentionsDeviceFull(e.what()) ? TargetError::Scope::Device
-                                                           : TargetError::Scope::Message,
-                              "cannot write " + path + ": " + e.what());
+            const auto code = systemErrorOf(e);
+            throw TargetError(isDeviceFull(code) ? TargetError::Scope::Device
+                                                 : TargetError::Scope::Message,
+                              "cannot write " + path + ": " + e.what(), code);
         }
     }
     return prepared;
@@ -140,7 +169,7 @@ void MailStoreTarget::commit(PreparedMessage& message) {
     try {
         writer_->addMessage(folder_, static_cast<ImportedMessage&>(message).message);
     } catch (const std::exception& e) {
-        throw storeFailure(e.what());
+        throw storeFailure(e);
     }
 }
 
@@ -151,17 +180,18 @@ void MailStoreTarget::closeStore() {
     try {
         writer_->close();
     } catch (const std::exception& e) {
-        throw storeFailure(e.what());
+        throw storeFailure(e);
     }
     writer_.reset();
 }
 
-void MailStoreTarget::discardStore() {
+std::error_code MailStoreTarget::discardStore() {
     writer_.reset();
+    std::error_code ec;
     if (!path_.empty()) {
-        std::error_code ec;
         std::filesystem::remove(path_, ec);
     }
+    return ec;
 }
 
 std::unique_ptr<StoreTarget> makeStoreTarget(Format format) {

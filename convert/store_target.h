@@ -26,12 +26,11 @@ public:
     void openMailboxStore(const std::string& outputRoot, const std::string& mailboxName) override;
     void addMailboxFolder(const std::string& mailboxName) override;
     // Finds the mailbox's attachments and Embedded folders (see mime::eudora::findFolders).
-    void beginMailbox(const std::string& mailboxPath,
-                      const std::string& attachmentsFolder) override;
+    std::shared_ptr<const MailboxPlan> planMailbox(const MailboxContext& mailbox) const override;
     std::unique_ptr<PreparedMessage> prepare(const MessageJob& job) const override;
     void commit(PreparedMessage& message) override;
     void closeStore() override;
-    void discardStore() override;
+    std::error_code discardStore() override;
     std::string storePath() const override { return path_; }
 
     // "d.m.YY H.m.ss" of the local time now: 6.12.26 6.20.11.
@@ -50,8 +49,6 @@ private:
     // shares the first one's folder.
     std::map<std::string, std::uint32_t> folders_;
     std::uint32_t folder_ = 0;
-    // Read by prepare() on worker threads; set only while none runs.
-    mime::ImportOptions importOptions_;
 };
 
 // The target for a format: a MailStoreTarget for .pst and .msg, nothing for the others.

@@ -9,6 +9,9 @@
 
 namespace mbx::desktop {
 
+// The program's name, the caption of its message boxes.
+inline constexpr char kAppTitle[] = "Mbxvane";
+
 enum class Icon { None, Information, Exclamation, Question };
 enum class Buttons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };

@@ -30,7 +30,7 @@ void pickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const Window
     }
     const std::size_t fit = namesThatFit(chosen.folder, chosen.names, kFileNameBufferChars);
     if (fit < chosen.names.size()) {
-        desktop.messageBox(kAppTitle,
+        desktop.messageBox(desktop::kAppTitle,
                            "Please select only " + std::to_string(fit) + " files at a time",
                            Icon::Exclamation, Buttons::Ok);
         return;
@@ -47,9 +47,9 @@ void clearMailboxes(desktop::Desktop& desktop, MailboxList& list) {
     if (list.cellText(0).empty()) {
         return;
     }
-    const auto answer =
-        desktop.messageBox(kAppTitle, "Do you want to clear all the files in the list\r\n Proceed?",
-                           Icon::Question, Buttons::YesNo);
+    const auto answer = desktop.messageBox(
+        desktop::kAppTitle, "Do you want to clear all the files in the list\r\n Proceed?",
+        Icon::Question, Buttons::YesNo);
     if (answer == desktop::Answer::Yes) {
         list.clear();
     }
@@ -84,8 +84,8 @@ void scanFolderForMailboxes(desktop::Desktop& desktop, MailboxList& list,
         }
     }
     hooks.setConvertEnabled(added > 0);
-    desktop.messageBox(kAppTitle, std::to_string(added) + " Files Added to List.", Icon::None,
-                       Buttons::Ok);
+    desktop.messageBox(desktop::kAppTitle, std::to_string(added) + " Files Added to List.",
+                       Icon::None, Buttons::Ok);
 }
 
 } // namespace mbx::selection

@@ -12,7 +12,6 @@
 
 namespace mbx::selection {
 
-inline constexpr char kAppTitle[] = "Mbxvane";
 inline constexpr char kMailboxFilter[] = "Eudora Mailboxes (*.mbx,*.mbox)|*.mbx;*.mbox";
 inline constexpr std::size_t kFileNameBufferChars = 1000;
 

@@ -411,7 +411,7 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
     std::vector<DetachedFile> lines;
     for (const auto& f : sent) {
         if (std::none_of(converted.begin(), converted.end(), [&](const DetachedFile& line) {
-                return !line.embedded && !f.name.empty() && lower(line.name) == lower(f.name);
+                return !line.embedded && !f.name.empty() && toLower(line.name) == toLower(f.name);
             })) {
             lines.push_back(f);
         }

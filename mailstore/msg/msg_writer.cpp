@@ -39,6 +39,12 @@ void ensureGsf() {
     std::call_once(once, [] { gsf_init(); });
 }
 
+// The system error a failure carries on, when it is one of ours.
+std::error_code errorCodeOf(const std::exception& e) {
+    const auto* error = dynamic_cast<const MsgError*>(&e);
+    return error != nullptr ? error->code() : std::error_code();
+}
+
 // A stream or storage name, formatted on the stack: a message has dozens of them.
 class Name {
 public:
@@ -138,7 +144,8 @@ void Writer::stream(GsfOutfile* parent, const char* name, const std::uint8_t* da
     ok = gsf_output_close(child) != FALSE && ok;
     g_object_unref(child);
     if (!ok) {
-        throw MsgError(std::string("cannot write stream ") + name);
+        throw MsgError(std::string("cannot write stream ") + name,
+                       std::error_code(errno, std::generic_category()));
     }
 }
 
@@ -520,7 +527,8 @@ public:
     explicit FileBalancer(const std::filesystem::path& path)
         : file_(path, std::ios::in | std::ios::out | std::ios::binary) {
         if (!file_) {
-            throw MsgError("cannot reopen " + path.string());
+            throw MsgError("cannot reopen " + path.string(),
+                           std::error_code(errno, std::generic_category()));
         }
     }
 
@@ -539,7 +547,8 @@ private:
     void finish() override {
         file_.flush();
         if (!file_) {
-            throw MsgError("cannot rewrite the compound-file directory");
+            throw MsgError("cannot rewrite the compound-file directory",
+                           std::error_code(errno, std::generic_category()));
         }
     }
 
@@ -627,12 +636,13 @@ MsgResult build(const mapi::Message& message, GsfOutput* sink) {
         w.message(root.get(), message, Level::Top);
         result.notes = w.takeNotes();
         if (gsf_output_close(GSF_OUTPUT(root.get())) == FALSE) {
-            throw MsgError("cannot finish compound file");
+            throw MsgError("cannot finish compound file",
+                           std::error_code(errno, std::generic_category()));
         }
         root.reset();
         // Closing the compound file normally closes its sink as well.
         if (!gsf_output_is_closed(sink) && gsf_output_close(sink) == FALSE) {
-            throw MsgError("cannot write");
+            throw MsgError("cannot write", std::error_code(errno, std::generic_category()));
         }
     } catch (const std::exception& e) {
         gsf_output_set_error(sink, 0, "%s", e.what());
@@ -661,13 +671,14 @@ MsgResult writeThroughFile(const mapi::Message& message, const std::filesystem::
         if (err != nullptr) {
             g_error_free(err);
         }
-        throw MsgError("cannot create " + path.string() + ": " + why);
+        throw MsgError("cannot create " + path.string() + ": " + why,
+                       std::error_code(errno, std::generic_category()));
     }
     MsgResult result;
     try {
         result = build(message, sink.get());
     } catch (const std::exception& e) {
-        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+        throw MsgError(std::string(e.what()) + " (" + path.string() + ")", errorCodeOf(e));
     }
     sink.reset();
     try {
@@ -675,7 +686,7 @@ MsgResult writeThroughFile(const mapi::Message& message, const std::filesystem::
     } catch (const std::exception& e) {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
-        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+        throw MsgError(std::string(e.what()) + " (" + path.string() + ")", errorCodeOf(e));
     }
     return result;
 }
@@ -743,7 +754,8 @@ SinkPtr vectorSink(Bytes& bytes) {
 void writeFile(const std::filesystem::path& path, const Bytes& image) {
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
     if (file == nullptr) {
-        throw MsgError("cannot create " + path.string() + ": " + std::strerror(errno));
+        throw MsgError("cannot create " + path.string() + ": " + std::strerror(errno),
+                       std::error_code(errno, std::generic_category()));
     }
     int error = 0;
     // Unbuffered, so the image goes to the system in one call, without passing through stdio.
@@ -757,7 +769,8 @@ void writeFile(const std::filesystem::path& path, const Bytes& image) {
     if (error != 0) {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
-        throw MsgError("cannot write " + path.string() + ": " + std::strerror(error));
+        throw MsgError("cannot write " + path.string() + ": " + std::strerror(error),
+                       std::error_code(error, std::generic_category()));
     }
 }
 
@@ -779,7 +792,7 @@ MsgResult writeThroughMemory(const mapi::Message& message, const std::filesystem
         result = build(message, vectorSink(image).get());
         MemoryBalancer(image).run();
     } catch (const std::exception& e) {
-        throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
+        throw MsgError(std::string(e.what()) + " (" + path.string() + ")", errorCodeOf(e));
     }
     writeFile(path, image);
     return result;

@@ -7,13 +7,21 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace mbx::msg {
 
+// A failure to write a .msg file. `code()` holds the system's error when the file could not be
+// created or written (a full device is std::errc::no_space_on_device), and is empty otherwise.
 class MsgError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit MsgError(const std::string& what, std::error_code code = {})
+        : std::runtime_error(what), code_(code) {}
+    const std::error_code& code() const noexcept { return code_; }
+
+private:
+    std::error_code code_;
 };
 
 struct MsgResult {

@@ -1,7 +1,8 @@
-// A ProgressObserver that records every value the run reports, in order, named after the
-// window controls that show them, and a fake store target.
+// The window's view of a run without the window: records every value it would show, in order,
+// named after the controls that show them, and a fake store target.
 #pragma once
 
+#include "app/progress_view.h"
 #include "convert/conversion_run.h"
 #include "convert/targets.h"
 
@@ -12,7 +13,7 @@
 
 namespace mbx::testing {
 
-class RecordingView : public convert::ProgressObserver {
+class RecordingView : public app::ProgressView {
 public:
     std::vector<std::string> events;
     std::vector<float> bar1;
@@ -23,7 +24,7 @@ public:
         events.push_back("Convert off");
         events.push_back("ProgressBar1 range 0..100");
     }
-    void status(convert::StatusLine line, const std::string& text) override {
+    void showStatus(app::StatusLine line, const std::string& text) override {
         if (onFirstLabel) {
             auto f = std::move(onFirstLabel);
             onFirstLabel = nullptr;
@@ -33,19 +34,19 @@ public:
                                              "LblEmlsFound", "LblProgress"};
         events.push_back(std::string(kNames[static_cast<int>(line)]) + "=" + text);
     }
-    void bytesRead(std::uint64_t soFar, std::uint64_t total) override {
+    void showBytes(std::uint64_t soFar, std::uint64_t total) override {
         events.push_back("Saving: " + std::to_string(soFar) + " Bytes out of " +
                          std::to_string(total) + " Total Bytes.");
     }
-    void searchStarted() override { events.push_back("ProgressBar2 range 0..100"); }
-    void searchProgress(int percent) override {
+    void showSearchStarted() override { events.push_back("ProgressBar2 range 0..100"); }
+    void showSearchPercent(int percent) override {
         events.push_back("ProgressBar2=" + std::to_string(percent));
     }
-    void listProgress(float percent) override {
+    void showListPercent(float percent) override {
         bar1.push_back(percent);
         events.push_back("ProgressBar1");
     }
-    void mailboxStarted(int row) override { events.push_back("row " + std::to_string(row)); }
+    void showRow(int row) override { events.push_back("row " + std::to_string(row)); }
     void runEnded() override {
         events.push_back("Convert on");
         events.push_back("formats cleared");
@@ -72,7 +73,9 @@ public:
 class FakeStore : public convert::StoreTarget {
 public:
     std::vector<std::string> calls;
-    int openFailsAt = -1; // the data file (0-based) that cannot be created
+    int openFailsAt = -1;         // the data file (0-based) that cannot be created
+    int commitFailsAt = -1;       // the message (0-based, over the run) the data file refuses
+    std::error_code discardError; // what removing a lost data file runs into
 
     struct Prepared : convert::PreparedMessage {
         std::string text;
@@ -94,9 +97,15 @@ public:
     }
     void commit(convert::PreparedMessage& message) override {
         calls.push_back(static_cast<Prepared&>(message).text);
+        if (commits_++ == commitFailsAt) {
+            throw convert::TargetError(convert::TargetError::Scope::Store, "refused");
+        }
     }
     void closeStore() override { calls.push_back("closeStore"); }
-    void discardStore() override { calls.push_back("discardStore"); }
+    std::error_code discardStore() override {
+        calls.push_back("discardStore");
+        return discardError;
+    }
     std::string storePath() const override { return "fake.pst"; }
 
 private:
@@ -107,6 +116,7 @@ private:
         }
     }
     int opens_ = 0;
+    int commits_ = 0;
 };
 
 } // namespace mbx::testing

@@ -239,6 +239,32 @@ TEST_F(RunTest, SessionErrorsEndTheRun) {
     }
 }
 
+// A data file that is lost and cannot be removed either must not be reported as removed.
+TEST_F(RunTest, ALostDataFileThatCannotBeRemovedIsReportedAsLeftBehind) {
+    const auto a = writeMailbox("A.mbx", mailboxMessage("a0") + mailboxMessage("a1"));
+    for (const bool removable : {true, false}) {
+        FakeDesktop d;
+        RecordingView v;
+        FakeStore store;
+        store.commitFailsAt = 1;
+        if (!removable) {
+            store.discardError = std::make_error_code(std::errc::permission_denied);
+        }
+        d.folderChoices.push_back(outRoot());
+        ConversionRun run(d, v, &store, options);
+        EXPECT_EQ(run.run({{a}, Format::Pst, {}}), RunOutcome::Failed);
+        ASSERT_EQ(run.result().failures.size(), 1u);
+        const auto& reason = run.result().failures[0].reason;
+        EXPECT_EQ(reason.find("it has been removed") != std::string::npos, removable) << reason;
+        EXPECT_EQ(reason.find("could not be removed either (" +
+                              std::make_error_code(std::errc::permission_denied).message() +
+                              "): the file left there is incomplete") != std::string::npos,
+                  !removable)
+            << reason;
+        EXPECT_EQ(run.result().written(), 0u);
+    }
+}
+
 // Fails writes to one message file once it holds `limit` bytes.
 struct FailingWrites : FaultHooks {
     std::string file;
@@ -305,9 +331,9 @@ TEST_F(RunTest, StoppingInsideAMessageLeavesNoPartFile) {
     const auto a = writeMailbox("A.mbx", small + big + mailboxMessage("after"));
     struct StopInside : RecordingView {
         bool stop = false;
-        void bytesRead(std::uint64_t soFar, std::uint64_t total) override {
-            stop = stop || soFar >= 20000;
-            RecordingView::bytesRead(soFar, total);
+        void bytesRead(const BytesRead& e) override {
+            stop = stop || e.soFar >= 20000;
+            RecordingView::bytesRead(e);
         }
         bool yield() override { return !stop && RecordingView::yield(); }
     } stopping;
@@ -334,11 +360,11 @@ TEST_F(RunTest, AMailboxThatShrinksWhileReadLosesNothingInSilence) {
             searching = true;
             RecordingView::searchStarted();
         }
-        void status(StatusLine line, const std::string& text) override {
-            if (!duringSearch && line == StatusLine::MessagesFound && !text.empty()) {
+        void messagesFound(const MessagesFound& e) override {
+            if (!duringSearch) {
                 std::filesystem::resize_file(path, 100000);
             }
-            RecordingView::status(line, text);
+            RecordingView::messagesFound(e);
         }
         bool yield() override {
             if (duringSearch && searching && ++calls == 2) {

@@ -1,6 +1,7 @@
 // Real conversions through the window: pick mailboxes, choose a format, press Convert.
 #include "app/conversion_controller.h"
 #include "app/frm_step1.h"
+#include "press_convert.h"
 #include "selection/mailbox_list.h"
 #include "tests/support/fake_desktop.h"
 #include "tests/support/files.h"
@@ -56,7 +57,7 @@ protected:
 TEST_F(WindowConversion, ThreeMailboxesToEmlThroughTheWindow) {
     window.OptEML->click();
     desktop.folderChoices.push_back(out.string());
-    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    mbx::testing::pressConvert(window, controller);
 
     EXPECT_EQ(desktop.folderTitles, std::vector<std::string>{"Choose Folder to Save..."});
     // The bytes are checked on the whole Eudora tree below; a mailbox without messages still
@@ -81,7 +82,7 @@ TEST_F(WindowConversion, ThreeMailboxesToEmlThroughTheWindow) {
     }
 
     // Convert again without a format: only the question for one.
-    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    mbx::testing::pressConvert(window, controller);
     ASSERT_EQ(desktop.boxes.size(), 2u);
     EXPECT_EQ(desktop.boxes[1].text, "Please select a option to convert file(s).");
     EXPECT_EQ(desktop.boxes[1].icon, Icon::Information);
@@ -91,14 +92,28 @@ TEST_F(WindowConversion, ThreeMailboxesToEmlThroughTheWindow) {
 TEST_F(WindowConversion, EmlxWritesTheSameBytesUnderItsOwnName) {
     window.OptEMLX->click();
     desktop.folderChoices.push_back(out.string() + "/");
-    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    mbx::testing::pressConvert(window, controller);
     EXPECT_EQ(slurp(mailboxFolder("In.mbx") / "email-1.emlx"), "From ???@??? Tue\r\nYo   \r\n\r\n");
     EXPECT_FALSE(fs::exists(mailboxFolder("In.mbx") / "email-1.eml"));
 }
 
+// The run's thread waits while the window shows a mailbox's problem boxes, then goes on.
+TEST_F(WindowConversion, AMailboxGoneBeforeTheRunIsToldInItsTurn) {
+    fs::remove(in / "Sub" / "Out.mbox");
+    window.OptEML->click();
+    desktop.folderChoices.push_back(out.string());
+    mbx::testing::pressConvert(window, controller);
+    ASSERT_EQ(desktop.boxes.size(), 2u);
+    EXPECT_EQ(desktop.boxes[0].caption, "File Reader");
+    EXPECT_EQ(desktop.boxes[0].text, "File not found !");
+    EXPECT_EQ(desktop.boxes[1].caption, "Mbxvane");
+    EXPECT_TRUE(fs::exists(mailboxFolder("In.mbx") / "email-1.eml"));
+    EXPECT_EQ(window.LblProgessCurrent->text().toStdString(), "Mailbox 3 (of 3) ");
+}
+
 TEST_F(WindowConversion, CancelledFolderDialogChangesNothing) {
     window.OptEML->click();
-    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    mbx::testing::pressConvert(window, controller);
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_FALSE(fs::exists(out));
     EXPECT_TRUE(window.OptEML->isChecked());
@@ -109,11 +124,9 @@ TEST_F(WindowConversion, AClickArrivingDuringARunStartsNoSecondRun) {
     window.OptEML->click();
     desktop.folderChoices.push_back(out.string());
     desktop.folderChoices.push_back(out.string());
-    // Queue a second click before the first is handled: it arrives when the run first lets the
-    // window handle events.
+    // Queue a second click before the first is handled: it arrives while the run is under way.
     QTimer::singleShot(0, window.CmdConvert, &QPushButton::click);
-    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
-    QApplication::processEvents();
+    mbx::testing::pressConvert(window, controller);
     EXPECT_EQ(desktop.folderTitles.size(), 1u);
     EXPECT_EQ(desktop.boxes.size(), 1u); // one completion box
     EXPECT_EQ(slurp(mailboxFolder("In.mbx") / "email-0.eml"), "From ???@??? Mon\r\nHi\r\n\r\n");
@@ -137,7 +150,7 @@ TEST(WindowConversionOfATree, EveryMessageOfTheEudoraTreeKeepsItsBytes) {
     EXPECT_EQ(desktop.boxes[0].text, "6 Files Added to List.");
     window.OptEML->click();
     desktop.folderChoices.push_back(out.string());
-    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    mbx::testing::pressConvert(window, controller);
 
     std::size_t messages = 0;
     for (const char* name : {"In.mbx", "Out.mbx", "Junk.mbx", "Trash.mbx", "Projects/Music.mbx",

@@ -23,10 +23,10 @@
 
 namespace fs = std::filesystem;
 using mbx::app::frmStep1;
-using mbx::app::tw;
 using mbx::desktop::Answer;
 using mbx::desktop::Buttons;
 using mbx::desktop::Icon;
+using mbx::desktop::tw;
 using mbx::testing::FakeDesktop;
 
 namespace {

@@ -4,6 +4,7 @@
 // checker.
 #include "app/conversion_controller.h"
 #include "app/frm_step1.h"
+#include "press_convert.h"
 #include "tests/support/fake_desktop.h"
 #include "tests/support/files.h"
 
@@ -71,7 +72,7 @@ protected:
         }
         format->click();
         desktop.folderChoices.push_back(out.string());
-        QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+        mbx::testing::pressConvert(window, controller);
     }
     fs::path mailboxFolder(const fs::path& out, const std::string& name) {
         return out / fs::path(in / name).relative_path();
@@ -269,16 +270,17 @@ TEST(StoreConversionClose, ClosingDuringAPstRunLeavesTheOpenDataFileComplete) {
     window.OptPST->click();
     desktop.folderChoices.push_back((root / "out").string());
 
-    // Close the window as the fifth message is saved; the run notices when it next lets the
-    // window breathe, which is after every message here.
+    // Close the window as the fifth message is saved: the run's thread waits until the close
+    // has asked it to stop, so it stops right after that message.
     const fs::path big = root / "out" / "Big.pst";
-    controller.runOptions.yieldInterval = std::chrono::milliseconds(0);
-    controller.onStatus = [&](mbx::convert::StatusLine line, const std::string& text) {
-        if (line == mbx::convert::StatusLine::MessagesSaved && text == "Saved 5 Message(s)") {
-            window.close();
+    controller.afterMessage = [&window](mbx::app::ConversionThread& thread,
+                                        const mbx::convert::MessageDone& done) {
+        if (done.writtenSoFar == 5) {
+            QMetaObject::invokeMethod(&window, &QWidget::close, Qt::QueuedConnection);
+            thread.waitForStopRequest();
         }
     };
-    QTest::mouseClick(window.CmdConvert, Qt::LeftButton);
+    mbx::testing::pressConvert(window, controller);
 
     EXPECT_TRUE(window.closing());
     EXPECT_TRUE(desktop.boxes.empty()); // no completion message

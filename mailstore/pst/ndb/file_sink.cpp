@@ -12,7 +12,8 @@ constexpr std::uint64_t kMaxGap = 64 << 10; // gaps this small are zero-filled i
 constexpr std::size_t kBufferCapacity = kBufferLimit + kMaxGap + kMaxBlockSize;
 
 [[noreturn]] void fail(const std::string& what) {
-    throw PstError(what + ": " + std::strerror(errno));
+    const int error = errno;
+    throw PstError(what + ": " + std::strerror(error), {error, std::generic_category()});
 }
 } // namespace
 

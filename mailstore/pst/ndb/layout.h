@@ -5,12 +5,20 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace mbx::pst {
 
+// A failure of the PST code. `code()` holds the system's error when a file operation failed
+// (a full device is std::errc::no_space_on_device), and is empty for a structural problem.
 class PstError : public std::runtime_error {
 public:
-    using runtime_error::runtime_error;
+    explicit PstError(const std::string& what, std::error_code code = {})
+        : std::runtime_error(what), code_(code) {}
+    const std::error_code& code() const noexcept { return code_; }
+
+private:
+    std::error_code code_;
 };
 
 using Nid = std::uint32_t;
