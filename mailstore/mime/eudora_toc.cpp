@@ -2,6 +2,7 @@
 
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mime/charset.h"
+#include "mailstore/mime/common.h"
 #include "mailstore/mime/eudora_text.h"
 
 #include <algorithm>
@@ -13,6 +14,9 @@ namespace mbx::mime::eudora {
 namespace fs = std::filesystem;
 namespace tags = mapi::tags;
 using namespace text;
+using detail::startsWithNoCase;
+using detail::toLower;
+using detail::trim;
 
 namespace {
 
@@ -393,7 +397,7 @@ std::vector<std::string> parseLabels(std::string_view ini) {
     forEachLine(ini, [&](std::string_view raw) {
         const std::string_view line = trim(raw);
         if (line.starts_with('[')) {
-            inLabels = lower(line) == "[labels]";
+            inLabels = toLower(line) == "[labels]";
             return;
         }
         if (!inLabels || !startsWithNoCase(line, "label")) {
@@ -433,7 +437,7 @@ std::vector<std::string> labelNames(const fs::path& mailbox) {
     for (;;) {
         for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
             const auto u8 = it->path().filename().u8string();
-            if (lower(std::string(u8.begin(), u8.end())) == "eudora.ini" &&
+            if (toLower(std::string(u8.begin(), u8.end())) == "eudora.ini" &&
                 regularFile(it->path())) {
                 std::string reason;
                 const auto bytes = readFile(it->path(), reason);
