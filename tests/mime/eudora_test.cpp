@@ -26,7 +26,11 @@ using namespace std::string_literals;
 
 namespace {
 
-const fs::path kScratch = MBX_SCRATCH_DIR;
+// A scratch folder of the running test's own: ctest runs the cases of this program side by side.
+fs::path scratch() {
+    return fs::path(MBX_SCRATCH_DIR) /
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
 
 std::string str(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag) {
     return bag.string(tag).value_or("<absent>");
@@ -51,7 +55,7 @@ Message import(const std::string& text, const mbx::mime::ImportOptions& options,
 // A Eudora data folder: mailboxes under Mail/, received attachments in Attach/, inline pictures
 // in Embedded/. The attachment holds CR, LF and NUL bytes that must arrive untouched.
 struct EudoraTree {
-    fs::path root = kScratch / "Eudora";
+    fs::path root = scratch() / "Eudora";
     fs::path mailbox = root / "Mail" / "Work" / "In.mbx";
     std::string pdf = "%PDF-1.4\r\x00\n\x01\xFF body\r\r\n%%EOF"s;
     std::string jpeg = "\xFF\xD8\xFF\xE0 picture \xFF\xD9";
@@ -180,21 +184,21 @@ TEST(EudoraImport, FoldersAreFoundBesideTheMailboxOrAParent) {
     f = eudora::findFolders(tree.mailbox);
     EXPECT_EQ(f.attachments, std::vector{fs::absolute(nearer)});
     // The folder the user names wins over both.
-    f = eudora::findFolders(tree.mailbox, kScratch / "elsewhere");
-    EXPECT_EQ(f.attachments, std::vector{kScratch / "elsewhere"});
+    f = eudora::findFolders(tree.mailbox, scratch() / "elsewhere");
+    EXPECT_EQ(f.attachments, std::vector{scratch() / "elsewhere"});
     EXPECT_EQ(f.embedded.filename(), "Embedded");
     // Several named folders are searched in the order given, then the nearest one.
-    f = eudora::findFolders(tree.mailbox, std::vector{kScratch / "b", kScratch / "a", nearer});
-    EXPECT_EQ(f.attachments, (std::vector{kScratch / "b", kScratch / "a", nearer}));
-    f = eudora::findFolders(tree.mailbox, std::vector{kScratch / "b"});
-    EXPECT_EQ(f.attachments, (std::vector{kScratch / "b", fs::absolute(nearer)}));
+    f = eudora::findFolders(tree.mailbox, std::vector{scratch() / "b", scratch() / "a", nearer});
+    EXPECT_EQ(f.attachments, (std::vector{scratch() / "b", scratch() / "a", nearer}));
+    f = eudora::findFolders(tree.mailbox, std::vector{scratch() / "b"});
+    EXPECT_EQ(f.attachments, (std::vector{scratch() / "b", fs::absolute(nearer)}));
 }
 
 // Eudora kept the files attached to sent mail as paths in X-Attachments (Windows paths between
 // semicolons, Mac paths with colons); they come back like received ones, from the folders given.
 TEST(EudoraImport, SentMailGetsItsAttachmentsBack) {
     const EudoraTree tree;
-    const fs::path elsewhere = kScratch / "Old disk";
+    const fs::path elsewhere = scratch() / "Old disk";
     writeFile(elsewhere / "Report 2005.pdf", "the copy found first");
     writeFile(elsewhere / "photo.jpg", tree.jpeg);
     auto options = tree.options();
@@ -360,13 +364,13 @@ TEST(EudoraImport, OutsideReadersSeeWholeMessages) {
     const Message messages[] = {import(kWindowsMessage, tree.options(), notes),
                                 import(mac, tree.options(), notes),
                                 import(rich, tree.options(), notes)};
-    const fs::path pst = kScratch / "eudora.pst";
+    const fs::path pst = scratch() / "eudora.pst";
     auto writer = mbx::pst::PstWriter::create(pst, "Eudora");
     const auto folder = writer->addFolder(writer->ipmSubtree(), "In");
     std::string msgFiles;
     for (int i = 0; i < 3; ++i) {
         writer->addMessage(folder, messages[i]);
-        const fs::path msg = kScratch / ("eudora-" + std::to_string(i) + ".msg");
+        const fs::path msg = scratch() / ("eudora-" + std::to_string(i) + ".msg");
         mbx::msg::writeMsg(messages[i], msg);
         msgFiles.append(" ").append(quoted(msg));
     }
@@ -376,7 +380,7 @@ TEST(EudoraImport, OutsideReadersSeeWholeMessages) {
                    quoted(MBX_CHECKERS_DIR "/node_modules") + msgFiles);
     const auto [pstStatus, pstJson] =
         runCommand("node " + quoted(MBX_SOURCE_DIR "/tests/pst/pst_extractor_dump.js") + " " +
-                   quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(kScratch / "pe"));
+                   quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(scratch() / "pe"));
     ASSERT_EQ(msgStatus, 0) << msgJson;
     ASSERT_EQ(pstStatus, 0) << pstJson;
     const QJsonObject msgs = QJsonDocument::fromJson(QByteArray::fromStdString(msgJson)).object();
@@ -417,7 +421,7 @@ TEST(EudoraImport, OutsideReadersSeeWholeMessages) {
         SCOPED_TRACE(want[i].subject);
         const QJsonObject fromMsg =
             msgs[QString::fromStdString(
-                     (kScratch / ("eudora-" + std::to_string(i) + ".msg")).string())]
+                     (scratch() / ("eudora-" + std::to_string(i) + ".msg")).string())]
                 .toObject();
         // msgreader gives the HTML as base64 and attachments as hashes; pst-extractor writes files.
         const std::string msgHtml =
@@ -458,7 +462,7 @@ TEST(EudoraImport, OutsideReadersSeeEudorasTableOfContents) {
         {true, Status::Queued, 3, ""},
         {false, Status::Read, 0, ""},
     };
-    const fs::path pst = kScratch / "states.pst";
+    const fs::path pst = scratch() / "states.pst";
     auto writer = mbx::pst::PstWriter::create(pst, "Eudora");
     const auto folder = writer->addFolder(writer->ipmSubtree(), "In");
     std::vector<std::string> notes;
@@ -477,7 +481,7 @@ TEST(EudoraImport, OutsideReadersSeeEudorasTableOfContents) {
     writer->close();
     const auto [status, json] =
         runCommand("node " + quoted(MBX_SOURCE_DIR "/tests/pst/pst_extractor_dump.js") + " " +
-                   quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(kScratch / "pe2"));
+                   quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(scratch() / "pe2"));
     ASSERT_EQ(status, 0) << json;
     QJsonArray seen;
     for (const auto& top :
