@@ -28,8 +28,10 @@ namespace {
 
 // A scratch folder of the running test's own: ctest runs the cases of this program side by side.
 fs::path scratch() {
-    return fs::path(MBX_SCRATCH_DIR) /
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const fs::path dir = fs::path(MBX_SCRATCH_DIR) /
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::create_directories(dir);
+    return dir;
 }
 
 std::string str(const mbx::mapi::PropertyBag& bag, mbx::mapi::PropTag tag) {
