@@ -4,9 +4,11 @@
 
 #include "mailstore/mapi/property.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace mbx::msg {
@@ -14,6 +16,14 @@ namespace mbx::msg {
 class MsgError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    // A failed system call: `code` holds its errno in the generic category (ENOSPC when the
+    // device is full).
+    MsgError(const std::string& what, std::error_code code)
+        : std::runtime_error(what), code_(code) {}
+    const std::error_code& code() const noexcept { return code_; }
+
+private:
+    std::error_code code_;
 };
 
 struct MsgResult {
@@ -29,5 +39,8 @@ struct MsgResult {
 // attachments are written per message (the format's limit); the rest is named in the notes.
 // Throws MsgError when the file cannot be written; no partial file is left behind then.
 MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path);
+
+// The same file, appended to `image` instead of written to disk.
+MsgResult writeMsg(const mapi::Message& message, std::vector<std::uint8_t>& image);
 
 } // namespace mbx::msg
