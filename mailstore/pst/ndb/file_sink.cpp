@@ -16,11 +16,17 @@ constexpr std::size_t kBufferCapacity = kBufferLimit + kMaxGap + kMaxBlockSize;
 }
 } // namespace
 
-FileSink::FileSink(const std::filesystem::path& path)
+FileSink::FileSink(const SinkTarget& target)
     : buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferCapacity)) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0)
-        fail("cannot create " + path.string());
+    if (const auto* memory = std::get_if<std::vector<std::uint8_t>*>(&target)) {
+        memory_ = *memory;
+        memory_->clear();
+    } else {
+        const auto& path = std::get<std::filesystem::path>(target);
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            fail("cannot create " + path.string());
+    }
     // Everything before the first AMap (header, reserved area) starts as zeros: a file cut short
     // at any point has no magic and no valid header CRC.
     addSection();
@@ -39,6 +45,10 @@ void FileSink::addSection() {
     const std::uint64_t mapBytes = sectionMapPages(k) * kPageSize;
     markUnits(start, mapBytes);
     cursor_ = start + mapBytes;
+    if (memory_ != nullptr) {
+        memory_->resize(static_cast<std::size_t>(sectionOffset(k + 1)));
+        return;
+    }
     if (::ftruncate(fd_, static_cast<off_t>(sectionOffset(k + 1))) != 0)
         fail("cannot extend the data file");
 }
@@ -94,6 +104,12 @@ void FileSink::write(std::uint64_t offset, ByteView data) {
 }
 
 void FileSink::writeAt(std::uint64_t offset, ByteView data) {
+    if (memory_ != nullptr) {
+        if (offset + data.size() > memory_->size())
+            memory_->resize(static_cast<std::size_t>(offset + data.size()));
+        std::memcpy(memory_->data() + offset, data.data(), data.size());
+        return;
+    }
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
@@ -116,7 +132,7 @@ void FileSink::flush() {
 
 void FileSink::sync() {
     flush();
-    if (::fsync(fd_) != 0)
+    if (memory_ == nullptr && ::fsync(fd_) != 0)
         fail("cannot sync the data file");
 }
 
