@@ -15,6 +15,7 @@
 #include <iostream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace mbx::bench {
 namespace {
@@ -142,7 +143,17 @@ void storeSuite() {
     fs::remove_all(work);
 }
 
+int parseFloorCommand(const std::vector<std::string>& args) {
+    if (args.size() != 1) {
+        std::cerr << "usage: mbxvane-bench parse-floor MAILBOX\n";
+        return 2;
+    }
+    parseFloor(args[0]);
+    return 0;
+}
+
 MBX_BENCH_SUITE(".pst and .msg conversion", 30, storeSuite);
+MBX_BENCH_COMMAND("parse-floor", parseFloorCommand);
 
 } // namespace
 } // namespace mbx::bench
