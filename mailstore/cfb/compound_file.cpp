@@ -17,19 +17,13 @@ char upper(char c) {
 }
 
 // The order of siblings (§2.6.4): shorter names first, then code unit by code unit after
-// upper-casing (names are ASCII here, so upper-casing ASCII letters is the whole rule).
-int compareNames(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return a.size() < b.size() ? -1 : 1;
+// upper-casing (names are ASCII here, so upper-casing ASCII letters is the whole rule). Compared
+// through each entry's upper-cased key.
+int compareKeys(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
+    if (aLength != bLength) {
+        return aLength < bLength ? -1 : 1;
     }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const char x = upper(a[i]);
-        const char y = upper(b[i]);
-        if (x != y) {
-            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y) ? -1 : 1;
-        }
-    }
-    return 0;
+    return std::memcmp(a, b, aLength);
 }
 
 // Writes `count` zero bytes.
@@ -93,6 +87,7 @@ CompoundFile::Id CompoundFile::add(Id parent, std::string_view name, ObjectType 
     const auto id = static_cast<Id>(entries_.size());
     Entry& e = entries_.emplace_back();
     std::memcpy(e.name, name.data(), name.size());
+    std::transform(name.begin(), name.end(), e.key, upper);
     e.nameLength = static_cast<std::uint8_t>(name.size());
     e.type = type;
     e.parent = parent;
@@ -132,10 +127,13 @@ void CompoundFile::linkChildren(Entry& storage) {
     const auto nameOf = [this](Id id) {
         return std::string_view(entries_[id].name, entries_[id].nameLength);
     };
-    std::sort(sorted.begin(), sorted.end(),
-              [&](Id a, Id b) { return compareNames(nameOf(a), nameOf(b)) < 0; });
+    const auto compare = [this](Id a, Id b) {
+        return compareKeys(entries_[a].key, entries_[a].nameLength, entries_[b].key,
+                           entries_[b].nameLength);
+    };
+    std::sort(sorted.begin(), sorted.end(), [&](Id a, Id b) { return compare(a, b) < 0; });
     for (std::size_t i = 1; i < sorted.size(); ++i) {
-        if (compareNames(nameOf(sorted[i - 1]), nameOf(sorted[i])) == 0) {
+        if (compare(sorted[i - 1], sorted[i]) == 0) {
             throw CfbError("compound file: two entries named \"" + std::string(nameOf(sorted[i])) +
                            "\" in \"" + std::string(nameOf(entries_[sorted[i]].parent)) + "\"");
         }

@@ -45,6 +45,7 @@ public:
 private:
     struct Entry {
         char name[kMaxNameLength + 1] = {};
+        char key[kMaxNameLength] = {}; // the name upper-cased, as siblings are compared
         std::uint8_t nameLength = 0;
         ObjectType type = ObjectType::Unused;
         Clsid clsid{};

@@ -16,12 +16,13 @@ constexpr std::size_t kBufferCapacity = kBufferLimit + kMaxGap + kMaxBlockSize;
 }
 } // namespace
 
-FileSink::FileSink(const SinkTarget& target)
-    : buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferCapacity)) {
+FileSink::FileSink(const SinkTarget& target) {
     if (const auto* memory = std::get_if<std::vector<std::uint8_t>*>(&target)) {
+        // In memory, blocks are placed straight into the image: no write-behind buffer.
         memory_ = *memory;
         memory_->clear();
     } else {
+        buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferCapacity);
         const auto& path = std::get<std::filesystem::path>(target);
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd_ < 0)
@@ -79,6 +80,11 @@ std::uint64_t FileSink::allocate(std::uint64_t size, std::uint64_t align) {
 std::uint8_t* FileSink::place(std::uint64_t offset, std::size_t size) {
     if (size > kMaxBlockSize)
         throw PstError("write too large for the buffer");
+    if (memory_ != nullptr) {
+        if (offset + size > memory_->size())
+            memory_->resize(static_cast<std::size_t>(offset + size));
+        return memory_->data() + offset;
+    }
     if (used_ >= kBufferLimit)
         flush();
     const std::uint64_t bufferEnd = bufferStart_ + used_;
