@@ -1,8 +1,6 @@
 // One .msg file from one 50 KB Internet message (plain text, HTML and a 22 KB attachment):
 // import + write, as the .msg target does per message. Prints the median over the runs of the
 // time per message, each run the average of 200 rounds.
-// And what libgsf alone costs per file: compound files of N empty streams built in memory, the
-// part of every .msg that no change to our writer can remove.
 #include "bench/bench_support.h"
 #include "bench/registry.h"
 #include "mailstore/mime/import.h"
@@ -12,9 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <gsf/gsf-outfile-msole.h>
-#include <gsf/gsf-output-memory.h>
-#include <gsf/gsf-utils.h>
 #include <iostream>
 #include <string>
 #include <unistd.h>
@@ -94,67 +89,6 @@ void msgMessageSuite() {
 }
 
 MBX_BENCH_SUITE("one 50 KB message to .msg", 50, msgMessageSuite);
-
-// Builds `files` compound files of `streams` empty streams each (created, closed, released, as
-// the .msg writer handles every stream) in memory sinks; seconds in all.
-double gsfFloor(std::uint64_t files, std::uint64_t streams) {
-    gsf_init();
-    const auto start = Clock::now();
-    for (std::uint64_t f = 0; f < files; ++f) {
-        GsfOutput* sink = gsf_output_memory_new();
-        GsfOutfile* root = gsf_outfile_msole_new(sink);
-        for (std::uint64_t s = 0; s < streams; ++s) {
-            char name[32];
-            std::snprintf(name, sizeof name, "__substg1.0_%08X",
-                          static_cast<unsigned>(0x10000000u + s));
-            GsfOutput* child = gsf_outfile_new_child(root, name, FALSE);
-            gsf_output_close(child);
-            g_object_unref(child);
-        }
-        gsf_output_close(GSF_OUTPUT(root));
-        g_object_unref(root);
-        g_object_unref(sink);
-    }
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-void printGsfFloor(std::uint64_t files, std::uint64_t streams) {
-    gsfFloor(files / 10 + 1, streams); // warm-up
-    std::vector<double> runs;
-    for (std::uint64_t run = 0; run < envNumber("MBXVANE_BENCH_RUNS", 5); ++run) {
-        runs.push_back(gsfFloor(files, streams));
-    }
-    const double perFile = median(runs) / static_cast<double>(files) * 1e6;
-    std::cout << "libgsf floor: " << files << " files of " << streams << " empty streams, "
-              << formatFixed(perFile, 1) << " us per file, "
-              << formatFixed(perFile / static_cast<double>(streams) * 1000, 0) << " ns per stream"
-              << std::endl;
-}
-
-// The generated mailbox's messages become .msg files of 32 streams in 2 storages on average.
-void gsfFloorSuite() {
-    printGsfFloor(2000, 34);
-}
-
-int gsfFloorCommand(const std::vector<std::string>& args) {
-    std::uint64_t files = 2000;
-    std::uint64_t streams = 34;
-    for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--files") {
-            files = std::stoull(args[i + 1]);
-        } else if (args[i] == "--streams") {
-            streams = std::stoull(args[i + 1]);
-        } else {
-            std::cerr << "usage: mbxvane-bench gsf-floor [--files N] [--streams N]\n";
-            return 2;
-        }
-    }
-    printGsfFloor(files, streams);
-    return 0;
-}
-
-MBX_BENCH_SUITE("libgsf floor of a .msg", 51, gsfFloorSuite);
-MBX_BENCH_COMMAND("gsf-floor", gsfFloorCommand);
 
 } // namespace
 } // namespace mbx::bench

@@ -10,13 +10,14 @@ if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
-  libgmime-3.0-dev libgsf-1-dev shared-mime-info
+  libgmime-3.0-dev shared-mime-info
   fonts-wine
 )
 if [ "$mode" = test ]; then
   packages+=(
     libgtest-dev xvfb xauth
-    # The file checkers. msgconvert needs Email::Address, which its package only recommends.
+    # The file checkers (libgsf-bin's gsf reads .msg files too). msgconvert needs
+    # Email::Address, which its package only recommends.
     python3 python3-olefile python3-pypff pff-tools pst-utils libgsf-bin
     perl libemail-outlook-message-perl libemail-address-perl
   )

@@ -4,6 +4,7 @@
 
 #include "mailstore/mapi/property.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -37,5 +38,8 @@ struct MsgResult {
 // attachments are written per message (the format's limit); the rest is named in the notes.
 // Throws MsgError when the file cannot be written; no partial file is left behind then.
 MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path);
+
+// The same file, appended to `image` instead of written to disk.
+MsgResult writeMsg(const mapi::Message& message, std::vector<std::uint8_t>& image);
 
 } // namespace mbx::msg

@@ -26,10 +26,14 @@ std::string hex(std::uint64_t v) {
 class Checker {
 public:
     explicit Checker(const std::filesystem::path& path) : path_(path) {}
+    explicit Checker(const Bytes& image) : image_(&image) {}
 
     CheckReport run() {
         try {
-            reader_.emplace(path_);
+            if (image_ != nullptr)
+                reader_.emplace(*image_);
+            else
+                reader_.emplace(path_);
         } catch (const std::exception& e) {
             fault(std::string("cannot open: ") + e.what());
             return std::move(report_);
@@ -537,6 +541,7 @@ private:
     }
 
     std::filesystem::path path_;
+    const Bytes* image_ = nullptr; // instead of path_
     std::optional<NdbReader> reader_;
     CheckReport report_;
     std::uint64_t sections_ = 0;
@@ -551,6 +556,10 @@ private:
 
 CheckReport checkFile(const std::filesystem::path& path) {
     return Checker(path).run();
+}
+
+CheckReport checkImage(const std::vector<std::uint8_t>& image) {
+    return Checker(image).run();
 }
 
 } // namespace mbx::pst

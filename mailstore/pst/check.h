@@ -4,6 +4,7 @@
 // parents, heaps, property and table contexts, folder counts against table rows.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,5 +19,7 @@ struct CheckReport {
 };
 
 CheckReport checkFile(const std::filesystem::path& path);
+// The same checks on a data file in memory.
+CheckReport checkImage(const std::vector<std::uint8_t>& image);
 
 } // namespace mbx::pst

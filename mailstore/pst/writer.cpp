@@ -11,8 +11,8 @@
 namespace mbx::pst {
 
 struct PstWriter::Impl {
-    Impl(const std::filesystem::path& path, std::string name, WriterOptions options)
-        : ndb(path, options.crypt == Crypt::Permute), folders(initialFolders()) {
+    Impl(const SinkTarget& target, std::string name, WriterOptions options)
+        : ndb(target, options.crypt == Crypt::Permute), folders(initialFolders()) {
         info.displayName = std::move(name);
         std::random_device rd;
         info.recordKey.resize(16);
@@ -44,6 +44,13 @@ std::unique_ptr<PstWriter> PstWriter::create(const std::filesystem::path& path,
                                              std::string displayName, WriterOptions options) {
     return std::unique_ptr<PstWriter>(
         new PstWriter(std::make_unique<Impl>(path, std::move(displayName), options)));
+}
+
+std::unique_ptr<PstWriter> PstWriter::createInMemory(std::vector<std::uint8_t>& image,
+                                                     std::string displayName,
+                                                     WriterOptions options) {
+    return std::unique_ptr<PstWriter>(
+        new PstWriter(std::make_unique<Impl>(&image, std::move(displayName), options)));
 }
 
 PstWriter::PstWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mbx::pst {
 
@@ -29,6 +30,11 @@ public:
     // Creates the file (truncating); it holds nothing valid until close().
     static std::unique_ptr<PstWriter> create(const std::filesystem::path& path,
                                              std::string displayName, WriterOptions options = {});
+    // The same data file built in `image` (replacing its contents) instead of on disk; nothing
+    // is synced. For the fuzzing harness and tests.
+    static std::unique_ptr<PstWriter> createInMemory(std::vector<std::uint8_t>& image,
+                                                     std::string displayName,
+                                                     WriterOptions options = {});
     ~PstWriter();
     PstWriter(const PstWriter&) = delete;
     PstWriter& operator=(const PstWriter&) = delete;

@@ -8,12 +8,14 @@
 #include "tests/mime/real_messages.h"
 #include "tests/support/files.h"
 
-#include <chrono>
+#include <cerrno>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 namespace tags = mbx::mapi::tags;
@@ -212,35 +214,37 @@ TEST(MsgRoundTrip, RealEudoraMailboxMessages) {
     expectReadersAgree(convertAll("eudora", messages));
 }
 
-// A 20 MB attachment, base64 in the mail (about 27 MB of text). Beyond 6.875 MB a version-3 file
-// needs DIFAT sectors; the readers check them.
-TEST(MsgRoundTrip, TwentyMegabyteAttachment) {
-    const fs::path bin = kScratch / "big/big.bin";
-    const fs::path eml = kScratch / "big/big.eml";
-    const fs::path msg = kScratch / "big/big.msg";
-    std::string data(20u << 20, '\0');
+// Attachments either side of the mini-stream cutoff (4,096 bytes) and one of 20 MB, base64 in the
+// mail (about 27 MB of text): beyond 6.875 MB a version-3 file needs DIFAT sectors. The readers
+// check every attachment's bytes.
+TEST(MsgRoundTrip, AttachmentsAroundTheSectorLimits) {
+    const fs::path dir = kScratch / "big";
+    const fs::path eml = dir / "big.eml";
+    const fs::path msg = dir / "big.msg";
+    std::string mail = "From: big@example.com\r\nTo: you@example.com\r\nSubject: Big\r\n"
+                       "Date: Mon, 07 Dec 2026 02:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+                       "Content-Type: multipart/mixed; boundary=\"big\"\r\n\r\n--big\r\n"
+                       "Content-Type: text/plain\r\n\r\nLarge file attached.\r\n";
     std::mt19937 rng(20);
-    for (auto& b : data) {
-        b = static_cast<char>(rng());
+    for (const std::size_t size :
+         {std::size_t{4095}, std::size_t{4096}, std::size_t{4097}, std::size_t{20} << 20}) {
+        std::string data(size, '\0');
+        for (auto& b : data) {
+            b = static_cast<char>(rng());
+        }
+        const fs::path bin = dir / (std::to_string(size) + ".bin");
+        writeFile(bin, data);
+        // CRLF throughout: a base64 part with bare LF line ends in a CRLF mail is a case of its
+        // own.
+        const auto [status, encoded] =
+            runCommand("base64 -w 76 " + quoted(bin) + " | sed 's/$/\\r/'");
+        ASSERT_EQ(status, 0);
+        mail += "--big\r\nContent-Type: application/octet-stream; name=\"" +
+                bin.filename().string() + "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                encoded;
     }
-    writeFile(bin, data);
-    // CRLF throughout: a base64 part with bare LF line ends in a CRLF mail is a case of its own.
-    const auto [status, encoded] = runCommand("base64 -w 76 " + quoted(bin) + " | sed 's/$/\\r/'");
-    ASSERT_EQ(status, 0);
-    writeFile(eml, "From: big@example.com\r\nTo: you@example.com\r\nSubject: Big\r\n"
-                   "Date: Mon, 07 Dec 2026 02:00:00 +0000\r\nMIME-Version: 1.0\r\n"
-                   "Content-Type: multipart/mixed; boundary=\"big\"\r\n\r\n--big\r\n"
-                   "Content-Type: text/plain\r\n\r\nLarge file attached.\r\n--big\r\n"
-                   "Content-Type: application/octet-stream; name=\"big.bin\"\r\n"
-                   "Content-Transfer-Encoding: base64\r\n\r\n" +
-                       encoded + "--big--\r\n");
-    const auto start = std::chrono::steady_clock::now();
+    writeFile(eml, mail + "--big--\r\n");
     mbx::msg::writeMsg(mbx::mime::importRfc822(eml), msg);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count();
-    std::printf("20 MB attachment: import + write %lld ms, file %llu bytes\n",
-                static_cast<long long>(ms), static_cast<unsigned long long>(fs::file_size(msg)));
     EXPECT_GT(fs::file_size(msg), 20u * 1024u * 1024u);
     expectReadersAgree({{eml, msg}});
 }
@@ -316,12 +320,39 @@ TEST(MsgLayout, OutlookFilesAndOursFollowTheSameRules) {
     EXPECT_EQ(n.at("__substg1.0_67041102-00000000"), std::string("\1\2\3", 3));
 }
 
-TEST(MsgWriter, UnwritableTargetThrowsAndLeavesNothing) {
-    const auto cases = mbx::testing::hardCases();
-    const Message m = importText(cases.at(0).eml);
+// A failed system call reaches the caller with its errno (a full device must be recognisable),
+// and no file is left: not when it cannot be created, not when a write fails half-way (here the
+// file size limit stops it, as a full device would).
+TEST(MsgWriter, UnwritableTargetThrowsWithItsErrnoAndLeavesNothing) {
+    const Message m = importText("From: a@example.com\r\nSubject: Long\r\n\r\n" +
+                                 std::string(300000, 'x') + "\r\n");
     const fs::path missingDir = kScratch / "no-such-dir" / "x.msg";
-    EXPECT_THROW(mbx::msg::writeMsg(m, missingDir), mbx::msg::MsgError);
+    try {
+        mbx::msg::writeMsg(m, missingDir);
+        ADD_FAILURE() << "no error";
+    } catch (const mbx::msg::MsgError& e) {
+        EXPECT_EQ(e.code(), std::error_code(ENOENT, std::generic_category())) << e.what();
+    }
     EXPECT_FALSE(fs::exists(missingDir));
+
+    const fs::path cut = kScratch / "cut" / "x.msg";
+    fs::create_directories(cut.parent_path());
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 64 << 10;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::error_code code;
+    try {
+        mbx::msg::writeMsg(m, cut);
+    } catch (const mbx::msg::MsgError& e) {
+        code = e.code();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(code, std::error_code(EFBIG, std::generic_category()));
+    EXPECT_FALSE(fs::exists(cut));
 }
 
 // More attachments than a .msg holds, at the top and in an attached mail: the first 2048 of each

@@ -17,11 +17,18 @@ constexpr std::size_t kBufferCapacity = kBufferLimit + kMaxGap + kMaxBlockSize;
 }
 } // namespace
 
-FileSink::FileSink(const std::filesystem::path& path)
-    : buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferCapacity)) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0)
-        fail("cannot create " + path.string());
+FileSink::FileSink(const SinkTarget& target) {
+    if (const auto* memory = std::get_if<std::vector<std::uint8_t>*>(&target)) {
+        // In memory, blocks are placed straight into the image: no write-behind buffer.
+        memory_ = *memory;
+        memory_->clear();
+    } else {
+        buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferCapacity);
+        const auto& path = std::get<std::filesystem::path>(target);
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            fail("cannot create " + path.string());
+    }
     // Everything before the first AMap (header, reserved area) starts as zeros: a file cut short
     // at any point has no magic and no valid header CRC.
     addSection();
@@ -40,6 +47,10 @@ void FileSink::addSection() {
     const std::uint64_t mapBytes = sectionMapPages(k) * kPageSize;
     markUnits(start, mapBytes);
     cursor_ = start + mapBytes;
+    if (memory_ != nullptr) {
+        memory_->resize(static_cast<std::size_t>(sectionOffset(k + 1)));
+        return;
+    }
     if (::ftruncate(fd_, static_cast<off_t>(sectionOffset(k + 1))) != 0)
         fail("cannot extend the data file");
 }
@@ -70,6 +81,11 @@ std::uint64_t FileSink::allocate(std::uint64_t size, std::uint64_t align) {
 std::uint8_t* FileSink::place(std::uint64_t offset, std::size_t size) {
     if (size > kMaxBlockSize)
         throw PstError("write too large for the buffer");
+    if (memory_ != nullptr) {
+        if (offset + size > memory_->size())
+            memory_->resize(static_cast<std::size_t>(offset + size));
+        return memory_->data() + offset;
+    }
     if (used_ >= kBufferLimit)
         flush();
     const std::uint64_t bufferEnd = bufferStart_ + used_;
@@ -95,6 +111,12 @@ void FileSink::write(std::uint64_t offset, ByteView data) {
 }
 
 void FileSink::writeAt(std::uint64_t offset, ByteView data) {
+    if (memory_ != nullptr) {
+        if (offset + data.size() > memory_->size())
+            memory_->resize(static_cast<std::size_t>(offset + data.size()));
+        std::memcpy(memory_->data() + offset, data.data(), data.size());
+        return;
+    }
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
@@ -117,7 +139,7 @@ void FileSink::flush() {
 
 void FileSink::sync() {
     flush();
-    if (::fsync(fd_) != 0)
+    if (memory_ == nullptr && ::fsync(fd_) != 0)
         fail("cannot sync the data file");
 }
 

@@ -9,13 +9,18 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <variant>
 #include <vector>
 
 namespace mbx::pst {
 
+// Where a data file goes: a file on disk, or a byte vector the caller owns (the fuzzing harness,
+// which must not create and sync a file for every input).
+using SinkTarget = std::variant<std::filesystem::path, std::vector<std::uint8_t>*>;
+
 class FileSink {
 public:
-    explicit FileSink(const std::filesystem::path& path);
+    explicit FileSink(const SinkTarget& target);
     ~FileSink();
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
@@ -42,6 +47,7 @@ private:
     void writeAt(std::uint64_t offset, ByteView data);
 
     int fd_ = -1;
+    std::vector<std::uint8_t>* memory_ = nullptr; // instead of fd_
     std::vector<std::array<std::uint8_t, kPageDataSize>> amaps_;
     std::uint64_t cursor_ = 0; // next free byte (everything before it in its section is taken)
     std::unique_ptr<std::uint8_t[]> buffer_; // fixed capacity, so that place() never reallocates

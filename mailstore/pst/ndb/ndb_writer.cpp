@@ -26,8 +26,7 @@ constexpr std::uint32_t kFirstAssocMessageIndex = 0x8000;
 constexpr std::uint16_t kSingleHolderRefCount = 2;
 } // namespace
 
-NdbWriter::NdbWriter(const std::filesystem::path& path, bool permute)
-    : sink_(path), permute_(permute) {
+NdbWriter::NdbWriter(const SinkTarget& target, bool permute) : sink_(target), permute_(permute) {
     rgnid_.fill(kFirstNidIndex);
     rgnid_[static_cast<int>(NidType::SearchFolder)] = kFirstSearchFolderIndex;
     rgnid_[static_cast<int>(NidType::NormalMessage)] = kFirstNormalMessageIndex;

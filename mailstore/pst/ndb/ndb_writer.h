@@ -13,7 +13,7 @@ namespace mbx::pst {
 
 class NdbWriter {
 public:
-    NdbWriter(const std::filesystem::path& path, bool permute);
+    NdbWriter(const SinkTarget& target, bool permute);
 
     // Writes one block holding `data` (at most 8,176 bytes). External blocks are encoded when the
     // file uses permutation; internal ones (XBLOCK, SLBLOCK, ...) never are.

@@ -9,6 +9,14 @@ NdbReader::NdbReader(const std::filesystem::path& path) : path_(path) {
     if (!in_)
         throw PstError("cannot open " + path.string());
     size_ = std::filesystem::file_size(path);
+    load();
+}
+
+NdbReader::NdbReader(const Bytes& image) : image_(&image), size_(image.size()) {
+    load();
+}
+
+void NdbReader::load() {
     if (size_ < kFirstAMapOffset)
         throw PstError("file too short for a PST");
     header_ = Header::decode(readAt(0, kHeaderSize));
@@ -27,6 +35,9 @@ NdbReader::NdbReader(const std::filesystem::path& path) : path_(path) {
 Bytes NdbReader::readAt(std::uint64_t offset, std::size_t size) const {
     if (offset > size_ || size > size_ - offset)
         throw PstError("read beyond the end of the file");
+    if (image_ != nullptr)
+        return Bytes(image_->begin() + static_cast<std::ptrdiff_t>(offset),
+                     image_->begin() + static_cast<std::ptrdiff_t>(offset + size));
     Bytes b(size);
     in_.clear();
     in_.seekg(static_cast<std::streamoff>(offset));

@@ -17,6 +17,8 @@ class NdbReader {
 public:
     // Throws PstError when the file is not a Unicode PST with a valid header.
     explicit NdbReader(const std::filesystem::path& path);
+    // A data file in memory; `image` must outlive the reader.
+    explicit NdbReader(const Bytes& image);
 
     const Header& header() const { return header_.header; }
     const DecodedHeader& decodedHeader() const { return header_; }
@@ -37,10 +39,12 @@ public:
     std::map<Nid, SubnodeEntry> readSubnodes(Bid root) const;
 
 private:
+    void load();
     void loadTree(BlockRef ref, bool nodeTree, int depth);
 
     std::filesystem::path path_;
     mutable std::ifstream in_;
+    const Bytes* image_ = nullptr; // instead of in_
     std::uint64_t size_ = 0;
     DecodedHeader header_;
     std::map<Nid, NbtEntry> nodes_;
