@@ -15,9 +15,9 @@ using mbx::testing::runCommand;
 
 namespace {
 
-std::vector<std::uint8_t> noise(std::size_t size, std::uint32_t seed) {
+std::vector<std::uint8_t> noise(std::size_t size, std::uint32_t salt) {
     std::vector<std::uint8_t> bytes(size);
-    std::mt19937 rng(seed);
+    std::mt19937 rng(salt);
     for (auto& b : bytes) {
         b = static_cast<std::uint8_t>(rng());
     }
@@ -47,22 +47,22 @@ TEST(CompoundFile, RoundTripAtEveryBoundary) {
     const fs::path dir = mbx::testing::scratchDir("boundaries");
     const fs::path expected = dir / "expected";
     CompoundFile file(mbx::cfb::Clsid{1, 2, 3});
-    std::uint32_t seed = 0;
+    std::uint32_t salt = 0;
     for (const std::size_t size : {0, 1, 63, 64, 65, 511, 512, 513, 4095, 4096, 4097, 8192}) {
-        add(file, CompoundFile::kRoot, expected, "s" + std::to_string(size), noise(size, ++seed));
+        add(file, CompoundFile::kRoot, expected, "s" + std::to_string(size), noise(size, ++salt));
     }
-    add(file, CompoundFile::kRoot, expected, "large", noise((8u << 20) + 1, ++seed), true);
+    add(file, CompoundFile::kRoot, expected, "large", noise((8u << 20) + 1, ++salt), true);
     const auto many = file.addStorage(CompoundFile::kRoot, "Many");
     for (int i = 0; i < 3000; ++i) {
         // Names of every length and both cases, so that the order is length first, then case-blind.
         const std::string name = (i % 2 ? "n" : "N") +
                                  std::string(static_cast<std::size_t>(i % 26), 'x') +
                                  std::to_string(i);
-        add(file, many, expected / "Many", name, noise(static_cast<std::size_t>(i % 70), ++seed));
+        add(file, many, expected / "Many", name, noise(static_cast<std::size_t>(i % 70), ++salt));
     }
     auto inner = file.addStorage(CompoundFile::kRoot, "Outer");
     inner = file.addStorage(inner, "Inner", mbx::cfb::Clsid{9});
-    add(file, inner, expected / "Outer/Inner", "deep", noise(5000, ++seed));
+    add(file, inner, expected / "Outer/Inner", "deep", noise(5000, ++salt));
 
     const fs::path path = dir / "test.cfb";
     {
