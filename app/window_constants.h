@@ -7,5 +7,10 @@ inline constexpr char kWindowTitle[] = "Brackwell Mbxvane v1.0";
 // The maker's home page, opened by Help.
 inline constexpr char kMakerWebAddress[] = "https://mbxvane.org/";
 inline constexpr char kExitQuestion[] = "Are you sure you want to exit now?";
+// Convert pressed with no mailbox in the list: the count label's own words and the two ways to
+// fill it.
+inline constexpr char kEmptyListText[] =
+    "0 files in the list.\r\nAdd mailboxes with \"Select (.mbx) file(s)...\" or \"Select "
+    "folder having (.mbx) file(s)...\" first.";
 
 } // namespace mbx::app
