@@ -12,5 +12,8 @@ inline constexpr char kExitQuestion[] = "Are you sure you want to exit now?";
 inline constexpr char kEmptyListText[] =
     "0 files in the list.\r\nAdd mailboxes with \"Select (.mbx) file(s)...\" or \"Select "
     "folder having (.mbx) file(s)...\" first.";
+// Help when the desktop could not hand the maker's page to a web browser; the address follows.
+inline constexpr char kHelpNotOpenedText[] =
+    "The Help Manual could not be opened in a web browser.\r\nPlease visit ";
 
 } // namespace mbx::app
