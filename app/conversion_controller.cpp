@@ -1,6 +1,7 @@
 #include "app/conversion_controller.h"
 
 #include "app/frm_step1.h"
+#include "app/window_constants.h"
 #include "convert/store_target.h"
 #include "selection/mailbox_list.h"
 
@@ -54,6 +55,13 @@ void ConversionController::CmdConvert_Click() {
         return;
     }
     lastOutcome_.reset();
+    // A cleared list still leaves Convert enabled: say there is nothing to convert, and stop.
+    if (window_.mailboxList().isEmpty()) {
+        window_.desktop().messageBox(desktop::kAppTitle, kEmptyListText, desktop::Icon::Information,
+                                     desktop::Buttons::Ok);
+        emit runFinished();
+        return;
+    }
     // The run works on what the window holds now; changes made while it runs do not derail it.
     const convert::RunRequest request{window_.mailboxList().rows(), selectedFormat(), {}};
     run_ = std::make_unique<convert::ConversionRun>(window_.desktop(), *this, nullptr, runOptions);

@@ -30,7 +30,8 @@ public:
     convert::Format selectedFormat() const;
     // Whether a run is under way.
     bool running() const { return thread_ != nullptr; }
-    // The outcome of the last Convert press, once runFinished() has been emitted.
+    // The outcome of the last Convert press, once runFinished() has been emitted; none when the
+    // list held no mailbox.
     std::optional<convert::RunOutcome> lastOutcome() const { return lastOutcome_; }
 
     // Engine options of the runs started from now on.

@@ -290,7 +290,10 @@ void frmStep1::CmdConvert_Click() {
 }
 
 void frmStep1::CmdHelp_Click() {
-    desktop_.shellOpen(kMakerWebAddress);
+    if (!desktop_.shellOpen(kMakerWebAddress)) {
+        desktop_.messageBox(desktop::kAppTitle, std::string(kHelpNotOpenedText) + kMakerWebAddress,
+                            desktop::Icon::Information, desktop::Buttons::Ok);
+    }
 }
 
 void frmStep1::cmdEnd_Click() {

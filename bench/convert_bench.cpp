@@ -148,19 +148,31 @@ void conversionSuite() {
 MBX_BENCH_SUITE("separator search and .eml conversion", 10, conversionSuite);
 
 // "generate [--messages N] FILE": the benchmark's mailbox, for runs by hand.
+// Anything else that starts with "-" is no file name: it gets the usage (--help on standard
+// output with status 0), never a file of that name.
 int generateCommand(const std::vector<std::string>& args) {
     std::uint64_t messages = 200000;
     std::string file;
+    bool wrong = false;
+    bool help = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--messages" && i + 1 < args.size()) {
-            messages = std::strtoull(args[++i].c_str(), nullptr, 10);
+        const auto& a = args[i];
+        if (a == "--messages" && i + 1 < args.size()) {
+            char* end = nullptr;
+            const auto& value = args[++i];
+            messages = std::strtoull(value.c_str(), &end, 10);
+            wrong |= value.empty() || *end != '\0' || value[0] == '-';
+        } else if (a == "--help" || a == "-h") {
+            help = true;
+        } else if (a.empty() || a[0] == '-' || !file.empty()) {
+            wrong = true;
         } else {
-            file = args[i];
+            file = a;
         }
     }
-    if (file.empty()) {
-        std::cerr << "usage: mbxvane-bench generate [--messages N] FILE\n";
-        return 2;
+    if (help || wrong || file.empty()) {
+        (help ? std::cout : std::cerr) << "usage: mbxvane-bench generate [--messages N] FILE\n";
+        return help ? 0 : 2;
     }
     const auto bytes = generateMailbox(file, messages);
     std::cout << file << ": " << messages << " messages, " << bytes << " bytes" << std::endl;

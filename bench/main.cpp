@@ -1,5 +1,6 @@
-// mbxvane-bench: without arguments runs every registered benchmark suite in order; with a
-// command name ("convert", ...) runs that command. Options of the full run:
+// mbxvane-bench: "all" runs every registered benchmark suite in order (a long run that writes
+// files of several GB); a command name ("convert", ...) runs that command; without arguments, or
+// with --help, it prints its usage. Options of the full run, which also start it without "all":
 //   --dir DIR       where suites put their scratch files (default: the system temp folder)
 //   --messages N    messages of the generated mailbox (default 200000)
 //   --runs N        timed repetitions per figure (default 5; the median is printed)
@@ -33,15 +34,18 @@ Registry& theRegistry() {
     return registry;
 }
 
-int usage(const char* self) {
-    std::cerr << "usage: " << self << " [--dir DIR] [--messages N] [--runs N] [--only TEXT]\n"
-              << "       " << self << " COMMAND ARGS...\n"
-              << "commands:";
+// On standard output with status 0 when asked for, else on standard error with status 2.
+int usage(const char* self, bool asked) {
+    std::ostream& out = asked ? std::cout : std::cerr;
+    out << "usage: " << self << " all [--dir DIR] [--messages N] [--runs N] [--only TEXT]\n"
+        << "       " << self << " COMMAND ARGS...\n"
+        << "all: the full benchmark (every suite; takes minutes and several GB of scratch files)\n"
+        << "commands:";
     for (const auto& [name, command] : theRegistry().commands) {
-        std::cerr << ' ' << name;
+        out << ' ' << name;
     }
-    std::cerr << '\n';
-    return 2;
+    out << '\n';
+    return asked ? 0 : 2;
 }
 
 } // namespace
@@ -60,10 +64,18 @@ int main(int argc, char** argv) {
     using namespace mbx::bench;
     std::vector<std::string> args(argv + 1, argv + argc);
     auto& registry = theRegistry();
-    if (!args.empty() && args[0].rfind("--", 0) != 0) {
+    if (args.empty()) {
+        return usage(argv[0], false);
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        return usage(argv[0], true);
+    }
+    if (args[0] == "all") {
+        args.erase(args.begin());
+    } else if (args[0].rfind("--", 0) != 0) {
         const auto found = registry.commands.find(args[0]);
         if (found == registry.commands.end()) {
-            return usage(argv[0]);
+            return usage(argv[0], false);
         }
         return found->second(std::vector<std::string>(args.begin() + 1, args.end()));
     }
@@ -75,7 +87,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (i + 1 >= args.size() || (a != "--dir" && a != "--messages" && a != "--runs")) {
-            return usage(argv[0]);
+            return usage(argv[0], a == "--help" || a == "-h");
         }
         const auto& value = args[++i];
         const char* variable = a == "--dir"        ? "TMPDIR"

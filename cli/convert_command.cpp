@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <system_error>
+#include <vector>
 
 namespace mbx::cli {
 
@@ -17,6 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "mbxvane-convert: ";
+// Before the system's reason for a path or folder that could not be read.
+constexpr const char* kCannotRead = "cannot be read: ";
 
 convert::Format engineFormat(Target target) {
     switch (target) {
@@ -110,6 +114,14 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
         console.err << kProgram << inputs.error << std::endl;
         return kExitUsage;
     }
+    if (inputs.mailboxes.empty()) {
+        // Only folders that cannot be read: say which and why; there is nothing to run.
+        for (const auto& folder : inputs.unreadable) {
+            console.err << kProgram << folder.path << ": " << kCannotRead << folder.reason
+                        << std::endl;
+        }
+        return kExitFailures;
+    }
     std::error_code ec;
     if (!options.attachments.empty() && !fs::is_directory(options.attachments, ec)) {
         console.err << kProgram << options.attachments << ": no such folder (--attachments)"
@@ -142,8 +154,14 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     const auto outputRoot = out.string().back() == fs::path::preferred_separator
                                 ? out.string()
                                 : out.string() + static_cast<char>(fs::path::preferred_separator);
-    const auto result = engine.run(request, outputRoot);
+    auto result = engine.run(request, outputRoot);
     printer.end();
+    // What the search could not read failed before the run began: first in the report.
+    std::vector<convert::Failure> unread;
+    for (const auto& folder : inputs.unreadable) {
+        unread.push_back({folder.path, std::nullopt, 0, kCannotRead + folder.reason});
+    }
+    result.failures.insert(result.failures.begin(), unread.begin(), unread.end());
 
     // The same report in the output folder as the window leaves when anything went wrong.
     const auto report = convert::leaveReport(result, {outputRoot});

@@ -10,6 +10,18 @@ namespace mbx::cli {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// A folder as the walk names it, with its trailing separator, shown without one.
+std::string shown(std::string path) {
+    if (path.size() > 1 && path.back() == fs::path::preferred_separator) {
+        path.pop_back();
+    }
+    return path;
+}
+
+} // namespace
+
 Inputs collectInputs(const std::vector<std::string>& paths) {
     Inputs inputs;
     std::set<std::string> seen;
@@ -29,20 +41,32 @@ Inputs collectInputs(const std::vector<std::string>& paths) {
         // The output layout repeats each mailbox's absolute path, as the window's lists hold it.
         const auto path = fs::absolute(fs::path(given), ec).lexically_normal();
         const auto status = fs::status(path, ec);
-        if (ec || !fs::exists(status)) {
+        if (status.type() == fs::file_type::not_found) {
             inputs.error = given + ": no such file or folder";
             return inputs;
         }
+        if (ec) {
+            // Out of reach (a path too long, a folder above it that cannot be searched): not a
+            // typing mistake, so the other paths are still converted.
+            inputs.unreadable.push_back({given, ec.message()});
+            continue;
+        }
         if (fs::is_directory(status)) {
-            for (const auto& mailbox : selection::mailboxesInFolder(path.string())) {
+            auto scan = selection::scanFolder(path.string());
+            for (const auto& mailbox : scan.mailboxes) {
                 add(fs::path(mailbox));
+            }
+            for (auto& problem : scan.unreadable) {
+                inputs.unreadable.push_back({shown(problem.path), std::move(problem.reason)});
             }
         } else {
             add(path);
         }
     }
-    if (inputs.mailboxes.empty()) {
-        inputs.error = "nothing to convert: no file ending in .mbx or .mbox in the folders given";
+    if (inputs.mailboxes.empty() && inputs.unreadable.empty()) {
+        inputs.error = "nothing to convert: no mailbox in the folders given (no file ending in "
+                       ".mbx or .mbox, nor a file without extension starting with \"From "
+                       "???@???\")";
     }
     return inputs;
 }

@@ -82,7 +82,8 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     if (!parser.isSet(format)) {
         return fail("--format is required (eml, emlx, pst or msg)");
     }
-    const auto name = parser.value(format);
+    // In any letter case: EML, Pst ...
+    const auto name = parser.value(format).toLower();
     if (name == QLatin1String("eml")) {
         options.target = Target::Eml;
     } else if (name == QLatin1String("emlx")) {
@@ -92,7 +93,8 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     } else if (name == QLatin1String("msg")) {
         options.target = Target::Msg;
     } else {
-        return fail("unknown format '" + bytes(name) + "' (use eml, emlx, pst or msg)");
+        return fail("unknown format '" + bytes(parser.value(format)) +
+                    "' (use eml, emlx, pst or msg)");
     }
     if (!parser.isSet(out) || parser.value(out).isEmpty()) {
         return fail("--out DIR is required");

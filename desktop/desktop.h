@@ -38,8 +38,10 @@ public:
     // The chosen folder as the platform gives it (no trailing separator except for a root),
     // or the empty text when the user cancelled.
     virtual std::string browseForFolder(const std::string& title) = 0;
-    // Hands a document path or web address to the desktop; the outcome is not reported.
-    virtual void shellOpen(const std::string& target) = 0;
+    // Hands a document path or web address to the desktop. False when nothing could take it
+    // (no program to open it with) or the target is empty; whether the program then shows it
+    // is not known.
+    virtual bool shellOpen(const std::string& target) = 0;
     virtual void beep() = 0;
     // Busy pointer for the whole application on (true) or back to normal (false).
     virtual void setBusy(bool busy) = 0;

@@ -91,13 +91,13 @@ std::string QtDesktop::browseForFolder(const std::string& title) {
     return QDir::toNativeSeparators(dir).toStdString();
 }
 
-void QtDesktop::shellOpen(const std::string& target) {
+bool QtDesktop::shellOpen(const std::string& target) {
     if (target.empty()) {
-        return;
+        return false;
     }
     const QString t = q(target);
     const QUrl url = t.contains(QStringLiteral("://")) ? QUrl(t) : QUrl::fromLocalFile(t);
-    QDesktopServices::openUrl(url);
+    return QDesktopServices::openUrl(url);
 }
 
 void QtDesktop::beep() {

@@ -18,7 +18,7 @@ public:
                       Buttons buttons) override;
     OpenFilesResult openFiles(const OpenFilesRequest& request) override;
     std::string browseForFolder(const std::string& title) override;
-    void shellOpen(const std::string& target) override;
+    bool shellOpen(const std::string& target) override;
     void beep() override;
     void setBusy(bool busy) override;
 

@@ -62,8 +62,8 @@ FolderScan scanFolder(const std::string& folder) {
             scan.mailboxes.push_back(entry);
         }
     }
-    for (const auto& folderError : logger.unreadable()) {
-        scan.unreadableFolders.push_back(folderError.path + ": " + folderError.error.message());
+    for (const auto& problem : logger.unreadable()) {
+        scan.unreadable.push_back({problem.path, problem.error.message()});
     }
     logger.terminate();
     return scan;

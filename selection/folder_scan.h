@@ -21,10 +21,15 @@ bool isMailboxFile(const std::string& path);
 // one trailing separator) followed by the path inside it. Empty for a folder that does not exist.
 std::vector<std::string> mailboxesInFolder(const std::string& folder);
 
-// The same walk, with the folders it could not read ("path: reason"), whose mailboxes are missing.
+// The same walk, with what it could not read: folders, whose mailboxes are missing, and entries
+// it could not tell file from folder, each with the system's reason.
+struct UnreadablePath {
+    std::string path;
+    std::string reason;
+};
 struct FolderScan {
     std::vector<std::string> mailboxes;
-    std::vector<std::string> unreadableFolders;
+    std::vector<UnreadablePath> unreadable;
 };
 FolderScan scanFolder(const std::string& folder);
 

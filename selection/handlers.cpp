@@ -43,10 +43,10 @@ void pickMailboxFiles(desktop::Desktop& desktop, MailboxList& list, const Window
 }
 
 void clearMailboxes(desktop::Desktop& desktop, MailboxList& list) {
-    list.makeCurrent(0);
-    if (list.cellText(0).empty()) {
+    if (list.isEmpty()) {
         return;
     }
+    list.makeCurrent(0);
     const auto answer = desktop.messageBox(
         desktop::kAppTitle, "Do you want to clear all the files in the list\r\n Proceed?",
         Icon::Question, Buttons::YesNo);

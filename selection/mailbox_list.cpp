@@ -34,6 +34,8 @@ void MailboxList::setCellText(int row, const std::string& text) {
         grid_.setItem(row, 0, item);
     }
     item->setText(QString::fromStdString(text));
+    // The column is cut off at the grid's edge; the whole path shows when the pointer rests on it.
+    item->setToolTip(item->text());
 }
 
 void MailboxList::addRow(const std::string& path) {
@@ -56,8 +58,12 @@ void MailboxList::clear() {
     for (int c = 0; c < grid_.columnCount(); ++c) {
         if (auto* item = grid_.item(0, c)) {
             item->setText(QString());
+            item->setToolTip(QString());
         }
     }
+    // The empty row is no mailbox: nothing stays highlighted.
+    grid_.setCurrentItem(nullptr);
+    grid_.clearSelection();
     count_.setText(QStringLiteral("0 files"));
 }
 

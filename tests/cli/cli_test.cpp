@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -180,6 +181,48 @@ TEST(ConvertCommand, AMailboxThatCannotBeWrittenExitsOneAndIsReported) {
     // The window's report in the output folder too, named on standard error.
     EXPECT_EQ(slurp(out / "Mbxvane report.txt"), report);
     EXPECT_NE(output.find("report: " + (out / "Mbxvane report.txt").string()), std::string::npos);
+}
+
+// A folder the search cannot read (here its full path is longer than the system allows, which
+// stops root too) is a failure with the system's reason; the mailboxes beside it are converted.
+TEST(ConvertCommand, AFolderThatCannotBeReadIsAFailureNamedWithItsReason) {
+    const auto dir = scratch("unreadable");
+    writeFile(dir / "Mail" / "a" / "first.mbx", mailboxText(2, "first"));
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir / "Mail" / "a");
+    const std::string level(200, 'd');
+    fs::path deep = dir / "Mail" / "a";
+    for (int i = 0; i < 25; ++i) {
+        fs::create_directory(level);
+        fs::current_path(level);
+        deep /= level;
+    }
+    std::ofstream("hidden.mbx") << mailboxText(1, "hidden");
+    fs::current_path(cwd);
+    const auto out = dir / "out";
+    const std::string reason =
+        ": cannot be read: " + std::make_error_code(std::errc::filename_too_long).message();
+
+    const auto [code, output] = convert("--format EML --out " + quoted(out) + " --report " +
+                                        quoted(dir / "report.txt") + " " + quoted(dir / "Mail"));
+    EXPECT_EQ(code, 1) << output;
+    EXPECT_NE(output.find("first.mbx: 2 messages written"), std::string::npos) << output;
+    EXPECT_EQ(slurp(mailboxFolder(out, dir / "Mail" / "a" / "first.mbx") / "email-1.eml"),
+              messageOf("first", 1));
+    const auto line = output.find("mbxvane-convert: " + (dir / "Mail" / "a" / level).string());
+    ASSERT_NE(line, std::string::npos) << output;
+    EXPECT_NE(output.find(reason, line), std::string::npos) << output;
+    const auto report = slurp(dir / "report.txt");
+    EXPECT_NE(report.find("Failures (1)"), std::string::npos) << report;
+    EXPECT_NE(report.find(reason), std::string::npos) << report;
+    EXPECT_EQ(slurp(out / "Mbxvane report.txt"), report);
+
+    // Named directly: that it cannot be read and why, and nothing else is done.
+    const auto [directCode, direct] =
+        convert("--format eml --out " + quoted(dir / "out2") + " " + quoted(deep));
+    EXPECT_EQ(directCode, 1) << direct;
+    EXPECT_EQ(direct, "mbxvane-convert: " + deep.string() + reason + "\n");
+    EXPECT_FALSE(fs::exists(dir / "out2"));
 }
 
 // Ctrl-C delivered to the process after the fifth message: the run stops at the next message

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -87,6 +88,31 @@ TEST_F(WindowConversion, ThreeMailboxesToEmlThroughTheWindow) {
     EXPECT_EQ(desktop.boxes[1].text, "Please select a option to convert file(s).");
     EXPECT_EQ(desktop.boxes[1].icon, Icon::Information);
     EXPECT_EQ(desktop.folderTitles.size(), 1u);
+}
+
+// Clearing leaves Convert enabled (as it always did); pressed then, it says the list is empty
+// and does nothing else: no folder question, no run, no row left highlighted to be taken for one.
+TEST_F(WindowConversion, ConvertAfterClearingTheListSaysSoAndDoesNothingElse) {
+    desktop.answers.push_back(mbx::desktop::Answer::Yes);
+    QTest::mouseClick(window.cmdClear1, Qt::LeftButton);
+    EXPECT_EQ(window.grdFiles1->currentRow(), -1);
+    EXPECT_FALSE(window.grdFiles1->selectionModel()->hasSelection());
+    ASSERT_TRUE(window.CmdConvert->isEnabled());
+
+    window.OptEML->click();
+    desktop.folderChoices.push_back(out.string());
+    mbx::testing::pressConvert(window, controller);
+    ASSERT_EQ(desktop.boxes.size(), 2u); // the clear question, then this
+    EXPECT_EQ(desktop.boxes[1].caption, "Mbxvane");
+    EXPECT_EQ(desktop.boxes[1].text,
+              "0 files in the list.\r\nAdd mailboxes with \"Select (.mbx) file(s)...\" or "
+              "\"Select folder having (.mbx) file(s)...\" first.");
+    EXPECT_EQ(desktop.boxes[1].icon, Icon::Information);
+    EXPECT_TRUE(desktop.folderTitles.empty());
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(window.LblProgessCurrent->text().toStdString(), "Mailbox  0 (of 0)");
+    EXPECT_TRUE(window.OptEML->isChecked());
+    EXPECT_TRUE(window.CmdConvert->isEnabled());
 }
 
 TEST_F(WindowConversion, EmlxWritesTheSameBytesUnderItsOwnName) {

@@ -61,7 +61,10 @@ public:
         folderChoices.pop_front();
         return f;
     }
-    void shellOpen(const std::string& target) override { opened.push_back(target); }
+    bool shellOpen(const std::string& target) override {
+        opened.push_back(target);
+        return true;
+    }
     void beep() override { ++beeps; }
     void setBusy(bool busy) override {
         busyDepth += busy ? 1 : -1;
