@@ -123,10 +123,11 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
         return kExitFailures;
     }
     std::error_code ec;
-    if (!options.attachments.empty() && !fs::is_directory(options.attachments, ec)) {
-        console.err << kProgram << options.attachments << ": no such folder (--attachments)"
-                    << std::endl;
-        return kExitUsage;
+    for (const auto& folder : options.attachments) {
+        if (!fs::is_directory(folder, ec)) {
+            console.err << kProgram << folder << ": no such folder (--attachments)" << std::endl;
+            return kExitUsage;
+        }
     }
     const auto out = fs::absolute(fs::path(options.out), ec).lexically_normal();
     if (const auto problem = prepareOutputFolder(out); !problem.empty()) {
@@ -137,9 +138,8 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     convert::RunRequest request;
     request.rows = inputs.mailboxes;
     request.format = engineFormat(options.target);
-    if (!options.attachments.empty()) {
-        request.attachmentFolders = {
-            fs::absolute(options.attachments, ec).lexically_normal().string()};
+    for (const auto& folder : options.attachments) {
+        request.attachmentFolders.push_back(fs::absolute(folder, ec).lexically_normal().string());
     }
     convert::RunOptions runOptions;
     runOptions.cancel = &cancel;
@@ -190,7 +190,9 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
                     << std::endl;
         if (!result.notes.empty()) {
             console.out << countOf(result.notes.size(), "note", "notes")
-                        << " on messages written (attachments not found or left out)" << std::endl;
+                        << " in the report (attachments not found or left out, tables of "
+                           "contents not used)"
+                        << std::endl;
         }
     }
     if (!report.empty()) {

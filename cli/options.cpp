@@ -46,9 +46,10 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
                                  QStringLiteral("DIR"));
     const QCommandLineOption attachments(
         QStringLiteral("attachments"),
-        QStringLiteral("Eudora's attachments folder, where the files of detached attachments "
-                       "are looked up for .pst and .msg (default: the nearest Attach, "
-                       "Attachments or Attachments Folder beside a mailbox or above it)."),
+        QStringLiteral("A folder where the files of detached attachments are looked up for "
+                       ".pst and .msg; may be given more than once. The folders are searched in "
+                       "the order given, then the nearest Attach, Attachments or Attachments "
+                       "Folder beside a mailbox or above it."),
         QStringLiteral("DIR"));
     const QCommandLineOption report(
         QStringLiteral("report"),
@@ -100,7 +101,9 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         return fail("--out DIR is required");
     }
     options.out = bytes(parser.value(out));
-    options.attachments = bytes(parser.value(attachments));
+    for (const auto& folder : parser.values(attachments)) {
+        options.attachments.push_back(bytes(folder));
+    }
     options.report = bytes(parser.value(report));
     options.quiet = parser.isSet(quiet);
     if (parser.isSet(workers)) {

@@ -20,8 +20,8 @@ enum class Target { Eml, Emlx, Pst, Msg };
 struct Options {
     Target target = Target::Eml;
     std::string out;
-    std::string attachments; // empty: not given
-    std::string report;      // empty: not given
+    std::vector<std::string> attachments; // searched in this order; empty: none given
+    std::string report;                   // empty: not given
     bool quiet = false;
     int workers = -1; // threads that parse messages for .pst and .msg; -1: one per core
     std::vector<std::string> paths;

@@ -313,7 +313,14 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
                                  const scanner::SearchResult& found,
                                  const std::vector<std::string>& attachmentFolders) {
     const std::span<const std::uint64_t> offsets(found.offsets);
-    const auto plan = store_->planMailbox({path, folder, attachmentFolders});
+    const auto plan =
+        store_->planMailbox({path, folder, attachmentFolders, offsets, found.fileSize});
+    if (plan) {
+        mailbox_->summary = plan->summary;
+        for (const auto& note : plan->notes) {
+            result_.notes.push_back({path, std::nullopt, 0, note});
+        }
+    }
     MailboxFile mailbox(options_.copyBlockSize);
     const bool readable = offsets.empty() || mailbox.open(path, found.fileSize);
     if (!readable) {
@@ -419,7 +426,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         if (!yieldToObserver()) {
             return finish(RunResult::Outcome::Cancelled);
         }
-        result_.mailboxes.push_back({path, 0, 0});
+        result_.mailboxes.push_back({path, 0, 0, {}});
         mailbox_ = &result_.mailboxes.back();
         const auto name = mailboxNameOf(fileName);
         const auto folder = mailboxFolderOf(outputRoot, path);
@@ -593,7 +600,8 @@ bool writeReport(const std::string& path, const RunResult& result) {
             std::to_string(result.found()) + " found\n\nMailboxes:\n";
     for (const auto& m : result.mailboxes) {
         text += "  " + m.path + ": " + std::to_string(m.written) + " of " +
-                std::to_string(m.found) + " written\n";
+                std::to_string(m.found) + " written" +
+                (m.summary.empty() ? std::string() : "; " + m.summary) + "\n";
     }
     text += "\nFailures (" + std::to_string(result.failures.size()) + "):\n";
     for (const auto& f : result.failures) {

@@ -118,6 +118,7 @@ struct MailboxResult {
     std::string path;
     std::uint64_t found = 0;   // messages found in it
     std::uint64_t written = 0; // messages written in full
+    std::string summary;       // what the target drew on beyond the messages, for the report
 };
 
 struct RunResult {

@@ -8,9 +8,11 @@
 #include "mailstore/pst/writer.h"
 #include "selection/paths.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace mbx::convert {
@@ -24,6 +26,9 @@ struct ImportedMessage : PreparedMessage {
 // How the messages of one mailbox are imported.
 struct ImportPlan : MailboxPlan {
     mime::ImportOptions options;
+    // What Eudora's table of contents says about each message, by message number; empty when
+    // the mailbox has no table that agrees with it.
+    std::vector<mime::eudora::MessageState> states;
 };
 
 // Read and has-attachments, as the converted messages have always been flagged; the store
@@ -58,6 +63,59 @@ mapi::Message importMessage(const MessageJob& job, const mime::ImportOptions& op
     return mime::importRfc822(
         std::span(reinterpret_cast<const std::byte*>(job.bytes.data()), job.bytes.size()), options,
         notes);
+}
+
+// The first bytes of the mailbox, enough to tell its line ends; empty when it cannot be read.
+std::string headOf(const std::string& path) {
+    std::string head(4096, '\0');
+    std::ifstream in(path, std::ios::binary);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(in ? head.size()
+                   : static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return head;
+}
+
+std::string countOf(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Eudora's table of contents beside the mailbox, checked against the messages found: the
+// per-message states when it agrees with them, else the report's note saying why not. True when
+// the table is in Mac Eudora's layout (agreeing or not).
+bool readTableOfContents(const MailboxContext& mailbox, ImportPlan& plan) {
+    namespace eudora = mime::eudora;
+    const std::filesystem::path path(mailbox.path);
+    const auto found = eudora::findToc(path);
+    if (found.file.empty()) {
+        plan.summary = "no Eudora table of contents";
+        return false;
+    }
+    const bool mac = found.read.toc && found.read.toc->family == eudora::Family::Mac;
+    const std::string file = found.file.filename().string();
+    std::string reason = found.read.reason;
+    if (found.read.toc) {
+        const auto& toc = *found.read.toc;
+        const bool labelled = std::any_of(toc.records.begin(), toc.records.end(),
+                                          [](const auto& r) { return r.label > 0; });
+        auto checked =
+            eudora::validate(toc, mailbox.starts, mailbox.size, {},
+                             labelled ? eudora::labelNames(path) : std::vector<std::string>{});
+        if (checked.reason.empty()) {
+            plan.states = std::move(checked.states);
+            plan.summary = "Eudora's table of contents " + file + " used";
+            if (checked.unlisted > 0) {
+                plan.summary += "; " + countOf(checked.unlisted, "message", "messages") +
+                                " not listed in it (category \"" +
+                                std::string(eudora::kUnlistedCategory) + "\")";
+            }
+            return mac;
+        }
+        reason = std::move(checked.reason);
+    }
+    plan.summary = "Eudora's table of contents " + file + " not used";
+    plan.notes.push_back("Eudora's table of contents " + file + " was not used: " + reason +
+                         "; every message was converted and stored as read");
+    return mac;
 }
 
 } // namespace
@@ -123,13 +181,16 @@ void MailStoreTarget::addMailboxFolder(const std::string& mailboxName) {
 
 std::shared_ptr<const MailboxPlan>
 MailStoreTarget::planMailbox(const MailboxContext& mailbox) const {
-    // The import takes one attachments folder: the first one named.
-    const std::filesystem::path chosen = mailbox.attachmentFolders.empty()
-                                             ? std::filesystem::path()
-                                             : std::filesystem::path(mailbox.attachmentFolders[0]);
-    const auto folders = mime::eudora::findFolders(std::filesystem::path(mailbox.path), chosen);
+    const std::filesystem::path path(mailbox.path);
+    const auto folders = mime::eudora::findFolders(
+        path, std::vector<std::filesystem::path>(mailbox.attachmentFolders.begin(),
+                                                 mailbox.attachmentFolders.end()));
     auto plan = std::make_shared<ImportPlan>();
     plan->options = {folders.attachments, folders.embedded};
+    const bool macTable = readTableOfContents(mailbox, *plan);
+    // Mac Eudora wrote its undeclared 8-bit text in MacRoman.
+    plan->options.eightBitCharset =
+        mime::eudora::isMacMailbox(headOf(mailbox.path), macTable) ? "macintosh" : "windows-1252";
     return plan;
 }
 
@@ -137,9 +198,17 @@ std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job)
     auto prepared = std::make_unique<ImportedMessage>();
     auto& message = prepared->message;
     const auto* plan = dynamic_cast<const ImportPlan*>(job.plan.get());
-    message = importMessage(job, plan != nullptr ? plan->options : mime::ImportOptions{},
-                            prepared->notes);
-    message.props.set(mapi::tags::MessageFlags, mime::messageFlagsFor(message, kRequestedFlags));
+    mime::ImportOptions options = plan != nullptr ? plan->options : mime::ImportOptions{};
+    if (plan != nullptr && job.index < plan->states.size()) {
+        options.state = plan->states[job.index];
+    }
+    message = importMessage(job, options, prepared->notes);
+    // With a table, the import's flags are the table's (unsent outgoing mail among them).
+    message.props.set(mapi::tags::MessageFlags,
+                      mime::messageFlagsFor(
+                          message, options.state
+                                       ? message.props.int32(mapi::tags::MessageFlags).value_or(0)
+                                       : kRequestedFlags));
     try {
         // Whatever the data file would refuse is refused here, before anything is written.
         pst::validateMessage(message);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -42,12 +43,20 @@ struct MailboxContext {
     // Folders the user named for detached attachments, searched in order; empty: the target
     // looks for them beside the mailbox.
     std::vector<std::string> attachmentFolders;
+    // Where the separator search found its messages, in increasing order, and the mailbox's
+    // size as it searched it: what a table of contents beside the mailbox is checked against.
+    std::span<const std::uint64_t> starts;
+    std::uint64_t size = 0;
 };
 
 // What a target makes of a mailbox before its messages are prepared (the import's folders, say):
 // read-only once made, shared by every job of the mailbox, so worker threads need no lock.
 struct MailboxPlan {
     virtual ~MailboxPlan() = default;
+    // For the report: what the plan drew on beyond the messages ("" nothing worth a word), and
+    // remarks on the mailbox as a whole.
+    std::string summary;
+    std::vector<std::string> notes;
 };
 
 struct MessageJob {

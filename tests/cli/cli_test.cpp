@@ -4,8 +4,12 @@
 #include "cli/convert_command.h"
 #include "cli/interrupt.h"
 #include "mailstore/pst/check.h"
+#include "tests/support/eudora_toc.h"
 #include "tests/support/files.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
@@ -158,6 +162,140 @@ TEST(ConvertCommand, FoldersAreSearchedAtAnyDepthAndEveryMessageIsWrittenAndRepo
     EXPECT_EQ(quiet, "");
     EXPECT_EQ(slurp(mailboxFolder(dir / "quiet", dir / "Mail" / "top.mbx") / "email-1.emlx"),
               messageOf("top", 1));
+}
+
+// What Eudora's table of contents said of each message reaches the .pst, as pst-extractor (an
+// outside reader) sees it; a table that disagrees with its mailbox is a note and changes nothing.
+// Attachment files come from the --attachments folders in the order given, then from Attach.
+TEST(ConvertCommand, EudorasTableOfContentsAndSeveralAttachmentsFolders) {
+    const auto dir = scratch("toc");
+    std::string in;
+    std::vector<std::uint64_t> starts;
+    for (int k = 0; k < 4; ++k) {
+        starts.push_back(in.size());
+        in += messageText("in", k);
+    }
+    in += "Attachment Converted: \"C:\\Eudora\\Attach\\a.txt\"\r\n"
+          "Attachment Converted: \"C:\\Eudora\\Attach\\b.txt\"\r\n"
+          "Attachment Converted: \"C:\\Eudora\\Attach\\c.txt\"\r\n";
+    writeFile(dir / "Mail" / "In.mbx", in);
+    // Unread with priority 1 and label 2, replied with priority 5, message 2 not listed (deleted,
+    // mailbox not compacted), forwarded.
+    const auto toc =
+        mbx::testing::windowsToc(starts, in.size(), {{0, 0, 1, 2}, {1, 2, 5, 0}, {3, 3, 3, 0}});
+    writeFile(dir / "Mail" / "In.toc", std::string(toc.begin(), toc.end()));
+    writeFile(dir / "Mail" / "eudora.ini", "[Labels]\r\nLabel2=255,0,0,Urgent\r\n");
+    // A table written before the mailbox grew: refused whole.
+    const auto refused = mailboxText(2, "refused");
+    const auto stale = mbx::testing::windowsToc({0, messageText("refused", 0).size()},
+                                                refused.size() - 2, {{0, 0, 1, 2}});
+    writeFile(dir / "Mail" / "Refused.mbx", refused);
+    writeFile(dir / "Mail" / "Refused.toc", std::string(stale.begin(), stale.end()));
+    writeFile(dir / "first" / "a.txt", "first a");
+    writeFile(dir / "second" / "a.txt", "second a");
+    writeFile(dir / "second" / "b.txt", "second b");
+    writeFile(dir / "Mail" / "Attach" / "b.txt", "attach b");
+    writeFile(dir / "Mail" / "Attach" / "c.txt", "attach c");
+
+    const auto out = dir / "out";
+    const auto [code, output] =
+        convert("--format pst --attachments " + quoted(dir / "first") + " --attachments " +
+                quoted(dir / "second") + " --out " + quoted(out) + " --report " +
+                quoted(dir / "report.txt") + " " + quoted(dir / "Mail"));
+    ASSERT_EQ(code, 0) << output;
+    const auto report = slurp(dir / "report.txt");
+    const std::string mail = (dir / "Mail").string();
+    for (const std::string& line :
+         {mail + "/In.mbx: 4 of 4 written; Eudora's table of contents In.toc used; 1 message not "
+                 "listed in it (category \"Not in Eudora's table of contents\")\n",
+          mail + "/Refused.mbx: 2 of 2 written; Eudora's table of contents Refused.toc not used\n",
+          mail +
+              "/Refused.mbx: Eudora's table of contents Refused.toc was not used: written for a "
+              "mailbox of " +
+              std::to_string(refused.size() - 2) + " bytes; the mailbox has " +
+              std::to_string(refused.size()) +
+              "; every message was converted and stored as read\n"}) {
+        EXPECT_NE(report.find(line), std::string::npos) << report;
+    }
+
+    const auto messagesIn = [&](const std::string& name) {
+        const auto [status, json] =
+            runCommand("node " + quoted(MBX_SOURCE_DIR "/tests/pst/pst_extractor_dump.js") + " " +
+                       quoted(MBX_CHECKERS_DIR) + " " + quoted(out / (name + ".pst")) + " " +
+                       quoted(dir / ("pe-" + name)));
+        EXPECT_EQ(status, 0) << json;
+        for (const auto& top :
+             QJsonDocument::fromJson(QByteArray::fromStdString(json))["root"]["subfolders"]
+                 .toArray()) {
+            for (const auto& f : top.toObject()["subfolders"].toArray()) {
+                if (f.toObject()["name"].toString().endsWith("/" + QString::fromStdString(name))) {
+                    return f.toObject()["messages"].toArray();
+                }
+            }
+        }
+        return QJsonArray();
+    };
+    struct Want {
+        bool read;
+        int importance, verb;
+    };
+    const auto check = [](const QJsonArray& seen, const std::vector<Want>& want) {
+        ASSERT_EQ(seen.size(), static_cast<qsizetype>(want.size()));
+        for (std::size_t k = 0; k < want.size(); ++k) {
+            SCOPED_TRACE(k);
+            const auto m = seen[static_cast<qsizetype>(k)].toObject();
+            EXPECT_EQ(m["read"].toBool(), want[k].read);
+            EXPECT_EQ(m["importance"].toInt(), want[k].importance);
+            EXPECT_EQ(m["lastVerb"].toInt(), want[k].verb);
+        }
+    };
+    const auto inBox = messagesIn("In.mbx");
+    check(inBox, {{false, 2, 0}, {true, 0, 102}, {true, 1, 0}, {true, 1, 104}});
+    check(messagesIn("Refused.mbx"), {{true, 1, 0}, {true, 1, 0}});
+
+    // Categories as olefile finds them in the .msg files: pst-extractor misses the last named
+    // property of a data file, and Keywords is the only one here. The named property's id comes
+    // from the name-to-id map (entry: name offset, GUID index and kind, property index).
+    const auto [msgCode, msgOutput] =
+        convert("--quiet --format msg --out " + quoted(dir / "msg") + " " + quoted(dir / "Mail"));
+    ASSERT_EQ(msgCode, 0) << msgOutput;
+    std::string files;
+    for (const auto& [name, count] : {std::pair{"In.mbx", 4}, std::pair{"Refused.mbx", 2}}) {
+        for (int k = 0; k < count; ++k) {
+            files += " " + quoted(mailboxFolder(dir / "msg", dir / "Mail" / name) /
+                                  ("Email-" + std::to_string(k) + ".msg"));
+        }
+    }
+    const auto [pyCode, categories] = runCommand(
+        "/usr/bin/python3 -c \"\n"
+        "import olefile,sys\n"
+        "for f in sys.argv[1:]:\n"
+        "  o=olefile.OleFileIO(f); n='__nameid_version1.0/__substg1.0_000%d0102'\n"
+        "  e=o.openstream(n%3).read(); s=o.openstream(n%4).read(); c=[]\n"
+        "  for i in range(0,len(e),8):\n"
+        "    at=int.from_bytes(e[i:i+4],'little'); kind=e[i+4]&1; "
+        "p=0x8000+int.from_bytes(e[i+6:i+8],'little')\n"
+        "    if kind and "
+        "s[at+4:at+4+int.from_bytes(s[at:at+4],'little')].decode('utf-16-le')=='Keywords':\n"
+        "      v=0\n"
+        "      while o.exists('__substg1.0_%04X101F-%08X'%(p,v)):\n"
+        "        "
+        "c.append(o.openstream('__substg1.0_%04X101F-%08X'%(p,v)).read().decode('utf-16-le')."
+        "rstrip(chr(0))); v+=1\n"
+        "  print('|'.join(c))\n"
+        "\"" +
+        files);
+    ASSERT_EQ(pyCode, 0) << categories;
+    EXPECT_EQ(categories, "Urgent\n\nNot in Eudora's table of contents\n\n\n\n");
+
+    ASSERT_EQ(inBox.size(), 4);
+    const auto attachments = inBox[3].toObject()["attachments"].toArray();
+    ASSERT_EQ(attachments.size(), 3);
+    const char* want[] = {"first a", "second b", "attach c"};
+    for (qsizetype i = 0; i < 3; ++i) {
+        EXPECT_EQ(slurp(attachments[i].toObject()["file"].toString().toStdString()),
+                  want[static_cast<std::size_t>(i)]);
+    }
 }
 
 TEST(ConvertCommand, AMailboxThatCannotBeWrittenExitsOneAndIsReported) {

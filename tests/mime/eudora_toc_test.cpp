@@ -1,6 +1,7 @@
 // Eudora's tables of contents, built byte by byte at the offsets Eudora wrote (independently of
 // the program's structures), read and checked against the messages of a mailbox.
 #include "mailstore/mime/eudora_toc.h"
+#include "tests/support/eudora_toc.h"
 #include "tests/support/files.h"
 
 #include <filesystem>
@@ -17,10 +18,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 void put(Bytes& b, std::size_t at, std::uint64_t v, int size, bool bigEndian) {
-    for (int i = 0; i < size; ++i) {
-        const int shift = 8 * (bigEndian ? size - 1 - i : i);
-        b.at(at + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(v >> shift);
-    }
+    mbx::testing::putNumber(b, at, v, size, bigEndian);
 }
 
 std::span<const std::uint8_t> span(const Bytes& b) {
@@ -43,29 +41,10 @@ struct Mailbox {
     }
 };
 
-struct Rec {
-    std::size_t message;
-    int state, priority, label;
-};
+using Rec = mbx::testing::TocRec;
 
-// Windows: 104-byte header (version at 0, mailbox size + 1 at 96, count at 102), 218-byte records
-// (offset 0, length 4, seconds 8, state 12, priority 16, label 186).
 Bytes windowsToc(const Mailbox& mb, const std::vector<Rec>& recs, int version = 0x31) {
-    Bytes b(104 + 218 * recs.size());
-    put(b, 0, static_cast<std::uint64_t>(version), 2, false);
-    put(b, 96, mb.text.size() + 1, 4, false);
-    put(b, 102, recs.size(), 2, false);
-    for (std::size_t i = 0; i < recs.size(); ++i) {
-        const std::size_t r = 104 + 218 * i;
-        const std::size_t k = recs[i].message;
-        put(b, r, mb.starts[k], 4, false);
-        put(b, r + 4, mb.end(k) - mb.starts[k], 4, false);
-        put(b, r + 8, 978307200, 4, false);
-        put(b, r + 12, static_cast<std::uint64_t>(recs[i].state), 2, false);
-        put(b, r + 16, static_cast<std::uint64_t>(recs[i].priority), 1, false);
-        put(b, r + 186, static_cast<std::uint64_t>(recs[i].label), 2, false);
-    }
-    return b;
+    return mbx::testing::windowsToc(mb.starts, mb.text.size(), recs, version);
 }
 
 // Mac: 278-byte header (version 0, mailbox size + 1 at 250, count at 262), 220-byte records
