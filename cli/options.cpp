@@ -10,8 +10,9 @@ namespace {
 constexpr const char* kDescription =
     "Converts Eudora mailboxes (.mbx, .mbox) into .eml, .emlx, .msg or .pst files.\n"
     "Each PATH is a mailbox file, or a folder searched at any depth for files whose names\n"
-    "end in .mbx or .mbox. The messages of every mailbox go into a folder of their own under\n"
-    "the output folder, repeating the mailbox's path; a .pst file is written per mailbox.\n"
+    "end in .mbx or .mbox and for Mac mailboxes (no extension, starting with \"From ???@???\").\n"
+    "The messages of every mailbox go into a folder of their own under the output folder,\n"
+    "repeating the mailbox's path; a .pst file is written per mailbox.\n"
     "\n"
     "Exit codes: 0 every message written; 1 some messages failed (see the report);\n"
     "2 bad usage or nothing to convert; 130 interrupted (the files written are complete).";
