@@ -207,10 +207,6 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     case Outcome::DeviceFull:
         console.err << kProgram << "the output device is full; the run stopped there" << std::endl;
         return kExitFailures;
-    case Outcome::StoreUnavailable:
-        console.err << kProgram << "an Outlook data file could not be created; the run stopped"
-                    << std::endl;
-        return kExitFailures;
     case Outcome::Completed:
         break;
     }

@@ -1,6 +1,5 @@
 #include "convert/conversion_run.h"
 
-#include "convert/contact.h"
 #include "selection/paths.h"
 
 #include <filesystem>
@@ -68,16 +67,6 @@ void showMailboxProblem(desktop::Desktop& desktop, MailboxProblem problem, std::
         box("File could not open !", desktop::Icon::Exclamation);
         break;
     }
-}
-
-std::string sessionErrorText() {
-    return std::string("Outlook Session Creation Error !\r\n"
-                       "Check if Outlook is installed and configured.\r\n"
-                       "If Outlook 2010 (64 Bit) is installed, software will not work.\r\n"
-                       "Please install any 32 Bit Outlook version Outlook 2003/2007/2010 (32 "
-                       "Bit).\r\n"
-                       "If still you face any issue, please us at ") +
-           kSupportEmail + "\r\nFor more details visit this link : " + kHelpVideoUrl;
 }
 
 std::string completionText(Format format) {
@@ -168,11 +157,6 @@ RunOutcome ConversionRun::end(RunResult result) {
     switch (result_.outcome) {
     case RunResult::Outcome::Cancelled:
         return RunOutcome::Ending;
-    case RunResult::Outcome::StoreUnavailable:
-        desktop_.messageBox(kSessionErrorCaption, sessionErrorText(), desktop::Icon::Information,
-                            desktop::Buttons::Ok);
-        outcome = RunOutcome::SessionError;
-        break;
     case RunResult::Outcome::Completed:
     case RunResult::Outcome::DeviceFull: {
         // The output folder first; a temporary folder when that one cannot take it.

@@ -19,16 +19,12 @@ enum class RunOutcome {
     FolderCancelled, // the folder dialog gave nothing; nothing changed
     Completed,       // every row done, completion box shown
     Failed,          // something was not written: warning box shown, report written
-    SessionError,    // the "Outlook Error" box shown
     Ending,          // the observer's yield() returned false
 };
 
 // The texts the run shows.
 inline constexpr const char* kNoFormatText = "Please select a option to convert file(s).";
 inline constexpr const char* kChooseFolderTitle = "Choose Folder to Save...";
-inline constexpr const char* kSessionErrorCaption = "Outlook Error";
-// "Outlook Session Creation Error !" and the five lines after it, CR LF between, none at the end.
-std::string sessionErrorText();
 // The completion box text for a format.
 std::string completionText(Format format);
 // The warning box text for a run in which something failed; `reportPath` empty when the report

@@ -100,8 +100,8 @@ std::uint64_t RunResult::written() const {
 // One run. Cancellation latches: once asked to stop, the observer is not asked again.
 class Engine::Impl : private ExtractObserver, private scanner::SearchObserver {
 public:
-    Impl(ProgressObserver& observer, StoreTarget* store, const RunOptions& options)
-        : observer_(observer), store_(store), options_(options) {
+    Impl(ProgressObserver& observer, StoreTarget* target, const RunOptions& options)
+        : observer_(observer), target_(target), options_(options) {
         workers_ = options.workers >= 0
                        ? options.workers
                        : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
@@ -154,89 +154,69 @@ private:
               std::string reason) {
         result_.failures.push_back({mailbox, index, offset, std::move(reason)});
     }
-    bool openStore(const std::function<void()>& open, const std::string& mailbox);
-    void closeStore(const std::string& mailbox);
-    void storeLost(const std::string& mailbox, const std::string& reason);
-    void writeEmlMessages(const std::string& path, const std::string& folder,
-                          const scanner::SearchResult& found, std::string_view extension);
+    void dataFileLost(const std::string& mailbox, const TargetError& error);
+    void closeDataFile(const std::string& mailbox, void (StoreTarget::*close)(FaultHooks*));
+    void streamMessages(const std::string& path, const std::string& folder,
+                        const scanner::SearchResult& found);
     void storeMessages(const std::string& path, const std::string& folder,
                        const scanner::SearchResult& found,
                        const std::vector<std::string>& attachmentFolders);
-    void commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize);
+    void drain(Pipeline& pipeline, const std::string& path, std::uint64_t mailboxSize);
+    // `stopped`: the run is ending and the message is not stored, only counted when its own
+    // file is complete.
+    void commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize,
+                bool stopped = false);
     RunResult finish(RunResult::Outcome outcome);
 
     ProgressObserver& observer_;
-    StoreTarget* store_;
+    StoreTarget* target_;
     RunOptions options_;
     int workers_ = 0;
     RunResult result_;
     Clock::time_point lastYield_{};
     bool stopping_ = false;
     bool deviceFull_ = false;
-    // The open data file: whether one is open, and whether it still takes messages.
-    bool storeOpen_ = false;
-    bool storeOk_ = false;
-    // Messages in the open .pst data file; they count once it is complete.
-    std::uint64_t inStore_ = 0;
     MailboxResult* mailbox_ = nullptr;
+    // The mailbox whose data file may be open (between beginMailbox and endMailbox), for the
+    // failures of closing it.
+    std::string openMailbox_;
 };
 
-bool Engine::Impl::openStore(const std::function<void()>& open, const std::string& mailbox) {
-    try {
-        open();
-    } catch (const std::exception& e) {
-        fail(mailbox, std::nullopt, 0,
-             std::string("the Outlook data file could not be created: ") + e.what());
-        return false;
+void Engine::Impl::dataFileLost(const std::string& mailbox, const TargetError& error) {
+    deviceFull_ = deviceFull_ || error.scope() == TargetError::Scope::Device;
+    const auto discarded = target_->discardStore();
+    if (discarded.path.empty()) {
+        fail(mailbox, std::nullopt, 0, error.what());
+        return;
     }
-    storeOpen_ = true;
-    storeOk_ = true;
-    inStore_ = 0;
-    return true;
-}
-
-void Engine::Impl::storeLost(const std::string& mailbox, const std::string& reason) {
-    const auto path = store_->storePath();
-    const auto removal = store_->discardStore();
-    storeOk_ = false;
-    std::string text = "the Outlook data file " + path + " could not be written (" + reason +
-                       (removal ? "); it could not be removed either (" + removal.message() +
-                                      "): the file left there is incomplete"
-                                : std::string("); it has been removed"));
-    if (result_.format == Format::Pst) {
-        text += " with the " + std::to_string(inStore_) + " message(s) written to it";
+    std::string text =
+        "the Outlook data file " + discarded.path + " could not be written (" + error.what() +
+        (discarded.removal ? "); it could not be removed either (" + discarded.removal.message() +
+                                 "): the file left there is incomplete"
+                           : std::string("); it has been removed"));
+    if (discarded.messagesLost) {
+        text +=
+            " with the " + std::to_string(*discarded.messagesLost) + " message(s) written to it";
         if (mailbox_ != nullptr) {
-            mailbox_->written -= std::min(mailbox_->written, inStore_);
+            mailbox_->written -= std::min(mailbox_->written, *discarded.messagesLost);
         }
-        inStore_ = 0;
     }
     fail(mailbox, std::nullopt, 0, text);
 }
 
-void Engine::Impl::closeStore(const std::string& mailbox) {
-    if (!storeOpen_) {
-        return;
-    }
-    storeOpen_ = false;
-    if (!storeOk_) {
-        return;
-    }
+void Engine::Impl::closeDataFile(const std::string& mailbox,
+                                 void (StoreTarget::*close)(FaultHooks*)) {
     try {
-        if (options_.faults != nullptr) {
-            options_.faults->beforeStoreClose(store_->storePath());
-        }
-        store_->closeStore();
+        (target_->*close)(options_.faults);
     } catch (const TargetError& e) {
-        storeLost(mailbox, e.what());
-        deviceFull_ = deviceFull_ || e.scope() == TargetError::Scope::Device;
+        dataFileLost(mailbox, e);
     } catch (const std::exception& e) {
-        storeLost(mailbox, e.what());
+        dataFileLost(mailbox, TargetError(TargetError::Scope::Store, e.what()));
     }
 }
 
-void Engine::Impl::writeEmlMessages(const std::string& path, const std::string& folder,
-                                    const scanner::SearchResult& found,
-                                    std::string_view extension) {
+void Engine::Impl::streamMessages(const std::string& path, const std::string& folder,
+                                  const scanner::SearchResult& found) {
     const std::span<const std::uint64_t> offsets(found.offsets);
     MailboxFile mailbox(options_.copyBlockSize);
     const bool readable = offsets.empty() || mailbox.open(path, found.fileSize);
@@ -247,7 +227,7 @@ void Engine::Impl::writeEmlMessages(const std::string& path, const std::string& 
     for (std::size_t k = 0; k < offsets.size(); ++k) {
         if (readable) {
             auto text = readMessageText(mailbox, offsets, k, this);
-            const auto w = writeMessageFile(folder, k, extension, text, options_.faults);
+            const auto w = target_->writeMessage(folder, k, text, options_.faults);
             if (w.status == WriteResult::Status::Written) {
                 ++mailbox_->written;
             } else if (w.status == WriteResult::Status::Failed) {
@@ -270,32 +250,28 @@ void Engine::Impl::writeEmlMessages(const std::string& path, const std::string& 
     }
 }
 
-void Engine::Impl::commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize) {
+void Engine::Impl::commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize,
+                          bool stopped) {
     const auto writtenBefore = mailbox_->written;
     if (!done.prepared) {
         fail(path, done.index, done.offset, done.error);
         deviceFull_ = deviceFull_ || done.deviceFull;
     } else {
-        if (storeOk_) {
-            try {
-                store_->commit(*done.prepared);
-                ++inStore_;
-                if (result_.format == Format::Pst) {
-                    ++mailbox_->written;
-                }
-            } catch (const TargetError& e) {
-                if (e.scope() == TargetError::Scope::Message) {
-                    fail(path, done.index, done.offset, e.what());
-                } else {
-                    storeLost(path, e.what());
-                    deviceFull_ = deviceFull_ || e.scope() == TargetError::Scope::Device;
-                }
-            } catch (const std::exception& e) {
+        bool written = false;
+        try {
+            written = stopped ? target_->abandon(*done.prepared) : target_->commit(*done.prepared);
+        } catch (const TargetError& e) {
+            if (e.scope() == TargetError::Scope::Message) {
                 fail(path, done.index, done.offset, e.what());
+            } else {
+                dataFileLost(path, e);
+                written = target_->acceptsMessages();
             }
+        } catch (const std::exception& e) {
+            fail(path, done.index, done.offset, e.what());
         }
-        if (result_.format == Format::Msg) {
-            ++mailbox_->written; // its message file is complete
+        if (written) {
+            ++mailbox_->written;
         }
         for (auto& note : done.prepared->notes) {
             result_.notes.push_back({path, done.index, done.offset, std::move(note)});
@@ -309,12 +285,21 @@ void Engine::Impl::commit(Pipeline::Done done, const std::string& path, std::uin
     observer_.messageDone({done.index, mailbox_->written > writtenBefore, mailbox_->written});
 }
 
+// After a stop or a full device: nothing more is stored, but the messages being prepared are
+// finished, so that every message file they wrote is counted; those not begun are dropped.
+void Engine::Impl::drain(Pipeline& pipeline, const std::string& path, std::uint64_t mailboxSize) {
+    pipeline.dropWaiting();
+    while (auto done = pipeline.take(true)) {
+        commit(std::move(*done), path, mailboxSize, true);
+    }
+}
+
 void Engine::Impl::storeMessages(const std::string& path, const std::string& folder,
                                  const scanner::SearchResult& found,
                                  const std::vector<std::string>& attachmentFolders) {
     const std::span<const std::uint64_t> offsets(found.offsets);
     const auto plan =
-        store_->planMailbox({path, folder, attachmentFolders, offsets, found.fileSize});
+        target_->planMailbox({path, folder, attachmentFolders, offsets, found.fileSize});
     if (plan) {
         mailbox_->summary = plan->summary;
         for (const auto& note : plan->notes) {
@@ -336,21 +321,22 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
         bool yield() override { return impl.yieldToObserver(); }
     } yieldOnly(*this);
 
-    Pipeline pipeline(*store_, workers_, options_.faults);
+    Pipeline pipeline(*target_, workers_, options_.faults);
     const auto size = mailbox.size();
+    const auto interrupted = [&] { drain(pipeline, path, size); };
     for (std::size_t k = 0; k < offsets.size() && !deviceFull_; ++k) {
         while (pipeline.full() && !deviceFull_ && !stopping()) {
             commit(*pipeline.take(true), path, size);
             yieldToObserver();
         }
         if (deviceFull_ || stopping()) {
-            return;
+            return interrupted();
         }
         auto text = readMessageText(mailbox, offsets, k, &yieldOnly);
         MessageJob job{folder, k, text.beginOffset(), {}, plan};
         const bool complete = readTrimmedMessage(text, job.bytes);
         if (text.stopped()) {
-            return;
+            return interrupted();
         }
         if (!complete) {
             while (auto done = pipeline.take(true)) {
@@ -364,7 +350,7 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
         while (auto done = pipeline.take(false)) {
             commit(std::move(*done), path, size);
             if (!yieldToObserver()) {
-                return;
+                return interrupted();
             }
         }
     }
@@ -375,17 +361,18 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
         }
         commit(std::move(*done), path, size);
         if (!yieldToObserver()) {
-            return;
+            return interrupted();
         }
+    }
+    if (deviceFull_) {
+        interrupted();
     }
 }
 
 RunResult Engine::Impl::finish(RunResult::Outcome outcome) {
-    if (outcome == RunResult::Outcome::Cancelled || outcome == RunResult::Outcome::DeviceFull) {
-        // What is in the open data file so far is kept, complete.
-        closeStore(mailbox_ != nullptr ? mailbox_->path : std::string());
-    }
-    if (deviceFull_ && outcome != RunResult::Outcome::StoreUnavailable) {
+    // What is in a data file still open is kept, complete.
+    closeDataFile(openMailbox_, &StoreTarget::endRun);
+    if (deviceFull_) {
         outcome = RunResult::Outcome::DeviceFull;
     }
     result_.outcome = outcome;
@@ -397,22 +384,26 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
     result_.format = request.format;
     result_.outputRoot = outputRoot;
     result_.mailboxes.reserve(request.rows.size());
-    const bool storeTarget = request.format == Format::Pst || request.format == Format::Msg;
-    const std::string_view extension = request.format == Format::Emlx ? ".emlx" : ".eml";
 
-    if (storeTarget && store_ == nullptr) {
-        fail({}, std::nullopt, 0, "no mail store is available for this format");
-        return finish(RunResult::Outcome::StoreUnavailable);
+    if (target_ == nullptr) {
+        fail({}, std::nullopt, 0, "there is no target for this format");
+        return finish(RunResult::Outcome::Completed);
     }
-    if (request.format == Format::Msg &&
-        !openStore([&] { store_->openRunStore(outputRoot); }, {})) {
-        return finish(RunResult::Outcome::StoreUnavailable);
+    try {
+        target_->beginRun(outputRoot);
+    } catch (const TargetError& e) {
+        fail({}, std::nullopt, 0,
+             std::string("the Outlook data file could not be created: ") + e.what());
+        if (e.scope() == TargetError::Scope::Device) {
+            deviceFull_ = true;
+            return finish(RunResult::Outcome::DeviceFull);
+        }
     }
 
     const auto rowCount = request.rows.size();
     for (std::size_t row = 0; row < rowCount; ++row) {
         const auto path = trimSpaces(request.rows[row]);
-        // An empty row has no file name: it opens no store and creates no folder.
+        // An empty row has no file name: it opens no data file and creates no folder.
         std::string fileName;
         bool emptyRow = false;
         try {
@@ -431,21 +422,11 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         const auto name = mailboxNameOf(fileName);
         const auto folder = mailboxFolderOf(outputRoot, path);
 
-        if (request.format == Format::Pst && !emptyRow &&
-            !openStore([&] { store_->openMailboxStore(outputRoot, name); }, path)) {
-            return finish(RunResult::Outcome::StoreUnavailable);
-        }
-        if (storeTarget && !emptyRow && storeOk_) {
-            try {
-                store_->addMailboxFolder(name);
-            } catch (const std::exception& e) {
-                storeLost(path, e.what());
-            }
-        }
-
         yieldToObserver();
         observer_.searchStarted();
         scanner::SearchResult found;
+        // Whether the file was read as a mailbox: only then is anything made for its messages.
+        bool isMailbox = !emptyRow;
         if (emptyRow) {
             observer_.mailboxProblem(MailboxProblem::NoName, 0);
         } else {
@@ -455,6 +436,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
             switch (found.status) {
             case Status::NotFound:
                 observer_.mailboxProblem(MailboxProblem::NotFound, 0);
+                isMailbox = false;
                 break;
             case Status::TooSmall:
                 observer_.mailboxProblem(MailboxProblem::TooSmall, found.fileSize);
@@ -462,6 +444,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
             case Status::CannotOpen:
                 observer_.mailboxProblem(MailboxProblem::CannotOpen, found.fileSize);
                 fail(path, std::nullopt, 0, "the mailbox could not be opened");
+                isMailbox = false;
                 break;
             case Status::ReadFailed: {
                 // The messages found before the failure are still converted. The last one found
@@ -482,25 +465,58 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
             case Status::Stopped:
                 break;
             }
+            // Text without a single separator is no Eudora mailbox (an empty file is one with
+            // no messages).
+            if ((found.status == Status::Done || found.status == Status::TooSmall) &&
+                found.offsets.empty() && found.fileSize > 0) {
+                fail(path, std::nullopt, 0,
+                     "no Eudora message separator found; is this a Eudora mailbox?");
+                isMailbox = false;
+            }
         }
         yieldToObserver();
         if (stopping()) {
             return finish(RunResult::Outcome::Cancelled);
         }
 
-        // Message files go into the mailbox folder; the .pst target creates it all the same.
-        bool folderOk = true;
+        // Message files go into the mailbox folder; it is created for every target.
+        bool writable = true;
         if (!emptyRow) {
             std::error_code made, is;
             std::filesystem::create_directories(paths::ensureTrailingSeparator(folder), made);
-            if (!std::filesystem::is_directory(folder, is) && request.format != Format::Pst) {
+            if (!std::filesystem::is_directory(folder, is) && target_->needsMailboxFolder()) {
                 const auto error = made ? made : is;
-                folderOk = false;
+                writable = false;
                 fail(path, std::nullopt, 0,
                      "the folder " + folder + " could not be created (" + error.message() +
                          "); none of its " + std::to_string(found.offsets.size()) +
                          " message(s) was written");
                 deviceFull_ = isDeviceFull(error);
+            }
+        }
+        if (writable && isMailbox && !deviceFull_) {
+            openMailbox_ = path;
+            try {
+                target_->beginMailbox(outputRoot, name);
+            } catch (const TargetError& e) {
+                if (target_->acceptsMessages()) {
+                    // Begun, then lost: the messages go on only where they do not need it.
+                    dataFileLost(path, e);
+                    writable = target_->acceptsMessages();
+                } else {
+                    // A data file begun and then lost goes too, or is said to be left behind.
+                    const auto discarded = target_->discardStore();
+                    writable = false;
+                    deviceFull_ = deviceFull_ || e.scope() == TargetError::Scope::Device;
+                    fail(path, std::nullopt, 0,
+                         std::string("the Outlook data file could not be created: ") + e.what() +
+                             (discarded.removal ? "; the incomplete file " + discarded.path +
+                                                      " could not be removed (" +
+                                                      discarded.removal.message() + ")"
+                                                : std::string()) +
+                             "; none of its " + std::to_string(found.offsets.size()) +
+                             " message(s) was written");
+                }
             }
         }
         yieldToObserver();
@@ -510,11 +526,11 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         observer_.messagesFound({offsets.size()});
         yieldToObserver();
 
-        if (folderOk) {
-            if (storeTarget) {
+        if (writable && !deviceFull_) {
+            if (target_->flow() == StoreTarget::Flow::Prepare) {
                 storeMessages(path, folder, found, request.attachmentFolders);
             } else {
-                writeEmlMessages(path, folder, found, extension);
+                streamMessages(path, folder, found);
             }
         }
         if (deviceFull_) {
@@ -524,8 +540,9 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
             return finish(RunResult::Outcome::Cancelled);
         }
         observer_.mailboxFinished({row, rowCount, mailbox_->found, mailbox_->written});
-        if (request.format == Format::Pst) {
-            closeStore(path);
+        if (!openMailbox_.empty()) {
+            closeDataFile(path, &StoreTarget::endMailbox);
+            openMailbox_.clear();
             if (deviceFull_) {
                 return finish(RunResult::Outcome::DeviceFull);
             }
@@ -535,19 +552,18 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
             return finish(RunResult::Outcome::Cancelled);
         }
     }
-    if (request.format == Format::Msg) {
-        closeStore({});
-    }
     return finish(RunResult::Outcome::Completed);
 }
 
-Engine::Engine(ProgressObserver& observer, StoreTarget* store, RunOptions options)
-    : observer_(observer), store_(store), options_(options) {}
+Engine::Engine(ProgressObserver& observer, StoreTarget* target, RunOptions options)
+    : observer_(observer), target_(target), options_(options) {}
 
 Engine::~Engine() = default;
 
 RunResult Engine::run(const RunRequest& request, const std::string& outputRoot) {
-    Impl impl(observer_, store_, options_);
+    // Without a target of its own, the run writes message files for the formats that take them.
+    auto builtIn = target_ == nullptr ? makeMessageFileTarget(request.format) : nullptr;
+    Impl impl(observer_, target_ != nullptr ? target_ : builtIn.get(), options_);
     return impl.run(request, outputRoot);
 }
 
@@ -585,9 +601,6 @@ bool writeReport(const std::string& path, const RunResult& result) {
     text += "\nOutput folder: " + result.outputRoot + "\n";
     switch (result.outcome) {
     case RunResult::Outcome::Completed:
-        break;
-    case RunResult::Outcome::StoreUnavailable:
-        text += "The run ended early: an Outlook data file could not be created.\n";
         break;
     case RunResult::Outcome::DeviceFull:
         text += "The run ended early: the output device is full.\n";

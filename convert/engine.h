@@ -1,8 +1,8 @@
 // The conversion engine: a list of mailboxes in, message files or Outlook files out, with
 // progress, cancellation and an exact account of what was written. No window is needed:
 //
-//   auto store = convert::makeStoreTarget(format);  // convert/store_target.h; null for .eml/.emlx
-//   convert::Engine engine(observer, store.get(), options);  // observer: a ProgressObserver
+//   auto target = convert::makeStoreTarget(format);  // convert/store_target.h: one per format
+//   convert::Engine engine(observer, target.get(), options);  // observer: a ProgressObserver
 //   convert::RunResult r = engine.run(request, outputRoot);  // outputRoot ends in a separator
 //   const std::string report = convert::leaveReport(r, {outputRoot}); // "" when nothing failed
 //
@@ -123,10 +123,9 @@ struct MailboxResult {
 
 struct RunResult {
     enum class Outcome {
-        Completed,        // every row was visited
-        StoreUnavailable, // a data file could not be created: the run ended there
-        DeviceFull,       // the output device is full: the run ended there
-        Cancelled,        // yield() said stop or the cancel flag was set
+        Completed,  // every row was visited
+        DeviceFull, // the output device is full: the run ended there
+        Cancelled,  // yield() said stop or the cancel flag was set
     };
     Outcome outcome = Outcome::Completed;
     Format format = Format::None;
@@ -169,9 +168,9 @@ std::string mailboxFolderOf(const std::string& outputRoot, const std::string& ma
 
 class Engine {
 public:
-    // `store` is needed for the .pst and .msg targets only; without one they end at once with
-    // Outcome::StoreUnavailable.
-    Engine(ProgressObserver& observer, StoreTarget* store = nullptr, RunOptions options = {});
+    // `target` writes the run's format (convert/targets.h); without one, the message-file
+    // formats (.eml, .emlx) are written all the same and the others fail at once.
+    Engine(ProgressObserver& observer, StoreTarget* target = nullptr, RunOptions options = {});
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -183,7 +182,7 @@ public:
 
 private:
     ProgressObserver& observer_;
-    StoreTarget* store_;
+    StoreTarget* target_;
     RunOptions options_;
 };
 

@@ -94,6 +94,13 @@ void Pipeline::work() {
     }
 }
 
+void Pipeline::dropWaiting() {
+    std::lock_guard lock(mutex_);
+    // Workers begin messages in the order they were submitted: those not begun are the last ones.
+    inOrder_.resize(inOrder_.size() - waiting_.size());
+    waiting_.clear();
+}
+
 std::optional<Pipeline::Done> Pipeline::take(bool wait) {
     std::unique_lock lock(mutex_);
     if (inOrder_.empty()) {

@@ -41,6 +41,8 @@ public:
     // The oldest message once it is prepared; nothing when it is not ready and `wait` is false
     // (or nothing is in flight).
     std::optional<Done> take(bool wait);
+    // Forgets the messages no worker has begun; those being prepared are still handed back.
+    void dropWaiting();
 
 private:
     struct Slot {

@@ -1,5 +1,6 @@
 #include "convert/store_target.h"
 
+#include "convert/faults.h"
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mime/eudora.h"
 #include "mailstore/mime/import.h"
@@ -120,8 +121,6 @@ bool readTableOfContents(const MailboxContext& mailbox, ImportPlan& plan) {
 
 } // namespace
 
-MailStoreTarget::MailStoreTarget(Format format) : format_(format) {}
-
 MailStoreTarget::~MailStoreTarget() = default; // the writer completes a data file still open
 
 std::string MailStoreTarget::timeStamp() {
@@ -146,27 +145,20 @@ std::string MailStoreTarget::freeDataFilePath(const std::string& pathWithoutExte
 void MailStoreTarget::open(const std::string& path, const std::string& displayName) {
     writer_.reset();
     folders_.clear();
+    stored_ = 0;
     path_ = path;
     try {
         writer_ = pst::PstWriter::create(std::filesystem::path(path), displayName);
     } catch (const std::exception& e) {
-        throw TargetError(TargetError::Scope::Store,
-                          "cannot create the data file " + path + ": " + e.what());
+        writer_.reset();
+        const auto code = systemErrorOf(e);
+        throw TargetError(isDeviceFull(code) ? TargetError::Scope::Device
+                                             : TargetError::Scope::Store,
+                          "cannot create the data file " + path + ": " + e.what(), code);
     }
 }
 
-void MailStoreTarget::openRunStore(const std::string& outputRoot) {
-    const std::string path = freeDataFilePath(outputRoot + "Temp" + timeStamp());
-    // The clock is read again for the display name, as for any new name.
-    open(path, "Temp : Created - " + timeStamp());
-}
-
-void MailStoreTarget::openMailboxStore(const std::string& outputRoot,
-                                       const std::string& mailboxName) {
-    open(freeDataFilePath(outputRoot + mailboxName), mailboxName);
-}
-
-void MailStoreTarget::addMailboxFolder(const std::string& mailboxName) {
+void MailStoreTarget::enterMailboxFolder(const std::string& mailboxName) {
     if (const auto it = folders_.find(mailboxName); it != folders_.end()) {
         folder_ = it->second;
         return;
@@ -177,6 +169,47 @@ void MailStoreTarget::addMailboxFolder(const std::string& mailboxName) {
         throw storeFailure(e);
     }
     folders_.emplace(mailboxName, folder_);
+}
+
+void MailStoreTarget::store(PreparedMessage& message) {
+    try {
+        writer_->addMessage(folder_, static_cast<ImportedMessage&>(message).message);
+    } catch (const std::exception& e) {
+        throw storeFailure(e);
+    }
+    ++stored_;
+}
+
+void MailStoreTarget::close(FaultHooks* faults) {
+    if (!writer_) {
+        return;
+    }
+    try {
+        if (faults != nullptr) {
+            faults->beforeStoreClose(path_);
+        }
+        writer_->close();
+    } catch (const TargetError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw storeFailure(e);
+    }
+    writer_.reset();
+}
+
+void MailStoreTarget::endRun(FaultHooks* faults) {
+    close(faults);
+}
+
+StoreTarget::Discarded MailStoreTarget::discardStore() {
+    Discarded discarded;
+    if (!writer_) {
+        return discarded;
+    }
+    writer_.reset();
+    discarded.path = path_;
+    std::filesystem::remove(path_, discarded.removal);
+    return discarded;
 }
 
 std::shared_ptr<const MailboxPlan>
@@ -216,56 +249,79 @@ std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job)
         throw TargetError(TargetError::Scope::Message,
                           std::string("the message cannot be stored: ") + e.what());
     }
-    if (format_ == Format::Msg) {
-        const auto path =
-            job.mailboxFolder + paths::kSeparator + "Email-" + std::to_string(job.index) + ".msg";
-        try {
-            auto written = msg::writeMsg(message, std::filesystem::path(path));
-            for (auto& note : written.notes) {
-                prepared->notes.push_back(std::move(note));
-            }
-        } catch (const std::exception& e) {
-            const auto code = systemErrorOf(e);
-            throw TargetError(isDeviceFull(code) ? TargetError::Scope::Device
-                                                 : TargetError::Scope::Message,
-                              "cannot write " + path + ": " + e.what(), code);
-        }
-    }
+    writeMessageFile(job, message, prepared->notes);
     return prepared;
 }
 
-void MailStoreTarget::commit(PreparedMessage& message) {
-    try {
-        writer_->addMessage(folder_, static_cast<ImportedMessage&>(message).message);
-    } catch (const std::exception& e) {
-        throw storeFailure(e);
+void PstTarget::beginMailbox(const std::string& outputRoot, const std::string& name) {
+    open(freeDataFilePath(outputRoot + name), name);
+    enterMailboxFolder(name);
+}
+
+bool PstTarget::commit(PreparedMessage& message) {
+    if (!isOpen()) {
+        return false; // its data file is lost, and the loss told
+    }
+    store(message);
+    return true;
+}
+
+StoreTarget::Discarded PstTarget::discardStore() {
+    const auto lost = stored();
+    auto discarded = MailStoreTarget::discardStore();
+    discarded.messagesLost = lost;
+    return discarded;
+}
+
+void MsgTarget::beginRun(const std::string& outputRoot) {
+    const std::string path = freeDataFilePath(outputRoot + "Temp" + timeStamp());
+    // The clock is read again for the display name, as for any new name.
+    open(path, "Temp : Created - " + timeStamp());
+}
+
+void MsgTarget::beginMailbox(const std::string& /*outputRoot*/, const std::string& name) {
+    if (isOpen()) {
+        enterMailboxFolder(name);
     }
 }
 
-void MailStoreTarget::closeStore() {
-    if (!writer_) {
-        return;
+bool MsgTarget::commit(PreparedMessage& message) {
+    // The message file is complete whatever becomes of the data file: when storing fails, the
+    // message still counts (acceptsMessages() stays true).
+    if (isOpen()) {
+        store(message);
     }
-    try {
-        writer_->close();
-    } catch (const std::exception& e) {
-        throw storeFailure(e);
-    }
-    writer_.reset();
+    return true;
 }
 
-std::error_code MailStoreTarget::discardStore() {
-    writer_.reset();
-    std::error_code ec;
-    if (!path_.empty()) {
-        std::filesystem::remove(path_, ec);
+void MsgTarget::writeMessageFile(const MessageJob& job, mapi::Message& message,
+                                 std::vector<std::string>& notes) const {
+    const auto path =
+        job.mailboxFolder + paths::kSeparator + "Email-" + std::to_string(job.index) + ".msg";
+    try {
+        auto written = msg::writeMsg(message, std::filesystem::path(path));
+        for (auto& note : written.notes) {
+            notes.push_back(std::move(note));
+        }
+    } catch (const std::exception& e) {
+        const auto code = systemErrorOf(e);
+        throw TargetError(isDeviceFull(code) ? TargetError::Scope::Device
+                                             : TargetError::Scope::Message,
+                          "cannot write " + path + ": " + e.what(), code);
     }
-    return ec;
 }
 
 std::unique_ptr<StoreTarget> makeStoreTarget(Format format) {
-    if (format == Format::Pst || format == Format::Msg) {
-        return std::make_unique<MailStoreTarget>(format);
+    switch (format) {
+    case Format::Pst:
+        return std::make_unique<PstTarget>();
+    case Format::Msg:
+        return std::make_unique<MsgTarget>();
+    case Format::Eml:
+    case Format::Emlx:
+        return makeMessageFileTarget(format);
+    case Format::None:
+        break;
     }
     return nullptr;
 }

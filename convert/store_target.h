@@ -1,37 +1,39 @@
 // The .pst and .msg targets on our mail-store library: MIME import, then the PST writer (one
 // data file per mailbox for .pst; the run's "Temp" data file for .msg) and, for .msg, one
-// Outlook message file per message ("Email-" + k + ".msg" in the mailbox folder).
+// Outlook message file per message ("Email-" + k + ".msg" in the mailbox folder). The factory
+// for every format is here too.
 #pragma once
 
 #include "convert/engine.h"
 #include "convert/targets.h"
-#include "mailstore/mime/import.h"
 
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace mbx::pst {
 class PstWriter;
 }
+namespace mbx::mapi {
+struct Message;
+}
 
 namespace mbx::convert {
 
+// What the .pst and .msg targets share: the MIME import of each message (planMailbox, prepare)
+// and one open data file of our PST writer, which takes each mailbox's messages in a folder named
+// after the mailbox.
 class MailStoreTarget : public StoreTarget {
 public:
-    explicit MailStoreTarget(Format format);
     ~MailStoreTarget() override;
 
-    void openRunStore(const std::string& outputRoot) override;
-    void openMailboxStore(const std::string& outputRoot, const std::string& mailboxName) override;
-    void addMailboxFolder(const std::string& mailboxName) override;
+    Flow flow() const override { return Flow::Prepare; }
     // Finds the mailbox's attachments and Embedded folders (see mime::eudora::findFolders).
     std::shared_ptr<const MailboxPlan> planMailbox(const MailboxContext& mailbox) const override;
     std::unique_ptr<PreparedMessage> prepare(const MessageJob& job) const override;
-    void commit(PreparedMessage& message) override;
-    void closeStore() override;
-    std::error_code discardStore() override;
-    std::string storePath() const override { return path_; }
+    void endRun(FaultHooks* faults) override;
+    Discarded discardStore() override;
 
     // "d.m.YY H.m.ss" of the local time now: 6.12.26 6.20.11.
     static std::string timeStamp();
@@ -39,19 +41,60 @@ public:
     // an existing data file is never replaced.
     static std::string freeDataFilePath(const std::string& pathWithoutExtension);
 
-private:
+protected:
+    // The message file of a prepared message, when the target writes one (.msg).
+    virtual void writeMessageFile(const MessageJob& /*job*/, mapi::Message& /*message*/,
+                                  std::vector<std::string>& /*notes*/) const {}
+    // Creates the data file `path`. Throws TargetError.
     void open(const std::string& path, const std::string& displayName);
+    // Selects (and if needed adds) the mailbox's folder in the open data file. Throws TargetError.
+    void enterMailboxFolder(const std::string& mailboxName);
+    // Stores the message in the open data file. Throws TargetError.
+    void store(PreparedMessage& message);
+    // Completes the open data file, if any. Throws TargetError.
+    void close(FaultHooks* faults);
+    bool isOpen() const { return writer_ != nullptr; }
+    // Messages stored in the open data file.
+    std::uint64_t stored() const { return stored_; }
 
-    Format format_;
+private:
     std::unique_ptr<pst::PstWriter> writer_;
     std::string path_;
     // The mailbox folders of the open data file by name: a second mailbox of the same name
     // shares the first one's folder.
     std::map<std::string, std::uint32_t> folders_;
     std::uint32_t folder_ = 0;
+    std::uint64_t stored_ = 0;
 };
 
-// The target for a format: a MailStoreTarget for .pst and .msg, nothing for the others.
+// .pst: one data file per mailbox, named after it in the output folder, opened when the mailbox
+// has been read; its messages count when stored and are lost with it.
+class PstTarget : public MailStoreTarget {
+public:
+    bool needsMailboxFolder() const override { return false; }
+    void beginMailbox(const std::string& outputRoot, const std::string& name) override;
+    bool acceptsMessages() const override { return isOpen(); }
+    bool commit(PreparedMessage& message) override;
+    void endMailbox(FaultHooks* faults) override { close(faults); }
+    Discarded discardStore() override;
+};
+
+// .msg: one message file per message ("Email-" + k + ".msg" in the mailbox folder), written
+// when the message is prepared, and the run's "Temp" data file holding the same messages. A
+// message counts once its message file is complete; the data file is not needed for that.
+class MsgTarget : public MailStoreTarget {
+public:
+    void beginRun(const std::string& outputRoot) override;
+    void beginMailbox(const std::string& outputRoot, const std::string& name) override;
+    bool commit(PreparedMessage& message) override;
+    bool abandon(PreparedMessage& /*message*/) override { return true; }
+
+protected:
+    void writeMessageFile(const MessageJob& job, mapi::Message& message,
+                          std::vector<std::string>& notes) const override;
+};
+
+// The target for a format: every format has one (null for Format::None).
 std::unique_ptr<StoreTarget> makeStoreTarget(Format format);
 
 } // namespace mbx::convert

@@ -1,17 +1,23 @@
-// The seam between the engine and the targets that take whole messages (.pst and .msg): the
-// engine hands each message's bytes to prepare() on a worker thread and the result to commit()
-// on its own thread, in mailbox order.
+// The seam between the engine and the output formats: one StoreTarget per format (.eml/.emlx,
+// .pst, .msg). Message-file targets take each message as a stream; the others parse it on a
+// worker thread (prepare) and store it on the engine's thread, in mailbox order (commit).
 #pragma once
+
+#include "convert/message_file.h"
 
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
 
 namespace mbx::convert {
+
+enum class Format;
+class FaultHooks;
 
 // A target failure and how much it takes with it.
 class TargetError : public std::runtime_error {
@@ -75,33 +81,79 @@ struct PreparedMessage {
     std::vector<std::string> notes; // non-fatal remarks for the report
 };
 
+// One output format. A target owns its file rules: which data file opens when, whether a mailbox
+// needs its output folder, when a message counts as written and what is removed when a file
+// fails. The engine calls, per run:
+//
+//   beginRun; per mailbox: [beginMailbox, planMailbox, per message writeMessage or
+//   prepare + commit, endMailbox]; endRun (also after a cancelled or stopped run)
+//
+// and records every TargetError with the mailbox it belongs to.
 class StoreTarget {
 public:
     virtual ~StoreTarget() = default;
-    // .msg: the run's data file, once before the first mailbox. Throws when it cannot be created.
-    virtual void openRunStore(const std::string& outputRoot) = 0;
-    // .pst: a data file for the mailbox, at its start. Throws when it cannot be created.
-    virtual void openMailboxStore(const std::string& outputRoot,
-                                  const std::string& mailboxName) = 0;
-    // The mailbox's folder in the open data file; later messages go into it.
-    virtual void addMailboxFolder(const std::string& mailboxName) = 0;
+
+    // How messages reach the target: streamed into a file of their own on the engine's thread,
+    // or parsed on worker threads (prepare) and stored in mailbox order (commit).
+    enum class Flow { Stream, Prepare };
+    virtual Flow flow() const = 0;
+    // Whether a mailbox's messages go into its output folder, so that a folder that cannot be
+    // created loses them all.
+    virtual bool needsMailboxFolder() const { return true; }
+
+    // Once before the first mailbox. Throws TargetError; the run goes on without what it opens.
+    virtual void beginRun(const std::string& /*outputRoot*/) {}
+    // A readable mailbox whose messages come next (not for a mailbox that could not be opened).
+    // Throws TargetError when what its messages go into cannot be made; acceptsMessages() then
+    // tells whether they can be written all the same.
+    virtual void beginMailbox(const std::string& /*outputRoot*/, const std::string& /*name*/) {}
+    // False when messages handed over now would not be written (their data file is lost).
+    virtual bool acceptsMessages() const { return true; }
     // The plan for a mailbox's messages, made before the first of them is prepared; every job of
     // the mailbox carries it. Null: nothing to plan.
     virtual std::shared_ptr<const MailboxPlan>
     planMailbox(const MailboxContext& /*mailbox*/) const {
         return nullptr;
     }
-    // Thread-safe. Throws TargetError (or any exception: a Message failure).
-    virtual std::unique_ptr<PreparedMessage> prepare(const MessageJob& job) const = 0;
-    // Stores a prepared message in the open data file. Throws TargetError.
-    virtual void commit(PreparedMessage& message) = 0;
-    // Completes the open data file. Throws TargetError when it cannot be completed.
-    virtual void closeStore() = 0;
-    // Gives up the open data file and removes it (after a Store failure); the error of a
-    // removal that failed, which leaves an incomplete file behind.
-    virtual std::error_code discardStore() = 0;
-    // The open data file, for messages.
-    virtual std::string storePath() const = 0;
+
+    // Flow::Stream: message k into its own file in the mailbox folder; a file that could not be
+    // written in full is removed.
+    virtual WriteResult writeMessage(const std::string& /*mailboxFolder*/, std::size_t /*k*/,
+                                     MessageText& /*text*/, FaultHooks* /*faults*/) {
+        return {WriteResult::Status::Failed, 0, "this target takes no message files"};
+    }
+    // Flow::Prepare, thread-safe. Throws TargetError (or any exception: a Message failure).
+    virtual std::unique_ptr<PreparedMessage> prepare(const MessageJob& /*job*/) const {
+        throw TargetError(TargetError::Scope::Message, "this target prepares no messages");
+    }
+    // Flow::Prepare: stores a prepared message; true when it now counts as written. Throws
+    // TargetError; after a Store or Device failure (its data file given up) the message counts
+    // when the target still acceptsMessages().
+    virtual bool commit(PreparedMessage& /*message*/) { return false; }
+    // Flow::Prepare, when the run stops: a prepared message that will not be committed; true when
+    // it counts as written all the same (its own file is complete).
+    virtual bool abandon(PreparedMessage& /*message*/) { return false; }
+
+    // Every message of the mailbox has been handed over. Throws TargetError when a data file
+    // completed here cannot be completed.
+    virtual void endMailbox(FaultHooks* /*faults*/) {}
+    // The run is over or stopped: completes whatever data file is still open (with the messages
+    // stored so far). Throws TargetError.
+    virtual void endRun(FaultHooks* /*faults*/) {}
+
+    // What giving up the open data file after a failure of it took with it.
+    struct Discarded {
+        std::string path;        // the data file ("" when none was open)
+        std::error_code removal; // the error of a removal that failed: an incomplete file is left
+        // Messages that counted as written and were lost with it; none when the messages of
+        // this target do not live in the data file.
+        std::optional<std::uint64_t> messagesLost;
+    };
+    // Gives up the open data file and removes it (after a Store failure).
+    virtual Discarded discardStore() { return {}; }
 };
+
+// The message-file targets (.eml, .emlx) for a format; null for the others.
+std::unique_ptr<StoreTarget> makeMessageFileTarget(Format format);
 
 } // namespace mbx::convert

@@ -364,12 +364,13 @@ TEST(ConvertCommand, AFolderThatCannotBeReadIsAFailureNamedWithItsReason) {
 }
 
 // Ctrl-C delivered to the process after the fifth message: the run stops at the next message
-// boundary with the interrupted exit code, and what it wrote is whole.
+// boundary with the interrupted exit code, what it wrote is whole, and the summary counts exactly
+// the messages on disk (also those parsed on worker threads when the stop came).
 class Interrupt : public ::testing::TestWithParam<mbx::cli::Target> {};
 
-TEST_P(Interrupt, CtrlCStopsAtTheNextMessageAndLeavesCompleteFiles) {
+TEST_P(Interrupt, CtrlCStopsAtTheNextMessageAndTheSummaryCountsWhatIsOnDisk) {
     const auto target = GetParam();
-    const auto dir = scratch(target == mbx::cli::Target::Pst ? "interrupt-pst" : "interrupt-eml");
+    const auto dir = scratch("interrupt-" + std::to_string(static_cast<int>(target)));
     const auto mailbox = dir / "Many.mbx";
     writeFile(mailbox, mailboxText(40, "many"));
     writeFile(dir / "Later.mbx", mailboxText(3, "later"));
@@ -379,6 +380,7 @@ TEST_P(Interrupt, CtrlCStopsAtTheNextMessageAndLeavesCompleteFiles) {
     options.out = (dir / "out").string();
     options.report = (dir / "report.txt").string();
     options.paths = {mailbox.string(), (dir / "Later.mbx").string()};
+    options.workers = 2;
     std::ostringstream out, err;
     mbx::cli::Console console{out, err, mbx::cli::ProgressPrinter::Mode::Lines, {}};
     console.afterMessage = [](std::uint64_t written) {
@@ -394,10 +396,12 @@ TEST_P(Interrupt, CtrlCStopsAtTheNextMessageAndLeavesCompleteFiles) {
 
     EXPECT_EQ(code, mbx::cli::kExitInterrupted) << out.str() << err.str();
     EXPECT_NE(err.str().find("interrupted"), std::string::npos) << err.str();
-    EXPECT_NE(slurp(dir / "report.txt").find("stopped before the end"), std::string::npos);
+    const auto report = slurp(dir / "report.txt");
+    EXPECT_NE(report.find("stopped before the end"), std::string::npos);
     EXPECT_FALSE(fs::exists(mailboxFolder(dir / "out", dir / "Later.mbx")))
         << "no mailbox after the interrupted one is started";
 
+    int onDisk = 0;
     if (target == mbx::cli::Target::Pst) {
         const auto pst = dir / "out" / "Many.mbx.pst";
         ASSERT_TRUE(fs::exists(pst));
@@ -410,27 +414,42 @@ TEST_P(Interrupt, CtrlCStopsAtTheNextMessageAndLeavesCompleteFiles) {
             "print(n(f.root_folder))\" " +
             quoted(pst));
         ASSERT_EQ(code2, 0) << count;
-        const int messages = std::stoi(count);
-        EXPECT_GE(messages, 5);
-        EXPECT_LE(messages, 6);
+        onDisk = std::stoi(count);
     } else {
+        const bool msg = target == mbx::cli::Target::Msg;
         const auto folder = mailboxFolder(dir / "out", mailbox);
-        int files = 0;
-        for (; fs::exists(folder / ("email-" + std::to_string(files) + ".eml")); ++files) {
-            EXPECT_EQ(slurp(folder / ("email-" + std::to_string(files) + ".eml")),
-                      messageOf("many", files));
+        const auto file = [&](int k) {
+            return folder /
+                   ((msg ? "Email-" : "email-") + std::to_string(k) + (msg ? ".msg" : ".eml"));
+        };
+        for (; fs::exists(file(onDisk)); ++onDisk) {
+            if (!msg) {
+                EXPECT_EQ(slurp(file(onDisk)), messageOf("many", onDisk));
+            }
         }
-        EXPECT_GE(files, 5);
-        EXPECT_LE(files, 6);
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), files)
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), onDisk)
             << "no partial or temporary file beside the messages";
     }
+    EXPECT_GE(onDisk, 5);
+    const auto wrote = "Wrote " + std::to_string(onDisk) + " messages of 40 from 1 of 2";
+    EXPECT_NE(out.str().find(wrote), std::string::npos) << wrote << "\n" << out.str();
+    EXPECT_NE(report.find("Messages written: " + std::to_string(onDisk) + " of 40 found"),
+              std::string::npos)
+        << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, Interrupt,
-                         ::testing::Values(mbx::cli::Target::Eml, mbx::cli::Target::Pst),
+                         ::testing::Values(mbx::cli::Target::Eml, mbx::cli::Target::Pst,
+                                           mbx::cli::Target::Msg),
                          [](const auto& info) {
-                             return info.param == mbx::cli::Target::Pst ? "Pst" : "Eml";
+                             switch (info.param) {
+                             case mbx::cli::Target::Pst:
+                                 return "Pst";
+                             case mbx::cli::Target::Msg:
+                                 return "Msg";
+                             default:
+                                 return "Eml";
+                             }
                          });
 
 TEST(ProgressLine, RedrawsInPlaceAtMostEveryIntervalAndShowsTheFinalFigures) {

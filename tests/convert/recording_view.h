@@ -69,7 +69,8 @@ public:
     }
 };
 
-// A store target that records what reaches it, in order.
+// A target that parses messages and records what reaches it, in order. Like .pst, it opens a
+// data file per mailbox whose messages count once stored and are lost with it.
 class FakeStore : public convert::StoreTarget {
 public:
     std::vector<std::string> calls;
@@ -81,13 +82,17 @@ public:
         std::string text;
     };
 
-    void openRunStore(const std::string& root) override { open("openRunStore " + root); }
-    void openMailboxStore(const std::string& root, const std::string& name) override {
-        open("openMailboxStore " + root + " " + name);
+    Flow flow() const override { return Flow::Prepare; }
+    void beginRun(const std::string& root) override { calls.push_back("beginRun " + root); }
+    void beginMailbox(const std::string& root, const std::string& name) override {
+        calls.push_back("beginMailbox " + root + " " + name);
+        open_ = opens_++ != openFailsAt;
+        stored_ = 0;
+        if (!open_) {
+            throw convert::TargetError(convert::TargetError::Scope::Store, "refused");
+        }
     }
-    void addMailboxFolder(const std::string& name) override {
-        calls.push_back("addMailboxFolder " + name);
-    }
+    bool acceptsMessages() const override { return open_; }
     std::unique_ptr<convert::PreparedMessage>
     prepare(const convert::MessageJob& job) const override {
         auto p = std::make_unique<Prepared>();
@@ -95,28 +100,32 @@ public:
                   std::to_string(job.bytes.size());
         return p;
     }
-    void commit(convert::PreparedMessage& message) override {
+    bool commit(convert::PreparedMessage& message) override {
         calls.push_back(static_cast<Prepared&>(message).text);
         if (commits_++ == commitFailsAt) {
             throw convert::TargetError(convert::TargetError::Scope::Store, "refused");
         }
+        stored_ += open_ ? 1 : 0;
+        return open_;
     }
-    void closeStore() override { calls.push_back("closeStore"); }
-    std::error_code discardStore() override {
+    void endMailbox(convert::FaultHooks*) override { close("endMailbox"); }
+    void endRun(convert::FaultHooks*) override { close("endRun"); }
+    Discarded discardStore() override {
         calls.push_back("discardStore");
-        return discardError;
+        const bool wasOpen = open_;
+        open_ = false;
+        return wasOpen ? Discarded{"fake.pst", discardError, stored_} : Discarded{};
     }
-    std::string storePath() const override { return "fake.pst"; }
 
 private:
-    void open(const std::string& call) {
+    void close(const char* call) {
         calls.push_back(call);
-        if (opens_++ == openFailsAt) {
-            throw convert::TargetError(convert::TargetError::Scope::Store, "refused");
-        }
+        open_ = false;
     }
+    bool open_ = false;
     int opens_ = 0;
     int commits_ = 0;
+    std::uint64_t stored_ = 0;
 };
 
 } // namespace mbx::testing

@@ -126,7 +126,12 @@ TEST_F(RunTest, UnusableRowsWarnAndTheRunGoesOn) {
     const auto folder = (dir / "in" / "folder.mbx").string();
     desk.folderChoices.push_back(outRoot());
     ConversionRun run(desk, view, nullptr, options);
-    EXPECT_EQ(run.run({{"", missing, folder, tiny, good}, Format::Eml, {}}), RunOutcome::Completed);
+    // A 1-byte file holds no separator: no Eudora mailbox, and a failure.
+    EXPECT_EQ(run.run({{"", missing, folder, tiny, good}, Format::Eml, {}}), RunOutcome::Failed);
+    ASSERT_EQ(run.result().failures.size(), 1u);
+    EXPECT_EQ(run.result().failures[0].mailbox, tiny);
+    EXPECT_EQ(run.result().failures[0].reason,
+              "no Eudora message separator found; is this a Eudora mailbox?");
 
     std::vector<std::string> texts;
     for (const auto& box : desk.boxes) {
@@ -137,7 +142,10 @@ TEST_F(RunTest, UnusableRowsWarnAndTheRunGoesOn) {
     EXPECT_EQ(texts, (std::vector<std::string>{
                          "File Reader: Enter name of the file to be searched...",
                          "File Reader: File not found !", "File Reader: File not found !", size,
-                         size, "File Reader: File could not open !", "Mbxvane: " + kDone}));
+                         size, "File Reader: File could not open !",
+                         "Mbxvane: Not every message could be converted.\r\n\r\n1 of 1 message "
+                         "written as .eml files.\r\n1 problem is listed in the report:\r\n" +
+                             run.reportPath()}));
     EXPECT_EQ(desk.boxes[0].icon, Icon::None);
     EXPECT_EQ(desk.boxes[1].icon, Icon::Exclamation);
     EXPECT_EQ(desk.beeps, 6);
@@ -184,11 +192,13 @@ TEST_F(RunTest, StoreTargetsGetEveryMessageInOrderWithTheirDataFiles) {
         RecordingView v;
         ConversionRun run(d, v, &store, options);
         EXPECT_EQ(run.run({{a, "", b}, Format::Msg, {}}), RunOutcome::Completed);
-        EXPECT_EQ(store.calls, (std::vector<std::string>{
-                                   "openRunStore " + outRoot() + "/", "addMailboxFolder Inbox",
-                                   "commit " + fa + " 0 " + size("a0"),
-                                   "commit " + fa + " 1 " + size("a1"), "addMailboxFolder Out.mbx",
-                                   "commit " + fb + " 0 " + size("b0"), "closeStore"}));
+        const auto root = outRoot() + "/";
+        EXPECT_EQ(store.calls,
+                  (std::vector<std::string>{
+                      "beginRun " + root, "beginMailbox " + root + " Inbox",
+                      "commit " + fa + " 0 " + size("a0"), "commit " + fa + " 1 " + size("a1"),
+                      "endMailbox", "beginMailbox " + root + " Out.mbx",
+                      "commit " + fb + " 0 " + size("b0"), "endMailbox", "endRun"}));
         ASSERT_EQ(d.boxes.size(), 2u);
         EXPECT_EQ(d.boxes[0].text, "Enter name of the file to be searched...");
         EXPECT_EQ(d.boxes[1].text, kDone);
@@ -197,46 +207,38 @@ TEST_F(RunTest, StoreTargetsGetEveryMessageInOrderWithTheirDataFiles) {
     }
 }
 
-TEST_F(RunTest, SessionErrorsEndTheRun) {
-    const auto a = writeMailbox("A.mbx", mailboxMessage("a0"));
+// A data file that cannot be created is one failure among others: the run goes on with the
+// next mailbox and ends in the warning box, never in a box about Outlook.
+TEST_F(RunTest, ADataFileThatCannotBeCreatedIsRecordedAndTheRunGoesOn) {
+    const auto a = writeMailbox("A.mbx", mailboxMessage("a0") + mailboxMessage("a1"));
     const auto b = writeMailbox("B.mbx", mailboxMessage("b0"));
-    const std::string sessionText =
-        "Outlook Session Creation Error !\r\n"
-        "Check if Outlook is installed and configured.\r\n"
-        "If Outlook 2010 (64 Bit) is installed, software will not work.\r\n"
-        "Please install any 32 Bit Outlook version Outlook 2003/2007/2010 (32 Bit).\r\n"
-        "If still you face any issue, please us at support@mbxvane.org\r\n"
-        "For more details visit this link : https://mbxvane.org/help/outlook-video";
-    {
-        // No mail store at all: .msg fails before any mailbox.
-        FakeDesktop d;
-        RecordingView v;
-        d.folderChoices.push_back(outRoot());
-        ConversionRun run(d, v, nullptr, options);
-        EXPECT_EQ(run.run({{a}, Format::Msg, {}}), RunOutcome::SessionError);
-        ASSERT_EQ(d.boxes.size(), 1u);
-        EXPECT_EQ(d.boxes[0].caption, "Outlook Error");
-        EXPECT_EQ(d.boxes[0].text, sessionText);
-        EXPECT_EQ(d.boxes[0].icon, Icon::Information);
-        EXPECT_EQ(v.events, (std::vector<std::string>{"Convert off", "ProgressBar1 range 0..100",
-                                                      "Convert on", "formats cleared"}));
-    }
-    {
-        // .pst: the second mailbox's store fails; the first one's output stays.
-        FakeDesktop d;
-        RecordingView v;
-        FakeStore store;
-        store.openFailsAt = 1;
-        d.folderChoices.push_back(outRoot());
-        ConversionRun run(d, v, &store, options);
-        EXPECT_EQ(run.run({{a, b}, Format::Pst, {}}), RunOutcome::SessionError);
-        EXPECT_EQ(std::count(store.calls.begin(), store.calls.end(), "closeStore"), 1);
-        EXPECT_EQ(store.calls.back(), "openMailboxStore " + outRoot() + "/ B.mbx");
-        ASSERT_EQ(d.boxes.size(), 1u);
-        EXPECT_EQ(d.boxes[0].caption, "Outlook Error");
-        EXPECT_EQ(v.events.back(), "formats cleared");
-        EXPECT_EQ(v.bar1.size(), 1u);
-    }
+    FakeDesktop d;
+    RecordingView v;
+    FakeStore store;
+    store.openFailsAt = 0;
+    d.folderChoices.push_back(outRoot());
+    ConversionRun run(d, v, &store, options);
+    EXPECT_EQ(run.run({{a, b}, Format::Pst, {}}), RunOutcome::Failed);
+    // A's messages are not even parsed; B's are stored.
+    const auto bCommit =
+        "commit " + outFolder(b).string() + " 0 " + std::to_string(mailboxMessage("b0").size() + 2);
+    EXPECT_EQ(store.calls.back(), "endRun");
+    EXPECT_EQ(std::count(store.calls.begin(), store.calls.end(), bCommit), 1);
+    EXPECT_EQ(std::count_if(store.calls.begin(), store.calls.end(),
+                            [](const std::string& c) { return c.starts_with("commit"); }),
+              1);
+    ASSERT_EQ(run.result().failures.size(), 1u);
+    EXPECT_EQ(run.result().failures[0].mailbox, a);
+    EXPECT_EQ(run.result().failures[0].reason,
+              "the Outlook data file could not be created: refused; none of its 2 message(s) "
+              "was written");
+    EXPECT_EQ(run.result().written(), 1u);
+    EXPECT_EQ(run.result().found(), 3u);
+    ASSERT_EQ(d.boxes.size(), 1u);
+    EXPECT_EQ(d.boxes[0].icon, Icon::Exclamation);
+    EXPECT_NE(d.boxes[0].text.find("1 of 3 messages written to Outlook data files"),
+              std::string::npos)
+        << d.boxes[0].text;
 }
 
 // A data file that is lost and cannot be removed either must not be reported as removed.

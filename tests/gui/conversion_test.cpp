@@ -61,8 +61,8 @@ TEST_F(WindowConversion, ThreeMailboxesToEmlThroughTheWindow) {
     mbx::testing::pressConvert(window, controller);
 
     EXPECT_EQ(desktop.folderTitles, std::vector<std::string>{"Choose Folder to Save..."});
-    // The bytes are checked on the whole Eudora tree below; a mailbox without messages still
-    // gets its folder.
+    // The bytes are checked on the whole Eudora tree below; a file without a separator still
+    // gets its folder, and is a failure.
     EXPECT_TRUE(fs::exists(mailboxFolder("Sub/Out.mbox") / "email-0.eml"));
     EXPECT_TRUE(fs::is_empty(mailboxFolder("Empty.mbx")));
 
@@ -75,7 +75,7 @@ TEST_F(WindowConversion, ThreeMailboxesToEmlThroughTheWindow) {
 
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].caption, "Mbxvane"); // its text is checked with the run
-    EXPECT_EQ(desktop.boxes[0].icon, Icon::Information);
+    EXPECT_EQ(desktop.boxes[0].icon, Icon::Exclamation);
     EXPECT_EQ(desktop.boxes[0].buttons, Buttons::Ok);
     EXPECT_TRUE(window.CmdConvert->isEnabled());
     for (auto* option : {window.OptEML, window.OptEMLX, window.OptPST, window.OptMSG}) {

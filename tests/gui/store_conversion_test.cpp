@@ -14,11 +14,16 @@
 #include <QTest>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
 
 namespace fs = std::filesystem;
 using mbx::desktop::Icon;
@@ -234,20 +239,83 @@ TEST_F(StoreConversion, MsgTargetWritesOneMessageFileEachAgreeingWithTheMailbox)
     EXPECT_EQ(folders, expected);
 }
 
-TEST_F(StoreConversion, AnOutputFolderThatCannotBeWrittenShowsTheOutlookError) {
-    // A plain file where the output folder should be: nothing can be created under it.
-    const fs::path blocked = root / "not-a-folder";
-    std::ofstream(blocked) << "x";
+// Data files that cannot be created (a name too long, a read-only output folder) and a file that
+// is no Eudora mailbox are failures like any other: the run goes on, the closing box is the
+// warning with the counts and the report, and no box talks about Outlook.
+TEST_F(StoreConversion, DataFilesThatCannotBeCreatedAndNonMailboxesEndInTheWarning) {
+    const std::string longName = std::string(250, 'L') + ".mbx"; // its .pst name is too long
+    std::ofstream(in / longName, std::ios::binary)
+        << "From ???@??? Mon Jan 01 10:00:00 2001\r\nSubject: long\r\n\r\nbody\r\n";
+    std::ofstream(in / "Unix.mbx", std::ios::binary)
+        << "From alice@example.org Mon Jan  1 10:00:00 2001\nSubject: mbox\n\nbody\n";
+    desktop.fileChoices.push_back({in.string(), {longName, "Unix.mbx"}});
+    QTest::mouseClick(window.cmdAdd, Qt::LeftButton);
+    const auto closingBox = [this] {
+        EXPECT_EQ(desktop.boxes.size(), 1u);
+        const auto box = desktop.boxes.empty() ? mbx::testing::RecordedBox{} : desktop.boxes.back();
+        EXPECT_EQ(box.caption, "Mbxvane");
+        EXPECT_EQ(box.icon, Icon::Exclamation);
+        EXPECT_TRUE(window.CmdConvert->isEnabled());
+        const auto at = box.text.rfind("\r\n");
+        return std::pair{box.text,
+                         at == std::string::npos ? std::string() : box.text.substr(at + 2)};
+    };
+
+    const fs::path out = root / "out";
+    convert(window.OptPST, out);
+    const auto [text, reportPath] = closingBox();
+    const std::string counts = "Not every message could be converted.\r\n\r\n5 of 6 messages "
+                               "written to Outlook data files (.pst).\r\n2 problems";
+    EXPECT_EQ(text.substr(0, counts.size()), counts);
+    EXPECT_EQ(reportPath, (out / "Mbxvane report.txt").string());
+    const auto report = slurp(reportPath);
+    EXPECT_NE(report.find((in / "Unix.mbx").string() +
+                          ": no Eudora message separator found; is this a Eudora mailbox?"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find((in / longName).string() +
+                          ": the Outlook data file could not be "
+                          "created: cannot create the data file " +
+                          (out / longName).string() + ".pst: "),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find(std::make_error_code(std::errc::filename_too_long).message()),
+              std::string::npos)
+        << report;
+    std::vector<std::string> dataFiles;
+    for (const auto& e : fs::directory_iterator(out)) {
+        if (e.path().extension() == ".pst") {
+            dataFiles.push_back(e.path().filename().string());
+        }
+    }
+    std::sort(dataFiles.begin(), dataFiles.end());
+    EXPECT_EQ(dataFiles, (std::vector<std::string>{"Inbox.pst", "Lists.mbx.pst", "Sent.mbx.pst"}));
+
+#ifdef __linux__
+    // A folder nothing can be created in; the report goes to the temporary folder.
+    const fs::path readOnly = root / "read-only";
+    fs::create_directories(readOnly);
+    if (::mount("tmpfs", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+        GTEST_SKIP() << "mounting a read-only tmpfs is not permitted here: "
+                     << std::strerror(errno);
+    }
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount(path.c_str()); }
+    } unmount{readOnly};
     for (QRadioButton* format : {window.OptPST, window.OptMSG}) {
         desktop.boxes.clear();
-        convert(format, blocked, false);
-        ASSERT_EQ(desktop.boxes.size(), 1u);
-        EXPECT_EQ(desktop.boxes[0].caption, "Outlook Error");
-        EXPECT_EQ(desktop.boxes[0].icon, Icon::Information);
-        EXPECT_EQ(desktop.boxes[0].text.substr(0, 34), "Outlook Session Creation Error !\r\n");
-        EXPECT_TRUE(window.CmdConvert->isEnabled());
-        EXPECT_FALSE(format->isChecked());
+        convert(format, readOnly, false);
+        const auto [text2, report2] = closingBox();
+        EXPECT_NE(text2.find("0 of 6 messages written"), std::string::npos) << text2;
+        const auto reported = slurp(report2);
+        fs::remove(report2);
+        EXPECT_NE(reported.find(std::make_error_code(std::errc::read_only_file_system).message()),
+                  std::string::npos)
+            << reported;
+        EXPECT_TRUE(fs::is_empty(readOnly));
     }
+#endif
 }
 
 TEST(StoreConversionClose, ClosingDuringAPstRunLeavesTheOpenDataFileComplete) {
