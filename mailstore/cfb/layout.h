@@ -12,17 +12,6 @@
 
 namespace mbx::cfb {
 
-// A little-endian field of an image. Made of bytes only, so images have alignment 1 and no
-// padding.
-template <std::unsigned_integral T> struct Le {
-    std::array<std::uint8_t, sizeof(T)> bytes{};
-    constexpr T get() const { return readLe<T>(bytes.data()); }
-    constexpr void set(T v) { writeLe<T>(bytes.data(), v); }
-};
-using Le16 = Le<std::uint16_t>;
-using Le32 = Le<std::uint32_t>;
-using Le64 = Le<std::uint64_t>;
-
 using Clsid = std::array<std::uint8_t, 16>;
 
 inline constexpr std::uint32_t kSectorShift = 9;

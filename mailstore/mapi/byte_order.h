@@ -3,6 +3,7 @@
 // Three verbs, never mixed up: read at a pointer, write at a pointer, append to a buffer.
 #pragma once
 
+#include <array>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -56,5 +57,16 @@ inline void appendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 inline void appendLe64(std::vector<std::uint8_t>& out, std::uint64_t v) {
     appendLe(out, v);
 }
+
+// A little-endian field of an on-disk image (the PST and compound-file structures). Made of bytes
+// only, so images have alignment 1 and no padding: their member offsets are the format's offsets.
+template <std::unsigned_integral T> struct Le {
+    std::array<std::uint8_t, sizeof(T)> bytes{};
+    constexpr T get() const { return readLe<T>(bytes.data()); }
+    constexpr void set(T v) { writeLe<T>(bytes.data(), v); }
+};
+using Le16 = Le<std::uint16_t>;
+using Le32 = Le<std::uint32_t>;
+using Le64 = Le<std::uint64_t>;
 
 } // namespace mbx

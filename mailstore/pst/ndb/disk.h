@@ -4,6 +4,7 @@
 // writer, the reader and the structural checker all go through these types.
 #pragma once
 
+#include "mailstore/mapi/byte_order.h"
 #include "mailstore/pst/ndb/bytes.h"
 #include "mailstore/pst/ndb/layout.h"
 
@@ -13,17 +14,6 @@
 #include <type_traits>
 
 namespace mbx::pst {
-
-// A little-endian field of an image. Made of bytes only, so images have alignment 1 and no
-// padding: their member offsets are the format's offsets.
-template <std::unsigned_integral T> struct Le {
-    std::array<std::uint8_t, sizeof(T)> bytes{};
-    constexpr T get() const { return readLe<T>(bytes.data()); }
-    constexpr void set(T v) { writeLe<T>(bytes.data(), v); }
-};
-using Le16 = Le<std::uint16_t>;
-using Le32 = Le<std::uint32_t>;
-using Le64 = Le<std::uint64_t>;
 
 template <typename Image> Image loadImage(const std::uint8_t* at) {
     static_assert(std::is_trivially_copyable_v<Image> && alignof(Image) == 1);
