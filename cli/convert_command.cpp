@@ -109,7 +109,8 @@ private:
 } // namespace
 
 int runConversion(const Options& options, Console& console, const std::atomic<bool>& cancel) {
-    const auto inputs = collectInputs(options.paths);
+    const bool single = !options.singleFile.empty();
+    const auto inputs = single ? collectTree(options.paths) : collectInputs(options.paths);
     if (!inputs.error.empty()) {
         console.err << kProgram << inputs.error << std::endl;
         return kExitUsage;
@@ -129,14 +130,34 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
             return kExitUsage;
         }
     }
-    const auto out = fs::absolute(fs::path(options.out), ec).lexically_normal();
+    // With --single-file the data file's folder is the output folder, and --out, when given,
+    // the report's.
+    const auto dataFile =
+        single ? fs::absolute(fs::path(options.singleFile), ec).lexically_normal() : fs::path();
+    if (single && fs::exists(fs::symlink_status(dataFile, ec))) {
+        console.err << kProgram << dataFile.string()
+                    << " exists already; a data file is never replaced (name another)" << std::endl;
+        return kExitUsage;
+    }
+    const auto out = single ? dataFile.parent_path()
+                            : fs::absolute(fs::path(options.out), ec).lexically_normal();
     if (const auto problem = prepareOutputFolder(out); !problem.empty()) {
         console.err << kProgram << problem << std::endl;
         return kExitUsage;
     }
+    const auto reportFolder = single && !options.out.empty()
+                                  ? fs::absolute(fs::path(options.out), ec).lexically_normal()
+                                  : out;
+    if (reportFolder != out) {
+        if (const auto problem = prepareOutputFolder(reportFolder); !problem.empty()) {
+            console.err << kProgram << problem << std::endl;
+            return kExitUsage;
+        }
+    }
 
     convert::RunRequest request;
     request.rows = inputs.mailboxes;
+    request.places = inputs.places;
     request.format = engineFormat(options.target);
     for (const auto& folder : options.attachments) {
         request.attachmentFolders.push_back(fs::absolute(folder, ec).lexically_normal().string());
@@ -148,7 +169,9 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     ProgressPrinter printer(console.out,
                             options.quiet ? ProgressPrinter::Mode::Quiet : console.mode);
     Progress progress(inputs, printer, console);
-    auto store = convert::makeStoreTarget(request.format);
+    auto store = single ? std::make_unique<convert::SingleFilePstTarget>(dataFile.string(),
+                                                                         dataFile.stem().string())
+                        : convert::makeStoreTarget(request.format);
     convert::Engine engine(progress, store.get(), runOptions);
     printer.begin(inputs.mailboxes.size(), inputs.totalBytes);
     const auto outputRoot = out.string().back() == fs::path::preferred_separator
@@ -162,11 +185,21 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
         unread.push_back({folder.path, std::nullopt, 0, kCannotRead + folder.reason});
     }
     result.failures.insert(result.failures.begin(), unread.begin(), unread.end());
+    // So are the folder maps' entries that could not be used.
+    std::vector<convert::Note> mapNotes;
+    for (const auto& note : inputs.notes) {
+        mapNotes.push_back({note.path.string(), std::nullopt, 0, note.reason});
+    }
+    result.notes.insert(result.notes.begin(), mapNotes.begin(), mapNotes.end());
+    if (single) {
+        result.dataFile = dataFile.string();
+    }
 
     // The same report in the output folder as the window leaves when anything went wrong.
-    const auto report = convert::leaveReport(result, {outputRoot});
+    const auto report = convert::leaveReport(result, {reportFolder.string()});
     if (report.empty() && (!result.failures.empty() || !result.notes.empty())) {
-        console.err << kProgram << "cannot write the report in " << outputRoot << std::endl;
+        console.err << kProgram << "cannot write the report in " << reportFolder.string()
+                    << std::endl;
     }
     if (!options.report.empty() && !convert::writeReport(options.report, result)) {
         console.err << kProgram << "cannot write the report " << options.report << std::endl;
@@ -186,12 +219,12 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
             console.out << progress.started() << " of ";
         }
         console.out << countOf(inputs.mailboxes.size(), "mailbox", "mailboxes") << " to "
-                    << out.string() << " in " << formatDuration(printer.elapsedSeconds())
-                    << std::endl;
+                    << (single ? dataFile.string() : out.string()) << " in "
+                    << formatDuration(printer.elapsedSeconds()) << std::endl;
         if (!result.notes.empty()) {
             console.out << countOf(result.notes.size(), "note", "notes")
                         << " in the report (attachments not found or left out, tables of "
-                           "contents not used)"
+                           "contents or folder map entries not used)"
                         << std::endl;
         }
     }

@@ -3,6 +3,7 @@
 #include "selection/folder_scan.h"
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <system_error>
 
@@ -20,22 +21,34 @@ std::string shown(std::string path) {
     return path;
 }
 
-} // namespace
+// Adds each mailbox once, in the order given.
+class InputList {
+public:
+    explicit InputList(Inputs& inputs) : inputs_(inputs) {}
 
-Inputs collectInputs(const std::vector<std::string>& paths) {
-    Inputs inputs;
-    std::set<std::string> seen;
-    const auto add = [&](const fs::path& path) {
+    // False when the mailbox is listed already.
+    bool add(const fs::path& path) {
         auto text = path.string();
-        if (!seen.insert(text).second) {
-            return;
+        if (!seen_.insert(text).second) {
+            return false;
         }
         std::error_code ec;
         const auto size = fs::file_size(path, ec);
-        inputs.mailboxes.push_back(std::move(text));
-        inputs.sizes.push_back(ec ? 0 : size);
-        inputs.totalBytes += ec ? 0 : size;
-    };
+        inputs_.mailboxes.push_back(std::move(text));
+        inputs_.sizes.push_back(ec ? 0 : size);
+        inputs_.totalBytes += ec ? 0 : size;
+        return true;
+    }
+
+private:
+    Inputs& inputs_;
+    std::set<std::string> seen_;
+};
+
+// Each PATH, absolute, with what it is; false (and `inputs.error` set) at the first that is
+// missing. PATHs out of reach are noted as unreadable and left out.
+bool resolvePaths(const std::vector<std::string>& paths, Inputs& inputs,
+                  const std::function<void(const fs::path&, bool folder)>& visit) {
     for (const auto& given : paths) {
         std::error_code ec;
         // The output layout repeats each mailbox's absolute path, as the window's lists hold it.
@@ -43,7 +56,7 @@ Inputs collectInputs(const std::vector<std::string>& paths) {
         const auto status = fs::status(path, ec);
         if (status.type() == fs::file_type::not_found) {
             inputs.error = given + ": no such file or folder";
-            return inputs;
+            return false;
         }
         if (ec) {
             // Out of reach (a path too long, a folder above it that cannot be searched): not a
@@ -51,22 +64,107 @@ Inputs collectInputs(const std::vector<std::string>& paths) {
             inputs.unreadable.push_back({given, ec.message()});
             continue;
         }
-        if (fs::is_directory(status)) {
-            auto scan = selection::scanFolder(path.string());
-            for (const auto& mailbox : scan.mailboxes) {
-                add(fs::path(mailbox));
-            }
-            for (auto& problem : scan.unreadable) {
-                inputs.unreadable.push_back({shown(problem.path), std::move(problem.reason)});
-            }
-        } else {
-            add(path);
-        }
+        visit(path, fs::is_directory(status));
     }
+    return true;
+}
+
+void requireMailboxes(Inputs& inputs) {
     if (inputs.mailboxes.empty() && inputs.unreadable.empty()) {
         inputs.error = "nothing to convert: no mailbox in the folders given (no file ending in "
                        ".mbx or .mbox, nor a file without extension starting with \"From "
                        "???@???\")";
+    }
+}
+
+// A folder PATH's name as a top folder: its last component ("/" for the root).
+std::string topName(const fs::path& folder) {
+    auto path = folder;
+    if (!path.has_filename() && path.has_parent_path() && path != path.root_path()) {
+        path = path.parent_path(); // "Mail/" after normalising
+    }
+    const auto name = path.filename().string();
+    return name.empty() ? path.string() : selection::nameFromFileSystem(name);
+}
+
+std::string lowerAscii(std::string text) {
+    for (auto& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+Inputs collectInputs(const std::vector<std::string>& paths) {
+    Inputs inputs;
+    InputList list(inputs);
+    const bool found = resolvePaths(paths, inputs, [&](const fs::path& path, bool folder) {
+        if (!folder) {
+            list.add(path);
+            return;
+        }
+        auto scan = selection::scanFolder(path.string());
+        for (const auto& mailbox : scan.mailboxes) {
+            list.add(fs::path(mailbox));
+        }
+        for (auto& problem : scan.unreadable) {
+            inputs.unreadable.push_back({shown(problem.path), std::move(problem.reason)});
+        }
+    });
+    if (found) {
+        requireMailboxes(inputs);
+    }
+    return inputs;
+}
+
+Inputs collectTree(const std::vector<std::string>& paths) {
+    Inputs inputs;
+    InputList list(inputs);
+    std::set<std::string> topNames; // lower-cased
+    const auto unique = [&topNames](const std::string& given) {
+        const std::string wanted = given.empty() ? std::string("Untitled") : given;
+        std::string name = wanted;
+        for (int n = 2; !topNames.insert(lowerAscii(name)).second; ++n) {
+            name = wanted + " (" + std::to_string(n) + ")";
+        }
+        return name;
+    };
+    const bool several = paths.size() > 1;
+    const auto isMailbox = [](const fs::path& p) { return selection::isMailboxFile(p.string()); };
+    const bool found = resolvePaths(paths, inputs, [&](const fs::path& path, bool folder) {
+        if (!folder) {
+            const auto stem = path.stem().string();
+            if (list.add(path)) {
+                inputs.places.push_back({{},
+                                         unique(selection::nameFromFileSystem(
+                                             stem.empty() ? path.filename().string() : stem))});
+            }
+            return;
+        }
+        auto tree = selection::readEudoraTree(path, isMailbox);
+        std::vector<std::string> top;
+        if (several) {
+            top.push_back(unique(topName(path)));
+        }
+        for (auto& mailbox : tree.mailboxes) {
+            if (list.add(mailbox.file)) {
+                auto folders = top;
+                folders.insert(folders.end(), mailbox.folders.begin(), mailbox.folders.end());
+                inputs.places.push_back({std::move(folders), std::move(mailbox.name)});
+            }
+        }
+        for (auto& problem : tree.unreadable) {
+            inputs.unreadable.push_back({problem.path.string(), std::move(problem.reason)});
+        }
+        for (auto& note : tree.notes) {
+            inputs.notes.push_back(std::move(note));
+        }
+    });
+    if (found) {
+        requireMailboxes(inputs);
     }
     return inputs;
 }

@@ -13,6 +13,10 @@ constexpr const char* kDescription =
     "end in .mbx or .mbox and for Mac mailboxes (no extension, starting with \"From ???@???\").\n"
     "The messages of every mailbox go into a folder of their own under the output folder,\n"
     "repeating the mailbox's path; a .pst file is written per mailbox.\n"
+    "With --single-file, one .pst holds every mailbox instead, in a folder named as in Eudora\n"
+    "and nested as Eudora nests it (Eudora's folder maps, descmap.pce, give the names; a Mac\n"
+    "tree is its folders), one top folder per PATH when several are given. --out is optional\n"
+    "then: the report goes beside the data file unless --out names a folder for it.\n"
     "\n"
     "Exit codes: 0 every message written; 1 some messages failed (see the report);\n"
     "2 bad usage or nothing to convert; 130 interrupted (the files written are complete).";
@@ -45,6 +49,11 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     const QCommandLineOption out(QStringLiteral("out"),
                                  QStringLiteral("Output folder (created when missing)."),
                                  QStringLiteral("DIR"));
+    const QCommandLineOption singleFile(
+        QStringLiteral("single-file"),
+        QStringLiteral("With --format pst: one data file FILE (ending in .pst, not existing yet) "
+                       "for every mailbox, keeping Eudora's folder tree and names."),
+        QStringLiteral("FILE"));
     const QCommandLineOption attachments(
         QStringLiteral("attachments"),
         QStringLiteral("A folder where the files of detached attachments are looked up for "
@@ -64,7 +73,7 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
                                QStringLiteral("Threads that parse messages for .pst and .msg."),
                                QStringLiteral("N"));
     workers.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({format, out, attachments, report, quiet, workers});
+    parser.addOptions({format, out, singleFile, attachments, report, quiet, workers});
     parser.addPositionalArgument(QStringLiteral("PATH"),
                                  QStringLiteral("Mailbox files or folders to convert."),
                                  QStringLiteral("PATH..."));
@@ -98,7 +107,16 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         return fail("unknown format '" + bytes(parser.value(format)) +
                     "' (use eml, emlx, pst or msg)");
     }
-    if (!parser.isSet(out) || parser.value(out).isEmpty()) {
+    if (parser.isSet(singleFile)) {
+        if (options.target != Target::Pst) {
+            return fail("--single-file works with --format pst only");
+        }
+        options.singleFile = bytes(parser.value(singleFile));
+        if (!parser.value(singleFile).endsWith(QLatin1String(".pst"), Qt::CaseInsensitive) ||
+            parser.value(singleFile).size() <= 4) {
+            return fail("--single-file takes the name of a .pst file (FILE.pst)");
+        }
+    } else if (!parser.isSet(out) || parser.value(out).isEmpty()) {
         return fail("--out DIR is required");
     }
     options.out = bytes(parser.value(out));

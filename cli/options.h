@@ -19,7 +19,8 @@ enum class Target { Eml, Emlx, Pst, Msg };
 
 struct Options {
     Target target = Target::Eml;
-    std::string out;
+    std::string out;        // empty: not given (allowed with singleFile only)
+    std::string singleFile; // the one .pst for the whole tree; empty: a .pst per mailbox
     std::vector<std::string> attachments; // searched in this order; empty: none given
     std::string report;                   // empty: not given
     bool quiet = false;

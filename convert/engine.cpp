@@ -195,9 +195,15 @@ void Engine::Impl::dataFileLost(const std::string& mailbox, const TargetError& e
                                  "): the file left there is incomplete"
                            : std::string("); it has been removed"));
     if (discarded.messagesLost) {
-        text +=
-            " with the " + std::to_string(*discarded.messagesLost) + " message(s) written to it";
-        if (mailbox_ != nullptr) {
+        text += " with the " + std::to_string(*discarded.messagesLost) +
+                " message(s) written to it" +
+                (discarded.wholeRun ? std::string(" from every mailbox so far") : std::string());
+        if (discarded.wholeRun) {
+            // Every message counted so far lived in it.
+            for (auto& m : result_.mailboxes) {
+                m.written = 0;
+            }
+        } else if (mailbox_ != nullptr) {
             mailbox_->written -= std::min(mailbox_->written, *discarded.messagesLost);
         }
     }
@@ -417,8 +423,14 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         if (!yieldToObserver()) {
             return finish(RunResult::Outcome::Cancelled);
         }
-        result_.mailboxes.push_back({path, 0, 0, {}});
+        result_.mailboxes.push_back({path, 0, 0, {}, {}});
         mailbox_ = &result_.mailboxes.back();
+        if (row < request.places.size() && !request.places[row].name.empty()) {
+            for (const auto& folder : request.places[row].folders) {
+                mailbox_->place += folder + "/";
+            }
+            mailbox_->place += request.places[row].name;
+        }
         const auto name = mailboxNameOf(fileName);
         const auto folder = mailboxFolderOf(outputRoot, path);
 
@@ -481,7 +493,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
 
         // Message files go into the mailbox folder; it is created for every target.
         bool writable = true;
-        if (!emptyRow) {
+        if (!emptyRow && target_->makesMailboxFolder()) {
             std::error_code made, is;
             std::filesystem::create_directories(paths::ensureTrailingSeparator(folder), made);
             if (!std::filesystem::is_directory(folder, is) && target_->needsMailboxFolder()) {
@@ -496,8 +508,25 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         }
         if (writable && isMailbox && !deviceFull_) {
             openMailbox_ = path;
+            MailboxPlace place;
+            if (row < request.places.size()) {
+                place = request.places[row];
+            }
+            if (place.name.empty()) {
+                place = {{}, name};
+            }
             try {
-                target_->beginMailbox(outputRoot, name);
+                target_->beginMailbox(outputRoot, place);
+                if (!target_->acceptsMessages()) {
+                    // The data file of the run failed before this mailbox: it says so once.
+                    writable = false;
+                    if (!found.offsets.empty()) {
+                        fail(path, std::nullopt, 0,
+                             "none of its " + std::to_string(found.offsets.size()) +
+                                 " message(s) was written: the run's Outlook data file failed "
+                                 "before it");
+                    }
+                }
             } catch (const TargetError& e) {
                 if (target_->acceptsMessages()) {
                     // Begun, then lost: the messages go on only where they do not need it.
@@ -598,7 +627,8 @@ const char* targetName(Format format) {
 bool writeReport(const std::string& path, const RunResult& result) {
     std::string text = "Mbxvane conversion report\n\nTarget: ";
     text += targetName(result.format);
-    text += "\nOutput folder: " + result.outputRoot + "\n";
+    text += result.dataFile.empty() ? "\nOutput folder: " + result.outputRoot + "\n"
+                                    : "\nData file: " + result.dataFile + "\n";
     switch (result.outcome) {
     case RunResult::Outcome::Completed:
         break;
@@ -612,8 +642,8 @@ bool writeReport(const std::string& path, const RunResult& result) {
     text += "Messages written: " + std::to_string(result.written()) + " of " +
             std::to_string(result.found()) + " found\n\nMailboxes:\n";
     for (const auto& m : result.mailboxes) {
-        text += "  " + m.path + ": " + std::to_string(m.written) + " of " +
-                std::to_string(m.found) + " written" +
+        text += "  " + m.path + (m.place.empty() ? std::string() : " (" + m.place + ")") + ": " +
+                std::to_string(m.written) + " of " + std::to_string(m.found) + " written" +
                 (m.summary.empty() ? std::string() : "; " + m.summary) + "\n";
     }
     text += "\nFailures (" + std::to_string(result.failures.size()) + "):\n";

@@ -32,13 +32,24 @@ namespace mbx::convert {
 
 enum class Format { None, Eml, Emlx, Pst, Msg };
 
+// Where a mailbox's messages go in a data file that holds a whole folder tree: the names of the
+// folders above its own, outermost first, and the name of its own folder. A run without a tree
+// places every mailbox at the top under its mailbox name.
+struct MailboxPlace {
+    std::vector<std::string> folders;
+    std::string name;
+};
+
 // What a run works on: mailbox paths (an empty text is a row without a mailbox), the target,
 // and the folders the user named for the mailboxes' detached attachments, searched in order
 // (none: the target looks for them beside each mailbox). Passed on to the target per mailbox.
+// `places`, when given, says per row where a target that keeps the folder tree puts the
+// mailbox (a row without one, or with an empty name, goes to the top under its mailbox name).
 struct RunRequest {
     std::vector<std::string> rows;
     Format format = Format::None;
     std::vector<std::string> attachmentFolders;
+    std::vector<MailboxPlace> places = {};
 };
 
 // Why a mailbox yields no messages before anything is searched.
@@ -119,6 +130,7 @@ struct MailboxResult {
     std::uint64_t found = 0;   // messages found in it
     std::uint64_t written = 0; // messages written in full
     std::string summary;       // what the target drew on beyond the messages, for the report
+    std::string place;         // its folder in a tree's data file ("Work/Budget"); "" none given
 };
 
 struct RunResult {
@@ -130,6 +142,9 @@ struct RunResult {
     Outcome outcome = Outcome::Completed;
     Format format = Format::None;
     std::string outputRoot;
+    // The run's one data file, when all its messages went into one (the report names it
+    // instead of the output folder).
+    std::string dataFile;
     std::vector<MailboxResult> mailboxes;
     std::vector<Failure> failures;
     std::vector<Note> notes;

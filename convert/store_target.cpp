@@ -158,17 +158,23 @@ void MailStoreTarget::open(const std::string& path, const std::string& displayNa
     }
 }
 
-void MailStoreTarget::enterMailboxFolder(const std::string& mailboxName) {
-    if (const auto it = folders_.find(mailboxName); it != folders_.end()) {
-        folder_ = it->second;
-        return;
+void MailStoreTarget::enterMailboxFolder(const std::vector<std::string>& path) {
+    std::vector<std::string> key;
+    std::uint32_t folder = writer_->ipmSubtree();
+    for (const auto& name : path) {
+        key.push_back(name);
+        if (const auto it = folders_.find(key); it != folders_.end()) {
+            folder = it->second;
+            continue;
+        }
+        try {
+            folder = writer_->addFolder(folder, name);
+        } catch (const std::exception& e) {
+            throw storeFailure(e);
+        }
+        folders_.emplace(key, folder);
     }
-    try {
-        folder_ = writer_->addFolder(writer_->ipmSubtree(), mailboxName);
-    } catch (const std::exception& e) {
-        throw storeFailure(e);
-    }
-    folders_.emplace(mailboxName, folder_);
+    folder_ = folder;
 }
 
 void MailStoreTarget::store(PreparedMessage& message) {
@@ -253,9 +259,9 @@ std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job)
     return prepared;
 }
 
-void PstTarget::beginMailbox(const std::string& outputRoot, const std::string& name) {
-    open(freeDataFilePath(outputRoot + name), name);
-    enterMailboxFolder(name);
+void PstTarget::beginMailbox(const std::string& outputRoot, const MailboxPlace& place) {
+    open(freeDataFilePath(outputRoot + place.name), place.name);
+    enterMailboxFolder({place.name});
 }
 
 bool PstTarget::commit(PreparedMessage& message) {
@@ -273,15 +279,50 @@ StoreTarget::Discarded PstTarget::discardStore() {
     return discarded;
 }
 
+SingleFilePstTarget::SingleFilePstTarget(std::string path, std::string displayName)
+    : path_(std::move(path)), displayName_(std::move(displayName)) {}
+
+void SingleFilePstTarget::beginRun(const std::string& /*outputRoot*/) {
+    open(path_, displayName_);
+}
+
+void SingleFilePstTarget::beginMailbox(const std::string& /*outputRoot*/,
+                                       const MailboxPlace& place) {
+    if (!isOpen()) {
+        return; // lost or never created: the engine tells the mailbox's loss
+    }
+    auto path = place.folders;
+    path.push_back(place.name);
+    enterMailboxFolder(path);
+}
+
+bool SingleFilePstTarget::commit(PreparedMessage& message) {
+    if (!isOpen()) {
+        return false;
+    }
+    store(message);
+    return true;
+}
+
+StoreTarget::Discarded SingleFilePstTarget::discardStore() {
+    const auto lost = stored();
+    auto discarded = MailStoreTarget::discardStore();
+    if (!discarded.path.empty()) {
+        discarded.messagesLost = lost;
+        discarded.wholeRun = true;
+    }
+    return discarded;
+}
+
 void MsgTarget::beginRun(const std::string& outputRoot) {
     const std::string path = freeDataFilePath(outputRoot + "Temp" + timeStamp());
     // The clock is read again for the display name, as for any new name.
     open(path, "Temp : Created - " + timeStamp());
 }
 
-void MsgTarget::beginMailbox(const std::string& /*outputRoot*/, const std::string& name) {
+void MsgTarget::beginMailbox(const std::string& /*outputRoot*/, const MailboxPlace& place) {
     if (isOpen()) {
-        enterMailboxFolder(name);
+        enterMailboxFolder({place.name});
     }
 }
 

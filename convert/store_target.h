@@ -47,8 +47,9 @@ protected:
                                   std::vector<std::string>& /*notes*/) const {}
     // Creates the data file `path`. Throws TargetError.
     void open(const std::string& path, const std::string& displayName);
-    // Selects (and if needed adds) the mailbox's folder in the open data file. Throws TargetError.
-    void enterMailboxFolder(const std::string& mailboxName);
+    // Selects (and if needed adds) the mailbox's folder in the open data file: `path` names it
+    // from the top, each folder under the one before. Throws TargetError.
+    void enterMailboxFolder(const std::vector<std::string>& path);
     // Stores the message in the open data file. Throws TargetError.
     void store(PreparedMessage& message);
     // Completes the open data file, if any. Throws TargetError.
@@ -60,9 +61,9 @@ protected:
 private:
     std::unique_ptr<pst::PstWriter> writer_;
     std::string path_;
-    // The mailbox folders of the open data file by name: a second mailbox of the same name
-    // shares the first one's folder.
-    std::map<std::string, std::uint32_t> folders_;
+    // The folders of the open data file by their path of names: a second mailbox of the same
+    // place shares the first one's folder.
+    std::map<std::vector<std::string>, std::uint32_t> folders_;
     std::uint32_t folder_ = 0;
     std::uint64_t stored_ = 0;
 };
@@ -72,11 +73,33 @@ private:
 class PstTarget : public MailStoreTarget {
 public:
     bool needsMailboxFolder() const override { return false; }
-    void beginMailbox(const std::string& outputRoot, const std::string& name) override;
+    void beginMailbox(const std::string& outputRoot, const MailboxPlace& place) override;
     bool acceptsMessages() const override { return isOpen(); }
     bool commit(PreparedMessage& message) override;
     void endMailbox(FaultHooks* faults) override { close(faults); }
     Discarded discardStore() override;
+};
+
+// .pst for a whole folder tree: one data file for the run, created at its start and completed at
+// its end, holding a folder per mailbox at the mailbox's place (MailboxPlace), the folders above
+// it made as they are first needed. Messages count when stored; when the data file fails, it is
+// lost with every message of the run, and the mailboxes after it are not converted.
+class SingleFilePstTarget : public MailStoreTarget {
+public:
+    // `path`: the data file; `displayName`: the name Outlook shows for it.
+    SingleFilePstTarget(std::string path, std::string displayName);
+
+    bool needsMailboxFolder() const override { return false; }
+    bool makesMailboxFolder() const override { return false; }
+    void beginRun(const std::string& outputRoot) override;
+    void beginMailbox(const std::string& outputRoot, const MailboxPlace& place) override;
+    bool acceptsMessages() const override { return isOpen(); }
+    bool commit(PreparedMessage& message) override;
+    Discarded discardStore() override;
+
+private:
+    std::string path_;
+    std::string displayName_;
 };
 
 // .msg: one message file per message ("Email-" + k + ".msg" in the mailbox folder), written
@@ -85,7 +108,7 @@ public:
 class MsgTarget : public MailStoreTarget {
 public:
     void beginRun(const std::string& outputRoot) override;
-    void beginMailbox(const std::string& outputRoot, const std::string& name) override;
+    void beginMailbox(const std::string& outputRoot, const MailboxPlace& place) override;
     bool commit(PreparedMessage& message) override;
     bool abandon(PreparedMessage& /*message*/) override { return true; }
 

@@ -3,12 +3,13 @@
 // worker thread (prepare) and store it on the engine's thread, in mailbox order (commit).
 #pragma once
 
+#include "convert/engine.h"
 #include "convert/message_file.h"
 
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -16,7 +17,6 @@
 
 namespace mbx::convert {
 
-enum class Format;
 class FaultHooks;
 
 // A target failure and how much it takes with it.
@@ -100,13 +100,17 @@ public:
     // Whether a mailbox's messages go into its output folder, so that a folder that cannot be
     // created loses them all.
     virtual bool needsMailboxFolder() const { return true; }
+    // Whether the run creates each mailbox's output folder at all; a target writing one data
+    // file for the whole run has no use for them.
+    virtual bool makesMailboxFolder() const { return true; }
 
     // Once before the first mailbox. Throws TargetError; the run goes on without what it opens.
     virtual void beginRun(const std::string& /*outputRoot*/) {}
     // A readable mailbox whose messages come next (not for a mailbox that could not be opened).
     // Throws TargetError when what its messages go into cannot be made; acceptsMessages() then
-    // tells whether they can be written all the same.
-    virtual void beginMailbox(const std::string& /*outputRoot*/, const std::string& /*name*/) {}
+    // tells whether they can be written all the same; when it returns and acceptsMessages() is
+    // false, the data file they would go into was lost earlier in the run.
+    virtual void beginMailbox(const std::string& /*outputRoot*/, const MailboxPlace& /*place*/) {}
     // False when messages handed over now would not be written (their data file is lost).
     virtual bool acceptsMessages() const { return true; }
     // The plan for a mailbox's messages, made before the first of them is prepared; every job of
@@ -148,6 +152,9 @@ public:
         // Messages that counted as written and were lost with it; none when the messages of
         // this target do not live in the data file.
         std::optional<std::uint64_t> messagesLost;
+        // The data file held every message of the run counted as written so far, of every
+        // mailbox: messagesLost counts them all.
+        bool wholeRun = false;
     };
     // Gives up the open data file and removes it (after a Store failure).
     virtual Discarded discardStore() { return {}; }

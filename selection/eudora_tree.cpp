@@ -34,7 +34,12 @@ std::string_view trimBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// The name with every control character (C0, DEL, C1) a blank, blanks trimmed.
+// Longer than any name Eudora lets a user type; a longer name in a damaged map is cut here, at a
+// character boundary, so that no folder of the converted tree carries a megabyte of name.
+constexpr std::size_t kMaxNameBytes = 255;
+
+// The name with every control character (C0, DEL, C1) a blank, blanks trimmed, at most
+// kMaxNameBytes long.
 std::string cleanName(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());
@@ -51,18 +56,19 @@ std::string cleanName(const std::string& utf8) {
             out += static_cast<char>(c);
         }
     }
+    if (out.size() > kMaxNameBytes) {
+        std::size_t cut = kMaxNameBytes;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) {
+            --cut; // not inside a UTF-8 sequence
+        }
+        out.resize(cut);
+    }
     return std::string(trimBlanks(out));
 }
 
 // A name from a folder map, which Eudora wrote in windows-1252.
 std::string displayName(std::string_view bytes) {
     return cleanName(mime::windows1252ToUtf8(bytes));
-}
-
-// A name from the file system: UTF-8 as a Mac or a Linux copy holds it, windows-1252 when the
-// bytes are not UTF-8.
-std::string fileSystemName(std::string_view bytes) {
-    return cleanName(mime::decodeUnlabelled(bytes));
 }
 
 // A file name that stays inside the map's folder: no separator, no drive, no control character,
@@ -123,7 +129,9 @@ public:
         }
         std::set<std::size_t> usedFiles; // positions in the listing
         std::set<std::string> usedNames; // lower-cased display names of this folder's entries
-        const auto uniqueName = [&usedNames](const std::string& wanted) {
+        const auto uniqueName = [&usedNames](const std::string& given) {
+            // A file name of blanks alone leaves nothing to show.
+            const std::string wanted = given.empty() ? std::string("Untitled") : given;
             std::string name = wanted;
             for (int n = 2; !usedNames.insert(lowerAscii(name)).second; ++n) {
                 name = wanted + " (" + std::to_string(n) + ")";
@@ -163,13 +171,15 @@ public:
                         usedFiles.erase(found->second);
                         tree_.notes.push_back({item.path, what + ", which is not a folder"});
                     }
-                } else if (item.regularFile) {
+                } else if (item.regularFile && isMailbox_(item.path)) {
                     addMailbox(item.path, entry.name,
                                entry.kind == MapEntry::Kind::System &&
                                    isSystemFileName(entry.file));
                 } else {
                     usedFiles.erase(found->second);
-                    tree_.notes.push_back({item.path, what + ", which is not a file"});
+                    tree_.notes.push_back(
+                        {item.path, what + (item.regularFile ? ", which is not a mailbox"
+                                                             : ", which is not a file")});
                 }
             }
         }
@@ -178,7 +188,7 @@ public:
             const std::string file = item.path.filename().string();
             if (item.regularFile && !usedFiles.count(i) && isMailbox_(item.path)) {
                 const std::string stem = item.path.stem().string();
-                addMailbox(item.path, fileSystemName(stem.empty() ? file : stem), false);
+                addMailbox(item.path, nameFromFileSystem(stem.empty() ? file : stem), false);
             }
         }
         for (std::size_t i = 0; i < listing.items.size(); ++i) {
@@ -189,7 +199,7 @@ public:
                 if (lowerAscii(item.path.extension().string()) == ".fol") {
                     name = item.path.stem().string();
                 }
-                enter(item.path, fileSystemName(name.empty() ? file : name));
+                enter(item.path, nameFromFileSystem(name.empty() ? file : name));
             }
         }
     }
@@ -261,6 +271,10 @@ private:
 };
 
 } // namespace
+
+std::string nameFromFileSystem(std::string_view bytes) {
+    return cleanName(mime::decodeUnlabelled(bytes));
+}
 
 MapReading parseFolderMap(std::string_view text) {
     MapReading reading;

@@ -70,6 +70,10 @@ struct MapReading {
 // file inside the map's own folder, and a known type letter.
 MapReading parseFolderMap(std::string_view text);
 
+// A file or folder name as the tree shows it: UTF-8 as a Mac or a Linux copy holds it,
+// windows-1252 when the bytes are not UTF-8; control characters blanks, blanks trimmed.
+std::string nameFromFileSystem(std::string_view bytes);
+
 // A map larger than this is not read (its folder is taken as one without a map, and a note says
 // so): real maps hold a line per mailbox, a few kilobytes.
 inline constexpr std::uintmax_t kMaxFolderMapBytes = 1024 * 1024;

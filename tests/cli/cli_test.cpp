@@ -14,6 +14,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -72,6 +73,7 @@ TEST(ConvertCommand, BadUsageAndMissingInputsExitTwoWithAOneLineReason) {
     writeFile(dir / "In.mbx", mailboxText(1, "in"));
     writeFile(dir / "empty" / "notes.txt", "no mailbox here");
     writeFile(dir / "a-file", "x");
+    writeFile(dir / "taken.pst", "x");
     const auto in = quoted(dir / "In.mbx");
     const auto out = quoted(dir / "out");
     const struct {
@@ -91,6 +93,12 @@ TEST(ConvertCommand, BadUsageAndMissingInputsExitTwoWithAOneLineReason) {
         {"--format eml --out " + quoted(dir / "a-file") + " " + in, "a-file: not a folder"},
         {"--format pst --attachments " + quoted(dir / "Attach") + " --out " + out + " " + in,
          "no such folder (--attachments)"},
+        {"--format msg --single-file " + quoted(dir / "all.pst") + " " + in,
+         "--single-file works with --format pst only"},
+        {"--format pst --single-file " + quoted(dir / "all.txt") + " " + in,
+         "--single-file takes the name of a .pst file"},
+        {"--format pst --single-file " + quoted(dir / "taken.pst") + " " + in,
+         "exists already; a data file is never replaced"},
     };
     for (const auto& c : cases) {
         const auto [code, output] = convert(c.arguments);
@@ -105,7 +113,8 @@ TEST(ConvertCommand, BadUsageAndMissingInputsExitTwoWithAOneLineReason) {
 
     const auto [helpCode, help] = convert("--help");
     EXPECT_EQ(helpCode, 0);
-    for (const char* option : {"--format", "--out", "--attachments", "--report", "--quiet"}) {
+    for (const char* option :
+         {"--format", "--out", "--single-file", "--attachments", "--report", "--quiet"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     const auto [versionCode, version] = convert("--version");
@@ -296,6 +305,118 @@ TEST(ConvertCommand, EudorasTableOfContentsAndSeveralAttachmentsFolders) {
         EXPECT_EQ(slurp(attachments[i].toObject()["file"].toString().toStdString()),
                   want[static_cast<std::size_t>(i)]);
     }
+}
+
+// --single-file: Eudora's folder tree with its display names in one data file, as pst-extractor
+// (an outside reader) sees it. A Windows tree (nested folder maps in windows-1252, a system
+// mailbox, a listed file that is missing, a mailbox the map does not list, a detached attachment
+// of a nested mailbox) alone, then with a Mac tree (no maps, mailboxes without extension): each
+// PATH under a top folder of its own.
+TEST(ConvertCommand, SingleFileKeepsEudorasFolderTreeAndNames) {
+    const auto dir = scratch("single");
+    const auto win = dir / "Eudora";
+    writeFile(win / "descmap.pce", "In,IN.MBX,S,N\r\n"
+                                   "Trash,TRASH.MBX,S,N\r\n"
+                                   "Family & Friends,FAMILY~1.MBX,M,N\r\n"
+                                   "Work Projects,WORKPR~1.FOL,F,N\r\n"
+                                   "Gone,GONE.MBX,M,N\r\n"
+                                   "Caf\xe9 R\xe9sum\xe9s,CAFRSU~1.MBX,M,Y\r\n");
+    writeFile(win / "IN.MBX", mailboxText(2, "in"));
+    writeFile(win / "TRASH.MBX", mailboxText(1, "trash"));
+    writeFile(win / "FAMILY~1.MBX", mailboxText(3, "family"));
+    writeFile(win / "CAFRSU~1.MBX", mailboxText(1, "cafe"));
+    writeFile(win / "Unlisted.mbx", mailboxText(2, "unlisted"));
+    writeFile(win / "WORKPR~1.FOL" / "descmap.pce",
+              "Budget 2003,BUDGET~1.MBX,M,N\r\nOld Plans,OLDPLA~1.FOL,F,N\r\n");
+    writeFile(win / "WORKPR~1.FOL" / "BUDGET~1.MBX",
+              mailboxText(3, "budget") + messageText("budget", 3) +
+                  "Attachment Converted: \"C:\\Eudora\\Attach\\plan.txt\"\r\n");
+    writeFile(win / "WORKPR~1.FOL" / "OLDPLA~1.FOL" / "descmap.pce",
+              "Q1 \x96 draft,Q1DRAF~1.MBX,M,N\r\n");
+    writeFile(win / "WORKPR~1.FOL" / "OLDPLA~1.FOL" / "Q1DRAF~1.MBX", mailboxText(1, "q1"));
+    writeFile(win / "Attach" / "plan.txt", "the plan");
+    const auto mac = dir / "Mac Eudora";
+    writeFile(mac / "In", mailboxText(2, "mac in"));
+    writeFile(mac / "In.toc", std::string(278, '\0'));
+    writeFile(mac / "Family" / "Kids", mailboxText(2, "kids"));
+    writeFile(mac / "Family" / "Old Years" / "Caf\xc3\xa9 2003", mailboxText(1, "mac cafe"));
+    writeFile(mac / "Family" / "photo.jpg", "\xff\xd8\xff\xe0");
+
+    // "path=count" per folder of the data file under Top of Personal Folders, in its order.
+    const auto tree = [&](const fs::path& pst, QJsonArray* budget) {
+        const auto [status, json] =
+            runCommand("node " + quoted(MBX_SOURCE_DIR "/tests/pst/pst_extractor_dump.js") + " " +
+                       quoted(MBX_CHECKERS_DIR) + " " + quoted(pst) + " " + quoted(dir / "pe"));
+        EXPECT_EQ(status, 0) << json;
+        std::vector<std::string> out;
+        const std::string top = "/Top of Personal Folders/";
+        std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& f) {
+            const auto name = f["name"].toString().toStdString();
+            if (name.rfind(top, 0) == 0 && name != top + "Deleted Items") {
+                out.push_back(name.substr(top.size()) + "=" +
+                              std::to_string(f["messages"].toArray().size()));
+                if (budget != nullptr && name.ends_with("/Budget 2003")) {
+                    *budget = f["messages"].toArray();
+                }
+            }
+            for (const auto& sub : f["subfolders"].toArray()) {
+                walk(sub.toObject());
+            }
+        };
+        walk(QJsonDocument::fromJson(QByteArray::fromStdString(json))["root"].toObject());
+        return out;
+    };
+
+    const auto one = dir / "out" / "ann.pst";
+    const auto [code, output] =
+        convert("--format pst --single-file " + quoted(one) + " " + quoted(win));
+    ASSERT_EQ(code, 0) << output;
+    QJsonArray budget;
+    EXPECT_EQ(tree(one, &budget),
+              (std::vector<std::string>{"In=2", "Trash=1", "Family & Friends=3", "Work Projects=0",
+                                        "Work Projects/Budget 2003=4", "Work Projects/Old Plans=0",
+                                        "Work Projects/Old Plans/Q1 \xe2\x80\x93 draft=1",
+                                        "Caf\xc3\xa9 R\xc3\xa9sum\xc3\xa9s=1", "Unlisted=2"}));
+    ASSERT_EQ(budget.size(), 4);
+    const auto attachments = budget[3].toObject()["attachments"].toArray();
+    ASSERT_EQ(attachments.size(), 1);
+    EXPECT_EQ(slurp(attachments[0].toObject()["file"].toString().toStdString()), "the plan");
+    // No mailbox folders beside the data file; the report (a note: a listed file is missing)
+    // lies beside it and names each mailbox's folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 2);
+    const auto report = slurp(dir / "out" / "Mbxvane report.txt");
+    EXPECT_NE(report.find("Data file: " + one.string()), std::string::npos) << report;
+    EXPECT_NE(report.find("BUDGET~1.MBX (Work Projects/Budget 2003): 4 of 4 written"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("\"Gone\" as GONE.MBX, which is not there"), std::string::npos) << report;
+    EXPECT_NE(output.find("Wrote 14 messages of 14 from 7 mailboxes to " + one.string()),
+              std::string::npos)
+        << output;
+
+    // Both trees and another "Eudora": a top folder per PATH, the second "Eudora" told apart; a
+    // mailbox named twice is converted once. --out takes the report.
+    writeFile(dir / "other" / "Eudora" / "Old", mailboxText(1, "old"));
+    const auto both = dir / "both.pst";
+    const auto [bothCode, bothOutput] =
+        convert("--quiet --format pst --single-file " + quoted(both) + " --out " +
+                quoted(dir / "reports") + " " + quoted(win) + " " + quoted(mac) + " " +
+                quoted(win / "IN.MBX") + " " + quoted(dir / "other" / "Eudora" / "."));
+    ASSERT_EQ(bothCode, 0) << bothOutput;
+    const auto all = tree(both, nullptr);
+    const std::vector<std::string> macPart{"Mac Eudora=0",
+                                           "Mac Eudora/In=2",
+                                           "Mac Eudora/Family=0",
+                                           "Mac Eudora/Family/Kids=2",
+                                           "Mac Eudora/Family/Old Years=0",
+                                           "Mac Eudora/Family/Old Years/Caf\xc3\xa9 2003=1",
+                                           "Eudora (2)=0",
+                                           "Eudora (2)/Old=1"};
+    ASSERT_EQ(all.size(), 1 + 9 + macPart.size()) << ::testing::PrintToString(all);
+    EXPECT_EQ(all[0], "Eudora=0");
+    EXPECT_EQ(all[5], "Eudora/Work Projects/Budget 2003=4");
+    EXPECT_EQ(std::vector<std::string>(all.begin() + 10, all.end()), macPart);
+    EXPECT_TRUE(fs::exists(dir / "reports" / "Mbxvane report.txt"));
 }
 
 TEST(ConvertCommand, AMailboxThatCannotBeWrittenExitsOneAndIsReported) {

@@ -84,8 +84,8 @@ public:
 
     Flow flow() const override { return Flow::Prepare; }
     void beginRun(const std::string& root) override { calls.push_back("beginRun " + root); }
-    void beginMailbox(const std::string& root, const std::string& name) override {
-        calls.push_back("beginMailbox " + root + " " + name);
+    void beginMailbox(const std::string& root, const convert::MailboxPlace& place) override {
+        calls.push_back("beginMailbox " + root + " " + place.name);
         open_ = opens_++ != openFailsAt;
         stored_ = 0;
         if (!open_) {
@@ -114,7 +114,7 @@ public:
         calls.push_back("discardStore");
         const bool wasOpen = open_;
         open_ = false;
-        return wasOpen ? Discarded{"fake.pst", discardError, stored_} : Discarded{};
+        return wasOpen ? Discarded{"fake.pst", discardError, stored_, false} : Discarded{};
     }
 
 private:

@@ -53,9 +53,11 @@ TEST(EudoraTree, WindowsMapsGiveNamesAndNestingAndNothingInThemLosesOrLeaksAMail
                                     "Sneaky,..\\OUTSIDE.MBX,M,N\r\n"
                                     "Bin\x01\x00"
                                     "ary,BINARY.MBX,M,N\r\n"
-                                    "Twice,FAMILY~1.MBX,M,N\r\n"s);
+                                    "Twice,FAMILY~1.MBX,M,N\r\n"
+                                    "Index,IN.TOC,M,N\r\n"s +
+                                        std::string(300, 'L') + ",LONG.MBX,M,N\r\n");
     for (const char* name : {"IN.MBX", "OUT.MBX", "family~1.mbx", "CAFENO~1.MBX", "in.mbx",
-                             "Unlisted.mbx", "IN.TOC", "WORKPR~1.FOL/BUDGET~1.MBX"}) {
+                             "Unlisted.mbx", "IN.TOC", "LONG.MBX", "WORKPR~1.FOL/BUDGET~1.MBX"}) {
         writeFile(root / name, kMessage);
     }
     writeFile(root / "WORKPR~1.FOL" / "descmap.pce", "Budget 2003,BUDGET~1.MBX,M,N\n");
@@ -68,17 +70,19 @@ TEST(EudoraTree, WindowsMapsGiveNamesAndNestingAndNothingInThemLosesOrLeaksAMail
               (std::vector<std::string>{
                   "In* <- IN.MBX", "Out* <- OUT.MBX", "Family & Friends <- family~1.mbx",
                   "Work Projects/Budget 2003 <- BUDGET~1.MBX", "Caf\xc3\xa9 Notes <- CAFENO~1.MBX",
-                  "Unlisted <- Unlisted.mbx", "in (2) <- in.mbx"}));
+                  std::string(255, 'L') + " <- LONG.MBX", "Unlisted <- Unlisted.mbx",
+                  "in (2) <- in.mbx"}));
     std::vector<std::string> notes;
     for (const auto& n : tree.notes) {
         notes.push_back(n.reason);
     }
-    ASSERT_EQ(notes.size(), 5u) << ::testing::PrintToString(notes);
+    ASSERT_EQ(notes.size(), 6u) << ::testing::PrintToString(notes);
     EXPECT_NE(notes[0].find("line 7 is not"), std::string::npos);
     EXPECT_NE(notes[1].find("line 8 names a file outside its folder"), std::string::npos);
     EXPECT_NE(notes[2].find("line 9 is not text"), std::string::npos);
     EXPECT_NE(notes[3].find("\"Gone\" as GONE.MBX, which is not there"), std::string::npos);
     EXPECT_NE(notes[4].find("\"Twice\" as FAMILY~1.MBX, listed before"), std::string::npos);
+    EXPECT_NE(notes[5].find("\"Index\" as IN.TOC, which is not a mailbox"), std::string::npos);
     EXPECT_TRUE(tree.unreadable.empty());
 }
 

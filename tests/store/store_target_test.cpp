@@ -217,6 +217,39 @@ TEST(StoreTarget, AFailedImportOrDataFileIsCountedToldAndLeavesNoBrokenFile) {
                             "message(s) written to it"),
                   std::string::npos);
     }
+    {
+        // One data file for the run: its loss at the end takes every mailbox's messages.
+        Faults faults;
+        faults.failClose = true;
+        const auto pst = (dir / "tree.pst").string();
+        mbx::convert::SingleFilePstTarget target(pst, "tree");
+        mbx::convert::RunOptions options;
+        options.faults = &faults;
+        mbx::convert::ProgressObserver observer;
+        mbx::convert::RunRequest request{{a, b}, Format::Pst, {}, {{{"Work"}, "A"}, {{}, "B"}}};
+        const auto result =
+            mbx::convert::Engine(observer, &target, options).run(request, dir.string() + "/");
+        EXPECT_EQ(result.found(), 5u);
+        EXPECT_EQ(result.written(), 0u);
+        ASSERT_EQ(result.failures.size(), 1u);
+        EXPECT_NE(result.failures[0].reason.find("injected close failure); it has been removed "
+                                                 "with the 5 message(s) written to it from "
+                                                 "every mailbox so far"),
+                  std::string::npos)
+            << result.failures[0].reason;
+        EXPECT_FALSE(fs::exists(pst));
+        EXPECT_FALSE(fs::exists(dir / fs::path(a).relative_path())) << "no mailbox folders";
+
+        // Never created: each mailbox says its messages were not written.
+        mbx::convert::SingleFilePstTarget missing((dir / "no" / "such" / "x.pst").string(), "x");
+        const auto none = mbx::convert::Engine(observer, &missing).run(request, dir.string() + "/");
+        EXPECT_EQ(none.written(), 0u);
+        ASSERT_EQ(none.failures.size(), 3u);
+        EXPECT_NE(none.failures[0].reason.find("could not be created"), std::string::npos);
+        EXPECT_EQ(none.failures[2].mailbox, b);
+        EXPECT_EQ(none.failures[2].reason, "none of its 2 message(s) was written: the run's "
+                                           "Outlook data file failed before it");
+    }
 }
 
 // A real full device: a 64 KiB tmpfs as the output folder, converted by mbxvane-bench (the
