@@ -271,7 +271,7 @@ int largeCommand(const std::vector<std::string>& args) {
         good = good && r.status == 0 && same == messages;
         fs::remove_all(exported);
     };
-    if (good) {
+    if (convert.status == 0) {
         fs::create_directories(work / "readpst");
         counts("readpst", work / "readpst",
                "readpst -q -S -o '" + (work / "readpst").string() + "' '" + pst.string() + "'");
