@@ -46,9 +46,11 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     const QCommandLineOption format(QStringLiteral("format"),
                                     QStringLiteral("Target format: eml, emlx, pst or msg."),
                                     QStringLiteral("FORMAT"));
-    const QCommandLineOption out(QStringLiteral("out"),
-                                 QStringLiteral("Output folder (created when missing)."),
-                                 QStringLiteral("DIR"));
+    const QCommandLineOption out(
+        QStringLiteral("out"),
+        QStringLiteral("Output folder (created when missing); with --single-file, "
+                       "the report's folder (optional)."),
+        QStringLiteral("DIR"));
     const QCommandLineOption singleFile(
         QStringLiteral("single-file"),
         QStringLiteral("With --format pst: one data file FILE (ending in .pst, not existing yet) "
