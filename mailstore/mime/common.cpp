@@ -135,6 +135,12 @@ void setString(PropertyBag& bag, mapi::PropTag tag, std::string_view value) {
     }
 }
 
+void setString(PropertyBag& bag, mapi::PropTag tag, std::string&& value) {
+    if (!value.empty()) {
+        bag.set(tag, decodeUnlabelled(std::move(value)));
+    }
+}
+
 const char* cstr(const char* s) {
     return s != nullptr ? s : "";
 }
