@@ -6,9 +6,16 @@
 
 namespace mbx::convert {
 
+namespace {
+// Messages in flight: enough that a long message at the head of the queue does not leave the
+// other workers idle, bounded by their bytes so that a run of large messages stays small.
+constexpr std::size_t kMessagesPerWorker = 16;
+constexpr std::uint64_t kBytesInFlight = 16 << 20;
+} // namespace
+
 Pipeline::Pipeline(const StoreTarget& target, int workers, FaultHooks* faults)
     : target_(target), faults_(faults),
-      capacity_(2 * static_cast<std::size_t>(std::max(workers, 0)) + 2) {
+      capacity_(kMessagesPerWorker * static_cast<std::size_t>(std::max(workers, 0)) + 2) {
     for (int i = 0; i < workers; ++i) {
         threads_.emplace_back([this] { work(); });
     }
@@ -28,7 +35,7 @@ Pipeline::~Pipeline() {
 
 bool Pipeline::full() const {
     std::lock_guard lock(mutex_);
-    return inOrder_.size() >= capacity_;
+    return inOrder_.size() >= capacity_ || (!inOrder_.empty() && bytes_ >= kBytesInFlight);
 }
 
 bool Pipeline::empty() const {
@@ -58,8 +65,10 @@ void Pipeline::submit(MessageJob job, std::uint64_t length, bool last) {
     slot->done.offset = job.offset;
     slot->done.length = length;
     slot->done.last = last;
+    slot->bytes = job.bytes.size();
     slot->job = std::move(job);
     if (threads_.empty()) {
+        bytes_ += slot->bytes;
         prepare(*slot);
         slot->ready = true;
         inOrder_.push_back(std::move(slot));
@@ -67,6 +76,7 @@ void Pipeline::submit(MessageJob job, std::uint64_t length, bool last) {
     }
     {
         std::lock_guard lock(mutex_);
+        bytes_ += slot->bytes;
         inOrder_.push_back(slot);
         waiting_.push_back(std::move(slot));
     }
@@ -86,17 +96,25 @@ void Pipeline::work() {
             waiting_.pop_front();
         }
         prepare(*slot);
+        bool first = false;
         {
             std::lock_guard lock(mutex_);
             slot->ready = true;
+            first = !inOrder_.empty() && inOrder_.front() == slot;
         }
-        slotReady_.notify_all();
+        // take() waits for the oldest message only: waking it for another one would be in vain.
+        if (first) {
+            slotReady_.notify_all();
+        }
     }
 }
 
 void Pipeline::dropWaiting() {
     std::lock_guard lock(mutex_);
     // Workers begin messages in the order they were submitted: those not begun are the last ones.
+    for (const auto& slot : waiting_) {
+        bytes_ -= slot->bytes;
+    }
     inOrder_.resize(inOrder_.size() - waiting_.size());
     waiting_.clear();
 }
@@ -114,6 +132,7 @@ std::optional<Pipeline::Done> Pipeline::take(bool wait) {
     }
     auto slot = std::move(inOrder_.front());
     inOrder_.pop_front();
+    bytes_ -= slot->bytes;
     return std::move(slot->done);
 }
 

@@ -1,5 +1,6 @@
-// Messages parsed on worker threads and handed back in the order they were submitted. At most
-// `capacity` messages are in flight, so memory stays bounded whatever the mailbox size.
+// Messages parsed on worker threads and handed back in the order they were submitted. The
+// messages in flight are bounded in number and in bytes, so memory stays bounded whatever the
+// mailbox size.
 #pragma once
 
 #include "convert/targets.h"
@@ -49,6 +50,7 @@ private:
         MessageJob job;
         Done done;
         bool ready = false;
+        std::uint64_t bytes = 0; // of the message's text, counted while it is in flight
     };
     void prepare(Slot& slot) const;
     void work();
@@ -61,6 +63,7 @@ private:
     std::condition_variable slotReady_;
     std::deque<std::shared_ptr<Slot>> inOrder_;
     std::deque<std::shared_ptr<Slot>> waiting_;
+    std::uint64_t bytes_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

@@ -46,7 +46,7 @@ bool Importer::setText(GMimePart* part, Body& body) {
     if ((html && body.html) || (!html && body.plain)) {
         return false;
     }
-    const std::string raw = decodedContent(part);
+    std::string raw = decodedContent(part);
     std::string charset = cstr(g_mime_object_get_content_type_parameter(obj, "charset"));
     if (html && charset.empty()) {
         charset = metaCharset(raw);
@@ -56,19 +56,16 @@ bool Importer::setText(GMimePart* part, Body& body) {
         // PidTagHtml keeps the bytes and PidTagInternetCodepage names their charset; text in an
         // unknown charset is turned into UTF-8 so that the code page can be stated truthfully.
         if (auto cp = codePageOf(charset); cp && decodeCharset(raw, charset)) {
-            body.html = raw;
+            body.html = std::move(raw);
             body.htmlCodePage = *cp;
         } else {
             body.html = decodeText(raw, charset);
             body.htmlCodePage = 65001;
         }
     } else {
-        body.plain = toCrlf(decodeText(raw, charset));
-        if (auto cp = codePageOf(charset)) {
-            body.plainCodePage = *cp;
-        } else {
-            body.plainCodePage = isUtf8(raw) ? 65001 : 1252;
-        }
+        const auto cp = codePageOf(charset);
+        body.plainCodePage = cp ? *cp : (isUtf8(raw) ? 65001 : 1252);
+        body.plain = toCrlf(decodeText(std::move(raw), charset));
     }
     return true;
 }

@@ -74,12 +74,22 @@ std::string decodeUnlabelled(std::string_view bytes) {
     return isUtf8(bytes) ? std::string(bytes) : windows1252ToUtf8(bytes);
 }
 
+std::string decodeUnlabelled(std::string&& bytes) {
+    return isUtf8(bytes) ? std::move(bytes) : windows1252ToUtf8(bytes);
+}
+
+namespace {
+bool isUtf8Label(std::string_view name) {
+    return name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii";
+}
+} // namespace
+
 std::optional<std::string> decodeCharset(std::string_view bytes, std::string_view charset) {
     const std::string name = trimmedLower(charset);
     if (name.empty()) {
         return std::nullopt;
     }
-    if (name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii") {
+    if (isUtf8Label(name)) {
         return decodeUnlabelled(bytes);
     }
     if (name == "iso-8859-1" || name == "latin1" || name == "iso_8859-1" ||
@@ -130,11 +140,18 @@ std::string decodeText(std::string_view bytes, std::string_view charset) {
     return decodeUnlabelled(bytes);
 }
 
+std::string decodeText(std::string&& bytes, std::string_view charset) {
+    const std::string name = trimmedLower(charset);
+    if (name.empty() || isUtf8Label(name)) {
+        return decodeUnlabelled(std::move(bytes));
+    }
+    return decodeText(std::string_view(bytes), charset);
+}
+
 std::string effectiveCharset(std::string_view bytes, std::string_view label,
                              std::string_view eightBitDefault) {
     const std::string name = trimmedLower(label);
-    const bool eightBit = std::any_of(bytes.begin(), bytes.end(),
-                                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    const bool eightBit = mapi::asciiPrefixLength(bytes) < bytes.size();
     if (!eightBit) {
         return name;
     }

@@ -22,6 +22,11 @@ std::string windows1252ToUtf8(std::string_view bytes);
 // otherwise Windows-1252 (the usual code page of the old Windows mail clients whose mailboxes we
 // read). This is the only guess the import ever makes about a charset.
 std::string decodeUnlabelled(std::string_view bytes);
+// The same, reusing the string when it is UTF-8 already.
+std::string decodeUnlabelled(std::string&& bytes);
+inline std::string decodeUnlabelled(const char* bytes) {
+    return decodeUnlabelled(std::string_view(bytes));
+}
 
 // Converts bytes in the named charset to UTF-8. Sequences invalid in that charset become U+FFFD.
 // Returns nothing when the charset is unknown to iconv. US-ASCII and ISO-8859-1 labels are read as
@@ -31,6 +36,11 @@ std::optional<std::string> decodeCharset(std::string_view bytes, std::string_vie
 
 // Like decodeCharset, but unknown or empty charsets use decodeUnlabelled.
 std::string decodeText(std::string_view bytes, std::string_view charset);
+// The same, reusing the string when it is UTF-8 already and read as such.
+std::string decodeText(std::string&& bytes, std::string_view charset);
+inline std::string decodeText(const char* bytes, std::string_view charset) {
+    return decodeText(std::string_view(bytes), charset);
+}
 
 // The charset to read `bytes` with when their part is labelled `label`, for mail whose labels
 // cannot always be believed: bytes that are valid UTF-8 with at least one multi-byte sequence

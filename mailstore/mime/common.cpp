@@ -3,7 +3,11 @@
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mime/charset.h"
 
+#include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace mbx::mime::detail {
 
@@ -52,12 +56,24 @@ std::string_view trim(std::string_view s) {
 }
 
 namespace {
-// Index of the first byte at or below CR from `i` on (the size when none): eight bytes a step
-// while no byte is below 0x0E.
+// Index of the first byte at or below CR from `i` on (the size when none): sixteen bytes a step
+// with SSE2, eight bytes a step elsewhere, while no byte is below 0x0E.
 std::size_t nextControl(std::string_view s, std::size_t i) {
+    const std::size_t n = s.size();
+#if defined(__SSE2__)
+    const __m128i limit = _mm_set1_epi8(0x0D);
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+        // min(v, 0x0D) == v exactly for the bytes at or below CR.
+        const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, limit), v));
+        if (mask != 0) {
+            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+        }
+        i += 16;
+    }
+#else
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-    const std::size_t n = s.size();
     while (i + 8 <= n) {
         std::uint64_t w;
         std::memcpy(&w, s.data() + i, 8);
@@ -65,6 +81,7 @@ std::size_t nextControl(std::string_view s, std::size_t i) {
             break;
         i += 8;
     }
+#endif
     while (i<n&& static_cast<unsigned char>(s[i])> '\r') {
         ++i;
     }
@@ -132,6 +149,12 @@ std::string toCrlf(std::string&& s) {
 void setString(PropertyBag& bag, mapi::PropTag tag, std::string_view value) {
     if (!value.empty()) {
         bag.set(tag, decodeUnlabelled(value));
+    }
+}
+
+void setString(PropertyBag& bag, mapi::PropTag tag, std::string&& value) {
+    if (!value.empty()) {
+        bag.set(tag, decodeUnlabelled(std::move(value)));
     }
 }
 

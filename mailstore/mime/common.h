@@ -61,6 +61,10 @@ std::string toCrlf(std::string&& s);
 // else is bare 8-bit text and read as such. Empty strings are left out: several readers,
 // Outlook among them, reject them.
 void setString(mapi::PropertyBag& bag, mapi::PropTag tag, std::string_view value);
+void setString(mapi::PropertyBag& bag, mapi::PropTag tag, std::string&& value);
+inline void setString(mapi::PropertyBag& bag, mapi::PropTag tag, const char* value) {
+    setString(bag, tag, std::string_view(value));
+}
 const char* cstr(const char* s);
 // Text as GMime decoded it, made valid UTF-8.
 std::string text(const char* s);

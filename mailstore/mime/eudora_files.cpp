@@ -297,27 +297,42 @@ std::vector<DetachedFile> detachedFiles(std::string_view text) {
     static constexpr std::string_view kAttachment = "Attachment Converted:";
     static constexpr std::string_view kEmbedded = "Embedded Content:";
     std::vector<DetachedFile> out;
-    forEachLine(text, [&](std::string_view line) {
+    // Lines end at CR or LF. Both labels end in the line's first colon, so only the colons of the
+    // text are looked at: a label is the line's start when a line end or the text's start comes
+    // right before it.
+    const auto labelAt = [text](std::size_t colon, std::string_view label) {
+        if (colon + 1 < label.size()) {
+            return false;
+        }
+        const std::size_t start = colon + 1 - label.size();
+        return (start == 0 || text[start - 1] == '\n' || text[start - 1] == '\r') &&
+               startsWithNoCase(text.substr(start), label);
+    };
+    for (std::size_t colon = text.find(':'); colon != std::string_view::npos;
+         colon = text.find(':', colon + 1)) {
+        const bool embedded = labelAt(colon, kEmbedded);
+        if (!embedded && !labelAt(colon, kAttachment)) {
+            continue;
+        }
+        const std::string_view label = embedded ? kEmbedded : kAttachment;
+        const std::size_t start = colon + 1 - label.size();
+        const std::size_t end = std::min(text.find_first_of("\r\n", colon), text.size());
+        const std::string_view line = text.substr(start, end - start);
         DetachedFile f;
-        std::string_view value;
-        if (startsWithNoCase(line, kAttachment)) {
-            value = trim(line.substr(kAttachment.size()));
-            if (value.starts_with('"')) {
-                const auto close = value.find('"', 1);
-                value = value.substr(1, close == std::string_view::npos ? close : close - 1);
-            } else {
-                value = withoutMacSuffixes(value);
-            }
-        } else if (startsWithNoCase(line, kEmbedded)) {
+        std::string_view value = trim(line.substr(label.size()));
+        if (embedded) {
             f.embedded = true;
-            value = withoutNumbers(trim(line.substr(kEmbedded.size())));
+            value = withoutNumbers(value);
+        } else if (value.starts_with('"')) {
+            const auto close = value.find('"', 1);
+            value = value.substr(1, close == std::string_view::npos ? close : close - 1);
         } else {
-            return;
+            value = withoutMacSuffixes(value);
         }
         f.line = std::string(trim(line));
         f.name = baseName(value);
         out.push_back(std::move(f));
-    });
+    }
     return out;
 }
 

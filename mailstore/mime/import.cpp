@@ -183,7 +183,7 @@ void detail::Importer::fill(Message& out, GMimeMessage* msg, std::string_view ra
         attachDetached(body, obj, out);
     }
     if (body.plain) {
-        setString(p, tags::Body, *body.plain);
+        setString(p, tags::Body, std::move(*body.plain));
     }
     if (body.html && !body.html->empty()) {
         p.set(Html, Bytes(body.html->begin(), body.html->end()));
