@@ -14,6 +14,9 @@ constexpr const char* kDescription =
     "The messages of every mailbox go into a folder of their own under the output folder,\n"
     "repeating the mailbox's path; a .pst file is written per mailbox.\n"
     "\n"
+    "Every file written is read back and its messages compared with what was imported\n"
+    "(\"Verified N of N messages\"); a message that reads back otherwise is a failure.\n"
+    "\n"
     "Exit codes: 0 every message written; 1 some messages failed (see the report);\n"
     "2 bad usage or nothing to convert; 130 interrupted (the files written are complete).";
 
@@ -59,12 +62,15 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         QStringLiteral("FILE"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("No progress; only errors are printed."));
+    const QCommandLineOption noVerify(
+        QStringLiteral("no-verify"),
+        QStringLiteral("Do not read the files written back to compare them with the mailboxes."));
     // For measurements (mbxvane-bench convert); not shown in the help.
     QCommandLineOption workers(QStringLiteral("workers"),
                                QStringLiteral("Threads that parse messages for .pst and .msg."),
                                QStringLiteral("N"));
     workers.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({format, out, attachments, report, quiet, workers});
+    parser.addOptions({format, out, attachments, report, quiet, noVerify, workers});
     parser.addPositionalArgument(QStringLiteral("PATH"),
                                  QStringLiteral("Mailbox files or folders to convert."),
                                  QStringLiteral("PATH..."));
@@ -107,6 +113,7 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     }
     options.report = bytes(parser.value(report));
     options.quiet = parser.isSet(quiet);
+    options.verify = !parser.isSet(noVerify);
     if (parser.isSet(workers)) {
         bool number = false;
         options.workers = parser.value(workers).toInt(&number);

@@ -119,6 +119,8 @@ struct MailboxResult {
     std::uint64_t found = 0;   // messages found in it
     std::uint64_t written = 0; // messages written in full
     std::string summary;       // what the target drew on beyond the messages, for the report
+    // Of the messages written, those read back from their file as they were imported.
+    std::uint64_t verified = 0;
 };
 
 struct RunResult {
@@ -133,9 +135,12 @@ struct RunResult {
     std::vector<MailboxResult> mailboxes;
     std::vector<Failure> failures;
     std::vector<Note> notes;
+    // Whether written files were read back (RunOptions::verify and a target that can).
+    bool verification = false;
 
     std::uint64_t found() const;
     std::uint64_t written() const;
+    std::uint64_t verified() const;
 };
 
 class StoreTarget; // targets.h
@@ -155,6 +160,9 @@ struct RunOptions {
     const std::atomic<bool>* cancel = nullptr;
     // Test seam: injected write, import and close failures.
     FaultHooks* faults = nullptr;
+    // Read every file written back and compare it with what was imported (targets.h,
+    // Verification): a message that reads back otherwise is a failure.
+    bool verify = true;
 };
 
 inline constexpr const char* kSeparatorText = "From ???@???";
