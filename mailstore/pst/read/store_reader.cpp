@@ -5,6 +5,8 @@
 #include "mailstore/pst/ltp/pc.h"
 #include "mailstore/pst/ltp/tc.h"
 
+#include <algorithm>
+
 namespace mbx::pst {
 
 namespace {
@@ -105,12 +107,21 @@ std::vector<StoredFolder> StoreReader::folders() const {
     std::vector<StoredFolder> out;
     // (folder, path of its parent)
     std::vector<std::pair<Nid, std::string>> pending;
-    const auto tableOf = [this](Nid nid) {
+    // A table's row ids in row order (the order the rows were added), from its row index alone.
+    const auto rowsOf = [this](Nid nid) {
         const auto& node = ndb_.node(nid);
-        return readTableContext(ndb_, node.data, ndb_.readSubnodes(node.sub));
+        auto index = readTableContext(ndb_, node.data, ndb_.readSubnodes(node.sub), false).rowIndex;
+        std::sort(index.begin(), index.end(),
+                  [](const auto& a, const auto& b) { return a.second < b.second; });
+        std::vector<Nid> ids;
+        ids.reserve(index.size());
+        for (const auto& [id, row] : index) {
+            ids.push_back(id);
+        }
+        return ids;
     };
-    for (const auto& row : tableOf(withType(nids::IpmSubtree, NidType::HierarchyTable)).rows) {
-        pending.emplace_back(rowIdOf(row), std::string());
+    for (const Nid child : rowsOf(withType(nids::IpmSubtree, NidType::HierarchyTable))) {
+        pending.emplace_back(child, std::string());
     }
     std::size_t next = 0;
     while (next < pending.size()) {
@@ -125,11 +136,9 @@ std::vector<StoredFolder> StoreReader::folders() const {
             count != props.end() && count->second.size() >= 4) {
             folder.contentCount = readLe32(count->second.data());
         }
-        for (const auto& row : tableOf(withType(nid, NidType::ContentsTable)).rows) {
-            folder.messages.push_back(rowIdOf(row));
-        }
-        for (const auto& row : tableOf(withType(nid, NidType::HierarchyTable)).rows) {
-            pending.emplace_back(rowIdOf(row), folder.path);
+        folder.messages = rowsOf(withType(nid, NidType::ContentsTable));
+        for (const Nid child : rowsOf(withType(nid, NidType::HierarchyTable))) {
+            pending.emplace_back(child, folder.path);
         }
         out.push_back(std::move(folder));
         if (pending.size() > ndb_.nodes().size()) {
