@@ -52,6 +52,10 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& st
     ::wait4(pid, &status, 0, &usage);
     r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     r.maxRssKiB = usage.ru_maxrss;
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    r.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     r.status = status;
     posix_spawn_file_actions_destroy(&actions);
     return r;

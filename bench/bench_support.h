@@ -19,6 +19,7 @@ std::string formatFixed(double v, int digits = 3);
 
 struct ChildResult {
     double seconds = 0;
+    double cpuSeconds = 0; // user + system time of the child
     long maxRssKiB = 0;
     int status = -1;
 };

@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 
 struct Conversion {
     double seconds = 0;
+    double cpuSeconds = 0;
     double peakMiB = 0;
     bool ok = false;
 };
@@ -32,11 +33,16 @@ struct Conversion {
 // looks past inodes freed in the last seconds when it allocates new ones, so a run that follows
 // the deletion of a large tree pays for it.
 Conversion measureConversion(const std::string& self, const std::string& format,
-                             const fs::path& out, const std::string& mailbox) {
+                             const fs::path& out, const std::string& mailbox, bool verify = true) {
     fs::create_directories(out);
     ::sync();
-    const auto r = runChild({self, "convert", "--format", format, "--out", out.string(), mailbox});
-    return {r.seconds, static_cast<double>(r.maxRssKiB) / 1024, r.status == 0};
+    std::vector<std::string> args = {self, "convert", "--format", format, "--out", out.string()};
+    if (!verify) {
+        args.emplace_back("--no-verify");
+    }
+    args.push_back(mailbox);
+    const auto r = runChild(args);
+    return {r.seconds, r.cpuSeconds, static_cast<double>(r.maxRssKiB) / 1024, r.status == 0};
 }
 
 // GMime alone: every message of the mailbox (its bytes after the separator line) read into one
@@ -102,6 +108,9 @@ void storeSuite() {
     const double floor = parseFloor(mailbox);
     const Conversion eml = measureConversion(self, "eml", work / "out-eml", mailbox);
     const Conversion pst = measureConversion(self, "pst", work / "out-pst", mailbox);
+    // Each conversion again without reading its files back, right after it.
+    const Conversion pstBare =
+        measureConversion(self, "pst", work / "out-pst-bare", mailbox, false);
     std::uintmax_t pstBytes = 0;
     for (const auto& e : fs::directory_iterator(work / "out-pst")) {
         if (e.path().extension() == ".pst") {
@@ -110,6 +119,8 @@ void storeSuite() {
     }
     const Conversion msg = measureConversion(self, "msg", work / "out-msg", mailbox);
     const std::size_t msgFiles = countFiles(work / "out-msg");
+    const Conversion msgBare =
+        measureConversion(self, "msg", work / "out-msg-bare", mailbox, false);
 
     const auto line = [&](const char* name, const Conversion& c) {
         std::cout << name << " conversion: " << formatFixed(c.seconds) << " s, "
@@ -137,8 +148,24 @@ void storeSuite() {
               << std::endl;
     std::cout << ".msg / .eml: " << formatFixed(msg.seconds / eml.seconds, 2) << " (target <= 4)"
               << std::endl;
-    // Printed before the outputs are deleted: on a disk mounted with discard, deleting 400,000
-    // files and the data files can take minutes.
+    line(".pst --no-verify", pstBare);
+    line(".msg --no-verify", msgBare);
+    // What reading every file back and comparing it costs, as a share of the run without it.
+    // In wall time, and in CPU time (user + system), which other jobs on the machine disturb
+    // less.
+    const auto overhead = [](double with, double without) {
+        return formatFixed((with / without - 1) * 100, 1);
+    };
+    std::cout << "verification overhead, wall: .pst " << overhead(pst.seconds, pstBare.seconds)
+              << " %, .msg " << overhead(msg.seconds, msgBare.seconds) << " % (target <= 15 %)"
+              << std::endl;
+    std::cout << "verification overhead, CPU: .pst " << overhead(pst.cpuSeconds, pstBare.cpuSeconds)
+              << " % (" << formatFixed(pst.cpuSeconds) << " s / " << formatFixed(pstBare.cpuSeconds)
+              << " s), .msg " << overhead(msg.cpuSeconds, msgBare.cpuSeconds) << " % ("
+              << formatFixed(msg.cpuSeconds) << " s / " << formatFixed(msgBare.cpuSeconds) << " s)"
+              << std::endl;
+    // The outputs go only now, after every figure is printed: on a disk mounted with discard,
+    // deleting 400,000 files and the data files can take minutes.
     fs::remove_all(work);
 }
 

@@ -165,6 +165,7 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     convert::RunOptions runOptions;
     runOptions.cancel = &cancel;
     runOptions.workers = options.workers;
+    runOptions.verify = options.verify;
 
     ProgressPrinter printer(console.out,
                             options.quiet ? ProgressPrinter::Mode::Quiet : console.mode);
@@ -230,6 +231,11 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     }
     if (!report.empty()) {
         console.err << kProgram << "report: " << report << std::endl;
+    }
+    if (!options.quiet && result.verification) {
+        // Messages that read back from their files as they were imported, of those written.
+        console.out << "Verified " << result.verified() << " of "
+                    << countOf(result.written(), "message", "messages") << std::endl;
     }
 
     using Outcome = convert::RunResult::Outcome;

@@ -18,6 +18,9 @@ constexpr const char* kDescription =
     "tree is its folders), one top folder per PATH when several are given. --out is optional\n"
     "then: the report goes beside the data file unless --out names a folder for it.\n"
     "\n"
+    "Every file written is read back and its messages compared with what was imported\n"
+    "(\"Verified N of N messages\"); a message that reads back otherwise is a failure.\n"
+    "\n"
     "Exit codes: 0 every message written; 1 some messages failed (see the report);\n"
     "2 bad usage or nothing to convert; 130 interrupted (the files written are complete).";
 
@@ -70,12 +73,15 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         QStringLiteral("FILE"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("No progress; only errors are printed."));
+    const QCommandLineOption noVerify(
+        QStringLiteral("no-verify"),
+        QStringLiteral("Do not read the files written back to compare them with the mailboxes."));
     // For measurements (mbxvane-bench convert); not shown in the help.
     QCommandLineOption workers(QStringLiteral("workers"),
                                QStringLiteral("Threads that parse messages for .pst and .msg."),
                                QStringLiteral("N"));
     workers.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({format, out, singleFile, attachments, report, quiet, workers});
+    parser.addOptions({format, out, singleFile, attachments, report, quiet, noVerify, workers});
     parser.addPositionalArgument(QStringLiteral("PATH"),
                                  QStringLiteral("Mailbox files or folders to convert."),
                                  QStringLiteral("PATH..."));
@@ -127,6 +133,7 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     }
     options.report = bytes(parser.value(report));
     options.quiet = parser.isSet(quiet);
+    options.verify = !parser.isSet(noVerify);
     if (parser.isSet(workers)) {
         bool number = false;
         options.workers = parser.value(workers).toInt(&number);

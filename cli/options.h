@@ -24,7 +24,8 @@ struct Options {
     std::vector<std::string> attachments; // searched in this order; empty: none given
     std::string report;                   // empty: not given
     bool quiet = false;
-    int workers = -1; // threads that parse messages for .pst and .msg; -1: one per core
+    bool verify = true; // read every file written back (--no-verify: not)
+    int workers = -1;   // threads that parse messages for .pst and .msg; -1: one per core
     std::vector<std::string> paths;
 };
 

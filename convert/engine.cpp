@@ -97,6 +97,14 @@ std::uint64_t RunResult::written() const {
     return n;
 }
 
+std::uint64_t RunResult::verified() const {
+    std::uint64_t n = 0;
+    for (const auto& m : mailboxes) {
+        n += m.verified;
+    }
+    return n;
+}
+
 // One run. Cancellation latches: once asked to stop, the observer is not asked again.
 class Engine::Impl : private ExtractObserver, private scanner::SearchObserver {
 public:
@@ -155,6 +163,8 @@ private:
         result_.failures.push_back({mailbox, index, offset, std::move(reason)});
     }
     void dataFileLost(const std::string& mailbox, const TargetError& error);
+    // Takes what the target's read-backs found into the result; `mailbox` for what names none.
+    void collectVerification(const std::string& mailbox);
     void closeDataFile(const std::string& mailbox, void (StoreTarget::*close)(FaultHooks*));
     void streamMessages(const std::string& path, const std::string& folder,
                         const scanner::SearchResult& found);
@@ -219,6 +229,34 @@ void Engine::Impl::closeDataFile(const std::string& mailbox,
     } catch (const std::exception& e) {
         dataFileLost(mailbox, TargetError(TargetError::Scope::Store, e.what()));
     }
+    collectVerification(mailbox);
+}
+
+void Engine::Impl::collectVerification(const std::string& mailbox) {
+    auto found = target_->takeVerification();
+    if (found.empty()) {
+        return;
+    }
+    for (const auto& [path, count] : found.verified) {
+        const auto& name = path.empty() ? mailbox : path;
+        // The mailbox being converted, else the latest row of that path.
+        MailboxResult* into = mailbox_ != nullptr && mailbox_->path == name ? mailbox_ : nullptr;
+        for (auto it = result_.mailboxes.rbegin();
+             into == nullptr && it != result_.mailboxes.rend(); ++it) {
+            if (it->path == name) {
+                into = &*it;
+            }
+        }
+        if (into != nullptr) {
+            into->verified += count;
+        }
+    }
+    for (auto& m : found.mismatches) {
+        if (m.mailbox.empty()) {
+            m.mailbox = mailbox;
+        }
+        result_.failures.push_back(std::move(m));
+    }
 }
 
 void Engine::Impl::streamMessages(const std::string& path, const std::string& folder,
@@ -236,6 +274,7 @@ void Engine::Impl::streamMessages(const std::string& path, const std::string& fo
             const auto w = target_->writeMessage(folder, k, text, options_.faults);
             if (w.status == WriteResult::Status::Written) {
                 ++mailbox_->written;
+                collectVerification(path);
             } else if (w.status == WriteResult::Status::Failed) {
                 fail(path, k, text.beginOffset(), w.reason);
                 if (isDeviceFull({w.error, std::generic_category()})) {
@@ -282,6 +321,7 @@ void Engine::Impl::commit(Pipeline::Done done, const std::string& path, std::uin
         for (auto& note : done.prepared->notes) {
             result_.notes.push_back({path, done.index, done.offset, std::move(note)});
         }
+        collectVerification(path);
     }
     // The bytes-so-far values the message's reading passed, shown as it is saved.
     const auto lastLabel = lastByteLabel(done.length, done.last);
@@ -339,7 +379,7 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
             return interrupted();
         }
         auto text = readMessageText(mailbox, offsets, k, &yieldOnly);
-        MessageJob job{folder, k, text.beginOffset(), {}, plan};
+        MessageJob job{folder, path, k, text.beginOffset(), {}, plan};
         const bool complete = readTrimmedMessage(text, job.bytes);
         if (text.stopped()) {
             return interrupted();
@@ -395,6 +435,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         fail({}, std::nullopt, 0, "there is no target for this format");
         return finish(RunResult::Outcome::Completed);
     }
+    result_.verification = target_->setVerification(options_.verify, options_.faults);
     try {
         target_->beginRun(outputRoot);
     } catch (const TargetError& e) {
@@ -423,7 +464,7 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         if (!yieldToObserver()) {
             return finish(RunResult::Outcome::Cancelled);
         }
-        result_.mailboxes.push_back({path, 0, 0, {}, {}});
+        result_.mailboxes.push_back({path, 0, 0, {}, {}, 0});
         mailbox_ = &result_.mailboxes.back();
         if (row < request.places.size() && !request.places[row].name.empty()) {
             for (const auto& folder : request.places[row].folders) {
@@ -640,10 +681,17 @@ bool writeReport(const std::string& path, const RunResult& result) {
         break;
     }
     text += "Messages written: " + std::to_string(result.written()) + " of " +
-            std::to_string(result.found()) + " found\n\nMailboxes:\n";
+            std::to_string(result.found()) + " found\n";
+    if (result.verification) {
+        text += "Messages verified (read back as imported): " + std::to_string(result.verified()) +
+                " of " + std::to_string(result.written()) + " written\n";
+    }
+    text += "\nMailboxes:\n";
     for (const auto& m : result.mailboxes) {
         text += "  " + m.path + (m.place.empty() ? std::string() : " (" + m.place + ")") + ": " +
                 std::to_string(m.written) + " of " + std::to_string(m.found) + " written" +
+                (result.verification ? ", " + std::to_string(m.verified) + " verified"
+                                     : std::string()) +
                 (m.summary.empty() ? std::string() : "; " + m.summary) + "\n";
     }
     text += "\nFailures (" + std::to_string(result.failures.size()) + "):\n";

@@ -131,6 +131,8 @@ struct MailboxResult {
     std::uint64_t written = 0; // messages written in full
     std::string summary;       // what the target drew on beyond the messages, for the report
     std::string place;         // its folder in a tree's data file ("Work/Budget"); "" none given
+    // Of the messages written, those read back from their file as they were imported.
+    std::uint64_t verified = 0;
 };
 
 struct RunResult {
@@ -148,9 +150,12 @@ struct RunResult {
     std::vector<MailboxResult> mailboxes;
     std::vector<Failure> failures;
     std::vector<Note> notes;
+    // Whether written files were read back (RunOptions::verify and a target that can).
+    bool verification = false;
 
     std::uint64_t found() const;
     std::uint64_t written() const;
+    std::uint64_t verified() const;
 };
 
 class StoreTarget; // targets.h
@@ -170,6 +175,9 @@ struct RunOptions {
     const std::atomic<bool>* cancel = nullptr;
     // Test seam: injected write, import and close failures.
     FaultHooks* faults = nullptr;
+    // Read every file written back and compare it with what was imported (targets.h,
+    // Verification): a message that reads back otherwise is a failure.
+    bool verify = true;
 };
 
 inline constexpr const char* kSeparatorText = "From ???@???";

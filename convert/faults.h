@@ -22,6 +22,8 @@ public:
     virtual void beforeImport(const MessageJob& /*job*/) {}
     // Before the open data file is completed; may throw.
     virtual void beforeStoreClose(const std::string& /*path*/) {}
+    // After a data file or message file is complete, before it is read back to verify it.
+    virtual void beforeReadBack(const std::string& /*path*/) {}
 };
 
 } // namespace mbx::convert

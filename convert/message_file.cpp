@@ -1,6 +1,7 @@
 #include "convert/message_file.h"
 
 #include "convert/faults.h"
+#include "mailstore/mapi/digest.h"
 #include "scanner/read_at.h"
 #include "selection/paths.h"
 
@@ -256,13 +257,22 @@ WriteResult writeMessageFile(const std::string& mailboxFolder, std::size_t k,
         return {WriteResult::Status::Failed, out->error(),
                 std::string(out->what()) + " " + path + ": " + std::strerror(out->error())};
     }
-    Trimmer trim([&out](std::string_view piece) { out->append(piece); });
+    mapi::Digest digest;
+    std::uint64_t size = 0;
+    const auto append = [&](std::string_view piece) {
+        digest.add(piece);
+        size += piece.size();
+        out->append(piece);
+    };
+    Trimmer trim(append);
     for (auto block = text.next(); !block.empty() && out->ok(); block = text.next()) {
         trim.add(block);
     }
-    out->append("\r\n");
+    append("\r\n");
     const bool finished = out->finish();
     WriteResult result;
+    result.size = size;
+    result.digest = digest.value();
     if (text.stopped()) {
         result = {WriteResult::Status::Stopped, 0, {}};
     } else if (!finished) {

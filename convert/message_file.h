@@ -115,6 +115,10 @@ struct WriteResult {
     Status status = Status::Written;
     int error = 0;      // errno of a failed write (0 when the mailbox could not be read)
     std::string reason; // what failed, for the report
+    // Of a written file: its size and the digest (mapi::Digest) of the bytes that went into it,
+    // taken as they came from the mailbox.
+    std::uint64_t size = 0;
+    std::uint64_t digest = 0;
 };
 
 // Drains `text` into the file "email-" + k + extension in `mailboxFolder` (created or replaced):

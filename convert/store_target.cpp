@@ -22,6 +22,9 @@ namespace {
 
 struct ImportedMessage : PreparedMessage {
     mapi::Message message;
+    // For reading the data file back: what the message holds and where it came from.
+    mapi::MessagePrint print;
+    MessageOrigin origin;
 };
 
 // How the messages of one mailbox are imported.
@@ -178,8 +181,12 @@ void MailStoreTarget::enterMailboxFolder(const std::vector<std::string>& path) {
 }
 
 void MailStoreTarget::store(PreparedMessage& message) {
+    auto& imported = static_cast<ImportedMessage&>(message);
     try {
-        writer_->addMessage(folder_, static_cast<ImportedMessage&>(message).message);
+        const auto node = writer_->addMessage(folder_, imported.message);
+        if (checksDataFile()) {
+            verifier_.stored(folder_, node, imported.origin, std::move(imported.print));
+        }
     } catch (const std::exception& e) {
         throw storeFailure(e);
     }
@@ -201,13 +208,22 @@ void MailStoreTarget::close(FaultHooks* faults) {
         throw storeFailure(e);
     }
     writer_.reset();
+    if (checksDataFile()) {
+        verifier_.checkDataFile(path_);
+    }
 }
 
 void MailStoreTarget::endRun(FaultHooks* faults) {
     close(faults);
 }
 
+bool MailStoreTarget::setVerification(bool on, FaultHooks* faults) {
+    verifier_.configure(on, faults);
+    return on;
+}
+
 StoreTarget::Discarded MailStoreTarget::discardStore() {
+    verifier_.forget();
     Discarded discarded;
     if (!writer_) {
         return discarded;
@@ -254,6 +270,10 @@ std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job)
     } catch (const std::exception& e) {
         throw TargetError(TargetError::Scope::Message,
                           std::string("the message cannot be stored: ") + e.what());
+    }
+    prepared->origin = {job.mailbox, job.index, job.offset};
+    if (checksDataFile() && verifier_.on()) {
+        prepared->print = mapi::fingerprint(message);
     }
     writeMessageFile(job, message, prepared->notes);
     return prepared;
@@ -349,6 +369,11 @@ void MsgTarget::writeMessageFile(const MessageJob& job, mapi::Message& message,
         throw TargetError(isDeviceFull(code) ? TargetError::Scope::Device
                                              : TargetError::Scope::Message,
                           "cannot write " + path + ": " + e.what(), code);
+    }
+    if (verifier_.on()) {
+        // A .msg holds the first 2048 recipient rows and attachments (the rest is noted).
+        verifier_.checkMessageFile(path, {job.mailbox, job.index, job.offset},
+                                   mapi::fingerprint(message, 2048));
     }
 }
 

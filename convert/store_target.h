@@ -6,6 +6,7 @@
 
 #include "convert/engine.h"
 #include "convert/targets.h"
+#include "convert/verify.h"
 
 #include <map>
 #include <memory>
@@ -34,6 +35,8 @@ public:
     std::unique_ptr<PreparedMessage> prepare(const MessageJob& job) const override;
     void endRun(FaultHooks* faults) override;
     Discarded discardStore() override;
+    bool setVerification(bool on, FaultHooks* faults) override;
+    Verification takeVerification() override { return verifier_.take(); }
 
     // "d.m.YY H.m.ss" of the local time now: 6.12.26 6.20.11.
     static std::string timeStamp();
@@ -57,6 +60,11 @@ protected:
     bool isOpen() const { return writer_ != nullptr; }
     // Messages stored in the open data file.
     std::uint64_t stored() const { return stored_; }
+
+    // Whether each data file is read back once it is complete and its messages compared with
+    // the import; not where the messages are verified in files of their own instead.
+    virtual bool checksDataFile() const { return true; }
+    mutable Verifier verifier_;
 
 private:
     std::unique_ptr<pst::PstWriter> writer_;
@@ -115,6 +123,7 @@ public:
 protected:
     void writeMessageFile(const MessageJob& job, mapi::Message& message,
                           std::vector<std::string>& notes) const override;
+    bool checksDataFile() const override { return false; } // each message file is read back
 };
 
 // The target for a format: every format has one (null for Format::None).

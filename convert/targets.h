@@ -7,6 +7,7 @@
 #include "convert/message_file.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -67,6 +68,7 @@ struct MailboxPlan {
 
 struct MessageJob {
     std::string mailboxFolder;
+    std::string mailbox;      // the mailbox file
     std::uint64_t index = 0;  // k
     std::uint64_t offset = 0; // of the message in its mailbox
     std::string bytes;        // the message, blanks trimmed, ending in CR LF
@@ -79,6 +81,16 @@ struct MessageJob {
 struct PreparedMessage {
     virtual ~PreparedMessage() = default;
     std::vector<std::string> notes; // non-fatal remarks for the report
+};
+
+// What reading written files back found, since the target was last asked: messages that read
+// back as they were imported, by mailbox path, and every message (or file) that did not. An
+// empty mailbox path stands for the mailbox whose messages are being written or whose data file
+// was just completed.
+struct Verification {
+    std::map<std::string, std::uint64_t> verified;
+    std::vector<Failure> mismatches;
+    bool empty() const { return verified.empty() && mismatches.empty(); }
 };
 
 // One output format. A target owns its file rules: which data file opens when, whether a mailbox
@@ -103,6 +115,13 @@ public:
     // Whether the run creates each mailbox's output folder at all; a target writing one data
     // file for the whole run has no use for them.
     virtual bool makesMailboxFolder() const { return true; }
+
+    // Whether written files are read back and compared with what was imported (before beginRun;
+    // `faults` may break them in between). Returns whether this target reads anything back.
+    virtual bool setVerification(bool /*on*/, FaultHooks* /*faults*/) { return false; }
+    // What the read-backs since the last call found; the engine asks after every message it
+    // hands over and after every data file completed.
+    virtual Verification takeVerification() { return {}; }
 
     // Once before the first mailbox. Throws TargetError; the run goes on without what it opens.
     virtual void beginRun(const std::string& /*outputRoot*/) {}

@@ -393,8 +393,12 @@ private:
                 for (auto& f : tc.faults)
                     fault(what + ": " + f);
                 checkTableLayout(what, tc);
-                if (table)
+                if (table) {
+                    // Kept for the folder checks, which need the row index only: a contents
+                    // table can have hundreds of thousands of rows.
+                    tc.rows = {};
                     *table = std::move(tc);
+                }
             }
         } catch (const std::exception& e) {
             fault(what + ": " + e.what());
@@ -519,10 +523,12 @@ private:
                 continue;
             }
             auto count = pc.props.find(tags::ContentCount);
-            if (count == pc.props.end() || readLe32(count->second.data()) != c->second->rows.size())
+            // (A row matrix that differs from its row index is a fault of the table itself.)
+            if (count == pc.props.end() ||
+                readLe32(count->second.data()) != c->second->rowIndex.size())
                 fault(what + ": content count differs from the contents table rows");
             auto subf = pc.props.find(tags::Subfolders);
-            const bool hasChildren = !h->second->rows.empty();
+            const bool hasChildren = !h->second->rowIndex.empty();
             if (subf == pc.props.end() || (subf->second.at(0) != 0) != hasChildren)
                 fault(what + ": PidTagSubfolders differs from the hierarchy table");
             for (const auto& [rowId, row] : c->second->rowIndex) {

@@ -115,7 +115,7 @@ std::optional<FolderId> PstWriter::findFolder(std::string_view path) const {
     return current;
 }
 
-void PstWriter::addMessage(FolderId folderId, const mapi::Message& message) {
+std::uint32_t PstWriter::addMessage(FolderId folderId, const mapi::Message& message) {
     if (impl_->closed)
         throw PstError("the data file is closed");
     Folder& f = impl_->folder(folderId);
@@ -132,6 +132,7 @@ void PstWriter::addMessage(FolderId folderId, const mapi::Message& message) {
     if (!(m.flags & mapi::tags::MsgFlagRead))
         ++f.unreadCount;
     ++messages_;
+    return nid;
 }
 
 void PstWriter::close() {

@@ -45,8 +45,8 @@ public:
     FolderId addFolder(FolderId parent, std::string name);
     // "\\" + display name + "\" + folder name, nested names separated by "\".
     std::optional<FolderId> findFolder(std::string_view path) const;
-    // Writes the message with its recipients and attachments now.
-    void addMessage(FolderId folder, const mapi::Message& message);
+    // Writes the message with its recipients and attachments now; returns its node id.
+    std::uint32_t addMessage(FolderId folder, const mapi::Message& message);
     // Writes folders, tables, indexes and maps, syncs, then the header. Idempotent.
     void close();
 

@@ -113,8 +113,8 @@ TEST(ConvertCommand, BadUsageAndMissingInputsExitTwoWithAOneLineReason) {
 
     const auto [helpCode, help] = convert("--help");
     EXPECT_EQ(helpCode, 0);
-    for (const char* option :
-         {"--format", "--out", "--single-file", "--attachments", "--report", "--quiet"}) {
+    for (const char* option : {"--format", "--out", "--single-file", "--attachments", "--report",
+                               "--quiet", "--no-verify"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     const auto [versionCode, version] = convert("--version");
@@ -159,8 +159,11 @@ TEST(ConvertCommand, FoldersAreSearchedAtAnyDepthAndEveryMessageIsWrittenAndRepo
     EXPECT_FALSE(fs::exists(topFolder / "email-2.eml"));
     EXPECT_FALSE(fs::exists(mailboxFolder(out, dir / "Mail" / "sub" / "notes.mbx.txt")));
 
+    // Every file read back: the last line says so.
+    EXPECT_TRUE(output.ends_with("\nVerified 5 of 5 messages\n")) << output;
     const auto report = slurp(dir / "report.txt");
     EXPECT_NE(report.find("Messages written: 5 of 5 found"), std::string::npos) << report;
+    EXPECT_NE(report.find("Inner.MBOX: 3 of 3 written, 3 verified"), std::string::npos) << report;
     EXPECT_NE(report.find("Failures (0)"), std::string::npos) << report;
     EXPECT_FALSE(fs::exists(out / "Mbxvane report.txt")) << "no report in the output folder";
 
@@ -215,9 +218,11 @@ TEST(ConvertCommand, EudorasTableOfContentsAndSeveralAttachmentsFolders) {
     const auto report = slurp(dir / "report.txt");
     const std::string mail = (dir / "Mail").string();
     for (const std::string& line :
-         {mail + "/In.mbx: 4 of 4 written; Eudora's table of contents In.toc used; 1 message not "
+         {mail + "/In.mbx: 4 of 4 written, 4 verified; Eudora's table of contents In.toc used; 1 "
+                 "message not "
                  "listed in it (category \"Not in Eudora's table of contents\")\n",
-          mail + "/Refused.mbx: 2 of 2 written; Eudora's table of contents Refused.toc not used\n",
+          mail + "/Refused.mbx: 2 of 2 written, 2 verified; Eudora's table of contents Refused.toc "
+                 "not used\n",
           mail +
               "/Refused.mbx: Eudora's table of contents Refused.toc was not used: written for a "
               "mailbox of " +

@@ -75,6 +75,9 @@ TEST_F(RunTest, ThreeMailboxesEndToEnd) {
     EXPECT_EQ(desk.boxes[0].text, kDone);
     EXPECT_EQ(desk.boxes[0].icon, Icon::Information);
     EXPECT_EQ(desk.beeps, 0);
+    // Every file read back: the window's texts are the same as ever.
+    EXPECT_TRUE(run.result().verification);
+    EXPECT_EQ(run.result().verified(), 6u);
 
     const auto total = std::to_string(a0.size() + a1.size());
     auto mailbox = [](int row, const std::string& file, const std::string& count) {
@@ -264,6 +267,77 @@ TEST_F(RunTest, ALostDataFileThatCannotBeRemovedIsReportedAsLeftBehind) {
                   !removable)
             << reason;
         EXPECT_EQ(run.result().written(), 0u);
+    }
+}
+
+// Changes a message file after it is written, before it is read back.
+struct ChangedAfterWriting : FaultHooks {
+    std::string file;
+    bool shorten = false;
+    void beforeReadBack(const std::string& path) override {
+        if (!path.ends_with("/" + file)) {
+            return;
+        }
+        auto bytes = testing::slurp(path);
+        if (shorten) {
+            bytes.pop_back();
+        } else {
+            bytes[bytes.size() / 2] ^= 0x20;
+        }
+        testing::writeFile(path, bytes);
+    }
+};
+
+TEST_F(RunTest, AMessageFileChangedAfterWritingIsAFailureNamingTheMessage) {
+    const std::vector<std::string> messages = {mailboxMessage("m0"), mailboxMessage("m1", 300),
+                                               mailboxMessage("m2")};
+    const auto a = writeMailbox("A.mbx", messages[0] + messages[1] + messages[2]);
+    const auto b = writeMailbox("B.mbx", mailboxMessage("b0"));
+    for (const bool shorten : {false, true}) {
+        for (const bool verify : {true, false}) {
+            SCOPED_TRACE(std::to_string(shorten) + std::to_string(verify));
+            std::filesystem::remove_all(dir / "out");
+            std::filesystem::create_directories(dir / "out");
+            FakeDesktop d;
+            RecordingView v;
+            d.folderChoices.push_back(outRoot());
+            ChangedAfterWriting faults;
+            faults.file = "email-1.eml";
+            faults.shorten = shorten;
+            options.faults = &faults;
+            options.verify = verify;
+            ConversionRun run(d, v, nullptr, options);
+            const auto outcome = run.run({{a, b}, Format::Eml, {}});
+            const auto& result = run.result();
+            EXPECT_EQ(result.written(), 4u);
+            ASSERT_EQ(d.boxes.size(), 1u);
+            if (!verify) {
+                // Nothing is read back: the changed file passes unseen.
+                EXPECT_EQ(outcome, RunOutcome::Completed);
+                EXPECT_FALSE(result.verification);
+                EXPECT_EQ(d.boxes[0].text, kDone);
+                continue;
+            }
+            EXPECT_EQ(outcome, RunOutcome::Failed);
+            EXPECT_EQ(result.mailboxes[0].verified, 2u);
+            EXPECT_EQ(result.mailboxes[1].verified, 1u);
+            const auto report = (dir / "out" / "Mbxvane report.txt").string();
+            EXPECT_EQ(d.boxes[0].icon, Icon::Exclamation);
+            EXPECT_EQ(d.boxes[0].text, "Not every message could be converted.\r\n\r\n4 of 4 "
+                                       "messages written as .eml files.\r\n1 problem is listed "
+                                       "in the report:\r\n" +
+                                           report);
+            const auto text = testing::slurp(report);
+            const auto size = std::to_string(messages[1].size() + 2);
+            const auto line =
+                a + ": message 1 at byte " + std::to_string(messages[0].size()) +
+                ": the message file " + outFolder(a).string() + "/email-1.eml read back: " +
+                (shorten
+                     ? size + " bytes written, " + std::to_string(messages[1].size() + 1) + " found"
+                     : std::string("its bytes differ from the mailbox's"));
+            EXPECT_NE(text.find(line), std::string::npos) << text;
+            EXPECT_NE(text.find(a + ": 3 of 3 written, 2 verified"), std::string::npos) << text;
+        }
     }
 }
 

@@ -3,6 +3,8 @@
 #include "convert/conversion_run.h"
 #include "convert/faults.h"
 #include "convert/store_target.h"
+#include "mailstore/pst/ndb/disk.h"
+#include "mailstore/pst/read/store_reader.h"
 #include "recording_view.h"
 #include "store_support.h"
 #include "tests/support/fake_desktop.h"
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #ifdef __linux__
 #include <sys/mount.h>
@@ -249,6 +252,145 @@ TEST(StoreTarget, AFailedImportOrDataFileIsCountedToldAndLeavesNoBrokenFile) {
         EXPECT_EQ(none.failures[2].mailbox, b);
         EXPECT_EQ(none.failures[2].reason, "none of its 2 message(s) was written: the run's "
                                            "Outlook data file failed before it");
+    }
+}
+
+namespace {
+
+// Breaks a data file or message file once it is complete, before it is read back.
+struct BreakAfterWriting : mbx::convert::FaultHooks {
+    std::string file;
+    std::function<void(std::string&)> change;
+    void beforeReadBack(const std::string& path) override {
+        if (path.ends_with("/" + file)) {
+            std::string bytes = slurp(path);
+            change(bytes);
+            writeFile(path, bytes);
+        }
+    }
+};
+
+std::size_t findOrFail(const std::string& bytes, const std::string& what) {
+    const auto at = bytes.find(what);
+    if (at == std::string::npos) {
+        throw std::runtime_error("not in the file: " + what);
+    }
+    return at;
+}
+
+std::string utf16(const std::string& ascii) {
+    std::string out;
+    for (const char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+} // namespace
+
+// Each written file broken on purpose is found when it is read back, and reported as a failure
+// naming the message and what differed; the others still count as verified.
+TEST(StoreTarget, AFileBrokenAfterWritingIsAFailureNamingTheMessage) {
+    using namespace mbx;
+    using namespace mbx::pst;
+    const fs::path dir = scratchDir("target-verify");
+    const auto a = (dir / "A.mbx").string();
+    const std::string zebra = "From ???@??? Tue\r\nFrom: a@example.org\r\nSubject: z\r\n\r\n" +
+                              std::string("Zebra crossings are striped.\r\n");
+    writeFile(a, Message(0) + zebra + Message(2));
+    const auto at1 = std::to_string(Message(0).size());
+    const auto pst = (dir / "flip" / "A.mbx.pst").string();
+    {
+        // A flipped byte in message 1's body.
+        BreakAfterWriting faults;
+        faults.file = "A.mbx.pst";
+        faults.change = [](std::string& bytes) { bytes[findOrFail(bytes, utf16("Zebra"))] ^= 1; };
+        StoreRun run(Format::Pst, dir / "flip", {a}, &faults);
+        EXPECT_EQ(run.outcome, RunOutcome::Failed);
+        ASSERT_EQ(run.desktop.boxes.size(), 1u);
+        EXPECT_NE(run.desktop.boxes[0].text.find("3 of 3 messages written"), std::string::npos);
+        const auto report = slurp(run.report);
+        EXPECT_NE(report.find(a + ": message 1 at byte " + at1 +
+                              ": read back from the folder "
+                              "\"A.mbx\" of " +
+                              pst + ": plain-text body differs"),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(report.find(a + ": the data file " + pst +
+                              " read back fails its structure check: block "),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(report.find(a + ": 3 of 3 written, 2 verified"), std::string::npos) << report;
+    }
+    {
+        // Message 1's node gone from the node index: the folder lists a message the file lacks.
+        const auto missing = (dir / "missing" / "A.mbx.pst").string();
+        BreakAfterWriting faults;
+        faults.file = "A.mbx.pst";
+        faults.change = [&](std::string& bytes) {
+            const auto folders = StoreReader(missing).folders();
+            const auto folder = std::find_if(folders.begin(), folders.end(),
+                                             [](const auto& f) { return f.path == "A.mbx"; });
+            ASSERT_NE(folder, folders.end());
+            ASSERT_EQ(folder->messages.size(), 3u);
+            std::string entry(8, '\0');
+            writeLe64(reinterpret_cast<std::uint8_t*>(entry.data()), folder->messages[1]);
+            for (std::size_t page = 0; page + kPageSize <= bytes.size(); page += kPageSize) {
+                auto* p = reinterpret_cast<std::uint8_t*>(bytes.data() + page);
+                const PageTrailer trailer = PageTrailer::decode(p + kPageDataSize);
+                for (std::size_t e = 0; e + NbtEntry::kSize <= BTPage::kEntriesSize &&
+                                        trailer.ptype == static_cast<std::uint8_t>(PageType::Nbt);
+                     e += NbtEntry::kSize) {
+                    if (NbtEntry::decode(p + e).nid == folder->messages[1] &&
+                        readLe32(p + e + 24) == folder->nid) {
+                        writeLe64(p + e, folder->messages[1] + (1000 << 5)); // another node
+                        PageTrailer::seal(p, PageType::Nbt, trailer.bid, page);
+                        return;
+                    }
+                }
+            }
+            FAIL() << "the message's node index entry was not found";
+        };
+        StoreRun run(Format::Pst, dir / "missing", {a}, &faults);
+        EXPECT_EQ(run.outcome, RunOutcome::Failed);
+        const auto report = slurp(run.report);
+        EXPECT_NE(report.find(a + ": message 1 at byte " + at1 +
+                              ": missing from the folder \"A.mbx\" of the data file " + missing),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(report.find(a + ": 3 of 3 written, 2 verified"), std::string::npos) << report;
+    }
+    {
+        // A .msg whose attachment stream is cut short.
+        const auto b = (dir / "B.mbx").string();
+        std::string data(10000, '\0');
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            data[i] = static_cast<char>('a' + i % 26);
+        }
+        writeFile(b, "From ???@??? Tue\r\nSubject: with data\r\nMIME-Version: 1.0\r\n"
+                     "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+                     "Content-Type: text/plain\r\n\r\nsee\r\n--b\r\n"
+                     "Content-Type: application/octet-stream; name=data.bin\r\n\r\n" +
+                         data + "\r\n--b--\r\n");
+        BreakAfterWriting faults;
+        faults.file = "Email-0.msg";
+        faults.change = [](std::string& bytes) {
+            // The size of the directory entry named after the attachment's data.
+            auto* size = reinterpret_cast<std::uint8_t*>(
+                bytes.data() + findOrFail(bytes, utf16("__substg1.0_37010102")) + 0x78);
+            writeLe32(size, readLe32(size) - 100);
+        };
+        StoreRun run(Format::Msg, dir / "msg", {b}, &faults);
+        EXPECT_EQ(run.outcome, RunOutcome::Failed);
+        const auto report = slurp(run.report);
+        const auto file = dir / "msg" / fs::path(b).relative_path() / "Email-0.msg";
+        EXPECT_NE(report.find(b + ": message 0 at byte 0: the message file " + file.string() +
+                              " read back: attachment 1 \"data.bin\": 10000 bytes written, "
+                              "9900 found"),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(report.find(b + ": 1 of 1 written, 0 verified"), std::string::npos) << report;
     }
 }
 

@@ -159,7 +159,7 @@ Bid TcWriter::finish() {
 }
 
 TableContextContent readTableContext(const NdbReader& ndb, Bid data,
-                                     const std::map<Nid, SubnodeEntry>& subs) {
+                                     const std::map<Nid, SubnodeEntry>& subs, bool withRows) {
     TableContextContent out;
     const HeapReader heap(ndb.readStreamBlocks(data));
     if (heap.clientSig() != kClientSigTc)
@@ -187,7 +187,7 @@ TableContextContent readTableContext(const NdbReader& ndb, Bid data,
                                                  : readLe16(bth.records.data() + off + 4));
     const std::uint32_t hnidRows = readLe32(info.data() + 14);
     const std::size_t rowSize = out.rgib[3];
-    if (hnidRows == 0 || rowSize == 0)
+    if (!withRows || hnidRows == 0 || rowSize == 0)
         return out;
     std::vector<Bytes> blocks;
     if ((hnidRows & 0x1F) == 0) {

@@ -63,7 +63,9 @@ struct TableContextContent {
     std::vector<std::map<PropTag, Bytes>> rows;                    // in row-matrix order
     std::vector<std::string> faults;
 };
+// `withRows` false reads the columns and the row index only (a folder's contents table can
+// have hundreds of thousands of rows).
 TableContextContent readTableContext(const NdbReader& ndb, Bid data,
-                                     const std::map<Nid, SubnodeEntry>& subs);
+                                     const std::map<Nid, SubnodeEntry>& subs, bool withRows = true);
 
 } // namespace mbx::pst

@@ -1,0 +1,74 @@
+// Reading written files back. What the import produced is kept as a fingerprint per message
+// (mapi::MessagePrint) with where it came from; once a data file is complete it is read back
+// with our own PST reader (its structure check, its folders and their message counts, then each
+// message) and once a message file is written it is read back with the compound-file reader.
+// Every message that reads back as it was imported counts as verified; every one that does not
+// is a failure naming it and what differed.
+#pragma once
+
+#include "convert/targets.h"
+#include "mailstore/mapi/fingerprint.h"
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mbx::convert {
+
+class FaultHooks;
+
+// Where a message came from.
+struct MessageOrigin {
+    std::string mailbox;
+    std::uint64_t index = 0;
+    std::uint64_t offset = 0;
+};
+
+class Verifier {
+public:
+    // Switches reading back on or off; `faults` may break a file before it is read back.
+    void configure(bool on, FaultHooks* faults);
+    bool on() const { return on_; }
+
+    // The message was stored as node `message` in folder `folder` of the open data file.
+    void stored(std::uint32_t folder, std::uint32_t message, const MessageOrigin& origin,
+                mapi::MessagePrint print);
+    // The data file at `path`, now complete, holds the messages stored since the last call:
+    // reads it back and compares.
+    void checkDataFile(const std::string& path);
+    // The open data file was given up with its messages: they are not expected anywhere.
+    void forget();
+    // The message file at `path` was written from a message with print `print`. Thread-safe.
+    void checkMessageFile(const std::string& path, const MessageOrigin& origin,
+                          const mapi::MessagePrint& print);
+
+    Verification take();
+
+private:
+    struct Expected {
+        std::uint32_t folder;
+        std::uint32_t message;
+        std::uint32_t mailbox; // in mailboxes_
+        std::uint64_t index;
+        std::uint64_t offset;
+        mapi::MessagePrint print;
+    };
+    // Reads each expected message back from the data file `path`; `whole` is the mailbox of
+    // failures of the file as a whole.
+    void compare(const std::string& path, const std::string& whole,
+                 const std::vector<Expected>& expected, const std::vector<std::string>& mailboxes);
+    void verified(const std::string& mailbox);
+    void mismatch(const std::string& mailbox, std::optional<std::uint64_t> index,
+                  std::uint64_t offset, std::string reason);
+
+    bool on_ = false;
+    FaultHooks* faults_ = nullptr;
+    std::mutex mutex_; // result_, for message files read back on worker threads
+    Verification result_;
+    std::vector<std::string> mailboxes_; // of expected_: each path once, not once per message
+    std::vector<Expected> expected_;
+};
+
+} // namespace mbx::convert

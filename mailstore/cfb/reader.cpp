@@ -1,0 +1,213 @@
+#include "mailstore/cfb/reader.h"
+
+#include <cstring>
+#include <fstream>
+
+namespace mbx::cfb {
+
+namespace {
+
+constexpr std::size_t kHeaderSize = 512;
+
+} // namespace
+
+CompoundFileReader CompoundFileReader::open(const std::filesystem::path& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    std::ifstream in(path, std::ios::binary);
+    if (error || !in) {
+        throw CfbError("cannot read " + path.string());
+    }
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    if (!in) {
+        throw CfbError("cannot read " + path.string());
+    }
+    return CompoundFileReader(std::move(image));
+}
+
+std::vector<std::uint32_t> CompoundFileReader::chain(const std::vector<std::uint32_t>& fat,
+                                                     std::uint32_t start) const {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t s = start; s != kEndOfChain;) {
+        if (s >= fat.size() || out.size() >= fat.size()) {
+            throw CfbError("a sector chain leaves the table or loops");
+        }
+        out.push_back(s);
+        s = fat[s];
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> CompoundFileReader::read(const std::vector<std::uint32_t>& sectors,
+                                                   std::uint64_t size) const {
+    const std::uint64_t sector = std::uint64_t{1} << sectorShift_;
+    if (sectors.size() * sector < size) {
+        throw CfbError("a stream's sectors hold fewer bytes than its size");
+    }
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(size));
+    std::uint64_t at = 0;
+    for (const auto s : sectors) {
+        if (at >= size) {
+            break;
+        }
+        const std::uint64_t from = (std::uint64_t{s} + 1) * sector;
+        const std::uint64_t n = std::min(sector, size - at);
+        if (from + n > image_.size()) {
+            throw CfbError("a sector lies beyond the end of the file");
+        }
+        std::memcpy(out.data() + at, image_.data() + from, static_cast<std::size_t>(n));
+        at += n;
+    }
+    return out;
+}
+
+CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image) : image_(std::move(image)) {
+    if (image_.size() < kHeaderSize) {
+        throw CfbError("too short for a compound file");
+    }
+    HeaderImage header;
+    std::memcpy(&header, image_.data(), sizeof header);
+    if (header.signature != kSignature || header.byteOrder.get() != kByteOrder) {
+        throw CfbError("not a compound file");
+    }
+    sectorShift_ = header.sectorShift.get();
+    if ((sectorShift_ != 9 && sectorShift_ != 12) || header.miniSectorShift.get() != 6) {
+        throw CfbError("unsupported sector size");
+    }
+    cutoff_ = header.miniStreamCutoff.get();
+    const std::uint64_t sector = std::uint64_t{1} << sectorShift_;
+    const std::uint64_t sectors = (image_.size() + sector - 1) / sector;
+
+    // FAT sectors: the first 109 in the header, the rest in the DIFAT chain.
+    const std::uint32_t fatSectors = header.fatSectors.get();
+    if (fatSectors > sectors) {
+        throw CfbError("more FAT sectors than the file holds");
+    }
+    std::vector<std::uint32_t> fatList;
+    for (std::uint32_t i = 0; i < fatSectors && i < kHeaderDifatEntries; ++i) {
+        fatList.push_back(header.difat[i].get());
+    }
+    const std::uint32_t perSector = static_cast<std::uint32_t>(sector / 4);
+    std::uint32_t difat = header.firstDifatSector.get();
+    for (std::uint32_t n = 0; fatList.size() < fatSectors; ++n) {
+        if (difat > kMaxRegularSector || n > sectors) {
+            throw CfbError("the DIFAT chain ends early");
+        }
+        const auto block = read({difat}, sector);
+        for (std::uint32_t i = 0; i + 1 < perSector && fatList.size() < fatSectors; ++i) {
+            fatList.push_back(readLe32(block.data() + 4 * i));
+        }
+        difat = readLe32(block.data() + sector - 4);
+    }
+    for (const auto s : fatList) {
+        const auto block = read({s}, sector);
+        for (std::uint32_t i = 0; i < perSector; ++i) {
+            fat_.push_back(readLe32(block.data() + 4 * i));
+        }
+    }
+
+    const auto dirSectors = chain(fat_, header.firstDirectorySector.get());
+    const auto dir = read(dirSectors, dirSectors.size() * sector);
+    for (std::size_t at = 0; at + kDirectoryEntrySize <= dir.size(); at += kDirectoryEntrySize) {
+        DirectoryEntryImage e;
+        std::memcpy(&e, dir.data() + at, sizeof e);
+        Entry entry;
+        const unsigned length = std::min<unsigned>(e.nameLength.get() / 2, 32);
+        for (unsigned i = 0; i + 1 < length; ++i) {
+            const auto c = e.name[i].get();
+            entry.name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+        }
+        entry.type = static_cast<ObjectType>(e.objectType);
+        entry.left = e.leftSibling.get();
+        entry.right = e.rightSibling.get();
+        entry.child = e.child.get();
+        entry.start = e.startSector.get();
+        entry.size = sectorShift_ == 9 ? (e.size.get() & 0xFFFFFFFFu) : e.size.get();
+        entries_.push_back(std::move(entry));
+    }
+    if (entries_.empty() || entries_[0].type != ObjectType::Root) {
+        throw CfbError("the directory has no root entry");
+    }
+    const std::uint32_t miniFatSectors = header.miniFatSectors.get();
+    if (miniFatSectors > 0) {
+        const auto miniFatChain = chain(fat_, header.firstMiniFatSector.get());
+        const auto bytes = read(miniFatChain, miniFatChain.size() * sector);
+        for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+            miniFat_.push_back(readLe32(bytes.data() + i));
+        }
+        miniStream_ = read(chain(fat_, entries_[0].start), entries_[0].size);
+    }
+    indexChildren();
+}
+
+std::optional<CompoundFileReader::Id> CompoundFileReader::find(Id storage,
+                                                               std::string_view name) const {
+    const auto it = children_.find(childKey(storage, name));
+    return it != children_.end() ? std::optional<Id>(it->second) : std::nullopt;
+}
+
+std::string CompoundFileReader::childKey(Id storage, std::string_view name) {
+    return std::to_string(storage) + '/' + std::string(name);
+}
+
+void CompoundFileReader::indexChildren() {
+    // Each storage's children form a tree of siblings; every entry is taken once, under the
+    // first storage that reaches it, so a damaged tree cannot loop.
+    std::vector<bool> seen(entries_.size(), false);
+    seen[kRoot] = true;
+    std::vector<Id> storages{kRoot};
+    while (!storages.empty()) {
+        const Id storage = storages.back();
+        storages.pop_back();
+        std::vector<std::uint32_t> pending{entries_[storage].child};
+        while (!pending.empty()) {
+            const auto id = pending.back();
+            pending.pop_back();
+            if (id >= entries_.size() || seen[id]) {
+                continue;
+            }
+            seen[id] = true;
+            children_.emplace(childKey(storage, entries_[id].name), id);
+            if (entries_[id].type == ObjectType::Storage) {
+                storages.push_back(id);
+            }
+            pending.push_back(entries_[id].left);
+            pending.push_back(entries_[id].right);
+        }
+    }
+}
+
+bool CompoundFileReader::isStorage(Id id) const {
+    return id < entries_.size() && entries_[id].type == ObjectType::Storage;
+}
+
+std::vector<std::uint8_t> CompoundFileReader::stream(Id id) const {
+    if (id >= entries_.size() || entries_[id].type != ObjectType::Stream) {
+        throw CfbError("no such stream");
+    }
+    const Entry& e = entries_[id];
+    if (e.size >= cutoff_) {
+        return read(chain(fat_, e.start), e.size);
+    }
+    std::vector<std::uint8_t> out;
+    out.reserve(static_cast<std::size_t>(e.size));
+    for (const auto s : chain(miniFat_, e.start)) {
+        if (out.size() >= e.size) {
+            break;
+        }
+        const std::size_t from = std::size_t{s} * kMiniSectorSize;
+        const std::size_t n = std::min<std::size_t>(kMiniSectorSize, e.size - out.size());
+        if (from + n > miniStream_.size()) {
+            throw CfbError("a mini sector lies beyond the mini stream");
+        }
+        out.insert(out.end(), miniStream_.begin() + static_cast<std::ptrdiff_t>(from),
+                   miniStream_.begin() + static_cast<std::ptrdiff_t>(from + n));
+    }
+    if (out.size() < e.size) {
+        throw CfbError("a stream's mini sectors hold fewer bytes than its size");
+    }
+    return out;
+}
+
+} // namespace mbx::cfb

@@ -1,0 +1,61 @@
+// Reads a compound file ([MS-CFB]) back: header, FAT through the DIFAT, directory, mini FAT and
+// mini stream, each storage's children found by walking their red-black tree. Every chain is
+// followed with a bound, so a damaged file is refused (CfbError), never looped over.
+#pragma once
+
+#include "mailstore/cfb/compound_file.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace mbx::cfb {
+
+class CompoundFileReader {
+public:
+    using Id = std::uint32_t;
+    static constexpr Id kRoot = 0;
+
+    // Throws CfbError when the bytes are not a compound file this reader can follow.
+    explicit CompoundFileReader(std::vector<std::uint8_t> image);
+    // The file at `path`, read whole. Throws CfbError (also when it cannot be read).
+    static CompoundFileReader open(const std::filesystem::path& path);
+
+    // The child of `storage` named `name` (compared exactly).
+    std::optional<Id> find(Id storage, std::string_view name) const;
+    bool isStorage(Id id) const;
+    // The bytes of stream `id`. Throws CfbError when its sectors do not hold its size.
+    std::vector<std::uint8_t> stream(Id id) const;
+
+private:
+    struct Entry {
+        std::string name;
+        ObjectType type = ObjectType::Unused;
+        std::uint32_t left = kNoStream;
+        std::uint32_t right = kNoStream;
+        std::uint32_t child = kNoStream;
+        std::uint32_t start = kEndOfChain;
+        std::uint64_t size = 0;
+    };
+    std::vector<std::uint32_t> chain(const std::vector<std::uint32_t>& fat,
+                                     std::uint32_t start) const;
+    std::vector<std::uint8_t> read(const std::vector<std::uint32_t>& sectors,
+                                   std::uint64_t size) const;
+    static std::string childKey(Id storage, std::string_view name);
+    void indexChildren();
+
+    std::vector<std::uint8_t> image_;
+    std::uint32_t sectorShift_ = kSectorShift;
+    std::uint32_t cutoff_ = kMiniStreamCutoff;
+    std::vector<std::uint32_t> fat_;
+    std::vector<std::uint32_t> miniFat_;
+    std::vector<Entry> entries_;
+    std::vector<std::uint8_t> miniStream_;
+    std::unordered_map<std::string, Id> children_; // by childKey(storage, name)
+};
+
+} // namespace mbx::cfb

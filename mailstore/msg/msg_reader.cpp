@@ -1,0 +1,140 @@
+#include "mailstore/msg/msg_reader.h"
+
+#include "mailstore/cfb/reader.h"
+#include "mailstore/mapi/byte_order.h"
+#include "mailstore/mapi/tags.h"
+#include "mailstore/msg/msg_writer.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace mbx::msg {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Props = std::map<mapi::PropTag, Bytes>;
+using cfb::CompoundFileReader;
+namespace tags = mapi::tags;
+
+std::string hex8(std::uint32_t v) {
+    std::string out;
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        out.push_back("0123456789ABCDEF"[(v >> shift) & 0xF]);
+    }
+    return out;
+}
+
+bool inStream(mapi::PropType type) {
+    using mapi::PropType;
+    return type == PropType::Unicode || type == PropType::String8 || type == PropType::Binary ||
+           type == PropType::Guid;
+}
+
+// The properties of one storage: fixed-size values from the property stream, strings and binary
+// values from their own streams. `headerSize`: 32, 24 or 8 (see msg::PropertyStream).
+Props readProps(const CompoundFileReader& file, CompoundFileReader::Id storage,
+                std::size_t headerSize, std::uint32_t* counts = nullptr) {
+    const auto id = file.find(storage, "__properties_version1.0");
+    if (!id) {
+        throw MsgError("a property stream is missing");
+    }
+    const Bytes entries = file.stream(*id);
+    if (entries.size() < headerSize) {
+        throw MsgError("a property stream is too short");
+    }
+    if (counts != nullptr && headerSize >= 24) {
+        counts[0] = readLe32(entries.data() + 16);
+        counts[1] = readLe32(entries.data() + 20);
+    }
+    Props props;
+    for (std::size_t at = headerSize; at + 16 <= entries.size(); at += 16) {
+        const mapi::PropTag tag = readLe32(entries.data() + at);
+        const auto type = mapi::propType(tag);
+        if (type == mapi::PropType::Object) {
+            props[tag] = Bytes(entries.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                               entries.begin() + static_cast<std::ptrdiff_t>(at + 16));
+        } else if (inStream(type)) {
+            const auto value = file.find(storage, "__substg1.0_" + hex8(tag));
+            if (!value) {
+                throw MsgError("the value stream of property " + hex8(tag) + " is missing");
+            }
+            props[tag] = file.stream(*value);
+        } else if ((static_cast<std::uint16_t>(type) & 0x1000) == 0) {
+            props[tag] = Bytes(entries.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                               entries.begin() + static_cast<std::ptrdiff_t>(at + 16));
+        }
+    }
+    return props;
+}
+
+class StoredMessage : public mapi::MessageView {
+public:
+    StoredMessage(std::shared_ptr<const CompoundFileReader> file, CompoundFileReader::Id storage,
+                  std::size_t headerSize)
+        : file_(std::move(file)) {
+        std::uint32_t counts[2] = {0, 0};
+        props_ = readProps(*file_, storage, headerSize, counts);
+        for (std::uint32_t i = 0; i < counts[0]; ++i) {
+            const auto row = file_->find(storage, "__recip_version1.0_#" + hex8(i));
+            if (!row) {
+                throw MsgError("recipient row " + std::to_string(i) + " is missing");
+            }
+            recipients_.push_back(readProps(*file_, *row, 8));
+        }
+        for (std::uint32_t i = 0; i < counts[1]; ++i) {
+            const auto row = file_->find(storage, "__attach_version1.0_#" + hex8(i));
+            if (!row) {
+                throw MsgError("attachment " + std::to_string(i) + " is missing");
+            }
+            attachments_.push_back({readProps(*file_, *row, 8), *row});
+        }
+    }
+
+    mapi::ValueDigest value(mapi::PropTag tag) const override {
+        return mapi::storedValue(props_, tag);
+    }
+    std::size_t recipientCount() const override { return recipients_.size(); }
+    mapi::ValueDigest recipientValue(std::size_t row, mapi::PropTag tag) const override {
+        return mapi::storedValue(recipients_[row], tag);
+    }
+    std::size_t attachmentCount() const override { return attachments_.size(); }
+    mapi::ValueDigest attachmentValue(std::size_t index, mapi::PropTag tag) const override {
+        return mapi::storedValue(attachments_[index].props, tag);
+    }
+    std::unique_ptr<mapi::MessageView> embedded(std::size_t index) const override {
+        const auto& a = attachments_[index];
+        if (a.props.count(tags::AttachDataObject) == 0) {
+            return nullptr;
+        }
+        const auto inner = file_->find(a.storage, "__substg1.0_" + hex8(tags::AttachDataObject));
+        if (!inner || !file_->isStorage(*inner)) {
+            throw MsgError("an attached message is missing");
+        }
+        return std::make_unique<StoredMessage>(file_, *inner, 24);
+    }
+
+private:
+    struct Attachment {
+        Props props;
+        CompoundFileReader::Id storage;
+    };
+    std::shared_ptr<const CompoundFileReader> file_;
+    Props props_;
+    std::vector<Props> recipients_;
+    std::vector<Attachment> attachments_;
+};
+
+} // namespace
+
+std::unique_ptr<mapi::MessageView> readMsg(const std::filesystem::path& path) {
+    try {
+        auto file = std::make_shared<const CompoundFileReader>(CompoundFileReader::open(path));
+        return std::make_unique<StoredMessage>(file, CompoundFileReader::kRoot, 32);
+    } catch (const cfb::CfbError& e) {
+        throw MsgError(e.what());
+    }
+}
+
+} // namespace mbx::msg
