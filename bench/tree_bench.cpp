@@ -253,7 +253,11 @@ int largeCommand(const std::vector<std::string>& args) {
               << convert.status << std::endl;
     bool good = convert.status == 0 && size > (4ull << 30);
 
-    // readpst: one file per message (-S), attachments beside it; pffexport: every item.
+    // readpst: one file per message (-S), attachments beside it, in one process (-j 0): by
+    // default it forks per folder and message, and each child's freopen of the inherited stream
+    // first moves the file offset it still shares with its parent back by the bytes left in its
+    // buffer (lseek SEEK_CUR), so a parent's read between its seek and its read takes bytes from
+    // further back in the file. pffexport: every item.
     const auto counts = [&](const std::string& what, const fs::path& exported,
                             const std::string& command) {
         const auto r = runChild({"sh", "-c", command});
@@ -274,7 +278,8 @@ int largeCommand(const std::vector<std::string>& args) {
     if (convert.status == 0) {
         fs::create_directories(work / "readpst");
         counts("readpst", work / "readpst",
-               "readpst -q -S -o '" + (work / "readpst").string() + "' '" + pst.string() + "'");
+               "readpst -q -j 0 -S -o '" + (work / "readpst").string() + "' '" + pst.string() +
+                   "'");
         counts("pffexport", work / "pffexport.export",
                "pffexport -q -f all -m items -t '" + (work / "pffexport").string() + "' '" +
                    pst.string() + "'");
