@@ -3,6 +3,7 @@
 #include "cli/inputs.h"
 #include "convert/engine.h"
 #include "convert/store_target.h"
+#include "platform/file.h"
 
 #include <QCoreApplication>
 #include <filesystem>
@@ -41,11 +42,12 @@ convert::Format engineFormat(Target target) {
 std::string prepareOutputFolder(const fs::path& out) {
     std::error_code ec;
     if (fs::exists(out, ec) && !fs::is_directory(out, ec)) {
-        return out.string() + ": not a folder";
+        return platform::utf8FromPath(out) + ": not a folder";
     }
     fs::create_directories(out, ec);
     if (ec || !fs::is_directory(out)) {
-        return "cannot create the output folder " + out.string() + ": " + ec.message();
+        return "cannot create the output folder " + platform::utf8FromPath(out) + ": " +
+               ec.message();
     }
     std::random_device random;
     const auto probe =
@@ -57,7 +59,8 @@ std::string prepareOutputFolder(const fs::path& out) {
         written = file && (file << 'x') && file.flush();
     }
     fs::remove(probe, ec);
-    return written ? std::string() : "the output folder " + out.string() + " is not writable";
+    return written ? std::string()
+                   : "the output folder " + platform::utf8FromPath(out) + " is not writable";
 }
 
 // The engine's progress, turned into the printer's terms.
@@ -124,12 +127,12 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     }
     std::error_code ec;
     for (const auto& folder : options.attachments) {
-        if (!fs::is_directory(folder, ec)) {
+        if (!fs::is_directory(platform::pathFromUtf8(folder), ec)) {
             console.err << kProgram << folder << ": no such folder (--attachments)" << std::endl;
             return kExitUsage;
         }
     }
-    const auto out = fs::absolute(fs::path(options.out), ec).lexically_normal();
+    const auto out = fs::absolute(platform::pathFromUtf8(options.out), ec).lexically_normal();
     if (const auto problem = prepareOutputFolder(out); !problem.empty()) {
         console.err << kProgram << problem << std::endl;
         return kExitUsage;
@@ -139,7 +142,8 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     request.rows = inputs.mailboxes;
     request.format = engineFormat(options.target);
     for (const auto& folder : options.attachments) {
-        request.attachmentFolders.push_back(fs::absolute(folder, ec).lexically_normal().string());
+        request.attachmentFolders.push_back(platform::utf8FromPath(
+            fs::absolute(platform::pathFromUtf8(folder), ec).lexically_normal()));
     }
     convert::RunOptions runOptions;
     runOptions.cancel = &cancel;
@@ -151,9 +155,10 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     auto store = convert::makeStoreTarget(request.format);
     convert::Engine engine(progress, store.get(), runOptions);
     printer.begin(inputs.mailboxes.size(), inputs.totalBytes);
-    const auto outputRoot = out.string().back() == fs::path::preferred_separator
-                                ? out.string()
-                                : out.string() + static_cast<char>(fs::path::preferred_separator);
+    const auto outputRoot =
+        platform::utf8FromPath(out).back() == fs::path::preferred_separator
+            ? platform::utf8FromPath(out)
+            : platform::utf8FromPath(out) + static_cast<char>(fs::path::preferred_separator);
     auto result = engine.run(request, outputRoot);
     printer.end();
     // What the search could not read failed before the run began: first in the report.
@@ -186,8 +191,8 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
             console.out << progress.started() << " of ";
         }
         console.out << countOf(inputs.mailboxes.size(), "mailbox", "mailboxes") << " to "
-                    << out.string() << " in " << formatDuration(printer.elapsedSeconds())
-                    << std::endl;
+                    << platform::utf8FromPath(out) << " in "
+                    << formatDuration(printer.elapsedSeconds()) << std::endl;
         if (!result.notes.empty()) {
             console.out << countOf(result.notes.size(), "note", "notes")
                         << " in the report (attachments not found or left out, tables of "

@@ -1,5 +1,6 @@
 #include "cli/inputs.h"
 
+#include "platform/file.h"
 #include "selection/folder_scan.h"
 
 #include <filesystem>
@@ -26,7 +27,7 @@ Inputs collectInputs(const std::vector<std::string>& paths) {
     Inputs inputs;
     std::set<std::string> seen;
     const auto add = [&](const fs::path& path) {
-        auto text = path.string();
+        auto text = platform::utf8FromPath(path);
         if (!seen.insert(text).second) {
             return;
         }
@@ -39,7 +40,7 @@ Inputs collectInputs(const std::vector<std::string>& paths) {
     for (const auto& given : paths) {
         std::error_code ec;
         // The output layout repeats each mailbox's absolute path, as the window's lists hold it.
-        const auto path = fs::absolute(fs::path(given), ec).lexically_normal();
+        const auto path = fs::absolute(platform::pathFromUtf8(given), ec).lexically_normal();
         const auto status = fs::status(path, ec);
         if (status.type() == fs::file_type::not_found) {
             inputs.error = given + ": no such file or folder";
@@ -52,9 +53,9 @@ Inputs collectInputs(const std::vector<std::string>& paths) {
             continue;
         }
         if (fs::is_directory(status)) {
-            auto scan = selection::scanFolder(path.string());
+            auto scan = selection::scanFolder(platform::utf8FromPath(path));
             for (const auto& mailbox : scan.mailboxes) {
-                add(fs::path(mailbox));
+                add(platform::pathFromUtf8(mailbox));
             }
             for (auto& problem : scan.unreadable) {
                 inputs.unreadable.push_back({shown(problem.path), std::move(problem.reason)});

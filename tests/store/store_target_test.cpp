@@ -12,7 +12,9 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #ifdef __linux__
+#ifdef __linux__
 #include <sys/mount.h>
+#endif
 #endif
 
 namespace fs = std::filesystem;
