@@ -126,8 +126,7 @@ MailStoreTarget::~MailStoreTarget() = default; // the writer completes a data fi
 
 std::string MailStoreTarget::timeStamp() {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = platform::localTime(now);
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%d.%d.%02d %d.%d.%02d", local.tm_mday, local.tm_mon + 1,
                   local.tm_year % 100, local.tm_hour, local.tm_min, local.tm_sec);

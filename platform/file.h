@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -78,6 +79,9 @@ private:
     std::uint64_t size_ = 0;
     int error_ = 0;
 };
+
+// The local time of `t` (thread-safe).
+std::tm localTime(std::time_t t);
 
 // True when `stream` is an interactive terminal (a console on Windows).
 bool isTerminal(std::FILE* stream);

@@ -179,6 +179,12 @@ bool File::close() {
     return true;
 }
 
+std::tm localTime(std::time_t t) {
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    return local;
+}
+
 bool isTerminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) != 0;
 }

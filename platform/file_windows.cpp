@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <io.h>
-#include <shellapi.h>
 #include <utility>
+// windows.h comes before the headers that build on it.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
 #include <winioctl.h>
+// clang-format on
 
 namespace mbx::platform {
 namespace {
@@ -254,6 +257,12 @@ bool File::close() {
         return false;
     }
     return true;
+}
+
+std::tm localTime(std::time_t t) {
+    std::tm local{};
+    localtime_s(&local, &t);
+    return local;
 }
 
 bool isTerminal(std::FILE* stream) {

@@ -231,11 +231,15 @@ build_gmime() {
     # configure cannot run its iconv probe for another system: the probe runs under Wine.
     $cc -O2 -I"$P/include" iconv-detect.c -o iconv-detect.exe -L"$P/lib" -liconv &&
     wine ./iconv-detect.exe >/dev/null && test -s iconv-detect.h &&
-    ./configure -q --host=$triple --prefix="$P" --disable-shared --enable-static \
-      ac_cv_have_iconv_detect_h=yes --disable-crypto --without-libidn \
+    # GLib is static: its helper programs link with everything GLib uses.
+    PKG_CONFIG="pkg-config --static" ./configure -q --host=$triple --prefix="$P" \
+      --disable-shared --enable-static ac_cv_have_iconv_detect_h=yes --disable-crypto --without-libidn \
       --disable-introspection --disable-vala --disable-glibtest >/dev/null &&
     make -C util -j"$jobs" >/dev/null && make -C gmime -j"$jobs" >/dev/null &&
-    make -C gmime install >/dev/null && make install-pkgconfigDATA >/dev/null)
+    make -C gmime install >/dev/null && make install-pkgconfigDATA >/dev/null &&
+    # The static GLib carries win_iconv itself (gconvert.c): programs take iconv from there,
+    # a second copy from libiconv.a would clash.
+    sed -i 's/ -liconv//' "$P/lib/pkgconfig/gmime-3.0.pc")
 }
 step_libs() {
   local P work
@@ -333,7 +337,7 @@ mingw_runtime_dlls() {
   local gccdir
   gccdir=$(dirname "$($cxx -print-libgcc-file-name)")
   echo "$gccdir/libstdc++-6.dll" "$gccdir/libgcc_s_seh-1.dll" \
-    "/usr/$triple/lib/libwinpthread-1.dll"
+    "/usr/$triple/lib/libwinpthread-1.dll" "/usr/$triple/lib/zlib1.dll"
 }
 step_zip() {
   local qt version name stage
