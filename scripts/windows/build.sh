@@ -265,8 +265,18 @@ step_qt() {
   P=$(qt_prefix)
   if [ -f "$P/.done" ]; then log "Qt cached in $P"; return; fi
   work=$cache/work-qt
+  # An interrupted build of the same Qt goes on where it stopped.
+  if [ -f "$work/build/build.ninja" ] && [ "$(cat "$work/key" 2>/dev/null)" = "$P" ]; then
+    log "resuming the Qt build in $work"
+    timed qt-build nice -n 10 cmake --build "$work/build" -j"$jobs" >"$work/build.log"
+    cmake --install "$work/build" >/dev/null
+    touch "$P/.done"
+    rm -rf "$work"
+    return
+  fi
   rm -rf "$work" "$P"
   mkdir -p "$work" "$P"
+  echo "$P" >"$work/key"
   unpack qt6-base "$work/src"
   # Qt's installed wrapper (qt-cmake) loads this toolchain file by its path, so it stays here.
   cp "$here/cmake/mingw-w64-x86_64.cmake" "$P/mingw-w64-x86_64.cmake"
