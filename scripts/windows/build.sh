@@ -24,7 +24,7 @@ mkdir -p "$cache" "$out"
 
 # Revisions of the recipes below: raising one rebuilds that part of the cache.
 libs_recipe=1
-qt_recipe=1
+qt_recipe=2
 gtest_recipe=1
 
 log() { printf '== %s\n' "$*" >&2; }
@@ -281,9 +281,9 @@ step_qt() {
   # Qt's installed wrapper (qt-cmake) loads this toolchain file by its path, so it stays here.
   cp "$here/cmake/mingw-w64-x86_64.cmake" "$P/mingw-w64-x86_64.cmake"
   # Debian's tarball drops the Wacom tablet header (no tablet events); the Windows platform
-  # plugin of this Qt does not compile without desktop OpenGL. Left out as Mbxvane needs none of
-  # them: Direct2D (the Windows plugin draws through GDI), JPEG, FreeType (text is drawn through
-  # DirectWrite).
+  # plugin of this Qt does not compile without desktop OpenGL, nor link without FreeType (its
+  # DirectWrite font database is built only with it). Left out as Mbxvane needs neither: Direct2D
+  # (the Windows plugin draws through GDI) and JPEG.
   cmake -S "$work/src" -B "$work/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$P/mingw-w64-x86_64.cmake" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
@@ -292,9 +292,9 @@ step_qt() {
     -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
     -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_testlib=ON \
     -DFEATURE_tabletevent=OFF -DFEATURE_opengl_desktop=ON \
-    -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_freetype=OFF \
+    -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF \
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF \
-    -DFEATURE_system_png=OFF \
+    -DFEATURE_system_freetype=OFF -DFEATURE_system_png=OFF \
     -DINPUT_openssl=no >"$work/configure.log"
   timed qt-build nice -n 10 cmake --build "$work/build" -j"$jobs" >"$work/build.log"
   cmake --install "$work/build" >/dev/null
