@@ -3,6 +3,7 @@
 #include "cli/inputs.h"
 #include "convert/engine.h"
 #include "convert/store_target.h"
+#include "platform/file.h"
 
 #include <QCoreApplication>
 #include <filesystem>
@@ -41,11 +42,12 @@ convert::Format engineFormat(Target target) {
 std::string prepareOutputFolder(const fs::path& out) {
     std::error_code ec;
     if (fs::exists(out, ec) && !fs::is_directory(out, ec)) {
-        return out.string() + ": not a folder";
+        return platform::utf8FromPath(out) + ": not a folder";
     }
     fs::create_directories(out, ec);
     if (ec || !fs::is_directory(out)) {
-        return "cannot create the output folder " + out.string() + ": " + ec.message();
+        return "cannot create the output folder " + platform::utf8FromPath(out) + ": " +
+               ec.message();
     }
     std::random_device random;
     const auto probe =
@@ -57,7 +59,8 @@ std::string prepareOutputFolder(const fs::path& out) {
         written = file && (file << 'x') && file.flush();
     }
     fs::remove(probe, ec);
-    return written ? std::string() : "the output folder " + out.string() + " is not writable";
+    return written ? std::string()
+                   : "the output folder " + platform::utf8FromPath(out) + " is not writable";
 }
 
 // The engine's progress, turned into the printer's terms.
@@ -125,7 +128,7 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     }
     std::error_code ec;
     for (const auto& folder : options.attachments) {
-        if (!fs::is_directory(folder, ec)) {
+        if (!fs::is_directory(platform::pathFromUtf8(folder), ec)) {
             console.err << kProgram << folder << ": no such folder (--attachments)" << std::endl;
             return kExitUsage;
         }
@@ -133,14 +136,16 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     // With --single-file the data file's folder is the output folder, and --out, when given,
     // the report's.
     const auto dataFile =
-        single ? fs::absolute(fs::path(options.singleFile), ec).lexically_normal() : fs::path();
+        single ? fs::absolute(platform::pathFromUtf8(options.singleFile), ec).lexically_normal()
+               : fs::path();
     if (single && fs::exists(fs::symlink_status(dataFile, ec))) {
-        console.err << kProgram << dataFile.string()
+        console.err << kProgram << platform::utf8FromPath(dataFile)
                     << " exists already; a data file is never replaced (name another)" << std::endl;
         return kExitUsage;
     }
-    const auto out = single ? dataFile.parent_path()
-                            : fs::absolute(fs::path(options.out), ec).lexically_normal();
+    const auto out = single
+                         ? dataFile.parent_path()
+                         : fs::absolute(platform::pathFromUtf8(options.out), ec).lexically_normal();
     if (const auto problem = prepareOutputFolder(out); !problem.empty()) {
         console.err << kProgram << problem << std::endl;
         return kExitUsage;
@@ -160,7 +165,8 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     request.places = inputs.places;
     request.format = engineFormat(options.target);
     for (const auto& folder : options.attachments) {
-        request.attachmentFolders.push_back(fs::absolute(folder, ec).lexically_normal().string());
+        request.attachmentFolders.push_back(platform::utf8FromPath(
+            fs::absolute(platform::pathFromUtf8(folder), ec).lexically_normal()));
     }
     convert::RunOptions runOptions;
     runOptions.cancel = &cancel;
@@ -170,14 +176,16 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     ProgressPrinter printer(console.out,
                             options.quiet ? ProgressPrinter::Mode::Quiet : console.mode);
     Progress progress(inputs, printer, console);
-    auto store = single ? std::make_unique<convert::SingleFilePstTarget>(dataFile.string(),
-                                                                         dataFile.stem().string())
-                        : convert::makeStoreTarget(request.format);
+    auto store =
+        single ? std::make_unique<convert::SingleFilePstTarget>(
+                     platform::utf8FromPath(dataFile), platform::utf8FromPath(dataFile.stem()))
+               : convert::makeStoreTarget(request.format);
     convert::Engine engine(progress, store.get(), runOptions);
     printer.begin(inputs.mailboxes.size(), inputs.totalBytes);
-    const auto outputRoot = out.string().back() == fs::path::preferred_separator
-                                ? out.string()
-                                : out.string() + static_cast<char>(fs::path::preferred_separator);
+    const auto outputRoot =
+        platform::utf8FromPath(out).back() == fs::path::preferred_separator
+            ? platform::utf8FromPath(out)
+            : platform::utf8FromPath(out) + static_cast<char>(fs::path::preferred_separator);
     auto result = engine.run(request, outputRoot);
     printer.end();
     // What the search could not read failed before the run began: first in the report.
@@ -189,18 +197,18 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
     // So are the folder maps' entries that could not be used.
     std::vector<convert::Note> mapNotes;
     for (const auto& note : inputs.notes) {
-        mapNotes.push_back({note.path.string(), std::nullopt, 0, note.reason});
+        mapNotes.push_back({platform::utf8FromPath(note.path), std::nullopt, 0, note.reason});
     }
     result.notes.insert(result.notes.begin(), mapNotes.begin(), mapNotes.end());
     if (single) {
-        result.dataFile = dataFile.string();
+        result.dataFile = platform::utf8FromPath(dataFile);
     }
 
     // The same report in the output folder as the window leaves when anything went wrong.
-    const auto report = convert::leaveReport(result, {reportFolder.string()});
+    const auto report = convert::leaveReport(result, {platform::utf8FromPath(reportFolder)});
     if (report.empty() && (!result.failures.empty() || !result.notes.empty())) {
-        console.err << kProgram << "cannot write the report in " << reportFolder.string()
-                    << std::endl;
+        console.err << kProgram << "cannot write the report in "
+                    << platform::utf8FromPath(reportFolder) << std::endl;
     }
     if (!options.report.empty() && !convert::writeReport(options.report, result)) {
         console.err << kProgram << "cannot write the report " << options.report << std::endl;
@@ -220,7 +228,7 @@ int runConversion(const Options& options, Console& console, const std::atomic<bo
             console.out << progress.started() << " of ";
         }
         console.out << countOf(inputs.mailboxes.size(), "mailbox", "mailboxes") << " to "
-                    << (single ? dataFile.string() : out.string()) << " in "
+                    << platform::utf8FromPath(single ? dataFile : out) << " in "
                     << formatDuration(printer.elapsedSeconds()) << std::endl;
         if (!result.notes.empty()) {
             console.out << countOf(result.notes.size(), "note", "notes")

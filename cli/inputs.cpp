@@ -1,5 +1,6 @@
 #include "cli/inputs.h"
 
+#include "platform/file.h"
 #include "selection/folder_scan.h"
 
 #include <filesystem>
@@ -28,7 +29,7 @@ public:
 
     // False when the mailbox is listed already.
     bool add(const fs::path& path) {
-        auto text = path.string();
+        auto text = platform::utf8FromPath(path);
         if (!seen_.insert(text).second) {
             return false;
         }
@@ -52,7 +53,7 @@ bool resolvePaths(const std::vector<std::string>& paths, Inputs& inputs,
     for (const auto& given : paths) {
         std::error_code ec;
         // The output layout repeats each mailbox's absolute path, as the window's lists hold it.
-        const auto path = fs::absolute(fs::path(given), ec).lexically_normal();
+        const auto path = fs::absolute(platform::pathFromUtf8(given), ec).lexically_normal();
         const auto status = fs::status(path, ec);
         if (status.type() == fs::file_type::not_found) {
             inputs.error = given + ": no such file or folder";
@@ -83,8 +84,8 @@ std::string topName(const fs::path& folder) {
     if (!path.has_filename() && path.has_parent_path() && path != path.root_path()) {
         path = path.parent_path(); // "Mail/" after normalising
     }
-    const auto name = path.filename().string();
-    return name.empty() ? path.string() : selection::nameFromFileSystem(name);
+    const auto name = platform::utf8FromPath(path.filename());
+    return name.empty() ? platform::utf8FromPath(path) : selection::nameFromFileSystem(name);
 }
 
 std::string lowerAscii(std::string text) {
@@ -106,9 +107,9 @@ Inputs collectInputs(const std::vector<std::string>& paths) {
             list.add(path);
             return;
         }
-        auto scan = selection::scanFolder(path.string());
+        auto scan = selection::scanFolder(platform::utf8FromPath(path));
         for (const auto& mailbox : scan.mailboxes) {
-            list.add(fs::path(mailbox));
+            list.add(platform::pathFromUtf8(mailbox));
         }
         for (auto& problem : scan.unreadable) {
             inputs.unreadable.push_back({shown(problem.path), std::move(problem.reason)});
@@ -133,14 +134,17 @@ Inputs collectTree(const std::vector<std::string>& paths) {
         return name;
     };
     const bool several = paths.size() > 1;
-    const auto isMailbox = [](const fs::path& p) { return selection::isMailboxFile(p.string()); };
+    const auto isMailbox = [](const fs::path& p) {
+        return selection::isMailboxFile(platform::utf8FromPath(p));
+    };
     const bool found = resolvePaths(paths, inputs, [&](const fs::path& path, bool folder) {
         if (!folder) {
-            const auto stem = path.stem().string();
+            const auto stem = platform::utf8FromPath(path.stem());
             if (list.add(path)) {
-                inputs.places.push_back({{},
-                                         unique(selection::nameFromFileSystem(
-                                             stem.empty() ? path.filename().string() : stem))});
+                inputs.places.push_back(
+                    {{},
+                     unique(selection::nameFromFileSystem(
+                         stem.empty() ? platform::utf8FromPath(path.filename()) : stem))});
             }
             return;
         }
@@ -157,7 +161,8 @@ Inputs collectTree(const std::vector<std::string>& paths) {
             }
         }
         for (auto& problem : tree.unreadable) {
-            inputs.unreadable.push_back({problem.path.string(), std::move(problem.reason)});
+            inputs.unreadable.push_back(
+                {platform::utf8FromPath(problem.path), std::move(problem.reason)});
         }
         for (auto& note : tree.notes) {
             inputs.notes.push_back(std::move(note));

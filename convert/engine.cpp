@@ -3,6 +3,7 @@
 #include "convert/faults.h"
 #include "convert/pipeline.h"
 #include "convert/targets.h"
+#include "platform/file.h"
 #include "scanner/separator_search.h"
 #include "selection/paths.h"
 
@@ -266,7 +267,7 @@ void Engine::Impl::streamMessages(const std::string& path, const std::string& fo
     const bool readable = offsets.empty() || mailbox.open(path, found.fileSize);
     if (!readable) {
         fail(path, std::nullopt, 0,
-             "the mailbox could not be read again: " + std::string(std::strerror(errno)));
+             "the mailbox could not be read again: " + std::string(std::strerror(mailbox.error())));
     }
     for (std::size_t k = 0; k < offsets.size(); ++k) {
         if (readable) {
@@ -356,7 +357,7 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
     const bool readable = offsets.empty() || mailbox.open(path, found.fileSize);
     if (!readable) {
         fail(path, std::nullopt, 0,
-             "the mailbox could not be read again: " + std::string(std::strerror(errno)));
+             "the mailbox could not be read again: " + std::string(std::strerror(mailbox.error())));
         return;
     }
     // Reading yields, but byte progress is shown when each message is saved.
@@ -459,7 +460,8 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
             emptyRow = true;
         }
         std::error_code sizeError;
-        const auto size = emptyRow ? 0 : std::filesystem::file_size(path, sizeError);
+        const auto size =
+            emptyRow ? 0 : std::filesystem::file_size(platform::pathFromUtf8(path), sizeError);
         observer_.mailboxStarted({row, rowCount, path, fileName, sizeError ? 0 : size});
         if (!yieldToObserver()) {
             return finish(RunResult::Outcome::Cancelled);
@@ -536,8 +538,10 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         bool writable = true;
         if (!emptyRow && target_->makesMailboxFolder()) {
             std::error_code made, is;
-            std::filesystem::create_directories(paths::ensureTrailingSeparator(folder), made);
-            if (!std::filesystem::is_directory(folder, is) && target_->needsMailboxFolder()) {
+            std::filesystem::create_directories(
+                platform::pathFromUtf8(paths::ensureTrailingSeparator(folder)), made);
+            if (!std::filesystem::is_directory(platform::pathFromUtf8(folder), is) &&
+                target_->needsMailboxFolder()) {
                 const auto error = made ? made : is;
                 writable = false;
                 fail(path, std::nullopt, 0,
@@ -705,14 +709,15 @@ bool writeReport(const std::string& path, const RunResult& result) {
         }
     }
     {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        std::ofstream out(platform::pathFromUtf8(path), std::ios::binary | std::ios::trunc);
         out << text;
         out.close();
         if (out) {
             return true;
         }
     }
-    std::remove(path.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(platform::pathFromUtf8(path), ignored);
     return false;
 }
 
@@ -736,7 +741,7 @@ std::string freeReportPath(const std::string& folder) {
     const std::string base = paths::ensureTrailingSeparator(folder) + "Mbxvane report";
     std::string candidate = base + ".txt";
     std::error_code ec;
-    for (int n = 2; std::filesystem::exists(candidate, ec); ++n) {
+    for (int n = 2; std::filesystem::exists(platform::pathFromUtf8(candidate), ec); ++n) {
         candidate = base + " (" + std::to_string(n) + ").txt";
     }
     return candidate;

@@ -2,16 +2,13 @@
 
 #include "convert/faults.h"
 #include "mailstore/mapi/digest.h"
-#include "scanner/read_at.h"
 #include "selection/paths.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace mbx::convert {
 
@@ -23,34 +20,29 @@ MailboxFile::~MailboxFile() {
 
 bool MailboxFile::open(const std::string& path, std::optional<std::uint64_t> searchedSize) {
     close();
-    fd_ = scanner::openRegularFile(path, size_);
-    if (fd_ < 0) {
+    // The messages are read front to back, once.
+    if (!file_.open(platform::pathFromUtf8(path), platform::File::Access::ReadSequential)) {
         return false;
     }
-    size_ = searchedSize.value_or(size_);
+    size_ = searchedSize.value_or(file_.size());
     blockStart_ = 0;
     blockLen_ = 0;
-    // The messages are read front to back, once.
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
     return true;
 }
 
 void MailboxFile::close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    fd_ = -1;
+    file_.close();
     size_ = 0;
     blockLen_ = 0;
 }
 
 std::string_view MailboxFile::bytes(std::uint64_t pos, std::uint64_t max) {
-    if (fd_ < 0 || pos >= size_ || max == 0) {
+    if (!file_.isOpen() || pos >= size_ || max == 0) {
         return {};
     }
     if (!(pos >= blockStart_ && pos < blockStart_ + blockLen_)) {
         blockStart_ = pos;
-        blockLen_ = scanner::readAt(fd_, block_.data(), block_.size(), pos);
+        blockLen_ = file_.readAt(block_.data(), block_.size(), pos);
         if (blockLen_ == 0) {
             return {};
         }
@@ -160,17 +152,10 @@ private:
 // Buffered output to one file; small messages end up as a single write.
 class OutFile {
 public:
-    OutFile(const std::string& path, FaultHooks* faults)
-        : path_(path), faults_(faults),
-          fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
-        if (fd_ < 0) {
-            error_ = errno;
+    OutFile(const std::string& path, FaultHooks* faults) : path_(path), faults_(faults) {
+        if (!file_.create(platform::pathFromUtf8(path))) {
+            error_ = file_.error();
             what_ = "cannot create the file";
-        }
-    }
-    ~OutFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
         }
     }
     OutFile(const OutFile&) = delete;
@@ -196,11 +181,10 @@ public:
     }
     bool finish() {
         flush();
-        if (fd_ >= 0 && ::close(fd_) != 0 && ok()) {
-            error_ = errno;
+        if (!file_.close() && ok()) {
+            error_ = file_.error();
             what_ = "cannot complete the file";
         }
-        fd_ = -1;
         return ok();
     }
 
@@ -220,23 +204,19 @@ private:
                     return;
                 }
             }
-            const auto put = ::write(fd_, data.data(), data.size());
-            if (put < 0 && errno == EINTR) {
-                continue;
-            }
-            if (put <= 0) {
-                error_ = put < 0 ? errno : EIO;
+            if (!file_.write(data.data(), data.size())) {
+                error_ = file_.error();
                 what_ = "cannot write the file";
                 return;
             }
-            data.remove_prefix(static_cast<std::size_t>(put));
-            written_ += static_cast<std::uint64_t>(put);
+            written_ += data.size();
+            data.remove_prefix(data.size());
         }
     }
 
     std::string path_;
     FaultHooks* faults_;
-    int fd_;
+    platform::File file_;
     int error_ = 0;
     const char* what_ = "";
     std::uint64_t written_ = 0;
@@ -285,10 +265,10 @@ WriteResult writeMessageFile(const std::string& mailboxFolder, std::size_t k,
         return result;
     }
     // Never leave a file that looks complete but is not; say so when it stays.
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT &&
-        result.status == WriteResult::Status::Failed) {
-        result.reason +=
-            "; the incomplete file could not be removed: " + std::string(std::strerror(errno));
+    std::error_code removal;
+    std::filesystem::remove(platform::pathFromUtf8(path), removal);
+    if (removal && result.status == WriteResult::Status::Failed) {
+        result.reason += "; the incomplete file could not be removed: " + removal.message();
     }
     return result;
 }

@@ -10,6 +10,8 @@
 // label is not updated for the final piece).
 #pragma once
 
+#include "platform/file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -49,14 +51,16 @@ public:
     // end, so its last message cannot pass for complete.
     bool open(const std::string& path, std::optional<std::uint64_t> searchedSize = {});
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return file_.isOpen(); }
     std::uint64_t size() const { return size_; }
+    // errno of the failed open.
+    int error() const { return file_.error(); }
     // A view of the bytes at `pos`, at most `max` long and at least 1 unless `pos` is at or
     // beyond the end or the read fails (then empty). Valid until the next call.
     std::string_view bytes(std::uint64_t pos, std::uint64_t max);
 
 private:
-    int fd_ = -1;
+    platform::File file_;
     std::uint64_t size_ = 0;
     std::vector<char> block_;
     std::uint64_t blockStart_ = 0;

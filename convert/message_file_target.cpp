@@ -6,6 +6,7 @@
 #include "convert/faults.h"
 #include "convert/targets.h"
 #include "mailstore/mapi/digest.h"
+#include "platform/file.h"
 
 #include <fstream>
 #include <string_view>
@@ -44,7 +45,7 @@ private:
         if (faults_ != nullptr) {
             faults_->beforeReadBack(path);
         }
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(platform::pathFromUtf8(path), std::ios::binary);
         mapi::Digest digest;
         std::uint64_t size = 0;
         std::vector<char> buffer(64 * 1024);

@@ -7,6 +7,7 @@
 #include "mailstore/msg/msg_writer.h"
 #include "mailstore/pst/messaging/message.h"
 #include "mailstore/pst/writer.h"
+#include "platform/file.h"
 #include "selection/paths.h"
 
 #include <algorithm>
@@ -72,7 +73,7 @@ mapi::Message importMessage(const MessageJob& job, const mime::ImportOptions& op
 // The first bytes of the mailbox, enough to tell its line ends; empty when it cannot be read.
 std::string headOf(const std::string& path) {
     std::string head(4096, '\0');
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::pathFromUtf8(path), std::ios::binary);
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(in ? head.size()
                    : static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
@@ -88,7 +89,7 @@ std::string countOf(std::size_t n, const char* one, const char* many) {
 // the table is in Mac Eudora's layout (agreeing or not).
 bool readTableOfContents(const MailboxContext& mailbox, ImportPlan& plan) {
     namespace eudora = mime::eudora;
-    const std::filesystem::path path(mailbox.path);
+    const std::filesystem::path path = platform::pathFromUtf8(mailbox.path);
     const auto found = eudora::findToc(path);
     if (found.file.empty()) {
         plan.summary = "no Eudora table of contents";
@@ -128,8 +129,7 @@ MailStoreTarget::~MailStoreTarget() = default; // the writer completes a data fi
 
 std::string MailStoreTarget::timeStamp() {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = platform::localTime(now);
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%d.%d.%02d %d.%d.%02d", local.tm_mday, local.tm_mon + 1,
                   local.tm_year % 100, local.tm_hour, local.tm_min, local.tm_sec);
@@ -139,7 +139,7 @@ std::string MailStoreTarget::timeStamp() {
 std::string MailStoreTarget::freeDataFilePath(const std::string& pathWithoutExtension) {
     std::string candidate = pathWithoutExtension + ".pst";
     std::error_code ec;
-    for (int n = 2; std::filesystem::exists(candidate, ec); ++n) {
+    for (int n = 2; std::filesystem::exists(platform::pathFromUtf8(candidate), ec); ++n) {
         candidate = pathWithoutExtension + " (" + std::to_string(n) + ").pst";
     }
     return candidate;
@@ -151,7 +151,7 @@ void MailStoreTarget::open(const std::string& path, const std::string& displayNa
     stored_ = 0;
     path_ = path;
     try {
-        writer_ = pst::PstWriter::create(std::filesystem::path(path), displayName);
+        writer_ = pst::PstWriter::create(platform::pathFromUtf8(path), displayName);
     } catch (const std::exception& e) {
         writer_.reset();
         const auto code = systemErrorOf(e);
@@ -230,16 +230,18 @@ StoreTarget::Discarded MailStoreTarget::discardStore() {
     }
     writer_.reset();
     discarded.path = path_;
-    std::filesystem::remove(path_, discarded.removal);
+    std::filesystem::remove(platform::pathFromUtf8(path_), discarded.removal);
     return discarded;
 }
 
 std::shared_ptr<const MailboxPlan>
 MailStoreTarget::planMailbox(const MailboxContext& mailbox) const {
-    const std::filesystem::path path(mailbox.path);
-    const auto folders = mime::eudora::findFolders(
-        path, std::vector<std::filesystem::path>(mailbox.attachmentFolders.begin(),
-                                                 mailbox.attachmentFolders.end()));
+    const std::filesystem::path path = platform::pathFromUtf8(mailbox.path);
+    std::vector<std::filesystem::path> chosen;
+    for (const auto& folder : mailbox.attachmentFolders) {
+        chosen.push_back(platform::pathFromUtf8(folder));
+    }
+    const auto folders = mime::eudora::findFolders(path, chosen);
     auto plan = std::make_shared<ImportPlan>();
     plan->options = {folders.attachments, folders.embedded};
     const bool macTable = readTableOfContents(mailbox, *plan);
@@ -360,7 +362,7 @@ void MsgTarget::writeMessageFile(const MessageJob& job, mapi::Message& message,
     const auto path =
         job.mailboxFolder + paths::kSeparator + "Email-" + std::to_string(job.index) + ".msg";
     try {
-        auto written = msg::writeMsg(message, std::filesystem::path(path));
+        auto written = msg::writeMsg(message, platform::pathFromUtf8(path));
         for (auto& note : written.notes) {
             notes.push_back(std::move(note));
         }

@@ -4,6 +4,7 @@
 #include "mailstore/msg/msg_reader.h"
 #include "mailstore/pst/check.h"
 #include "mailstore/pst/read/store_reader.h"
+#include "platform/file.h"
 
 #include <algorithm>
 #include <future>
@@ -71,7 +72,7 @@ void Verifier::checkDataFile(const std::string& path) {
     // its own, the two take hardly longer than either.
     auto checking = std::async(std::launch::async, [&path] {
         try {
-            return pst::checkFile(path).faults;
+            return pst::checkFile(platform::pathFromUtf8(path)).faults;
         } catch (const std::exception& e) {
             return std::vector<std::string>{e.what()};
         }
@@ -94,7 +95,7 @@ void Verifier::compare(const std::string& path, const std::string& whole,
     std::unique_ptr<pst::StoreReader> reader;
     std::string unreadable;
     try {
-        reader = std::make_unique<pst::StoreReader>(path);
+        reader = std::make_unique<pst::StoreReader>(platform::pathFromUtf8(path));
         folders = reader->folders();
     } catch (const std::exception& e) {
         unreadable = e.what();
@@ -172,7 +173,8 @@ void Verifier::checkMessageFile(const std::string& path, const MessageOrigin& or
     }
     std::string differs;
     try {
-        differs = mapi::differences(print, mapi::fingerprint(*msg::readMsg(path), kMsgRows));
+        differs = mapi::differences(
+            print, mapi::fingerprint(*msg::readMsg(platform::pathFromUtf8(path)), kMsgRows));
     } catch (const std::exception& e) {
         differs = std::string("it cannot be read: ") + e.what();
     }

@@ -1,7 +1,10 @@
 #include "reader/mailbox_reader.h"
 
+#include "platform/file.h"
+
 #include <cmath>
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 namespace mbx::reader {
 
@@ -21,12 +24,13 @@ std::string trimSpaces(const std::string& text) {
 
 // Size of a regular file; false for a missing path, a folder or anything else.
 bool measureFile(const std::string& path, std::uint64_t& size) {
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::error_code error;
+    const auto file = platform::pathFromUtf8(path);
+    if (path.empty() || !std::filesystem::is_regular_file(file, error)) {
         return false;
     }
-    size = static_cast<std::uint64_t>(st.st_size);
-    return true;
+    size = std::filesystem::file_size(file, error);
+    return !error;
 }
 
 } // namespace

@@ -1,14 +1,11 @@
 #include "scanner/separator_search.h"
 
-#include "scanner/read_at.h"
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
+#include <system_error>
 
 namespace mbx::scanner {
 
@@ -43,15 +40,15 @@ SeparatorSearch::~SeparatorSearch() {
 
 bool SeparatorSearch::open(const std::string& path) {
     close();
-    fd_ = openRegularFile(path, size_);
-    return fd_ >= 0;
+    if (!file_.open(platform::pathFromUtf8(path))) {
+        return false;
+    }
+    size_ = file_.size();
+    return true;
 }
 
 void SeparatorSearch::close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    fd_ = -1;
+    file_.close();
     size_ = 0;
     blockStart_ = 0;
     blockLen_ = 0;
@@ -63,7 +60,7 @@ bool SeparatorSearch::cover(std::uint64_t pos, std::size_t need) {
     if (pos >= blockStart_ && pos + need <= blockStart_ + blockLen_) {
         return true;
     }
-    if (fd_ < 0) {
+    if (!file_.isOpen()) {
         return false;
     }
     const std::size_t want = std::max(options_.blockSize, need);
@@ -71,11 +68,10 @@ bool SeparatorSearch::cover(std::uint64_t pos, std::size_t need) {
         block_.resize(want);
     }
     blockStart_ = pos;
-    errno = 0;
-    blockLen_ = readAt(fd_, block_.data(), want, pos);
+    blockLen_ = file_.readAt(block_.data(), want, pos);
     const std::uint64_t expected = pos < size_ ? std::min<std::uint64_t>(want, size_ - pos) : 0;
     if (blockLen_ < expected && !readFailedAt_) {
-        const int error = errno;
+        const int error = file_.error();
         readFailedAt_ = pos + blockLen_;
         readError_ = error != 0 ? std::strerror(error) : "the file ended early";
     }
@@ -89,7 +85,7 @@ std::optional<std::uint64_t> SeparatorSearch::next(const std::string& pattern, s
                                                    const KeepGoing& keepGoing) {
     const auto len = static_cast<std::int64_t>(pattern.size());
     // An empty pattern finds nothing (it would otherwise match at the same place forever).
-    if (len <= 0 || fd_ < 0) {
+    if (len <= 0 || !file_.isOpen()) {
         return std::nullopt;
     }
     const bool fold = !options_.caseSensitive;
@@ -116,12 +112,12 @@ std::optional<std::uint64_t> SeparatorSearch::next(const std::string& pattern, s
             // A new block: holes of a sparse file hold only zero bytes, which cannot start a
             // candidate unless the pattern begins with one.
             if (first != 0) {
-                const off_t data = ::lseek(fd_, static_cast<off_t>(pos), SEEK_DATA);
-                if (data < 0 && errno == ENXIO) {
+                const auto data = file_.nextData(pos);
+                if (!data) {
                     return std::nullopt;
                 }
-                if (data > static_cast<off_t>(pos)) {
-                    r = std::min<std::int64_t>(data, limit);
+                if (*data > pos) {
+                    r = std::min<std::int64_t>(static_cast<std::int64_t>(*data), limit);
                     continue;
                 }
             }
@@ -172,7 +168,7 @@ std::optional<std::uint64_t> SeparatorSearch::next(const std::string& pattern, s
 
 std::string SeparatorSearch::bytesAt(std::uint64_t pos, std::size_t count) {
     std::string out;
-    if (count == 0 || fd_ < 0) {
+    if (count == 0 || !file_.isOpen()) {
         return out;
     }
     if (cover(pos, count)) {
@@ -180,7 +176,7 @@ std::string SeparatorSearch::bytesAt(std::uint64_t pos, std::size_t count) {
         return out;
     }
     out.resize(count);
-    out.resize(readAt(fd_, out.data(), count, pos));
+    out.resize(file_.readAt(out.data(), count, pos));
     return out;
 }
 
@@ -188,12 +184,17 @@ SearchResult findSeparators(const std::string& path, const std::string& pattern,
                             SeparatorSearch::Options options, SearchObserver* observer,
                             const std::atomic<bool>* cancel) {
     SearchResult result;
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::error_code error;
+    const auto file = platform::pathFromUtf8(path);
+    if (path.empty() || !std::filesystem::is_regular_file(file, error)) {
         result.status = SearchResult::Status::NotFound;
         return result;
     }
-    result.fileSize = static_cast<std::uint64_t>(st.st_size);
+    result.fileSize = std::filesystem::file_size(file, error);
+    if (error) {
+        result.status = SearchResult::Status::NotFound;
+        return result;
+    }
     if (result.fileSize < 2) {
         result.status = SearchResult::Status::TooSmall;
         return result;

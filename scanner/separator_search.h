@@ -14,6 +14,8 @@
 // with SEEK_DATA.
 #pragma once
 
+#include "platform/file.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -49,7 +51,7 @@ public:
     // Opens a regular file for searching; false (and nothing open) otherwise.
     bool open(const std::string& path);
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return file_.isOpen(); }
     void setCaseSensitive(bool on) { options_.caseSensitive = on; }
     std::uint64_t fileSize() const { return size_; }
 
@@ -70,7 +72,7 @@ private:
     bool cover(std::uint64_t pos, std::size_t need);
 
     Options options_;
-    int fd_ = -1;
+    platform::File file_;
     std::uint64_t size_ = 0;
     std::vector<char> block_;
     std::uint64_t blockStart_ = 0;

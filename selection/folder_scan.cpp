@@ -1,5 +1,6 @@
 #include "selection/folder_scan.h"
 
+#include "platform/file.h"
 #include "selection/path_logger.h"
 #include "selection/paths.h"
 
@@ -33,8 +34,8 @@ bool isMailboxFile(const std::string& path) {
         return true;
     }
     namespace fs = std::filesystem;
-    const fs::path p(path);
-    const std::string name = p.filename().string();
+    const fs::path p = platform::pathFromUtf8(path);
+    const std::string name = platform::utf8FromPath(p.filename());
     std::error_code ec;
     if (name.empty() || name.starts_with("._") || p.has_extension() ||
         !fs::is_regular_file(p, ec) || ec) {

@@ -1,5 +1,6 @@
 #include "selection/path_logger.h"
 
+#include "platform/file.h"
 #include "selection/paths.h"
 
 #include <algorithm>
@@ -40,15 +41,15 @@ struct FolderEntries {
 FolderEntries enumerate(const std::string& folder) {
     FolderEntries out;
     std::error_code ec;
-    fs::directory_iterator it(fs::path(folder), ec);
+    fs::directory_iterator it(platform::pathFromUtf8(folder), ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code sec;
         const fs::file_status own = it->symlink_status(sec);
         if (sec) {
-            out.problems.push_back({it->path().string(), sec});
+            out.problems.push_back({platform::utf8FromPath(it->path()), sec});
             continue;
         }
-        std::string name = it->path().filename().string();
+        std::string name = platform::utf8FromPath(it->path().filename());
         if (fs::is_directory(own)) {
             out.folders.push_back(std::move(name));
         } else if (fs::is_symlink(own)) {
@@ -84,7 +85,7 @@ void PathLogger::logPath(const std::string& folder) {
         throw std::logic_error("PathLogger: init must come before logPath");
     }
     std::error_code ec;
-    if (!fs::is_directory(fs::path(folder), ec)) {
+    if (!fs::is_directory(platform::pathFromUtf8(folder), ec)) {
         return;
     }
     std::int32_t position = 1;

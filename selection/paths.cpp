@@ -1,5 +1,7 @@
 #include "selection/paths.h"
 
+#include "platform/file.h"
+
 #include <filesystem>
 #include <system_error>
 
@@ -23,7 +25,7 @@ std::string ensureTrailingSeparator(std::string_view path) {
 
 bool ensureFolderExists(std::string_view path) {
     // The trailing separator makes the last component a folder, as for every other component.
-    const std::filesystem::path folder(ensureTrailingSeparator(path));
+    const auto folder = platform::pathFromUtf8(ensureTrailingSeparator(path));
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     return std::filesystem::is_directory(folder, ec);

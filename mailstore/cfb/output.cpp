@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace mbx::cfb {
 
@@ -23,23 +21,21 @@ void MemoryOutput::write(const std::uint8_t* data, std::size_t size) {
 }
 
 FileOutput::FileOutput(std::filesystem::path path) : path_(std::move(path)) {
-    do {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) {
-        fail("cannot create ", errno);
+    if (!file_.create(path_)) {
+        fail("cannot create ", file_.error());
     }
 }
 
 FileOutput::~FileOutput() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        ::unlink(path_.c_str());
+    if (file_.isOpen()) {
+        file_.close();
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
     }
 }
 
 void FileOutput::fail(const char* what, int error) const {
-    throw std::system_error(error, std::generic_category(), what + path_.string());
+    throw std::system_error(error, std::generic_category(), what + platform::utf8FromPath(path_));
 }
 
 void FileOutput::begin(std::uint64_t size) {
@@ -66,28 +62,18 @@ void FileOutput::flush() {
 }
 
 void FileOutput::writeAll(const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail("cannot write ", errno);
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+    if (size > 0 && !file_.write(data, size)) {
+        fail("cannot write ", file_.error());
     }
 }
 
 void FileOutput::commit() {
     flush();
-    const int fd = fd_;
-    fd_ = -1;
-    // close() reports errors of writes the system deferred (on network file systems, say).
-    if (::close(fd) != 0 && errno != EINTR) {
-        const int error = errno;
-        ::unlink(path_.c_str());
-        fail("cannot write ", error);
+    // Closing reports errors of writes the system deferred (on network file systems, say).
+    if (!file_.close()) {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+        fail("cannot write ", file_.error());
     }
 }
 

@@ -3,6 +3,8 @@
 // for every input).
 #pragma once
 
+#include "platform/file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -51,7 +53,7 @@ private:
     [[noreturn]] void fail(const char* what, int error) const;
 
     std::filesystem::path path_;
-    int fd_ = -1;
+    platform::File file_;
     std::vector<std::uint8_t> buffer_;
     std::size_t capacity_ = 0;
 };

@@ -2,6 +2,7 @@
 #include "mailstore/mime/eudora.h"
 #include "mailstore/mime/eudora_text.h"
 #include "mailstore/mime/repair.h"
+#include "platform/file.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -24,15 +25,6 @@ namespace {
 constexpr std::uintmax_t kLargestFile = 0x7FFFFFFF;
 // Far more attachment lines than any message Eudora wrote.
 constexpr std::size_t kMostLines = 2048;
-
-std::string utf8(const fs::path& p) {
-    const std::u8string s = p.u8string();
-    return std::string(s.begin(), s.end());
-}
-
-fs::path fromUtf8(std::string_view s) {
-    return fs::path(std::u8string(s.begin(), s.end()));
-}
 
 // ---------------------------------------------------------------------------------------------
 // Line ends
@@ -166,7 +158,7 @@ fs::path nearestFolder(const fs::path& start, std::initializer_list<std::string_
             if (!it->is_directory(typeError)) {
                 continue;
             }
-            const std::string name = toLower(utf8(it->path().filename()));
+            const std::string name = toLower(platform::utf8FromPath(it->path().filename()));
             const auto found = std::find(names.begin(), names.end(), name);
             const auto rank = static_cast<std::size_t>(found - names.begin());
             if (rank < bestRank || (rank == bestRank && rank < names.size() && it->path() < best)) {
@@ -379,14 +371,14 @@ std::optional<fs::path> lookUp(const fs::path& folder, std::string_view name) {
     if (ec) {
         return std::nullopt;
     }
-    fs::path candidate = base / fromUtf8(name);
+    fs::path candidate = base / platform::pathFromUtf8(name);
     if (!fs::exists(fs::symlink_status(candidate, ec))) {
         // Eudora ran on file systems that ignore case; the folder may have been copied to one
         // that does not.
         candidate.clear();
         const std::string wanted = toLower(name);
         for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
-            if (toLower(utf8(it->path().filename())) == wanted) {
+            if (toLower(platform::utf8FromPath(it->path().filename())) == wanted) {
                 candidate = it->path();
                 break;
             }
@@ -466,7 +458,7 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
         if (!path || ec) {
             std::string where;
             for (const auto& folder : searched) {
-                where += (where.empty() ? "" : ", ") + utf8(folder);
+                where += (where.empty() ? "" : ", ") + platform::utf8FromPath(folder);
             }
             notes.push_back(std::string(what) + " \"" + f.name + "\" not found in " + where);
             continue;
@@ -476,7 +468,7 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
             continue;
         }
         FoundFile found;
-        found.name = utf8(path->filename());
+        found.name = platform::utf8FromPath(path->filename());
         found.data.resize(static_cast<std::size_t>(size));
         std::ifstream file(*path, std::ios::binary);
         if (!file.read(reinterpret_cast<char*>(found.data.data()),

@@ -292,7 +292,7 @@ FoundToc findToc(const fs::path& mailbox) {
     } else {
         toc += ".toc";
     }
-    const fs::path appleDouble = mailbox.parent_path() / ("._" + mailbox.filename().string());
+    const fs::path appleDouble = mailbox.parent_path() / (fs::path("._") += mailbox.filename());
     const bool windowsFirst = mailbox.has_extension();
     if (regularFile(toc)) {
         out.file = toc;

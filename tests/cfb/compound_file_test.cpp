@@ -57,9 +57,10 @@ TEST(CompoundFile, RoundTripAtEveryBoundary) {
     const auto many = file.addStorage(CompoundFile::kRoot, "Many");
     for (int i = 0; i < 3000; ++i) {
         // Names of every length and both cases, so that the order is length first, then case-blind.
-        const std::string name = (i % 2 ? "n" : "N") +
-                                 std::string(static_cast<std::size_t>(i % 26), 'x') +
-                                 std::to_string(i);
+        // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "N" + std::string&&.
+        std::string name(1, i % 2 ? 'n' : 'N');
+        name.append(static_cast<std::size_t>(i % 26), 'x');
+        name += std::to_string(i);
         add(file, many, expected / "Many", name, noise(static_cast<std::size_t>(i % 70), ++salt));
     }
     auto inner = file.addStorage(CompoundFile::kRoot, "Outer");

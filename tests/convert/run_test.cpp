@@ -44,7 +44,8 @@ protected:
     }
     // Where the run puts a mailbox's files: the output root + the path without its leading "/".
     std::filesystem::path outFolder(const std::string& mailbox) const {
-        return dir / "out" / mailbox.substr(1);
+        // The mailbox's path without its root ("/", or "C:\" on Windows).
+        return dir / "out" / std::filesystem::path(mailbox).relative_path();
     }
     std::string outRoot() const { return (dir / "out").string(); }
 };

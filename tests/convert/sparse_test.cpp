@@ -1,21 +1,19 @@
 // A mailbox above 2 GiB whose separators all lie beyond 2 GiB. The file is sparse: the hole in
 // front costs nothing on disk and the search skips it, so the test stays fast.
 #include "convert/conversion_run.h"
+#include "platform/file.h"
 #include "recording_view.h"
 #include "support/fake_desktop.h"
 #include "tests/support/files.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 
 namespace mbx::convert {
 namespace {
 
-void putAt(int fd, std::uint64_t offset, const std::string& bytes) {
-    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
-              static_cast<ssize_t>(bytes.size()));
+void putAt(platform::File& file, std::uint64_t offset, const std::string& bytes) {
+    ASSERT_TRUE(file.writeAt(bytes.data(), bytes.size(), offset)) << file.error();
 }
 
 TEST(SparseMailboxTest, SeparatorsBeyondTwoGibibytes) {
@@ -31,14 +29,13 @@ TEST(SparseMailboxTest, SeparatorsBeyondTwoGibibytes) {
     m1.resize(600, 'q');
     const std::string m2 = "From ???@??? two\r\nlast line without a break  ";
     {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        putAt(fd, 0, head);
-        putAt(fd, base, m0);
-        putAt(fd, base + m0.size() + gap, tail0);
-        putAt(fd, base + m0.size() + gap + tail0.size(), m1);
-        putAt(fd, base + m0.size() + gap + tail0.size() + m1.size(), m2);
-        ::close(fd);
+        platform::File file;
+        ASSERT_TRUE(file.create(path));
+        putAt(file, 0, head);
+        putAt(file, base, m0);
+        putAt(file, base + m0.size() + gap, tail0);
+        putAt(file, base + m0.size() + gap + tail0.size(), m1);
+        putAt(file, base + m0.size() + gap + tail0.size() + m1.size(), m2);
     }
     const auto size = std::filesystem::file_size(path);
     const std::uint64_t o1 = base + m0.size() + gap + tail0.size();
@@ -51,7 +48,7 @@ TEST(SparseMailboxTest, SeparatorsBeyondTwoGibibytes) {
     ConversionRun run(desk, view);
     EXPECT_EQ(run.run({{path}, Format::Eml, {}}), RunOutcome::Completed);
 
-    const auto folder = dir / "out" / path.substr(1);
+    const auto folder = dir / "out" / std::filesystem::path(path).relative_path();
     const auto zero = testing::slurp(folder / "email-0.eml");
     ASSERT_EQ(zero.size(), m0.size() + gap + tail0.size() + 2);
     EXPECT_EQ(zero.substr(0, m0.size()), m0);

@@ -22,7 +22,9 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #ifdef __linux__
+#ifdef __linux__
 #include <sys/mount.h>
+#endif
 #endif
 
 namespace fs = std::filesystem;

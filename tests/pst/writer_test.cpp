@@ -19,8 +19,10 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 using namespace mbx::pst;
 using mbx::readLe16;
@@ -537,6 +539,9 @@ TEST(PstWriter, ThirtyMegabyteAttachment) {
 }
 
 TEST(PstWriter, KilledWriterLeavesFileReadersReject) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the writer is killed in a forked process (POSIX)";
+#else
     const auto path = psttest::scratch("killed.pst");
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -569,6 +574,7 @@ TEST(PstWriter, KilledWriterLeavesFileReadersReject) {
     EXPECT_NE(psttest::runCommand("pffinfo " + quoted(path)).first, 0);
     const auto extractor = runExtractor(path);
     EXPECT_NE(extractor.first, 0) << extractor.second.substr(0, 500);
+#endif
 }
 
 TEST(PstWriter, RejectsBadUse) {

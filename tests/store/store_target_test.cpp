@@ -15,7 +15,9 @@
 #include <functional>
 #include <gtest/gtest.h>
 #ifdef __linux__
+#ifdef __linux__
 #include <sys/mount.h>
+#endif
 #endif
 
 namespace fs = std::filesystem;

@@ -8,7 +8,9 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <utility>
 
 namespace mbx::testing {
@@ -48,7 +50,11 @@ inline std::string quoted(const std::filesystem::path& p) {
 // Runs a shell command; its exit status and everything it printed (stdout and stderr).
 inline std::pair<int, std::string> runCommand(const std::string& command) {
     std::string output;
+#ifdef _WIN32
+    FILE* pipe = _popen((command + " 2>&1").c_str(), "r");
+#else
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+#endif
     if (!pipe) {
         return {-1, ""};
     }
@@ -56,8 +62,12 @@ inline std::pair<int, std::string> runCommand(const std::string& command) {
     while (std::fgets(buffer.data(), buffer.size(), pipe)) {
         output += buffer.data();
     }
+#ifdef _WIN32
+    return {_pclose(pipe), output};
+#else
     const int status = pclose(pipe);
     return {WEXITSTATUS(status), output};
+#endif
 }
 
 } // namespace mbx::testing

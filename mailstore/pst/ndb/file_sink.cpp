@@ -2,8 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace mbx::pst {
 namespace {
@@ -11,8 +9,7 @@ constexpr std::size_t kBufferLimit = 4 << 20;
 constexpr std::uint64_t kMaxGap = 64 << 10; // gaps this small are zero-filled in the buffer
 constexpr std::size_t kBufferCapacity = kBufferLimit + kMaxGap + kMaxBlockSize;
 
-[[noreturn]] void fail(const std::string& what) {
-    const int error = errno;
+[[noreturn]] void fail(const std::string& what, int error) {
     throw PstError(what + ": " + std::strerror(error), {error, std::generic_category()});
 }
 } // namespace
@@ -25,19 +22,15 @@ FileSink::FileSink(const SinkTarget& target) {
     } else {
         buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferCapacity);
         const auto& path = std::get<std::filesystem::path>(target);
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd_ < 0)
-            fail("cannot create " + path.string());
+        if (!file_.create(path, platform::File::Create::ReadWrite))
+            fail("cannot create " + platform::utf8FromPath(path), file_.error());
     }
     // Everything before the first AMap (header, reserved area) starts as zeros: a file cut short
     // at any point has no magic and no valid header CRC.
     addSection();
 }
 
-FileSink::~FileSink() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+FileSink::~FileSink() = default;
 
 void FileSink::addSection() {
     const std::uint64_t k = amaps_.size();
@@ -51,8 +44,8 @@ void FileSink::addSection() {
         memory_->resize(static_cast<std::size_t>(sectionOffset(k + 1)));
         return;
     }
-    if (::ftruncate(fd_, static_cast<off_t>(sectionOffset(k + 1))) != 0)
-        fail("cannot extend the data file");
+    if (!file_.resize(sectionOffset(k + 1)))
+        fail("cannot extend the data file", file_.error());
 }
 
 void FileSink::markUnits(std::uint64_t offset, std::uint64_t size) {
@@ -117,17 +110,8 @@ void FileSink::writeAt(std::uint64_t offset, ByteView data) {
         std::memcpy(memory_->data() + offset, data.data(), data.size());
         return;
     }
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
-                                   static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("cannot write the data file");
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    if (!file_.writeAt(data.data(), data.size(), offset))
+        fail("cannot write the data file", file_.error());
 }
 
 void FileSink::flush() {
@@ -139,8 +123,8 @@ void FileSink::flush() {
 
 void FileSink::sync() {
     flush();
-    if (memory_ == nullptr && ::fsync(fd_) != 0)
-        fail("cannot sync the data file");
+    if (memory_ == nullptr && !file_.sync())
+        fail("cannot sync the data file", file_.error());
 }
 
 } // namespace mbx::pst

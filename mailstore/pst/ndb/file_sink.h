@@ -5,6 +5,7 @@
 
 #include "mailstore/pst/ndb/bytes.h"
 #include "mailstore/pst/ndb/layout.h"
+#include "platform/file.h"
 
 #include <array>
 #include <filesystem>
@@ -46,8 +47,8 @@ private:
     void markUnits(std::uint64_t offset, std::uint64_t size);
     void writeAt(std::uint64_t offset, ByteView data);
 
-    int fd_ = -1;
-    std::vector<std::uint8_t>* memory_ = nullptr; // instead of fd_
+    platform::File file_;
+    std::vector<std::uint8_t>* memory_ = nullptr; // instead of file_
     std::vector<std::array<std::uint8_t, kPageDataSize>> amaps_;
     std::uint64_t cursor_ = 0; // next free byte (everything before it in its section is taken)
     std::unique_ptr<std::uint8_t[]> buffer_; // fixed capacity, so that place() never reallocates
