@@ -2,14 +2,34 @@
 
 #include "mailstore/pst/ndb/permute.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace mbx::pst {
 
 NdbReader::NdbReader(const std::filesystem::path& path) : path_(path) {
-    in_.open(path, std::ios::binary);
-    if (!in_)
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
         throw PstError("cannot open " + path.string());
-    size_ = std::filesystem::file_size(path);
-    load();
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        ::close(fd_);
+        throw PstError("cannot open " + path.string());
+    }
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    try {
+        load();
+    } catch (...) {
+        ::close(fd_);
+        throw;
+    }
+}
+
+NdbReader::~NdbReader() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 NdbReader::NdbReader(const Bytes& image) : image_(&image), size_(image.size()) {
@@ -30,6 +50,8 @@ void NdbReader::load() {
         throw PstError("unsupported encoding " + std::to_string(header_.header.cryptMethod));
     loadTree(header_.header.nbt, true, 0);
     loadTree(header_.header.bbt, false, 0);
+    nodes_.finish();
+    blocks_.finish();
 }
 
 Bytes NdbReader::readAt(std::uint64_t offset, std::size_t size) const {
@@ -39,11 +61,16 @@ Bytes NdbReader::readAt(std::uint64_t offset, std::size_t size) const {
         return Bytes(image_->begin() + static_cast<std::ptrdiff_t>(offset),
                      image_->begin() + static_cast<std::ptrdiff_t>(offset + size));
     Bytes b(size);
-    in_.clear();
-    in_.seekg(static_cast<std::streamoff>(offset));
-    in_.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
-    if (!in_)
-        throw PstError("read error");
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::pread(fd_, b.data() + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw PstError("read error");
+        done += static_cast<std::size_t>(n);
+    }
     return b;
 }
 
@@ -64,10 +91,10 @@ void NdbReader::loadTree(BlockRef ref, bool nodeTree, int depth) {
             loadTree(BTEntry::decode(e).ref, nodeTree, depth + 1);
         } else if (nodeTree) {
             const NbtEntry n = NbtEntry::decode(e);
-            nodes_[n.nid] = n;
+            nodes_.add(n.nid, n);
         } else {
             const BbtEntry b = BbtEntry::decode(e);
-            blocks_[b.bid & ~Bid{1}] = b;
+            blocks_.add(b.bid & ~Bid{1}, b);
         }
     }
 }
