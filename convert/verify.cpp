@@ -68,16 +68,27 @@ void Verifier::checkDataFile(const std::string& path) {
     // Failures of the file as a whole belong to its mailbox when it holds one mailbox's
     // messages, else to the mailbox (or run) the engine is completing it for.
     const std::string whole = mailboxes.size() == 1 ? mailboxes.front() : std::string();
-    // The structure check reads the whole file as the messages are read back: on a thread of
-    // its own, the two take hardly longer than either.
-    auto checking = std::async(std::launch::async, [&path] {
+    // One reader, its indexes loaded once, serves the structure check and the read-back. The
+    // check reads the whole file as the messages are read back: on a thread of its own, the two
+    // take hardly longer than either.
+    std::unique_ptr<pst::NdbReader> ndb;
+    std::string unopened;
+    try {
+        ndb = std::make_unique<pst::NdbReader>(platform::pathFromUtf8(path));
+    } catch (const std::exception& e) {
+        unopened = e.what();
+    }
+    auto checking = std::async(std::launch::async, [&ndb, &unopened] {
+        if (!ndb) {
+            return std::vector<std::string>{"cannot open: " + unopened};
+        }
         try {
-            return pst::checkFile(platform::pathFromUtf8(path)).faults;
+            return pst::checkReader(*ndb).faults;
         } catch (const std::exception& e) {
             return std::vector<std::string>{e.what()};
         }
     });
-    compare(path, whole, expected, mailboxes);
+    compare(path, ndb.get(), unopened, whole, expected, mailboxes);
     const auto faults = checking.get();
     if (!faults.empty()) {
         mismatch(whole, std::nullopt, 0,
@@ -88,17 +99,20 @@ void Verifier::checkDataFile(const std::string& path) {
     }
 }
 
-void Verifier::compare(const std::string& path, const std::string& whole,
+void Verifier::compare(const std::string& path, const pst::NdbReader* ndb,
+                       const std::string& unopened, const std::string& whole,
                        const std::vector<Expected>& expected,
                        const std::vector<std::string>& mailboxes) {
     std::vector<pst::StoredFolder> folders;
     std::unique_ptr<pst::StoreReader> reader;
-    std::string unreadable;
-    try {
-        reader = std::make_unique<pst::StoreReader>(platform::pathFromUtf8(path));
-        folders = reader->folders();
-    } catch (const std::exception& e) {
-        unreadable = e.what();
+    std::string unreadable = unopened;
+    if (ndb != nullptr) {
+        try {
+            reader = std::make_unique<pst::StoreReader>(*ndb);
+            folders = reader->folders();
+        } catch (const std::exception& e) {
+            unreadable = e.what();
+        }
     }
     std::unordered_map<std::uint32_t, const pst::StoredFolder*> byNid;
     for (const auto& f : folders) {

@@ -15,6 +15,10 @@
 #include <string>
 #include <vector>
 
+namespace mbx::pst {
+class NdbReader;
+}
+
 namespace mbx::convert {
 
 class FaultHooks;
@@ -57,8 +61,10 @@ private:
     };
     // Reads each expected message back from the data file `path`; `whole` is the mailbox of
     // failures of the file as a whole.
-    void compare(const std::string& path, const std::string& whole,
-                 const std::vector<Expected>& expected, const std::vector<std::string>& mailboxes);
+    // `ndb` is the file's reader, or null when it could not be opened (for the reason `unopened`).
+    void compare(const std::string& path, const pst::NdbReader* ndb, const std::string& unopened,
+                 const std::string& whole, const std::vector<Expected>& expected,
+                 const std::vector<std::string>& mailboxes);
     void verified(const std::string& mailbox);
     void mismatch(const std::string& mailbox, std::optional<std::uint64_t> index,
                   std::uint64_t offset, std::string reason);

@@ -8,35 +8,43 @@
 #include "mailstore/pst/ndb/reader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 #include <set>
-#include <sstream>
 
 namespace mbx::pst {
 namespace {
 
 namespace tags = mapi::tags;
 
+// Names a place or an id in the check's messages; built for every block and node checked, so
+// it stays cheap.
 std::string hex(std::uint64_t v) {
-    std::ostringstream s;
-    s << "0x" << std::hex << v;
-    return s.str();
+    char digits[2 + 16];
+    digits[0] = '0';
+    digits[1] = 'x';
+    const auto end = std::to_chars(digits + 2, digits + sizeof digits, v, 16).ptr;
+    return std::string(digits, end);
 }
 
 class Checker {
 public:
     explicit Checker(const std::filesystem::path& path) : path_(path) {}
     explicit Checker(const Bytes& image) : image_(&image) {}
+    explicit Checker(const NdbReader& reader) : reader_(&reader) {}
 
     CheckReport run() {
-        try {
-            if (image_ != nullptr)
-                reader_.emplace(*image_);
-            else
-                reader_.emplace(path_);
-        } catch (const std::exception& e) {
-            fault(std::string("cannot open: ") + e.what());
-            return std::move(report_);
+        if (reader_ == nullptr) {
+            try {
+                if (image_ != nullptr)
+                    own_.emplace(*image_);
+                else
+                    own_.emplace(path_);
+            } catch (const std::exception& e) {
+                fault(std::string("cannot open: ") + e.what());
+                return std::move(report_);
+            }
+            reader_ = &*own_;
         }
         checkHeader();
         if (!report_.ok())
@@ -69,8 +77,7 @@ private:
         const std::uint64_t k = sectionOf(ib);
         if (sectionOf(ib + size - 1) != k)
             fault(what + " at " + hex(ib) + " crosses a section boundary");
-        if (!allocated_.emplace(ib, size).second)
-            fault(what + " at " + hex(ib) + " allocated twice");
+        allocated_.emplace_back(ib, size);
     }
 
     void checkHeader() {
@@ -230,11 +237,12 @@ private:
     void reference(Bid bid, const std::string& holder) {
         if (bid == 0)
             return;
-        if (!reader_->blocks().count(bid & ~Bid{1})) {
+        const auto it = reader_->blocks().find(bid & ~Bid{1});
+        if (it == reader_->blocks().end()) {
             fault(holder + " refers to missing block " + hex(bid));
             return;
         }
-        ++refs_[bid & ~Bid{1}];
+        ++refs_[reader_->blocks().position(it)];
     }
 
     // Walks a data tree, counting references and checking XBLOCK totals and full blocks.
@@ -326,14 +334,15 @@ private:
     }
 
     void checkReferences() {
+        refs_.assign(reader_->blocks().size(), 0);
         for (const auto& [nid, n] : reader_->nodes()) {
             const std::string holder = "node " + hex(nid);
             walkData(n.data, holder);
             walkSubnodes(n.sub, holder, 0);
         }
+        std::size_t position = 0;
         for (const auto& [key, e] : reader_->blocks()) {
-            const auto it = refs_.find(key);
-            const unsigned holders = it == refs_.end() ? 0 : it->second;
+            const unsigned holders = refs_[position++];
             if (holders == 0)
                 fault("block " + hex(e.bid) + " is not referenced by any node");
             else if (e.cRef != holders + 1)
@@ -343,6 +352,10 @@ private:
     }
 
     void checkAllocationMap() {
+        std::sort(allocated_.begin(), allocated_.end());
+        for (std::size_t i = 1; i < allocated_.size(); ++i)
+            if (allocated_[i].first == allocated_[i - 1].first)
+                fault("space at " + hex(allocated_[i].first) + " allocated twice");
         std::vector<Bytes> expected(sections_, Bytes(kPageDataSize, 0));
         for (const auto& [ib, size] : allocated_) {
             const std::uint64_t k = sectionOf(ib);
@@ -383,22 +396,22 @@ private:
             for (auto& f : heap.validate())
                 fault(what + ": " + f);
             if (heap.clientSig() == kClientSigPc) {
-                auto pc = readPropertyContext(*reader_, data, subs);
+                // Values in subnodes are only looked up: their data trees and blocks are
+                // checked by the reference walk and the block checks.
+                auto pc = readPropertyContext(*reader_, heap, subs, false);
                 for (auto& f : pc.faults)
                     fault(what + ": " + f);
                 return std::move(pc.props);
             }
             if (heap.clientSig() == kClientSigTc) {
-                TableContextContent tc = readTableContext(*reader_, data, subs);
+                // Rows are checked as they are read, not kept: a contents table can have
+                // hundreds of thousands of them.
+                TableContextContent tc = readTableContext(*reader_, heap, subs, TableRows::Check);
                 for (auto& f : tc.faults)
                     fault(what + ": " + f);
                 checkTableLayout(what, tc);
-                if (table) {
-                    // Kept for the folder checks, which need the row index only: a contents
-                    // table can have hundreds of thousands of rows.
-                    tc.rows = {};
+                if (table) // kept for the folder checks, which need the row index only
                     *table = std::move(tc);
-                }
             }
         } catch (const std::exception& e) {
             fault(what + ": " + e.what());
@@ -434,13 +447,6 @@ private:
         for (const auto& [id, row] : tc.rowIndex)
             if (row >= tc.rowIndex.size() || !rows.insert(row).second)
                 fault(what + ": row index points at row " + std::to_string(row));
-        for (std::size_t i = 0; i < tc.rows.size(); ++i) {
-            auto it = tc.rows[i].find(kLtpRowId);
-            if (it == tc.rows[i].end() || it->second.size() != 4) {
-                fault(what + ": row " + std::to_string(i) + " lacks its row id");
-                continue;
-            }
-        }
     }
 
     // Subnodes that hold objects: recipient and attachment tables, attachments, and the messages
@@ -548,12 +554,13 @@ private:
 
     std::filesystem::path path_;
     const Bytes* image_ = nullptr; // instead of path_
-    std::optional<NdbReader> reader_;
+    std::optional<NdbReader> own_;
+    const NdbReader* reader_ = nullptr; // own_ or the caller's
     CheckReport report_;
     std::uint64_t sections_ = 0;
     std::vector<Bytes> amaps_;
-    std::map<std::uint64_t, std::uint64_t> allocated_;
-    std::map<Bid, unsigned> refs_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> allocated_; // (offset, size)
+    std::vector<unsigned> refs_; // holders per block, in the order of the block index
     std::size_t nbtEntries_ = 0;
     std::size_t bbtEntries_ = 0;
 };
@@ -566,6 +573,10 @@ CheckReport checkFile(const std::filesystem::path& path) {
 
 CheckReport checkImage(const std::vector<std::uint8_t>& image) {
     return Checker(image).run();
+}
+
+CheckReport checkReader(const NdbReader& reader) {
+    return Checker(reader).run();
 }
 
 } // namespace mbx::pst

@@ -21,5 +21,8 @@ struct CheckReport {
 CheckReport checkFile(const std::filesystem::path& path);
 // The same checks on a data file in memory.
 CheckReport checkImage(const std::vector<std::uint8_t>& image);
+class NdbReader;
+// The same checks through a reader already open (which may serve other threads meanwhile).
+CheckReport checkReader(const NdbReader& reader);
 
 } // namespace mbx::pst

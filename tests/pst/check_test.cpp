@@ -17,7 +17,7 @@ namespace {
 struct BlankCopy {
     std::filesystem::path path;
     Header header;
-    std::map<Bid, BbtEntry> blocks;
+    SortedIndex<Bid, BbtEntry> blocks;
 
     explicit BlankCopy(const std::string& name) : path(psttest::scratch(name + ".pst")) {
         std::filesystem::copy_file(psttest::blankReference(), path,

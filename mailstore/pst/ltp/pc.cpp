@@ -38,8 +38,13 @@ Bid writePropertyContext(NdbWriter& ndb, SubnodeSet& subs, std::vector<EncodedPr
 
 PropertyContextContent readPropertyContext(const NdbReader& ndb, Bid data,
                                            const std::map<Nid, SubnodeEntry>& subs) {
+    return readPropertyContext(ndb, HeapReader(ndb.readStreamBlocks(data)), subs, true);
+}
+
+PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReader& heap,
+                                           const std::map<Nid, SubnodeEntry>& subs,
+                                           bool subnodeValues) {
     PropertyContextContent out;
-    const HeapReader heap(ndb.readStreamBlocks(data));
     if (heap.clientSig() != kClientSigPc)
         throw PstError("node is not a property context");
     BthContent bth = readBth(heap, heap.userRoot());
@@ -55,8 +60,10 @@ PropertyContextContent readPropertyContext(const NdbReader& ndb, Bid data,
         if (storedInline(type)) {
             for (std::size_t i = 0; i < fixedValueSize(type); ++i)
                 value.push_back(static_cast<std::uint8_t>(slot >> (8 * i)));
-        } else {
+        } else if (subnodeValues || (slot & 0x1F) == 0) {
             value = resolveHnid(ndb, heap, subs, slot);
+        } else if (!subs.count(slot)) {
+            throw PstError("subnode " + std::to_string(slot) + " not found");
         }
         out.props[tag] = std::move(value);
     }

@@ -20,5 +20,11 @@ struct PropertyContextContent {
 };
 PropertyContextContent readPropertyContext(const NdbReader& ndb, Bid data,
                                            const std::map<Nid, SubnodeEntry>& subs);
+class HeapReader;
+// The property context of a heap already read. With `subnodeValues` false, values kept in
+// subnodes (the large ones) are looked up but not read: they stay empty.
+PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReader& heap,
+                                           const std::map<Nid, SubnodeEntry>& subs,
+                                           bool subnodeValues);
 
 } // namespace mbx::pst

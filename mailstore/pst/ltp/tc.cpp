@@ -158,10 +158,36 @@ Bid TcWriter::finish() {
     return writeHeap(ndb_, heap_);
 }
 
-TableContextContent readTableContext(const NdbReader& ndb, Bid data,
-                                     const std::map<Nid, SubnodeEntry>& subs, bool withRows) {
+namespace {
+
+// Checks one row of the row matrix without keeping it: its row id is there, and every value it
+// refers to is a heap item or a subnode that exists.
+void checkRow(const HeapReader& heap, const std::map<Nid, SubnodeEntry>& subs,
+              TableContextContent& out, std::size_t number, const std::uint8_t* row) {
+    const std::size_t ceb = out.rgib[2];
+    bool rowId = false;
+    for (const auto& c : out.columns) {
+        if (c.ib + c.cb > ceb || !(row[ceb + c.iBit / 8] & (0x80u >> (c.iBit % 8))))
+            continue;
+        if (c.tag == kLtpRowId)
+            rowId = c.cb == 4;
+        if (!cellIsHnid(mapi::propType(c.tag)))
+            continue;
+        const std::uint32_t hnid = readLe32(row + c.ib);
+        if (hnid == 0)
+            continue;
+        if ((hnid & 0x1F) == 0)
+            heap.item(hnid); // throws when the heap has no such item
+        else if (!subs.count(hnid))
+            throw PstError("subnode " + std::to_string(hnid) + " not found");
+    }
+    if (!rowId)
+        out.faults.push_back("row " + std::to_string(number) + " lacks its row id");
+}
+
+TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
+                              const std::map<Nid, SubnodeEntry>& subs, TableRows mode) {
     TableContextContent out;
-    const HeapReader heap(ndb.readStreamBlocks(data));
     if (heap.clientSig() != kClientSigTc)
         throw PstError("node is not a table context");
     const ByteView info = heap.item(heap.userRoot());
@@ -187,7 +213,7 @@ TableContextContent readTableContext(const NdbReader& ndb, Bid data,
                                                  : readLe16(bth.records.data() + off + 4));
     const std::uint32_t hnidRows = readLe32(info.data() + 14);
     const std::size_t rowSize = out.rgib[3];
-    if (!withRows || hnidRows == 0 || rowSize == 0)
+    if (mode == TableRows::None || hnidRows == 0 || rowSize == 0)
         return out;
     std::vector<Bytes> blocks;
     if ((hnidRows & 0x1F) == 0) {
@@ -200,11 +226,17 @@ TableContextContent readTableContext(const NdbReader& ndb, Bid data,
         blocks = ndb.readStreamBlocks(it->second.data);
     }
     const std::size_t ceb = out.rgib[2];
+    std::size_t rows = 0;
     for (const Bytes& b : blocks) {
         for (std::size_t off = 0; off + rowSize <= b.size(); off += rowSize) {
-            if (out.rows.size() == out.rowIndex.size())
+            if (rows == out.rowIndex.size())
                 break;
             const std::uint8_t* row = b.data() + off;
+            if (mode == TableRows::Check) {
+                checkRow(heap, subs, out, rows, row);
+                ++rows;
+                continue;
+            }
             std::map<PropTag, Bytes> cells;
             for (const auto& c : out.columns) {
                 if (c.ib + c.cb > ceb || !(row[ceb + c.iBit / 8] & (0x80u >> (c.iBit % 8))))
@@ -216,12 +248,26 @@ TableContextContent readTableContext(const NdbReader& ndb, Bid data,
                     cells[c.tag] = Bytes(row + c.ib, row + c.ib + c.cb);
             }
             out.rows.push_back(std::move(cells));
+            ++rows;
         }
     }
-    if (out.rows.size() != out.rowIndex.size())
-        out.faults.push_back("row matrix holds " + std::to_string(out.rows.size()) +
-                             " rows, row index " + std::to_string(out.rowIndex.size()));
+    if (rows != out.rowIndex.size())
+        out.faults.push_back("row matrix holds " + std::to_string(rows) + " rows, row index " +
+                             std::to_string(out.rowIndex.size()));
     return out;
+}
+
+} // namespace
+
+TableContextContent readTableContext(const NdbReader& ndb, Bid data,
+                                     const std::map<Nid, SubnodeEntry>& subs, bool withRows) {
+    return readTable(ndb, HeapReader(ndb.readStreamBlocks(data)), subs,
+                     withRows ? TableRows::Keep : TableRows::None);
+}
+
+TableContextContent readTableContext(const NdbReader& ndb, const HeapReader& heap,
+                                     const std::map<Nid, SubnodeEntry>& subs, TableRows rows) {
+    return readTable(ndb, heap, subs, rows);
 }
 
 } // namespace mbx::pst

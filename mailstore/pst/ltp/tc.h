@@ -67,5 +67,12 @@ struct TableContextContent {
 // have hundreds of thousands of rows).
 TableContextContent readTableContext(const NdbReader& ndb, Bid data,
                                      const std::map<Nid, SubnodeEntry>& subs, bool withRows = true);
+// What a read does with the rows of the row matrix: skips them, keeps them decoded, or checks
+// each (its row id, the values it refers to) and its count without keeping them.
+enum class TableRows { None, Keep, Check };
+class HeapReader;
+// The table context of a heap already read.
+TableContextContent readTableContext(const NdbReader& ndb, const HeapReader& heap,
+                                     const std::map<Nid, SubnodeEntry>& subs, TableRows rows);
 
 } // namespace mbx::pst

@@ -1,16 +1,18 @@
 #include "mailstore/pst/ndb/reader.h"
 
 #include "mailstore/pst/ndb/permute.h"
+#include "platform/file.h"
 
 namespace mbx::pst {
 
 NdbReader::NdbReader(const std::filesystem::path& path) : path_(path) {
-    in_.open(path, std::ios::binary);
-    if (!in_)
-        throw PstError("cannot open " + path.string());
-    size_ = std::filesystem::file_size(path);
+    if (!file_.open(path))
+        throw PstError("cannot open " + platform::utf8FromPath(path));
+    size_ = file_.size();
     load();
 }
+
+NdbReader::~NdbReader() = default;
 
 NdbReader::NdbReader(const Bytes& image) : image_(&image), size_(image.size()) {
     load();
@@ -30,6 +32,8 @@ void NdbReader::load() {
         throw PstError("unsupported encoding " + std::to_string(header_.header.cryptMethod));
     loadTree(header_.header.nbt, true, 0);
     loadTree(header_.header.bbt, false, 0);
+    nodes_.finish();
+    blocks_.finish();
 }
 
 Bytes NdbReader::readAt(std::uint64_t offset, std::size_t size) const {
@@ -39,10 +43,13 @@ Bytes NdbReader::readAt(std::uint64_t offset, std::size_t size) const {
         return Bytes(image_->begin() + static_cast<std::ptrdiff_t>(offset),
                      image_->begin() + static_cast<std::ptrdiff_t>(offset + size));
     Bytes b(size);
-    in_.clear();
-    in_.seekg(static_cast<std::streamoff>(offset));
-    in_.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
-    if (!in_)
+    std::size_t got = 0;
+    {
+        // The structure check and the read-back share one reader from two threads.
+        const std::lock_guard lock(fileMutex_);
+        got = file_.readAt(reinterpret_cast<char*>(b.data()), size, offset);
+    }
+    if (got != size)
         throw PstError("read error");
     return b;
 }
@@ -64,10 +71,10 @@ void NdbReader::loadTree(BlockRef ref, bool nodeTree, int depth) {
             loadTree(BTEntry::decode(e).ref, nodeTree, depth + 1);
         } else if (nodeTree) {
             const NbtEntry n = NbtEntry::decode(e);
-            nodes_[n.nid] = n;
+            nodes_.add(n.nid, n);
         } else {
             const BbtEntry b = BbtEntry::decode(e);
-            blocks_[b.bid & ~Bid{1}] = b;
+            blocks_.add(b.bid & ~Bid{1}, b);
         }
     }
 }

@@ -1,17 +1,64 @@
-// The read side of the node database, used by the structural checker and the tests. It loads the
-// node and block indexes into memory and reads node data on demand.
+// The read side of the node database, used by the structural checker, the read-back and the tests.
+// It loads the node and block indexes into memory (as sorted arrays of the on-disk entries: a
+// data file of a few hundred thousand messages has millions of blocks) and reads node data on
+// demand.
 #pragma once
 
 #include "mailstore/pst/ndb/data_tree.h"
 #include "mailstore/pst/ndb/disk.h"
 #include "mailstore/pst/ndb/ndb_writer.h"
+#include "platform/file.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace mbx::pst {
+
+// Entries of an index sorted by key, looked up by binary search.
+template <class Key, class Entry> class SortedIndex {
+public:
+    using value_type = std::pair<Key, Entry>;
+    using const_iterator = typename std::vector<value_type>::const_iterator;
+
+    const_iterator begin() const { return entries_.begin(); }
+    const_iterator end() const { return entries_.end(); }
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    const_iterator find(Key key) const {
+        const auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
+                                         [](const value_type& e, Key k) { return e.first < k; });
+        return it != entries_.end() && it->first == key ? it : entries_.end();
+    }
+    std::size_t count(Key key) const { return find(key) != end() ? 1 : 0; }
+    // The position of `it` in key order.
+    std::size_t position(const_iterator it) const {
+        return static_cast<std::size_t>(it - entries_.begin());
+    }
+
+    void add(Key key, const Entry& entry) { entries_.emplace_back(key, entry); }
+    // Sorts what was added; of entries with the same key the one added last stays.
+    void finish() {
+        std::stable_sort(
+            entries_.begin(), entries_.end(),
+            [](const value_type& a, const value_type& b) { return a.first < b.first; });
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (i + 1 < entries_.size() && entries_[i + 1].first == entries_[i].first) {
+                continue;
+            }
+            entries_[kept++] = entries_[i];
+        }
+        entries_.resize(kept);
+        entries_.shrink_to_fit();
+    }
+
+private:
+    std::vector<value_type> entries_;
+};
 
 class NdbReader {
 public:
@@ -19,16 +66,21 @@ public:
     explicit NdbReader(const std::filesystem::path& path);
     // A data file in memory; `image` must outlive the reader.
     explicit NdbReader(const Bytes& image);
+    ~NdbReader();
+    NdbReader(const NdbReader&) = delete;
+    NdbReader& operator=(const NdbReader&) = delete;
 
     const Header& header() const { return header_.header; }
     const DecodedHeader& decodedHeader() const { return header_; }
     std::uint64_t fileSize() const { return size_; }
     bool permuted() const { return header_.header.cryptMethod == 1; }
 
+    // Positioned reads: a reader may be used by several threads at once.
     Bytes readAt(std::uint64_t offset, std::size_t size) const;
 
-    const std::map<Nid, NbtEntry>& nodes() const { return nodes_; }
-    const std::map<Bid, BbtEntry>& blocks() const { return blocks_; }
+    const SortedIndex<Nid, NbtEntry>& nodes() const { return nodes_; }
+    // Keyed by BID without its reserved low bit.
+    const SortedIndex<Bid, BbtEntry>& blocks() const { return blocks_; }
     const NbtEntry& node(Nid nid) const;
 
     // Data of one block, decoded; throws when the BID is unknown or the trailer disagrees.
@@ -43,12 +95,13 @@ private:
     void loadTree(BlockRef ref, bool nodeTree, int depth);
 
     std::filesystem::path path_;
-    mutable std::ifstream in_;
-    const Bytes* image_ = nullptr; // instead of in_
+    mutable platform::File file_;
+    mutable std::mutex fileMutex_;
+    const Bytes* image_ = nullptr; // instead of file_
     std::uint64_t size_ = 0;
     DecodedHeader header_;
-    std::map<Nid, NbtEntry> nodes_;
-    std::map<Bid, BbtEntry> blocks_;
+    SortedIndex<Nid, NbtEntry> nodes_;
+    SortedIndex<Bid, BbtEntry> blocks_;
 };
 
 } // namespace mbx::pst

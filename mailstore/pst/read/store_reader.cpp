@@ -101,7 +101,8 @@ private:
 
 } // namespace
 
-StoreReader::StoreReader(const std::filesystem::path& path) : ndb_(path) {}
+StoreReader::StoreReader(const std::filesystem::path& path)
+    : own_(std::make_unique<NdbReader>(path)), ndb_(*own_) {}
 
 std::vector<StoredFolder> StoreReader::folders() const {
     std::vector<StoredFolder> out;

@@ -27,6 +27,8 @@ class StoreReader {
 public:
     // Throws PstError when the file is not a data file whose indexes can be read.
     explicit StoreReader(const std::filesystem::path& path);
+    // Reads through `ndb`, which must outlive the reader.
+    explicit StoreReader(const NdbReader& ndb) : ndb_(ndb) {}
 
     // Every folder below the top of the tree, parents before their children. Throws PstError
     // when a folder's own objects cannot be read.
@@ -37,7 +39,8 @@ public:
     std::unique_ptr<mapi::MessageView> message(Nid nid) const;
 
 private:
-    NdbReader ndb_;
+    std::unique_ptr<NdbReader> own_;
+    const NdbReader& ndb_; // own_ or the caller's
 };
 
 } // namespace mbx::pst
