@@ -88,15 +88,6 @@ std::string topName(const fs::path& folder) {
     return name.empty() ? platform::utf8FromPath(path) : selection::nameFromFileSystem(name);
 }
 
-std::string lowerAscii(std::string text) {
-    for (auto& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
 } // namespace
 
 Inputs collectInputs(const std::vector<std::string>& paths) {
@@ -124,15 +115,8 @@ Inputs collectInputs(const std::vector<std::string>& paths) {
 Inputs collectTree(const std::vector<std::string>& paths) {
     Inputs inputs;
     InputList list(inputs);
-    std::set<std::string> topNames; // lower-cased
-    const auto unique = [&topNames](const std::string& given) {
-        const std::string wanted = given.empty() ? std::string("Untitled") : given;
-        std::string name = wanted;
-        for (int n = 2; !topNames.insert(lowerAscii(name)).second; ++n) {
-            name = wanted + " (" + std::to_string(n) + ")";
-        }
-        return name;
-    };
+    selection::UniqueNames topNames;
+    const auto unique = [&topNames](const std::string& given) { return topNames.take(given); };
     const bool several = paths.size() > 1;
     const auto isMailbox = [](const fs::path& p) {
         return selection::isMailboxFile(platform::utf8FromPath(p));

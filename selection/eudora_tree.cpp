@@ -128,15 +128,9 @@ public:
             return;
         }
         std::set<std::size_t> usedFiles; // positions in the listing
-        std::set<std::string> usedNames; // lower-cased display names of this folder's entries
-        const auto uniqueName = [&usedNames](const std::string& given) {
-            // A file name of blanks alone leaves nothing to show.
-            const std::string wanted = given.empty() ? std::string("Untitled") : given;
-            std::string name = wanted;
-            for (int n = 2; !usedNames.insert(lowerAscii(name)).second; ++n) {
-                name = wanted + " (" + std::to_string(n) + ")";
-            }
-            return name;
+        UniqueNames entryNames;          // the display names of this folder's entries
+        const auto uniqueName = [&entryNames](const std::string& given) {
+            return entryNames.take(given);
         };
         const auto addMailbox = [&](const fs::path& file, const std::string& name, bool system) {
             tree_.mailboxes.push_back({file, names, uniqueName(name), system});
@@ -343,6 +337,16 @@ MapReading parseFolderMap(std::string_view text) {
         reading.entries.push_back(std::move(entry));
     }
     return reading;
+}
+
+std::string UniqueNames::take(const std::string& given) {
+    // A file name of blanks alone leaves nothing to show.
+    const std::string wanted = given.empty() ? std::string("Untitled") : given;
+    std::string name = wanted;
+    for (int n = 2; !used_.insert(lowerAscii(name)).second; ++n) {
+        name = wanted + " (" + std::to_string(n) + ")";
+    }
+    return name;
 }
 
 EudoraTree readEudoraTree(const fs::path& root,

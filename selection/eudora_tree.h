@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,16 @@ struct MapEntry {
 struct MapReading {
     std::vector<MapEntry> entries;
     std::vector<std::string> rejected; // one reason per line that is not an entry
+};
+
+// Names unique among one folder's entries, compared without regard to ASCII case: a second
+// "Work" becomes "Work (2)", an empty name "Untitled".
+class UniqueNames {
+public:
+    std::string take(const std::string& given);
+
+private:
+    std::set<std::string> used_; // lower-cased
 };
 
 // The entries of a map's text. A line is an entry when it has a name, a file name that names a
