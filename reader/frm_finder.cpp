@@ -2,6 +2,7 @@
 
 #include "desktop/app_icon.h"
 #include "desktop/twips.h"
+#include "mailstore/mime/charset.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -10,8 +11,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace mbx::reader {
 
@@ -21,22 +20,15 @@ using desktop::tw;
 
 namespace {
 
-// Mailbox bytes are shown one character per byte, as Windows-1252 text.
+// Mailbox bytes are shown one character per byte, as Windows-1252 text. The code page comes
+// from our own table: Qt knows it by name only where it is built with ICU, which Windows builds
+// are not.
 QString fromBytes(std::string_view bytes) {
-    QStringDecoder decode("windows-1252");
-    if (!decode.isValid()) {
-        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    }
-    return decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    return QString::fromStdString(mime::windows1252ToUtf8(bytes));
 }
 
 std::string toBytes(const QString& text) {
-    QStringEncoder encode("windows-1252");
-    if (!encode.isValid()) {
-        return text.toLatin1().toStdString();
-    }
-    const QByteArray bytes = encode(text);
-    return bytes.toStdString();
+    return mime::utf8ToWindows1252(text.toStdString());
 }
 
 } // namespace

@@ -70,6 +70,25 @@ std::string windows1252ToUtf8(std::string_view bytes) {
     return out;
 }
 
+std::string utf8ToWindows1252(std::string_view utf8) {
+    const std::u16string units = mapi::utf8ToUtf16(utf8);
+    std::string out;
+    out.reserve(units.size());
+    for (const char16_t u : units) {
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            continue; // a pair is one character: its second half gives the '?'
+        }
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            out.push_back(static_cast<char>(u));
+            continue;
+        }
+        const auto* at = std::find(kCp1252High.begin(), kCp1252High.end(), u);
+        out.push_back(
+            at == kCp1252High.end() ? '?' : static_cast<char>(0x80 + (at - kCp1252High.begin())));
+    }
+    return out;
+}
+
 std::string decodeUnlabelled(std::string_view bytes) {
     return isUtf8(bytes) ? std::string(bytes) : windows1252ToUtf8(bytes);
 }

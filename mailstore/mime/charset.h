@@ -17,6 +17,9 @@ using mapi::isUtf8;
 // Windows-1252 to UTF-8. The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90,
 // 0x9D) become the C1 control characters of the same value, so no byte is ever lost.
 std::string windows1252ToUtf8(std::string_view bytes);
+// UTF-8 to Windows-1252, the reverse of windows1252ToUtf8: characters the code page lacks
+// become '?'.
+std::string utf8ToWindows1252(std::string_view utf8);
 
 // The fallback for text without a usable charset: UTF-8 when the bytes are valid UTF-8,
 // otherwise Windows-1252 (the usual code page of the old Windows mail clients whose mailboxes we

@@ -26,7 +26,7 @@ fail() { printf 'FAIL %s\n' "$1"; failed+=("$1"); }
 step() { printf '\n== %s\n' "$*"; }
 
 # Xvfb and the screenshot tools, and the readers the output is checked with.
-packages=(xvfb xauth x11-utils x11-apps netpbm python3-olefile pff-tools
+packages=(xvfb xauth x11-utils x11-apps netpbm python3-olefile pff-tools fonts-dejavu-core
   libemail-outlook-message-perl libemail-address-perl)
 missing=()
 for p in "${packages[@]}"; do
@@ -66,7 +66,10 @@ skip_regex=$(IFS='|'; echo "${skips[*]}")
 for s in "${skips[@]}"; do echo "skipped under Wine: $s"; done
 gccdir=$(dirname "$(echo "$MBX_WINDOWS_RUNTIME" | awk '{print $1}')")
 export WINEPATH="Z:$MBX_WINDOWS_QT/bin;Z:$gccdir;Z:/usr/x86_64-w64-mingw32/lib"
+# The offscreen platform reads its fonts from a folder (FreeType), not from Windows: the same
+# DejaVu fonts the Linux tests get through fontconfig.
 if QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="Z:$MBX_WINDOWS_QT/plugins" \
+  QT_QPA_FONTDIR="Z:/usr/share/fonts/truetype/dejavu" \
   ctest --test-dir "$out/build" -E "$skip_regex" -j2 --timeout 900 --output-on-failure \
   >"$work/unit.log" 2>&1; then
   pass "unit tests ($(grep -o '[0-9]* tests failed out of [0-9]*\|100% tests passed, 0 tests failed out of [0-9]*' "$work/unit.log" | tail -1))"

@@ -300,6 +300,10 @@ TEST(MimeImport, CharsetDecodingAndCodePages) {
     // Windows-1252, including the bytes it leaves undefined (kept as C1 controls).
     EXPECT_EQ(mbx::mime::windows1252ToUtf8("\x80\x81\x9F\xFF"),
               "\xE2\x82\xAC\xC2\x81\xC5\xB8\xC3\xBF");
+    // And back; what the code page lacks (here a Greek letter and an emoji) becomes one '?' each.
+    EXPECT_EQ(mbx::mime::utf8ToWindows1252(
+                  "\xE2\x82\xAC\xC2\x81\xC5\xB8\xC3\xBF \xCE\xA9\xF0\x9F\x98\x80 end"),
+              "\x80\x81\x9F\xFF ?? end");
     EXPECT_EQ(decodeText("caf\xE9", ""), "caf\xC3\xA9");
     EXPECT_EQ(decodeText("caf\xC3\xA9", ""), "caf\xC3\xA9");
     EXPECT_EQ(decodeText("caf\xE9", "x-no-such-charset"), "caf\xC3\xA9");

@@ -76,6 +76,18 @@ TEST_F(FileReaderWindow, FindThenNextWriteTheSurfaceAndEndOnEof) {
     EXPECT_EQ(window.reader().FileNo(), 0);
 }
 
+TEST_F(FileReaderWindow, BytesShowAndMatchAsWindows1252) {
+    const fs::path file = fs::path(MBX_SCRATCH_DIR) / "reader" / "cp1252.mbx";
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << "x \x80uro \x93q\x94 caf\xE9!12345";
+    window.Text1->setText(QString::fromStdString(file.string()));
+    window.Text2->setText(QString::fromUtf8("\xE2\x82\xACuro")); // typed as "€uro"
+    click(window.Command3);
+    EXPECT_EQ(window.state().offsetsText(), "2|");
+    EXPECT_EQ(surface(), "FILE SIZE : 21 bytes\r\nByte :2\r\n"
+                         "\xE2\x82\xACuro \xE2\x80\x9Cq\xE2\x80\x9D caf\xC3\xA9!");
+}
+
 TEST_F(FileReaderWindow, CaseSensitiveBoxDecidesTheMatch) {
     const fs::path file = fs::path(MBX_SCRATCH_DIR) / "reader" / "lower.mbx";
     fs::create_directories(file.parent_path());
