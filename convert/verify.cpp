@@ -10,7 +10,6 @@
 #include <future>
 #include <map>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace mbx::convert {
 
@@ -68,9 +67,9 @@ void Verifier::checkDataFile(const std::string& path) {
     // Failures of the file as a whole belong to its mailbox when it holds one mailbox's
     // messages, else to the mailbox (or run) the engine is completing it for.
     const std::string whole = mailboxes.size() == 1 ? mailboxes.front() : std::string();
-    // One reader, its indexes loaded once, serves the structure check and the read-back. The
-    // check reads the whole file as the messages are read back: on a thread of its own, the two
-    // take hardly longer than either.
+    // One reader, its indexes loaded once, serves the read-back and (through a sibling with a
+    // read window of its own) the structure check, which reads the whole file as the messages
+    // are read back: on a thread of its own, the two take hardly longer than either.
     std::unique_ptr<pst::NdbReader> ndb;
     std::string unopened;
     try {
@@ -83,7 +82,9 @@ void Verifier::checkDataFile(const std::string& path) {
             return std::vector<std::string>{"cannot open: " + unopened};
         }
         try {
-            return pst::checkReader(*ndb).faults;
+            // The messages' heaps and tables are left to the read-back, which refuses a
+            // damaged one.
+            return pst::checkReader(ndb->sibling(), pst::MessageDepth::Nodes).faults;
         } catch (const std::exception& e) {
             return std::vector<std::string>{e.what()};
         }
@@ -139,9 +140,13 @@ void Verifier::compare(const std::string& path, const pst::NdbReader* ndb,
             }
         }
     }
-    std::unordered_map<std::uint32_t, std::unordered_set<std::uint32_t>> listed;
-    for (const auto& f : folders) {
-        listed[f.nid].insert(f.messages.begin(), f.messages.end());
+    // Each folder's contents rows, sorted (a set of a few hundred thousand would take megabytes
+    // more).
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> listed;
+    for (auto& f : folders) {
+        auto& rows = listed[f.nid];
+        rows.swap(f.messages);
+        std::sort(rows.begin(), rows.end());
     }
     for (const auto& e : expected) {
         const auto& mailbox = mailboxes[e.mailbox];
@@ -157,7 +162,9 @@ void Verifier::compare(const std::string& path, const pst::NdbReader* ndb,
             continue;
         }
         const auto& where = folder->second->path;
-        if (listed[e.folder].count(e.message) == 0 || !reader->contains(e.message)) {
+        const auto& rows = listed[e.folder];
+        if (!std::binary_search(rows.begin(), rows.end(), e.message) ||
+            !reader->contains(e.message)) {
             mismatch(mailbox, e.index, e.offset,
                      "missing from the folder \"" + where + "\" of the data file " + path);
             continue;

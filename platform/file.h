@@ -53,6 +53,9 @@ public:
 
     // Reads up to `count` bytes at `offset`; fewer only at the end of the file or on an error.
     std::size_t readAt(char* buffer, std::size_t count, std::uint64_t offset);
+    // The same read for several threads at once: it leaves error() alone and gives the errno of
+    // a failure in `error` (0 when none).
+    std::size_t readAt(char* buffer, std::size_t count, std::uint64_t offset, int& error) const;
     // Where the data at or after `offset` begins: `offset` itself when the system cannot tell,
     // nothing when only a hole (or the end) follows.
     std::optional<std::uint64_t> nextData(std::uint64_t offset);

@@ -84,8 +84,12 @@ bool File::create(const std::filesystem::path& path, Create mode) {
 }
 
 std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset) {
+    return readAt(buffer, count, offset, error_);
+}
+
+std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset, int& error) const {
     std::size_t done = 0;
-    error_ = 0;
+    error = 0;
     while (done < count) {
         const auto got =
             ::pread(fd_, buffer + done, count - done, static_cast<off_t>(offset + done));
@@ -93,7 +97,7 @@ std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset) 
             continue;
         }
         if (got < 0) {
-            fail(errno);
+            error = errno;
         }
         if (got <= 0) {
             break;

@@ -144,8 +144,14 @@ bool File::create(const std::filesystem::path& path, Create mode) {
 }
 
 std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset) {
+    return readAt(buffer, count, offset, error_);
+}
+
+// Each read names its offset in its own OVERLAPPED, so threads sharing the handle do not move
+// each other's position.
+std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset, int& error) const {
     std::size_t done = 0;
-    error_ = 0;
+    error = 0;
     while (done < count) {
         OVERLAPPED o = at(offset + done);
         DWORD got = 0;
@@ -153,7 +159,7 @@ std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset) 
         if (!ReadFile(handleOf(handle_), buffer + done, want, &got, &o)) {
             const DWORD e = GetLastError();
             if (e != ERROR_HANDLE_EOF) {
-                fail(errnoOf(e));
+                error = errnoOf(e);
             }
             break;
         }

@@ -33,6 +33,18 @@ std::size_t fixedSize(PropType type) {
 ValueDigest digestOfModel(PropType type, const Value& value) {
     std::uint8_t number[8] = {};
     std::uint64_t bits = 0;
+    if (const auto* text = std::get_if<std::string>(&value); text && fixedSize(type) == 0) {
+        // Widened to UTF-16 a piece at a time, as digestOf() would take the whole.
+        std::uint8_t piece[4096];
+        Digest d;
+        std::uint64_t size = 0;
+        for (std::size_t at = 0; at < text->size();) {
+            const std::size_t n = utf16lePiece(*text, at, piece, sizeof piece);
+            d.add(std::span<const std::uint8_t>(piece, n));
+            size += n;
+        }
+        return size > 0 ? ValueDigest{size, d.value()} : ValueDigest{};
+    }
     if (const auto* text = std::get_if<std::string>(&value)) {
         const auto bytes = utf16leBytes(*text);
         return digestOf(type, bytes.data(), bytes.size());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "mailstore/mapi/property.h"
+#include "mailstore/mapi/tags.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +56,16 @@ struct MessagePrint {
     std::uint32_t recipientCount = 0;
     std::vector<Attachment> attachments;
 };
+
+// The values a print takes of a message, a recipient row and an attachment (a reader that
+// serves prints only may leave the others unread).
+inline constexpr PropTag kMessagePrintTags[] = {
+    tags::Subject, tags::SenderName,       tags::SenderEmailAddress, tags::Body,
+    tags::Html,    tags::ClientSubmitTime, tags::MessageDeliveryTime};
+inline constexpr PropTag kRecipientPrintTags[] = {tags::RecipientType, tags::DisplayName,
+                                                  tags::EmailAddress};
+inline constexpr PropTag kAttachmentPrintTags[] = {tags::AttachLongFilename, tags::AttachFilename,
+                                                   tags::AttachDataBinary, tags::AttachDataObject};
 
 // The print of a stored message. `maxRows` caps the recipient rows and attachments taken, as a
 // store that holds only so many does (the .msg format: 2048).

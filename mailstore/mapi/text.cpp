@@ -174,4 +174,42 @@ std::vector<std::uint8_t> utf16leBytes(std::string_view utf8) {
     return out;
 }
 
+std::size_t utf16lePiece(std::string_view utf8, std::size_t& at, std::uint8_t* out,
+                         std::size_t room) {
+    std::uint8_t* p = out;
+    std::uint8_t* const end = out + room;
+    const auto put = [&p](char32_t unit) {
+        p[0] = static_cast<std::uint8_t>(unit & 0xFF);
+        p[1] = static_cast<std::uint8_t>(unit >> 8);
+        p += 2;
+    };
+    std::size_t i = at; // (a local: the stores through `p` could otherwise change `at`)
+    while (i < utf8.size() && end - p >= 4) {
+        const std::string_view run = utf8.substr(i, static_cast<std::size_t>(end - p) / 2);
+        const std::size_t ascii = asciiPrefixLength(run);
+        for (std::size_t k = 0; k < ascii; ++k) {
+            const std::uint16_t unit = static_cast<unsigned char>(run[k]);
+            if constexpr (std::endian::native == std::endian::little)
+                std::memcpy(p + 2 * k, &unit, 2);
+            else
+                put(unit);
+        }
+        if constexpr (std::endian::native == std::endian::little)
+            p += 2 * ascii;
+        i += ascii;
+        if (i == utf8.size() || end - p < 4 || static_cast<unsigned char>(utf8[i]) < 0x80)
+            continue;
+        const char32_t cp = decodeOrReplace(utf8, i);
+        if (cp >= 0x10000) {
+            const char32_t v = cp - 0x10000;
+            put(0xD800 + (v >> 10));
+            put(0xDC00 + (v & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    at = i;
+    return static_cast<std::size_t>(p - out);
+}
+
 } // namespace mbx::mapi

@@ -20,5 +20,10 @@ void appendUtf8(std::string& out, char32_t codePoint);
 std::string utf16ToUtf8(std::u16string_view utf16);
 // UTF-16 little-endian bytes without a terminator.
 std::vector<std::uint8_t> utf16leBytes(std::string_view utf8);
+// The same bytes a piece at a time: converts `utf8` from `at` into `out` until the text ends or
+// fewer than 4 of the `room` bytes are left, moves `at` past what it converted and returns the
+// number of bytes written. `room` must be at least 4.
+std::size_t utf16lePiece(std::string_view utf8, std::size_t& at, std::uint8_t* out,
+                         std::size_t room);
 
 } // namespace mbx::mapi

@@ -5,7 +5,9 @@
 #include "mailstore/mapi/tags.h"
 #include "mailstore/msg/msg_writer.h"
 
+#include <algorithm>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,9 +35,11 @@ bool inStream(mapi::PropType type) {
 }
 
 // The properties of one storage: fixed-size values from the property stream, strings and binary
-// values from their own streams. `headerSize`: 32, 24 or 8 (see msg::PropertyStream).
+// values from their own streams. `headerSize`: 32, 24 or 8 (see msg::PropertyStream). With
+// `only` not empty, the values of other tags are not read (their streams are still looked up).
 Props readProps(const CompoundFileReader& file, CompoundFileReader::Id storage,
-                std::size_t headerSize, std::uint32_t* counts = nullptr) {
+                std::size_t headerSize, std::uint32_t* counts = nullptr,
+                std::span<const mapi::PropTag> only = {}) {
     const auto id = file.find(storage, "__properties_version1.0");
     if (!id) {
         throw MsgError("a property stream is missing");
@@ -52,6 +56,12 @@ Props readProps(const CompoundFileReader& file, CompoundFileReader::Id storage,
     for (std::size_t at = headerSize; at + 16 <= entries.size(); at += 16) {
         const mapi::PropTag tag = readLe32(entries.data() + at);
         const auto type = mapi::propType(tag);
+        if (!only.empty() && std::find(only.begin(), only.end(), tag) == only.end()) {
+            if (inStream(type) && !file.find(storage, "__substg1.0_" + hex8(tag))) {
+                throw MsgError("the value stream of property " + hex8(tag) + " is missing");
+            }
+            continue;
+        }
         if (type == mapi::PropType::Object) {
             props[tag] = Bytes(entries.begin() + static_cast<std::ptrdiff_t>(at + 8),
                                entries.begin() + static_cast<std::ptrdiff_t>(at + 16));
@@ -75,7 +85,7 @@ public:
                   std::size_t headerSize)
         : file_(std::move(file)) {
         std::uint32_t counts[2] = {0, 0};
-        props_ = readProps(*file_, storage, headerSize, counts);
+        props_ = readProps(*file_, storage, headerSize, counts, mapi::kMessagePrintTags);
         for (std::uint32_t i = 0; i < counts[0]; ++i) {
             const auto row = file_->find(storage, "__recip_version1.0_#" + hex8(i));
             if (!row) {
@@ -88,7 +98,8 @@ public:
             if (!row) {
                 throw MsgError("attachment " + std::to_string(i) + " is missing");
             }
-            attachments_.push_back({readProps(*file_, *row, 8), *row});
+            attachments_.push_back(
+                {readProps(*file_, *row, 8, nullptr, mapi::kAttachmentPrintTags), *row});
         }
     }
 

@@ -1,6 +1,7 @@
 // Reads an Outlook message file back ([MS-OXMSG] over [MS-CFB]): the message's property stream
 // and value streams, its recipient and attachment storages and attached messages, as a
-// mapi::MessageView for fingerprints. Values stay as the file stores them.
+// mapi::MessageView for fingerprints, with the values a print takes. Values stay as the file
+// stores them.
 #pragma once
 
 #include "mailstore/mapi/fingerprint.h"

@@ -31,7 +31,7 @@ class Checker {
 public:
     explicit Checker(const std::filesystem::path& path) : path_(path) {}
     explicit Checker(const Bytes& image) : image_(&image) {}
-    explicit Checker(const NdbReader& reader) : reader_(&reader) {}
+    Checker(const NdbReader& reader, MessageDepth depth) : reader_(&reader), depth_(depth) {}
 
     CheckReport run() {
         if (reader_ == nullptr) {
@@ -77,7 +77,24 @@ private:
         const std::uint64_t k = sectionOf(ib);
         if (sectionOf(ib + size - 1) != k)
             fault(what + " at " + hex(ib) + " crosses a section boundary");
-        allocated_.emplace_back(ib, size);
+        if (k >= sections_)
+            return;
+        if (expected_.empty()) {
+            expected_.assign(sections_, Bytes(kPageDataSize, 0));
+            starts_.assign(sections_, Bytes(kPageDataSize, 0));
+        }
+        // The units it takes, as its section's AMap should mark them.
+        const std::uint64_t first = (ib - sectionOffset(k)) / kUnitSize;
+        if (first < kUnitsPerSection) {
+            std::uint8_t& start = starts_[k][first / 8];
+            const auto bit = static_cast<std::uint8_t>(0x80u >> (first % 8));
+            if (start & bit)
+                fault("space at " + hex(ib) + " allocated twice");
+            start |= bit;
+        }
+        for (std::uint64_t u = first;
+             u < first + (size + kUnitSize - 1) / kUnitSize && u < kUnitsPerSection; ++u)
+            expected_[k][u / 8] |= static_cast<std::uint8_t>(0x80u >> (u % 8));
     }
 
     void checkHeader() {
@@ -352,20 +369,9 @@ private:
     }
 
     void checkAllocationMap() {
-        std::sort(allocated_.begin(), allocated_.end());
-        for (std::size_t i = 1; i < allocated_.size(); ++i)
-            if (allocated_[i].first == allocated_[i - 1].first)
-                fault("space at " + hex(allocated_[i].first) + " allocated twice");
-        std::vector<Bytes> expected(sections_, Bytes(kPageDataSize, 0));
-        for (const auto& [ib, size] : allocated_) {
-            const std::uint64_t k = sectionOf(ib);
-            if (k >= sections_)
-                continue;
-            const std::uint64_t first = (ib - sectionOffset(k)) / kUnitSize;
-            for (std::uint64_t u = first;
-                 u < first + (size + kUnitSize - 1) / kUnitSize && u < kUnitsPerSection; ++u)
-                expected[k][u / 8] |= static_cast<std::uint8_t>(0x80u >> (u % 8));
-        }
+        if (expected_.empty())
+            expected_.assign(sections_, Bytes(kPageDataSize, 0));
+        const auto& expected = expected_;
         for (std::uint64_t k = 0; k < sections_; ++k) {
             for (std::size_t i = 0; i < kPageDataSize; ++i) {
                 if (amaps_[k][i] == expected[k][i])
@@ -486,17 +492,20 @@ private:
         std::map<Nid, std::optional<TableContextContent>> tables;
         for (const auto& [nid, n] : nodes) {
             const std::string what = "node " + hex(nid);
-            std::map<Nid, SubnodeEntry> subs;
-            try {
-                subs = reader_->readSubnodes(n.sub);
-            } catch (const std::exception&) {
-            }
             const NidType type = nidType(nid);
-            std::optional<TableContextContent>* keep =
-                (type == NidType::HierarchyTable || type == NidType::ContentsTable) ? &tables[nid]
-                                                                                    : nullptr;
-            const auto props = checkHeap(what, n.data, subs, keep);
-            checkSubnodeHeaps(what, props, n.sub, 0);
+            if (depth_ == MessageDepth::Full || type != NidType::NormalMessage) {
+                std::map<Nid, SubnodeEntry> subs;
+                try {
+                    subs = reader_->readSubnodes(n.sub);
+                } catch (const std::exception&) {
+                }
+                std::optional<TableContextContent>* keep =
+                    (type == NidType::HierarchyTable || type == NidType::ContentsTable)
+                        ? &tables[nid]
+                        : nullptr;
+                const auto props = checkHeap(what, n.data, subs, keep);
+                checkSubnodeHeaps(what, props, n.sub, 0);
+            }
             // Parents: folders hang under folders, the root under itself, messages under folders.
             if (type == NidType::NormalFolder || type == NidType::SearchFolder ||
                 type == NidType::NormalMessage || type == NidType::AssocMessage) {
@@ -556,10 +565,13 @@ private:
     const Bytes* image_ = nullptr; // instead of path_
     std::optional<NdbReader> own_;
     const NdbReader* reader_ = nullptr; // own_ or the caller's
+    MessageDepth depth_ = MessageDepth::Full;
     CheckReport report_;
     std::uint64_t sections_ = 0;
     std::vector<Bytes> amaps_;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> allocated_; // (offset, size)
+    // Per section, the units the AMap should mark and the units where something starts.
+    std::vector<Bytes> expected_;
+    std::vector<Bytes> starts_;
     std::vector<unsigned> refs_; // holders per block, in the order of the block index
     std::size_t nbtEntries_ = 0;
     std::size_t bbtEntries_ = 0;
@@ -575,8 +587,8 @@ CheckReport checkImage(const std::vector<std::uint8_t>& image) {
     return Checker(image).run();
 }
 
-CheckReport checkReader(const NdbReader& reader) {
-    return Checker(reader).run();
+CheckReport checkReader(const NdbReader& reader, MessageDepth depth) {
+    return Checker(reader, depth).run();
 }
 
 } // namespace mbx::pst

@@ -22,7 +22,14 @@ CheckReport checkFile(const std::filesystem::path& path);
 // The same checks on a data file in memory.
 CheckReport checkImage(const std::vector<std::uint8_t>& image);
 class NdbReader;
-// The same checks through a reader already open (which may serve other threads meanwhile).
-CheckReport checkReader(const NdbReader& reader);
+// How far the check goes into messages.
+enum class MessageDepth {
+    Full, // their heaps, property contexts and tables as well
+    // Their nodes, data and subnode trees and blocks only: for a caller that reads every message
+    // back itself, refusing a damaged heap or table (the read-back of a conversion).
+    Nodes,
+};
+// The same checks through a reader already open (whose indexes other threads may share).
+CheckReport checkReader(const NdbReader& reader, MessageDepth depth = MessageDepth::Full);
 
 } // namespace mbx::pst

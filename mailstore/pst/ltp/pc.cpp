@@ -41,9 +41,13 @@ PropertyContextContent readPropertyContext(const NdbReader& ndb, Bid data,
     return readPropertyContext(ndb, HeapReader(ndb.readStreamBlocks(data)), subs, true);
 }
 
-PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReader& heap,
-                                           const std::map<Nid, SubnodeEntry>& subs,
-                                           bool subnodeValues) {
+namespace {
+
+// With `only`, the values of other tags are looked up (a heap item or subnode that is not
+// there is refused) but neither read nor kept.
+PropertyContextContent readProperties(const NdbReader& ndb, const HeapReader& heap,
+                                      const std::map<Nid, SubnodeEntry>& subs, bool subnodeValues,
+                                      const std::span<const PropTag>* only) {
     PropertyContextContent out;
     if (heap.clientSig() != kClientSigPc)
         throw PstError("node is not a property context");
@@ -56,11 +60,21 @@ PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReade
         const PropType type = static_cast<PropType>(readLe16(r + 2));
         const PropTag tag = mapi::makeTag(readLe16(r), type);
         const std::uint32_t slot = readLe32(r + 4);
+        const bool inHeap = (slot & 0x1F) == 0;
+        if (only != nullptr && std::find(only->begin(), only->end(), tag) == only->end()) {
+            if (storedInline(type))
+                continue;
+            if (inHeap && slot != 0)
+                heap.item(slot); // throws when the heap has no such item
+            else if (!inHeap && !subs.count(slot))
+                throw PstError("subnode " + std::to_string(slot) + " not found");
+            continue;
+        }
         Bytes value;
         if (storedInline(type)) {
             for (std::size_t i = 0; i < fixedValueSize(type); ++i)
                 value.push_back(static_cast<std::uint8_t>(slot >> (8 * i)));
-        } else if (subnodeValues || (slot & 0x1F) == 0) {
+        } else if (subnodeValues || inHeap) {
             value = resolveHnid(ndb, heap, subs, slot);
         } else if (!subs.count(slot)) {
             throw PstError("subnode " + std::to_string(slot) + " not found");
@@ -68,6 +82,20 @@ PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReade
         out.props[tag] = std::move(value);
     }
     return out;
+}
+
+} // namespace
+
+PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReader& heap,
+                                           const std::map<Nid, SubnodeEntry>& subs,
+                                           bool subnodeValues) {
+    return readProperties(ndb, heap, subs, subnodeValues, nullptr);
+}
+
+PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReader& heap,
+                                           const std::map<Nid, SubnodeEntry>& subs,
+                                           std::span<const PropTag> tags) {
+    return readProperties(ndb, heap, subs, true, &tags);
 }
 
 } // namespace mbx::pst

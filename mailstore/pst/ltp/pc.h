@@ -3,6 +3,8 @@
 
 #include "mailstore/pst/ltp/values.h"
 
+#include <span>
+
 namespace mbx::pst {
 
 // Writes the properties as a property context; large values become subnodes in `subs`.
@@ -26,5 +28,10 @@ class HeapReader;
 PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReader& heap,
                                            const std::map<Nid, SubnodeEntry>& subs,
                                            bool subnodeValues);
+// Only the values of `tags`: the others are looked up (a heap item or subnode that is not
+// there is refused) but neither read nor kept.
+PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReader& heap,
+                                           const std::map<Nid, SubnodeEntry>& subs,
+                                           std::span<const PropTag> tags);
 
 } // namespace mbx::pst

@@ -185,8 +185,10 @@ void checkRow(const HeapReader& heap, const std::map<Nid, SubnodeEntry>& subs,
         out.faults.push_back("row " + std::to_string(number) + " lacks its row id");
 }
 
+// With `only` (and TableRows::Keep), each row is checked and only the cells of those tags kept.
 TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
-                              const std::map<Nid, SubnodeEntry>& subs, TableRows mode) {
+                              const std::map<Nid, SubnodeEntry>& subs, TableRows mode,
+                              const std::span<const PropTag>* only = nullptr) {
     TableContextContent out;
     if (heap.clientSig() != kClientSigTc)
         throw PstError("node is not a table context");
@@ -237,9 +239,13 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
                 ++rows;
                 continue;
             }
+            if (only != nullptr)
+                checkRow(heap, subs, out, rows, row);
             std::map<PropTag, Bytes> cells;
             for (const auto& c : out.columns) {
                 if (c.ib + c.cb > ceb || !(row[ceb + c.iBit / 8] & (0x80u >> (c.iBit % 8))))
+                    continue;
+                if (only != nullptr && std::find(only->begin(), only->end(), c.tag) == only->end())
                     continue;
                 const PropType type = mapi::propType(c.tag);
                 if (cellIsHnid(type))
@@ -268,6 +274,12 @@ TableContextContent readTableContext(const NdbReader& ndb, Bid data,
 TableContextContent readTableContext(const NdbReader& ndb, const HeapReader& heap,
                                      const std::map<Nid, SubnodeEntry>& subs, TableRows rows) {
     return readTable(ndb, heap, subs, rows);
+}
+
+TableContextContent readTableContext(const NdbReader& ndb, const HeapReader& heap,
+                                     const std::map<Nid, SubnodeEntry>& subs,
+                                     std::span<const PropTag> tags) {
+    return readTable(ndb, heap, subs, TableRows::Keep, &tags);
 }
 
 } // namespace mbx::pst

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 
 namespace mbx::pst {
 
@@ -74,5 +75,9 @@ class HeapReader;
 // The table context of a heap already read.
 TableContextContent readTableContext(const NdbReader& ndb, const HeapReader& heap,
                                      const std::map<Nid, SubnodeEntry>& subs, TableRows rows);
+// Each row checked, and kept with the cells of `tags` only.
+TableContextContent readTableContext(const NdbReader& ndb, const HeapReader& heap,
+                                     const std::map<Nid, SubnodeEntry>& subs,
+                                     std::span<const PropTag> tags);
 
 } // namespace mbx::pst

@@ -5,56 +5,106 @@
 
 namespace mbx::pst {
 
-NdbReader::NdbReader(const std::filesystem::path& path) : path_(path) {
-    if (!file_.open(path))
+namespace {
+
+// How much a reader's window holds. The writer lays each message's blocks out together and
+// the messages in order, so a reader going through nodes in order finds most blocks in it.
+constexpr std::size_t kWindowSize = std::size_t{1} << 20;
+// A window moved to an offset starts this much before it: a node's blocks lie a little before
+// as well as after the one asked for.
+constexpr std::uint64_t kWindowLead = 64 * 1024;
+
+} // namespace
+
+NdbReader::NdbReader(const std::filesystem::path& path) {
+    auto shared = std::make_shared<Shared>();
+    if (!shared->file.open(path))
         throw PstError("cannot open " + platform::utf8FromPath(path));
-    size_ = file_.size();
-    load();
+    shared->size = shared->file.size();
+    shared_ = shared; // (loaded through this reader, before any other shares it)
+    load(*shared);
 }
+
+NdbReader::NdbReader(const Bytes& image) {
+    auto shared = std::make_shared<Shared>();
+    shared->image = &image;
+    shared->size = image.size();
+    shared_ = shared;
+    load(*shared);
+}
+
+NdbReader::NdbReader(std::shared_ptr<const Shared> shared) : shared_(std::move(shared)) {}
 
 NdbReader::~NdbReader() = default;
+NdbReader::NdbReader(NdbReader&&) noexcept = default;
+NdbReader& NdbReader::operator=(NdbReader&&) noexcept = default;
 
-NdbReader::NdbReader(const Bytes& image) : image_(&image), size_(image.size()) {
-    load();
+NdbReader NdbReader::sibling() const {
+    return NdbReader(shared_);
 }
 
-void NdbReader::load() {
-    if (size_ < kFirstAMapOffset)
+void NdbReader::load(Shared& shared) {
+    if (shared.size < kFirstAMapOffset)
         throw PstError("file too short for a PST");
-    header_ = Header::decode(readAt(0, kHeaderSize));
-    if (!header_.magicOk || !header_.clientMagicOk)
+    shared.header = Header::decode(readAt(0, kHeaderSize));
+    const DecodedHeader& header = shared.header;
+    if (!header.magicOk || !header.clientMagicOk)
         throw PstError("not a PST file (bad magic)");
-    if (!header_.partialCrcOk || !header_.fullCrcOk)
+    if (!header.partialCrcOk || !header.fullCrcOk)
         throw PstError("header checksum mismatch");
-    if (header_.header.version < 23 || header_.header.version >= 36)
-        throw PstError("not a Unicode PST (wVer " + std::to_string(header_.header.version) + ")");
-    if (header_.header.cryptMethod > 1)
-        throw PstError("unsupported encoding " + std::to_string(header_.header.cryptMethod));
-    loadTree(header_.header.nbt, true, 0);
-    loadTree(header_.header.bbt, false, 0);
-    nodes_.finish();
-    blocks_.finish();
+    if (header.header.version < 23 || header.header.version >= 36)
+        throw PstError("not a Unicode PST (wVer " + std::to_string(header.header.version) + ")");
+    if (header.header.cryptMethod > 1)
+        throw PstError("unsupported encoding " + std::to_string(header.header.cryptMethod));
+    // Counted first, so that each index takes its size once (a data file of a few hundred
+    // thousand messages has millions of blocks; a growing array would briefly hold two copies).
+    std::size_t nodes = 0;
+    std::size_t blocks = 0;
+    loadTree(shared, header.header.nbt, true, 0, &nodes);
+    loadTree(shared, header.header.bbt, false, 0, &blocks);
+    shared.nodes.reserve(nodes);
+    shared.blocks.reserve(blocks);
+    loadTree(shared, header.header.nbt, true, 0);
+    loadTree(shared, header.header.bbt, false, 0);
+    shared.nodes.finish();
+    shared.blocks.finish();
+}
+
+const std::uint8_t* NdbReader::locate(std::uint64_t offset, std::size_t size) const {
+    const Shared& shared = *shared_;
+    if (offset > shared.size || size > shared.size - offset)
+        throw PstError("read beyond the end of the file");
+    if (shared.image != nullptr)
+        return shared.image->data() + offset;
+    Window& w = window_;
+    if (w.bytes && offset >= w.offset && offset + size <= w.offset + w.size)
+        return w.bytes.get() + (offset - w.offset);
+    const std::size_t capacity = std::max(kWindowSize, size);
+    if (!w.bytes || capacity > kWindowSize) {
+        w.bytes.reset(new std::uint8_t[capacity]); // not zeroed: filled by the read
+        w.size = 0;
+    }
+    const std::uint64_t start =
+        size <= kWindowSize - kWindowLead ? offset - std::min(offset, kWindowLead) : offset;
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(capacity, shared.size - start));
+    int error = 0;
+    const std::size_t got =
+        shared.file.readAt(reinterpret_cast<char*>(w.bytes.get()), want, start, error);
+    w.offset = start;
+    w.size = got;
+    if (got != want)
+        throw PstError("read error");
+    return w.bytes.get() + (offset - start);
 }
 
 Bytes NdbReader::readAt(std::uint64_t offset, std::size_t size) const {
-    if (offset > size_ || size > size_ - offset)
-        throw PstError("read beyond the end of the file");
-    if (image_ != nullptr)
-        return Bytes(image_->begin() + static_cast<std::ptrdiff_t>(offset),
-                     image_->begin() + static_cast<std::ptrdiff_t>(offset + size));
-    Bytes b(size);
-    std::size_t got = 0;
-    {
-        // The structure check and the read-back share one reader from two threads.
-        const std::lock_guard lock(fileMutex_);
-        got = file_.readAt(reinterpret_cast<char*>(b.data()), size, offset);
-    }
-    if (got != size)
-        throw PstError("read error");
-    return b;
+    const std::uint8_t* at = locate(offset, size);
+    return Bytes(at, at + size);
 }
 
-void NdbReader::loadTree(BlockRef ref, bool nodeTree, int depth) {
+void NdbReader::loadTree(Shared& shared, BlockRef ref, bool nodeTree, int depth,
+                         std::size_t* count) const {
     if (depth > 9)
         throw PstError("B-tree too deep");
     const Bytes page = readAt(ref.ib, kPageSize);
@@ -68,27 +118,29 @@ void NdbReader::loadTree(BlockRef ref, bool nodeTree, int depth) {
     for (unsigned i = 0; i < counts.cEnt; ++i) {
         const std::uint8_t* e = page.data() + i * cbEnt;
         if (counts.cLevel > 0) {
-            loadTree(BTEntry::decode(e).ref, nodeTree, depth + 1);
+            loadTree(shared, BTEntry::decode(e).ref, nodeTree, depth + 1, count);
+        } else if (count != nullptr) {
+            ++*count;
         } else if (nodeTree) {
             const NbtEntry n = NbtEntry::decode(e);
-            nodes_.add(n.nid, n);
+            shared.nodes.add(n.nid, n);
         } else {
             const BbtEntry b = BbtEntry::decode(e);
-            blocks_.add(b.bid & ~Bid{1}, b);
+            shared.blocks.add(b.bid & ~Bid{1}, b);
         }
     }
 }
 
 const NbtEntry& NdbReader::node(Nid nid) const {
-    auto it = nodes_.find(nid);
-    if (it == nodes_.end())
+    auto it = nodes().find(nid);
+    if (it == nodes().end())
         throw PstError("node " + std::to_string(nid) + " not found");
     return it->second;
 }
 
 Bytes NdbReader::readBlock(Bid bid) const {
-    auto it = blocks_.find(bid & ~Bid{1});
-    if (it == blocks_.end())
+    auto it = blocks().find(bid & ~Bid{1});
+    if (it == blocks().end())
         throw PstError("block " + std::to_string(bid) + " not found");
     const BbtEntry& e = it->second;
     Bytes b = readAt(e.ib, e.cb);

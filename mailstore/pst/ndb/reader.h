@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <mutex>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -39,9 +39,21 @@ public:
         return static_cast<std::size_t>(it - entries_.begin());
     }
 
+    void reserve(std::size_t count) { entries_.reserve(count); }
     void add(Key key, const Entry& entry) { entries_.emplace_back(key, entry); }
-    // Sorts what was added; of entries with the same key the one added last stays.
+    // Sorts what was added; of entries with the same key the one added last stays. (Entries
+    // from a sound B-tree come in order: nothing to sort, and no sorting buffer.)
     void finish() {
+        const auto before = [](const value_type& a, const value_type& b) {
+            return a.first < b.first;
+        };
+        if (std::adjacent_find(entries_.begin(), entries_.end(),
+                               [&before](const value_type& a, const value_type& b) {
+                                   return !before(a, b);
+                               }) == entries_.end()) {
+            entries_.shrink_to_fit();
+            return;
+        }
         std::stable_sort(
             entries_.begin(), entries_.end(),
             [](const value_type& a, const value_type& b) { return a.first < b.first; });
@@ -67,20 +79,28 @@ public:
     // A data file in memory; `image` must outlive the reader.
     explicit NdbReader(const Bytes& image);
     ~NdbReader();
+    NdbReader(NdbReader&&) noexcept;
+    NdbReader& operator=(NdbReader&&) noexcept;
     NdbReader(const NdbReader&) = delete;
     NdbReader& operator=(const NdbReader&) = delete;
 
-    const Header& header() const { return header_.header; }
-    const DecodedHeader& decodedHeader() const { return header_; }
-    std::uint64_t fileSize() const { return size_; }
-    bool permuted() const { return header_.header.cryptMethod == 1; }
+    // Another reader of the same file for another thread: it shares the open file and the
+    // indexes (loaded once) and reads through a window of its own.
+    NdbReader sibling() const;
 
-    // Positioned reads: a reader may be used by several threads at once.
+    const Header& header() const { return shared_->header.header; }
+    const DecodedHeader& decodedHeader() const { return shared_->header; }
+    std::uint64_t fileSize() const { return shared_->size; }
+    bool permuted() const { return shared_->header.header.cryptMethod == 1; }
+
+    // Bytes at `offset`. A read outside the reader's window moves the window there (one read of
+    // up to 1 MiB), so that reading the file front to back takes few reads; one reader is for
+    // one thread at a time (see sibling()).
     Bytes readAt(std::uint64_t offset, std::size_t size) const;
 
-    const SortedIndex<Nid, NbtEntry>& nodes() const { return nodes_; }
+    const SortedIndex<Nid, NbtEntry>& nodes() const { return shared_->nodes; }
     // Keyed by BID without its reserved low bit.
-    const SortedIndex<Bid, BbtEntry>& blocks() const { return blocks_; }
+    const SortedIndex<Bid, BbtEntry>& blocks() const { return shared_->blocks; }
     const NbtEntry& node(Nid nid) const;
 
     // Data of one block, decoded; throws when the BID is unknown or the trailer disagrees.
@@ -91,17 +111,31 @@ public:
     std::map<Nid, SubnodeEntry> readSubnodes(Bid root) const;
 
 private:
-    void load();
-    void loadTree(BlockRef ref, bool nodeTree, int depth);
+    // What readers of one file share; not changed once loaded.
+    struct Shared {
+        platform::File file;
+        const Bytes* image = nullptr; // instead of file
+        std::uint64_t size = 0;
+        DecodedHeader header;
+        SortedIndex<Nid, NbtEntry> nodes;
+        SortedIndex<Bid, BbtEntry> blocks;
+    };
+    struct Window {
+        std::unique_ptr<std::uint8_t[]> bytes;
+        std::uint64_t offset = 0;
+        std::size_t size = 0;
+    };
+    explicit NdbReader(std::shared_ptr<const Shared> shared);
+    // Where `size` bytes at `offset` are: in the image or in the window, moved when needed.
+    const std::uint8_t* locate(std::uint64_t offset, std::size_t size) const;
+    // Reads the header and the indexes into `shared`, the reader's own.
+    void load(Shared& shared);
+    // Adds the entries of a B-tree to `shared`; with `count`, only counts them there.
+    void loadTree(Shared& shared, BlockRef ref, bool nodeTree, int depth,
+                  std::size_t* count = nullptr) const;
 
-    std::filesystem::path path_;
-    mutable platform::File file_;
-    mutable std::mutex fileMutex_;
-    const Bytes* image_ = nullptr; // instead of file_
-    std::uint64_t size_ = 0;
-    DecodedHeader header_;
-    SortedIndex<Nid, NbtEntry> nodes_;
-    SortedIndex<Bid, BbtEntry> blocks_;
+    std::shared_ptr<const Shared> shared_;
+    mutable Window window_;
 };
 
 } // namespace mbx::pst

@@ -2,6 +2,7 @@
 
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
+#include "mailstore/pst/ltp/heap.h"
 #include "mailstore/pst/ltp/pc.h"
 #include "mailstore/pst/ltp/tc.h"
 
@@ -34,24 +35,55 @@ std::uint32_t rowIdOf(const Props& row) {
     return readLe32(it->second.data());
 }
 
-// A message (or an attached message) from its property context and subnodes.
+// A message's heap read back, refused when damaged: the structure check of a conversion's
+// read-back leaves the messages' heaps to it (pst::MessageDepth::Nodes).
+HeapReader messageHeap(const NdbReader& ndb, Bid data) {
+    HeapReader heap(ndb.readStreamBlocks(data));
+    if (const auto faults = heap.validate(); !faults.empty()) {
+        throw PstError(faults.front());
+    }
+    return heap;
+}
+
+template <class Content> Content checked(Content content) {
+    if (!content.faults.empty()) {
+        throw PstError(content.faults.front());
+    }
+    return content;
+}
+
+// The values of `tags`; the others are only looked up.
+Props messageProps(const NdbReader& ndb, Bid data, const std::map<Nid, SubnodeEntry>& subs,
+                   std::span<const PropTag> tags) {
+    return checked(readPropertyContext(ndb, messageHeap(ndb, data), subs, tags)).props;
+}
+
+// A message's table, each row checked and kept with the cells of `tags`.
+TableContextContent messageTable(const NdbReader& ndb, const SubnodeEntry& table,
+                                 std::span<const PropTag> tags) {
+    return checked(
+        readTableContext(ndb, messageHeap(ndb, table.data), ndb.readSubnodes(table.sub), tags));
+}
+
+constexpr PropTag kRowIdOnly[] = {kLtpRowId};
+
+// A message (or an attached message) from its property context and subnodes: the values a
+// print takes (mapi::kMessagePrintTags and so on).
 class StoredMessage : public mapi::MessageView {
 public:
     StoredMessage(const NdbReader& ndb, Bid data, Bid sub) : ndb_(ndb) {
         subs_ = ndb.readSubnodes(sub);
-        props_ = readPropertyContext(ndb, data, subs_).props;
+        props_ = messageProps(ndb, data, subs_, mapi::kMessagePrintTags);
         // The subject is stored marked: U+0001 and the prefix length come before the text.
         if (auto it = props_.find(tags::Subject);
             it != props_.end() && it->second.size() >= 4 && readLe16(it->second.data()) == 1) {
             it->second.erase(it->second.begin(), it->second.begin() + 4);
         }
         if (const auto r = subs_.find(nids::RecipientTable); r != subs_.end()) {
-            recipients_ =
-                readTableContext(ndb, r->second.data, ndb.readSubnodes(r->second.sub)).rows;
+            recipients_ = messageTable(ndb, r->second, mapi::kRecipientPrintTags).rows;
         }
         if (const auto a = subs_.find(nids::AttachmentTable); a != subs_.end()) {
-            const auto table =
-                readTableContext(ndb, a->second.data, ndb.readSubnodes(a->second.sub));
+            const auto table = messageTable(ndb, a->second, kRowIdOnly);
             for (const auto& row : table.rows) {
                 const auto s = subs_.find(rowIdOf(row));
                 if (s == subs_.end()) {
@@ -59,7 +91,8 @@ public:
                 }
                 const auto inner = ndb.readSubnodes(s->second.sub);
                 attachments_.push_back(
-                    {readPropertyContext(ndb, s->second.data, inner).props, s->second.sub});
+                    {messageProps(ndb, s->second.data, inner, mapi::kAttachmentPrintTags),
+                     s->second.sub});
             }
         }
     }

@@ -2,7 +2,7 @@
 // Folders" (folder property contexts and hierarchy tables), each folder's contents table, and
 // each message's property context, recipient table, attachment table and attachments, attached
 // messages included. Values stay as the file stores them; a message is handed out as a
-// mapi::MessageView for fingerprints.
+// mapi::MessageView for fingerprints, with the values a print takes.
 #pragma once
 
 #include "mailstore/mapi/fingerprint.h"
@@ -35,7 +35,8 @@ public:
     std::vector<StoredFolder> folders() const;
     // Whether the node index holds node `nid`.
     bool contains(Nid nid) const { return ndb_.nodes().count(nid) > 0; }
-    // The message node `nid`. Throws PstError when it is missing or cannot be read.
+    // The message node `nid`, with the values a print takes. Throws PstError when it is missing
+    // or cannot be read.
     std::unique_ptr<mapi::MessageView> message(Nid nid) const;
 
 private:
