@@ -134,43 +134,11 @@ std::string utf16ToUtf8(std::u16string_view utf16) {
 }
 
 std::vector<std::uint8_t> utf16leBytes(std::string_view utf8) {
-    // Every UTF-8 byte gives at most one UTF-16 unit, so twice the input size is enough.
-    std::vector<std::uint8_t> out(utf8.size() * 2);
-    std::uint8_t* p = out.data();
-    const auto put = [&p](char32_t unit) {
-        p[0] = static_cast<std::uint8_t>(unit & 0xFF);
-        p[1] = static_cast<std::uint8_t>(unit >> 8);
-        p += 2;
-    };
-    // Mail text is mostly ASCII: the leading run is widened with one 16-bit store a character,
-    // which the compiler turns into vector unpacking.
-    const std::size_t ascii = asciiPrefixLength(utf8);
-    for (std::size_t k = 0; k < ascii; ++k) {
-        const std::uint16_t unit = static_cast<unsigned char>(utf8[k]);
-        if constexpr (std::endian::native == std::endian::little)
-            std::memcpy(p + 2 * k, &unit, 2);
-        else
-            put(unit);
-    }
-    if constexpr (std::endian::native == std::endian::little)
-        p += 2 * ascii;
-    for (std::size_t i = ascii; i < utf8.size();) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        if (b < 0x80) {
-            put(b);
-            ++i;
-            continue;
-        }
-        const char32_t cp = decodeOrReplace(utf8, i);
-        if (cp >= 0x10000) {
-            const char32_t v = cp - 0x10000;
-            put(0xD800 + (v >> 10));
-            put(0xDC00 + (v & 0x3FF));
-        } else {
-            put(cp);
-        }
-    }
-    out.resize(static_cast<std::size_t>(p - out.data()));
+    // Every UTF-8 byte gives at most one UTF-16 unit, so twice the input size is enough; the
+    // two bytes more let the piece below take the last character too.
+    std::vector<std::uint8_t> out(utf8.size() * 2 + 2);
+    std::size_t at = 0;
+    out.resize(utf16lePiece(utf8, at, out.data(), out.size()));
     return out;
 }
 
