@@ -17,10 +17,6 @@
 #include <QScreen>
 #include <QTableWidget>
 
-#ifdef _WIN32
-#include <commctrl.h>
-#endif
-
 // The window's pictures are compiled into this static library; make sure they are registered.
 static void initWindowResources() {
     Q_INIT_RESOURCE(resources);
@@ -112,10 +108,6 @@ QProgressBar* makeBar(QWidget* parent, const char* name, int l, int t, int w, in
 
 frmStep1::frmStep1(desktop::Desktop& desktop, QWidget* parent)
     : QWidget(parent), desktop_(desktop) {
-#ifdef _WIN32
-    // Themed drawing for the common controls, before any control exists.
-    InitCommonControls();
-#endif
     initWindowResources();
     setObjectName(QStringLiteral("frmStep1"));
     setWindowTitle(QString::fromLatin1(kWindowTitle));

@@ -70,8 +70,8 @@ std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view h
                                        const Folders& folders, std::vector<std::string>& notes,
                                        const std::vector<DetachedFile>& sent = {});
 
-// MIME type of a file from its name, through the shared MIME database; unknown names are
-// application/octet-stream.
+// MIME type of a file from its name, through the system's type database (with a table of common
+// kinds for names it does not know); unknown names are application/octet-stream.
 std::string mimeTypeForName(std::string_view name);
 
 // Plain text (CRLF line ends) and, when the text carried HTML or enriched text, an HTML body made

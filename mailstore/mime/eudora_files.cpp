@@ -10,6 +10,7 @@
 #include <gio/gio.h>
 #include <memory>
 #include <unordered_set>
+#include <utility>
 
 namespace mbx::mime::eudora {
 
@@ -394,17 +395,57 @@ std::optional<fs::path> lookUp(const fs::path& folder, std::string_view name) {
     return real;
 }
 
+namespace {
+
+// Types of the file kinds mail most often carried, for a system whose type database does not
+// know an extension: Windows keeps the types in its registry, where many are missing, and GLib
+// then makes one up ("application/x-ext-gif"), which mail programs do not understand.
+std::string commonMimeTypeOf(std::string_view name) {
+    static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
+        {"bmp", "image/bmp"},          {"csv", "text/csv"},
+        {"doc", "application/msword"}, {"eml", "message/rfc822"},
+        {"gif", "image/gif"},          {"htm", "text/html"},
+        {"html", "text/html"},         {"ics", "text/calendar"},
+        {"jpeg", "image/jpeg"},        {"jpg", "image/jpeg"},
+        {"mp3", "audio/mpeg"},         {"pdf", "application/pdf"},
+        {"png", "image/png"},          {"ppt", "application/vnd.ms-powerpoint"},
+        {"rtf", "application/rtf"},    {"tif", "image/tiff"},
+        {"tiff", "image/tiff"},        {"txt", "text/plain"},
+        {"vcf", "text/vcard"},         {"xls", "application/vnd.ms-excel"},
+        {"xml", "application/xml"},    {"zip", "application/zip"},
+    };
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos) {
+        return {};
+    }
+    const std::string extension = toLower(std::string(name.substr(dot + 1)));
+    for (const auto& [ext, type] : kTypes) {
+        if (ext == extension) {
+            return std::string(type);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
 std::string mimeTypeForName(std::string_view name) {
     const std::string n(name);
     gboolean uncertain = FALSE;
     std::unique_ptr<gchar, decltype(&g_free)> type(
         g_content_type_guess(n.c_str(), nullptr, 0, &uncertain), &g_free);
-    if (!type || uncertain) {
-        return "application/octet-stream";
+    std::string found;
+    if (type && !uncertain) {
+        std::unique_ptr<gchar, decltype(&g_free)> mime(g_content_type_get_mime_type(type.get()),
+                                                       &g_free);
+        if (mime) {
+            found = toLower(mime.get());
+        }
     }
-    std::unique_ptr<gchar, decltype(&g_free)> mime(g_content_type_get_mime_type(type.get()),
-                                                   &g_free);
-    return mime ? toLower(mime.get()) : "application/octet-stream";
+    if (found.empty() || found.starts_with("application/x-ext-")) {
+        found = commonMimeTypeOf(name);
+    }
+    return found.empty() ? "application/octet-stream" : found;
 }
 
 std::vector<FoundFile> resolveDetached(std::string_view text, std::string_view html,

@@ -53,11 +53,11 @@ step "unit tests under Wine"
 skips=(
   # The independent readers (pffexport, readpst, msgconvert, olefile, node's pst-extractor and
   # msgreader, check_cfb.py) are Linux programs, which a Windows program cannot start.
-  "^(PstWriter|PstCheck|PstCheckTool|MsgRoundTrip|MsgLayout|StoreConversion|EudoraImport)\\."
+  "^(PstWriter|PstCheck|PstCheckTool|MsgRoundTrip|MsgLayout|StoreConversion|StoreConversionClose|EudoraImport)[./]"
   "^CompoundFile\\.RoundTripAtEveryBoundary$"
   "^MsgWriter\\.(AttachmentsBeyondTheFormatLimitAreLeftOutAndNoted|RecipientRowsStopAtTheFormatLimit)$"
   # The command line's tests start mbxvane-convert and the package through /bin/sh.
-  "^(ConvertCommand|Interrupt|ProgressLine)\\.|^PackageInstallsAndConverts$|^checkers\\.preflight$"
+  "^(Targets/)?(ConvertCommand|Interrupt|ProgressLine)\\.|^PackageInstallsAndConverts$|^checkers\\.preflight$"
   # These compare paths as text with '/' between the names, where Windows writes a backslash.
   "^(FileNameOfPath|EnsureTrailingSeparator|RunNamesTest)\\."
   "^RunTest\\.(ThreeMailboxesEndToEnd|StoreTargetsGetEveryMessageInOrderWithTheirDataFiles|WriteFailuresAreCountedToldAndLeaveNoPartFile)$"
@@ -90,13 +90,16 @@ for m in "${mailboxes[@]}"; do winpaths+=("Z:$m"); done
 # The report names the mailboxes by each system's paths.
 tree_of() { (cd "$1" && find . -type f ! -name 'Temp*.pst' ! -name 'Mbxvane report*' | LC_ALL=C sort); }
 
+# Each folder of mailboxes goes to an output folder of its own: both hold a "Music" mailbox, one
+# named .MBX and one .mbx, whose data files would share a name on Windows.
 for format in eml msg pst; do
   step "$format: Windows against Linux"
   set +e
-  lin --quiet --format "$format" --out "$work/linux-$format" "${mailboxes[@]}" >"$work/linux-$format.log" 2>&1
-  lstatus=$?
-  win --quiet --format "$format" --out "Z:$work/win-$format" "${winpaths[@]}" >"$work/win-$format.log" 2>&1
-  wstatus=$?
+  lstatus=0 wstatus=0
+  for i in "${!mailboxes[@]}"; do
+    lin --quiet --format "$format" --out "$work/linux-$format/$i" "${mailboxes[$i]}" >>"$work/linux-$format.log" 2>&1 || lstatus=$?
+    win --quiet --format "$format" --out "Z:$work/win-$format/$i" "${winpaths[$i]}" >>"$work/win-$format.log" 2>&1 || wstatus=$?
+  done
   set -e
   if [ "$lstatus" != "$wstatus" ]; then
     fail "$format exit status: Linux $lstatus, Windows $wstatus"
@@ -140,7 +143,7 @@ lin --quiet --format eml --out "$work/names-linux" "$names" >"$work/names-linux.
 win --quiet --format eml --out "Z:$work/names-win" "Z:$names" >"$work/names-win.log" 2>&1
 set -e
 if [ -n "$(tree_of "$work/names-win")" ] && diff -r "$work/names-linux" "$work/names-win" >/dev/null &&
-  [ -d "$work/names-win${names}/Überweisung für Zoë" ]; then
+  [ -d "$work/names-win${names}/Überweisung für Zoë.mbx" ]; then
   pass "non-ASCII names: $(tree_of "$work/names-win" | wc -l) files under the same names"
 else
   fail "non-ASCII names ($work/names-win.log)"
@@ -162,7 +165,7 @@ set +e
 win --format eml --out "Z:$work/big-out" "Z:$big" >"$work/big.log" 2>&1
 status=$?
 set -e
-bigdir="$work/big-out$work/big/Big"
+bigdir="$work/big-out$work/big/Big.mbx"
 if [ "$status" = 0 ] && [ "$(find "$bigdir" -name '*.eml' | wc -l)" = 3 ] &&
   grep -q "beyond 4 GiB 2" "$bigdir/email-2.eml"; then
   pass "sparse $(du -h --apparent-size "$big" | cut -f1) mailbox: 3 messages past 4 GiB found"

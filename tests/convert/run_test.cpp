@@ -276,7 +276,7 @@ struct ChangedAfterWriting : FaultHooks {
     std::string file;
     bool shorten = false;
     void beforeReadBack(const std::string& path) override {
-        if (!path.ends_with("/" + file)) {
+        if (!mbx::testing::endsInFile(path, file)) {
             return;
         }
         auto bytes = testing::slurp(path);
@@ -348,7 +348,7 @@ struct FailingWrites : FaultHooks {
     std::uint64_t limit = 0;
     int error = EIO;
     int beforeWrite(const std::string& path, std::uint64_t offset, std::size_t count) override {
-        const bool hit = path.ends_with("/" + file) && offset + count > limit;
+        const bool hit = mbx::testing::endsInFile(path, file) && offset + count > limit;
         return hit ? error : 0;
     }
 };

@@ -28,8 +28,8 @@ namespace {
 
 // A scratch folder of the running test's own: ctest runs the cases of this program side by side.
 fs::path scratch() {
-    const fs::path dir = fs::path(MBX_SCRATCH_DIR) /
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const fs::path dir =
+        fs::path(MBX_SCRATCH_DIR) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::create_directories(dir);
     return dir;
 }
@@ -517,4 +517,14 @@ TEST(EudoraImport, OutsideReadersSeeEudorasTableOfContents) {
         EXPECT_EQ(m["icon"].toInt(), want[i].icon);
         EXPECT_EQ(m["categories"].toVariant().toStringList(), want[i].categories);
     }
+}
+
+// The type given to a detached attachment, whatever the system's own type database holds (under
+// Windows many extensions have no type in the registry).
+TEST(EudoraAttachmentTypes, CommonKindsGetRealTypesOnEverySystem) {
+    EXPECT_EQ(eudora::mimeTypeForName("logo.GIF"), "image/gif");
+    EXPECT_EQ(eudora::mimeTypeForName("agenda.txt"), "text/plain");
+    EXPECT_EQ(eudora::mimeTypeForName("scan.jpg"), "image/jpeg");
+    EXPECT_EQ(eudora::mimeTypeForName("report.pdf"), "application/pdf");
+    EXPECT_EQ(eudora::mimeTypeForName("no extension"), "application/octet-stream");
 }

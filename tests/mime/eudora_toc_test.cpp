@@ -4,6 +4,7 @@
 #include "tests/support/eudora_toc.h"
 #include "tests/support/files.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -94,14 +95,15 @@ Bytes appleDouble(const Bytes& toc) {
     put(fork, 12, map.size(), 4, true);
     fork.insert(fork.end(), data.begin(), data.end());
     fork.insert(fork.end(), map.begin(), map.end());
-    Bytes ad(26 + 12);
+    constexpr std::size_t kHead = 26 + 12;
+    Bytes ad(kHead + fork.size());
     put(ad, 0, 0x00051607, 4, true);
     put(ad, 4, 0x00020000, 4, true);
     put(ad, 24, 1, 2, true);
     put(ad, 26, 2, 4, true); // resource fork
-    put(ad, 30, ad.size(), 4, true);
+    put(ad, 30, kHead, 4, true);
     put(ad, 34, fork.size(), 4, true);
-    ad.insert(ad.end(), fork.begin(), fork.end());
+    std::copy(fork.begin(), fork.end(), ad.begin() + kHead);
     return ad;
 }
 

@@ -116,8 +116,7 @@ std::string html(const mapi::Message& m) {
 // A time property as UTC text in a strftime format.
 std::string utc(const mapi::Message& m, mapi::PropTag tag, const char* format) {
     const std::time_t t = std::get<mapi::FileTime>(*m.props.find(tag)).toUnixSeconds();
-    std::tm tm{};
-    gmtime_r(&t, &tm);
+    const std::tm tm = *std::gmtime(&t); // (the tests run on one thread)
     char text[64];
     std::strftime(text, sizeof text, format, &tm);
     return text;

@@ -15,9 +15,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #ifdef __linux__
-#ifdef __linux__
 #include <sys/mount.h>
-#endif
 #endif
 
 namespace fs = std::filesystem;
@@ -264,7 +262,7 @@ struct BreakAfterWriting : mbx::convert::FaultHooks {
     std::string file;
     std::function<void(std::string&)> change;
     void beforeReadBack(const std::string& path) override {
-        if (path.ends_with("/" + file)) {
+        if (mbx::testing::endsInFile(path, file)) {
             std::string bytes = slurp(path);
             change(bytes);
             writeFile(path, bytes);

@@ -30,6 +30,13 @@ inline std::string writeFile(const std::filesystem::path& p, std::string_view by
     return p.string();
 }
 
+// Whether the path `path` (as the engine names it: '/' or, on Windows, '\\' between names) ends
+// in the file name `name`.
+inline bool endsInFile(std::string_view path, std::string_view name) {
+    const auto slash = path.find_last_of("/\\");
+    return path.substr(slash == std::string_view::npos ? 0 : slash + 1) == name;
+}
+
 // A new empty folder for one test under the test program's scratch folder.
 inline std::filesystem::path scratchDir(const std::string& name) {
     const auto dir = std::filesystem::path(MBX_SCRATCH_DIR) / name;
