@@ -387,7 +387,12 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
             return interrupted();
         }
         if (!complete) {
-            while (auto done = pipeline.take()) {
+            // After a full device the workers begin no more messages: stop at that one.
+            while (!deviceFull_) {
+                auto done = pipeline.take();
+                if (!done) {
+                    break;
+                }
                 commit(pipeline, std::move(*done), path, size);
             }
             fail(path, k, text.beginOffset(),

@@ -92,7 +92,8 @@ void Pipeline::work(std::size_t worker) {
         std::shared_ptr<Slot> slot;
         {
             std::unique_lock lock(mutex_);
-            jobsReady_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+            jobsReady_.wait(lock,
+                            [this] { return stopping_ || (!deviceFull_ && !waiting_.empty()); });
             if (stopping_) {
                 return;
             }
@@ -107,6 +108,7 @@ void Pipeline::work(std::size_t worker) {
         {
             std::lock_guard lock(mutex_);
             slot->ready = true;
+            deviceFull_ = deviceFull_ || slot->done.deviceFull;
             first = !inOrder_.empty() && inOrder_.front() == slot;
         }
         // take() waits for the oldest message only: waking it for another one would be in vain.

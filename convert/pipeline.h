@@ -71,6 +71,9 @@ private:
     std::vector<std::vector<std::unique_ptr<PreparedMessage>>> retired_;
     std::uint64_t bytes_ = 0;
     bool stopping_ = false;
+    // A message found the output device full: no worker begins another one (the engine stops
+    // at that message and drops the rest).
+    bool deviceFull_ = false;
     std::vector<std::thread> threads_;
 };
 
