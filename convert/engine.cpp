@@ -175,8 +175,8 @@ private:
     void drain(Pipeline& pipeline, const std::string& path, std::uint64_t mailboxSize);
     // `stopped`: the run is ending and the message is not stored, only counted when its own
     // file is complete.
-    void commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize,
-                bool stopped = false);
+    void commit(Pipeline& pipeline, Pipeline::Done done, const std::string& path,
+                std::uint64_t mailboxSize, bool stopped = false);
     RunResult finish(RunResult::Outcome outcome);
 
     ProgressObserver& observer_;
@@ -296,8 +296,8 @@ void Engine::Impl::streamMessages(const std::string& path, const std::string& fo
     }
 }
 
-void Engine::Impl::commit(Pipeline::Done done, const std::string& path, std::uint64_t mailboxSize,
-                          bool stopped) {
+void Engine::Impl::commit(Pipeline& pipeline, Pipeline::Done done, const std::string& path,
+                          std::uint64_t mailboxSize, bool stopped) {
     const auto writtenBefore = mailbox_->written;
     if (!done.prepared) {
         fail(path, done.index, done.offset, done.error);
@@ -330,14 +330,15 @@ void Engine::Impl::commit(Pipeline::Done done, const std::string& path, std::uin
         observer_.bytesRead({v, mailboxSize});
     }
     observer_.messageDone({done.index, mailbox_->written > writtenBefore, mailbox_->written});
+    pipeline.retire(std::move(done));
 }
 
 // After a stop or a full device: nothing more is stored, but the messages being prepared are
 // finished, so that every message file they wrote is counted; those not begun are dropped.
 void Engine::Impl::drain(Pipeline& pipeline, const std::string& path, std::uint64_t mailboxSize) {
     pipeline.dropWaiting();
-    while (auto done = pipeline.take(true)) {
-        commit(std::move(*done), path, mailboxSize, true);
+    while (auto done = pipeline.take()) {
+        commit(pipeline, std::move(*done), path, mailboxSize, true);
     }
 }
 
@@ -373,7 +374,7 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
     const auto interrupted = [&] { drain(pipeline, path, size); };
     for (std::size_t k = 0; k < offsets.size() && !deviceFull_; ++k) {
         while (pipeline.full() && !deviceFull_ && !stopping()) {
-            commit(*pipeline.take(true), path, size);
+            commit(pipeline, *pipeline.take(), path, size);
             yieldToObserver();
         }
         if (deviceFull_ || stopping()) {
@@ -386,27 +387,26 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
             return interrupted();
         }
         if (!complete) {
-            while (auto done = pipeline.take(true)) {
-                commit(std::move(*done), path, size);
+            // After a full device the workers begin no more messages: stop at that one.
+            while (!deviceFull_) {
+                auto done = pipeline.take();
+                if (!done) {
+                    break;
+                }
+                commit(pipeline, std::move(*done), path, size);
             }
             fail(path, k, text.beginOffset(),
                  "the mailbox could not be read at byte " + std::to_string(text.beginOffset()));
             continue;
         }
         pipeline.submit(std::move(job), text.length(), k + 1 >= offsets.size());
-        while (auto done = pipeline.take(false)) {
-            commit(std::move(*done), path, size);
-            if (!yieldToObserver()) {
-                return interrupted();
-            }
-        }
     }
     while (!deviceFull_) {
-        auto done = pipeline.take(true);
+        auto done = pipeline.take();
         if (!done) {
             break;
         }
-        commit(std::move(*done), path, size);
+        commit(pipeline, std::move(*done), path, size);
         if (!yieldToObserver()) {
             return interrupted();
         }

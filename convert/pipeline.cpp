@@ -7,17 +7,20 @@
 namespace mbx::convert {
 
 namespace {
-// Messages in flight: enough that a long message at the head of the queue does not leave the
-// other workers idle, bounded by their bytes so that a run of large messages stays small.
-constexpr std::size_t kMessagesPerWorker = 16;
+// Messages in flight: enough that the workers still have work queued when the writing thread
+// is held up (a long message at the head of the queue, a scheduler time slice given to another
+// thread: a few milliseconds, dozens of typical messages), bounded by their bytes so that a run
+// of large messages stays small.
+constexpr std::size_t kMessagesPerWorker = 256;
 constexpr std::uint64_t kBytesInFlight = 16 << 20;
 } // namespace
 
 Pipeline::Pipeline(const StoreTarget& target, int workers, FaultHooks* faults)
     : target_(target), faults_(faults),
-      capacity_(kMessagesPerWorker * static_cast<std::size_t>(std::max(workers, 0)) + 2) {
-    for (int i = 0; i < workers; ++i) {
-        threads_.emplace_back([this] { work(); });
+      capacity_(kMessagesPerWorker * static_cast<std::size_t>(std::max(workers, 0)) + 2),
+      retired_(static_cast<std::size_t>(std::max(workers, 0))) {
+    for (std::size_t i = 0; i < retired_.size(); ++i) {
+        threads_.emplace_back([this, i] { work(i); });
     }
 }
 
@@ -83,23 +86,29 @@ void Pipeline::submit(MessageJob job, std::uint64_t length, bool last) {
     jobsReady_.notify_one();
 }
 
-void Pipeline::work() {
+void Pipeline::work(std::size_t worker) {
+    std::vector<std::unique_ptr<PreparedMessage>> retired;
     while (true) {
         std::shared_ptr<Slot> slot;
         {
             std::unique_lock lock(mutex_);
-            jobsReady_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+            jobsReady_.wait(lock,
+                            [this] { return stopping_ || (!deviceFull_ && !waiting_.empty()); });
             if (stopping_) {
                 return;
             }
             slot = std::move(waiting_.front());
             waiting_.pop_front();
+            retired.swap(retired_[worker]);
         }
+        retired.clear();
+        slot->done.worker = worker;
         prepare(*slot);
         bool first = false;
         {
             std::lock_guard lock(mutex_);
             slot->ready = true;
+            deviceFull_ = deviceFull_ || slot->done.deviceFull;
             first = !inOrder_.empty() && inOrder_.front() == slot;
         }
         // take() waits for the oldest message only: waking it for another one would be in vain.
@@ -119,21 +128,24 @@ void Pipeline::dropWaiting() {
     waiting_.clear();
 }
 
-std::optional<Pipeline::Done> Pipeline::take(bool wait) {
+std::optional<Pipeline::Done> Pipeline::take() {
     std::unique_lock lock(mutex_);
     if (inOrder_.empty()) {
         return std::nullopt;
     }
-    if (!inOrder_.front()->ready) {
-        if (!wait) {
-            return std::nullopt;
-        }
-        slotReady_.wait(lock, [this] { return inOrder_.front()->ready; });
-    }
+    slotReady_.wait(lock, [this] { return inOrder_.front()->ready; });
     auto slot = std::move(inOrder_.front());
     inOrder_.pop_front();
     bytes_ -= slot->bytes;
     return std::move(slot->done);
+}
+
+void Pipeline::retire(Done done) {
+    if (threads_.empty() || !done.prepared) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    retired_[done.worker].push_back(std::move(done.prepared));
 }
 
 } // namespace mbx::convert

@@ -28,6 +28,7 @@ public:
         std::unique_ptr<PreparedMessage> prepared; // null on failure
         std::string error;
         bool deviceFull = false;
+        std::size_t worker = 0; // the worker that prepared it, which also frees it (retire)
     };
 
     // `workers` 0 prepares each message inside submit().
@@ -39,9 +40,12 @@ public:
     bool full() const;
     bool empty() const;
     void submit(MessageJob job, std::uint64_t length, bool last);
-    // The oldest message once it is prepared; nothing when it is not ready and `wait` is false
-    // (or nothing is in flight).
-    std::optional<Done> take(bool wait);
+    // The oldest message once it is prepared (waits for it); nothing when none is in flight.
+    std::optional<Done> take();
+    // Hands a taken message back once it is stored: the worker that prepared it frees it with its
+    // next message, so the writing thread neither spends its time on that nor returns memory to
+    // the allocator's pool of another thread.
+    void retire(Done done);
     // Forgets the messages no worker has begun; those being prepared are still handed back.
     void dropWaiting();
 
@@ -53,7 +57,7 @@ private:
         std::uint64_t bytes = 0; // of the message's text, counted while it is in flight
     };
     void prepare(Slot& slot) const;
-    void work();
+    void work(std::size_t worker);
 
     const StoreTarget& target_;
     FaultHooks* faults_;
@@ -63,8 +67,13 @@ private:
     std::condition_variable slotReady_;
     std::deque<std::shared_ptr<Slot>> inOrder_;
     std::deque<std::shared_ptr<Slot>> waiting_;
+    // Per worker: the messages it prepared that have been stored, to be freed by it.
+    std::vector<std::vector<std::unique_ptr<PreparedMessage>>> retired_;
     std::uint64_t bytes_ = 0;
     bool stopping_ = false;
+    // A message found the output device full: no worker begins another one (the engine stops
+    // at that message and drops the rest).
+    bool deviceFull_ = false;
     std::vector<std::thread> threads_;
 };
 

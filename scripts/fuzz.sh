@@ -39,10 +39,13 @@ for name in "${harnesses[@]}"; do
   # A 16 MiB quarantine (ASan's default is 256 MiB), 8 frames per allocation stack and no fill
   # of new blocks: with the defaults, touching fresh quarantine pages (page faults, TLB flushes)
   # was most of the time per input. Freed blocks are still caught while among the last 16 MiB.
+  # Leaks are not looked for (detect_leaks=0), so libFuzzer is told too: otherwise it runs an
+  # input a second time whenever it made more allocations than it freed (14 % of the CPU samples
+  # of replaying 60 inputs of a grown corpus), only to skip the leak check.
   status=0
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:quarantine_size_mb=16:malloc_context_size=8:max_malloc_fill_size=0 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$build/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
+    "$build/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -detect_leaks=0 \
     -print_final_stats=1 -artifact_prefix="$work/$name/findings/" "${dict[@]}" \
     "$work/$name/corpus" "$here/tests/fuzz/corpus/$corpus" "$here/tests/fuzz/regressions/$corpus" \
     >"$work/$name/log.txt" 2>&1 || status=$?
