@@ -7,9 +7,11 @@
 #include "platform/file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <map>
 #include <unordered_map>
+#include <utility>
 
 namespace mbx::convert {
 
@@ -53,6 +55,30 @@ void Verifier::forget() {
     mailboxes_.clear();
 }
 
+namespace {
+
+// Messages read back are taken from a shared cursor in runs of this many: neighbours in the file,
+// so that each reader's window serves a run with few moves.
+constexpr std::size_t kReadBackRun = 64;
+
+} // namespace
+
+// What one thread found reading messages back: how many verified per mailbox, and the messages
+// that differ (by their position among the expected, told afterwards in that order).
+struct Verifier::ReadBack {
+    std::vector<std::uint64_t> verified; // by mailbox
+    std::vector<std::pair<std::size_t, std::string>> differs;
+};
+
+// What the threads reading messages back share; fixed before the first of them is read.
+struct Verifier::Expectation {
+    const std::string& path;
+    const std::vector<Expected>& expected;
+    std::unordered_map<std::uint32_t, std::string> folderPaths;           // by node
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> listed; // rows, sorted
+    std::atomic<std::size_t> next{0};
+};
+
 void Verifier::checkDataFile(const std::string& path) {
     if (!on_) {
         return;
@@ -67,9 +93,9 @@ void Verifier::checkDataFile(const std::string& path) {
     // Failures of the file as a whole belong to its mailbox when it holds one mailbox's
     // messages, else to the mailbox (or run) the engine is completing it for.
     const std::string whole = mailboxes.size() == 1 ? mailboxes.front() : std::string();
-    // One reader, its indexes loaded once, serves the read-back and (through a sibling with a
-    // read window of its own) the structure check, which reads the whole file as the messages
-    // are read back: on a thread of its own, the two take hardly longer than either.
+    // One reader, its indexes loaded once, serves the read-back and (through siblings with read
+    // windows of their own) the structure check on a thread of its own, which then joins the
+    // read-back for the messages still unread.
     std::unique_ptr<pst::NdbReader> ndb;
     std::string unopened;
     try {
@@ -77,20 +103,103 @@ void Verifier::checkDataFile(const std::string& path) {
     } catch (const std::exception& e) {
         unopened = e.what();
     }
-    auto checking = std::async(std::launch::async, [&ndb, &unopened] {
+    Expectation expectation{path, expected, {}, {}};
+    std::promise<void> ready; // the expectation is complete
+    auto checking = std::async(std::launch::async, [&ndb, &unopened, &expectation,
+                                                    mailboxCount = mailboxes.size(),
+                                                    started = ready.get_future()] {
+        std::pair<std::vector<std::string>, ReadBack> out;
         if (!ndb) {
-            return std::vector<std::string>{"cannot open: " + unopened};
+            out.first = {"cannot open: " + unopened};
+            return out;
         }
         try {
             // The messages' heaps and tables are left to the read-back, which refuses a
             // damaged one.
-            return pst::checkReader(ndb->sibling(), pst::MessageDepth::Nodes).faults;
+            out.first = pst::checkReader(ndb->sibling(), pst::MessageDepth::Nodes).faults;
         } catch (const std::exception& e) {
-            return std::vector<std::string>{e.what()};
+            out.first = {e.what()};
         }
+        started.wait();
+        const auto reader = ndb->sibling();
+        out.second = readBack(reader, expectation, mailboxCount);
+        return out;
     });
-    compare(path, ndb.get(), unopened, whole, expected, mailboxes);
-    const auto faults = checking.get();
+    // Whatever happens here, the check's thread is let go on.
+    struct Release {
+        std::promise<void>* ready;
+        void operator()() {
+            if (ready != nullptr) {
+                std::exchange(ready, nullptr)->set_value();
+            }
+        }
+        ~Release() { (*this)(); }
+    } release{&ready};
+    std::vector<pst::StoredFolder> folders;
+    std::string unreadable = unopened;
+    if (!ndb && unreadable.empty()) {
+        unreadable = "it cannot be opened";
+    }
+    if (ndb) {
+        try {
+            folders = pst::StoreReader(*ndb).folders();
+        } catch (const std::exception& e) {
+            unreadable = e.what();
+        }
+    }
+    ReadBack mine;
+    if (!unreadable.empty()) {
+        expectation.next = expected.size(); // nothing for the check's thread to read back
+        release();
+        for (const auto& e : expected) {
+            mismatch(mailboxes[e.mailbox], e.index, e.offset,
+                     "the data file " + path + " cannot be read back: " + unreadable);
+        }
+    } else {
+        // Messages written per folder, against the folder's count and contents table.
+        std::map<std::uint32_t, std::uint64_t> written;
+        for (const auto& e : expected) {
+            ++written[e.folder];
+        }
+        for (auto& f : folders) {
+            if (const auto count = written.find(f.nid);
+                count != written.end() &&
+                (f.contentCount != count->second || f.messages.size() != count->second)) {
+                mismatch(whole, std::nullopt, 0,
+                         "the folder \"" + f.path + "\" of " + path + " holds " +
+                             std::to_string(f.messages.size()) + " messages (its count says " +
+                             std::to_string(f.contentCount) + "); " +
+                             std::to_string(count->second) + " were written to it");
+            }
+            // Each folder's contents rows, sorted (a set of a few hundred thousand would take
+            // megabytes more).
+            auto& rows = expectation.listed[f.nid];
+            rows.swap(f.messages);
+            std::sort(rows.begin(), rows.end());
+            expectation.folderPaths.emplace(f.nid, std::move(f.path));
+        }
+        release();
+        mine = readBack(*ndb, expectation, mailboxes.size());
+    }
+    auto [faults, theirs] = checking.get();
+    mine.verified.resize(mailboxes.size());
+    theirs.verified.resize(mailboxes.size());
+    // Told in the order of the messages, whichever thread read them back.
+    for (std::size_t m = 0; m < mine.verified.size(); ++m) {
+        if (const auto n = mine.verified[m] + theirs.verified[m]; n > 0) {
+            std::lock_guard lock(mutex_);
+            result_.verified[mailboxes[m]] += n;
+        }
+    }
+    auto& differs = mine.differs;
+    differs.insert(differs.end(), std::make_move_iterator(theirs.differs.begin()),
+                   std::make_move_iterator(theirs.differs.end()));
+    std::sort(differs.begin(), differs.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [at, reason] : differs) {
+        const auto& e = expected[at];
+        mismatch(mailboxes[e.mailbox], e.index, e.offset, std::move(reason));
+    }
     if (!faults.empty()) {
         mismatch(whole, std::nullopt, 0,
                  "the data file " + path +
@@ -100,88 +209,49 @@ void Verifier::checkDataFile(const std::string& path) {
     }
 }
 
-void Verifier::compare(const std::string& path, const pst::NdbReader* ndb,
-                       const std::string& unopened, const std::string& whole,
-                       const std::vector<Expected>& expected,
-                       const std::vector<std::string>& mailboxes) {
-    std::vector<pst::StoredFolder> folders;
-    std::unique_ptr<pst::StoreReader> reader;
-    std::string unreadable = unopened;
-    if (ndb != nullptr) {
-        try {
-            reader = std::make_unique<pst::StoreReader>(*ndb);
-            folders = reader->folders();
-        } catch (const std::exception& e) {
-            unreadable = e.what();
+Verifier::ReadBack Verifier::readBack(const pst::NdbReader& ndb, Expectation& expectation,
+                                      std::size_t mailboxCount) {
+    ReadBack out;
+    out.verified.assign(mailboxCount, 0);
+    const pst::StoreReader reader(ndb);
+    const auto& expected = expectation.expected;
+    const auto& path = expectation.path;
+    for (;;) {
+        const std::size_t first = expectation.next.fetch_add(kReadBackRun);
+        if (first >= expected.size()) {
+            break;
         }
-    }
-    std::unordered_map<std::uint32_t, const pst::StoredFolder*> byNid;
-    for (const auto& f : folders) {
-        byNid.emplace(f.nid, &f);
-    }
-    // Messages written per folder, against the folder's count and contents table.
-    std::map<std::uint32_t, std::uint64_t> written;
-    for (const auto& e : expected) {
-        ++written[e.folder];
-    }
-    if (unreadable.empty()) {
-        for (const auto& [nid, count] : written) {
-            const auto it = byNid.find(nid);
-            if (it == byNid.end()) {
-                continue; // each of its messages says so below
+        const std::size_t end = std::min(expected.size(), first + kReadBackRun);
+        for (std::size_t at = first; at < end; ++at) {
+            const auto& e = expected[at];
+            const auto folder = expectation.folderPaths.find(e.folder);
+            if (folder == expectation.folderPaths.end()) {
+                out.differs.emplace_back(at, "its folder is missing from the data file " + path);
+                continue;
             }
-            const auto& f = *it->second;
-            if (f.contentCount != count || f.messages.size() != count) {
-                mismatch(whole, std::nullopt, 0,
-                         "the folder \"" + f.path + "\" of " + path + " holds " +
-                             std::to_string(f.messages.size()) + " messages (its count says " +
-                             std::to_string(f.contentCount) + "); " + std::to_string(count) +
-                             " were written to it");
+            const auto& where = folder->second;
+            const auto& rows = expectation.listed.at(e.folder);
+            if (!std::binary_search(rows.begin(), rows.end(), e.message) ||
+                !reader.contains(e.message)) {
+                out.differs.emplace_back(at, "missing from the folder \"" + where +
+                                                 "\" of the data file " + path);
+                continue;
+            }
+            std::string differs;
+            try {
+                differs = mapi::differences(e.print, mapi::fingerprint(*reader.message(e.message)));
+            } catch (const std::exception& ex) {
+                differs = std::string("it cannot be read: ") + ex.what();
+            }
+            if (differs.empty()) {
+                ++out.verified[e.mailbox];
+            } else {
+                out.differs.emplace_back(at, "read back from the folder \"" + where + "\" of " +
+                                                 path + ": " + differs);
             }
         }
     }
-    // Each folder's contents rows, sorted (a set of a few hundred thousand would take megabytes
-    // more).
-    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> listed;
-    for (auto& f : folders) {
-        auto& rows = listed[f.nid];
-        rows.swap(f.messages);
-        std::sort(rows.begin(), rows.end());
-    }
-    for (const auto& e : expected) {
-        const auto& mailbox = mailboxes[e.mailbox];
-        if (!unreadable.empty()) {
-            mismatch(mailbox, e.index, e.offset,
-                     "the data file " + path + " cannot be read back: " + unreadable);
-            continue;
-        }
-        const auto folder = byNid.find(e.folder);
-        if (folder == byNid.end()) {
-            mismatch(mailbox, e.index, e.offset,
-                     "its folder is missing from the data file " + path);
-            continue;
-        }
-        const auto& where = folder->second->path;
-        const auto& rows = listed[e.folder];
-        if (!std::binary_search(rows.begin(), rows.end(), e.message) ||
-            !reader->contains(e.message)) {
-            mismatch(mailbox, e.index, e.offset,
-                     "missing from the folder \"" + where + "\" of the data file " + path);
-            continue;
-        }
-        std::string differs;
-        try {
-            differs = mapi::differences(e.print, mapi::fingerprint(*reader->message(e.message)));
-        } catch (const std::exception& ex) {
-            differs = std::string("it cannot be read: ") + ex.what();
-        }
-        if (differs.empty()) {
-            verified(mailbox);
-        } else {
-            mismatch(mailbox, e.index, e.offset,
-                     "read back from the folder \"" + where + "\" of " + path + ": " + differs);
-        }
-    }
+    return out;
 }
 
 void Verifier::checkMessageFile(const std::string& path, const MessageOrigin& origin,

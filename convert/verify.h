@@ -59,12 +59,11 @@ private:
         std::uint64_t offset;
         mapi::MessagePrint print;
     };
-    // Reads each expected message back from the data file `path`; `whole` is the mailbox of
-    // failures of the file as a whole.
-    // `ndb` is the file's reader, or null when it could not be opened (for the reason `unopened`).
-    void compare(const std::string& path, const pst::NdbReader* ndb, const std::string& unopened,
-                 const std::string& whole, const std::vector<Expected>& expected,
-                 const std::vector<std::string>& mailboxes);
+    struct ReadBack;
+    struct Expectation;
+    // Reads back, through `ndb`, the expected messages that no other thread has taken yet.
+    static ReadBack readBack(const pst::NdbReader& ndb, Expectation& expectation,
+                             std::size_t mailboxCount);
     void verified(const std::string& mailbox);
     void mismatch(const std::string& mailbox, std::optional<std::uint64_t> index,
                   std::uint64_t offset, std::string reason);

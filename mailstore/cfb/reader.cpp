@@ -1,7 +1,9 @@
 #include "mailstore/cfb/reader.h"
 
+#include "platform/file.h"
+
+#include <algorithm>
 #include <cstring>
-#include <fstream>
 
 namespace mbx::cfb {
 
@@ -12,15 +14,12 @@ constexpr std::size_t kHeaderSize = 512;
 } // namespace
 
 CompoundFileReader CompoundFileReader::open(const std::filesystem::path& path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    std::ifstream in(path, std::ios::binary);
-    if (error || !in) {
+    platform::File file;
+    if (!file.open(path)) {
         throw CfbError("cannot read " + path.string());
     }
-    std::vector<std::uint8_t> image(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    if (!in) {
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(file.size()));
+    if (file.readAt(reinterpret_cast<char*>(image.data()), image.size(), 0) != image.size()) {
         throw CfbError("cannot read " + path.string());
     }
     return CompoundFileReader(std::move(image));
@@ -116,7 +115,7 @@ CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image) : image_
         const unsigned length = std::min<unsigned>(e.nameLength.get() / 2, 32);
         for (unsigned i = 0; i + 1 < length; ++i) {
             const auto c = e.name[i].get();
-            entry.name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+            entry.chars[entry.length++] = c < 0x80 ? static_cast<char>(c) : '?';
         }
         entry.type = static_cast<ObjectType>(e.objectType);
         entry.left = e.leftSibling.get();
@@ -143,12 +142,13 @@ CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image) : image_
 
 std::optional<CompoundFileReader::Id> CompoundFileReader::find(Id storage,
                                                                std::string_view name) const {
-    const auto it = children_.find(childKey(storage, name));
-    return it != children_.end() ? std::optional<Id>(it->second) : std::nullopt;
-}
-
-std::string CompoundFileReader::childKey(Id storage, std::string_view name) {
-    return std::to_string(storage) + '/' + std::string(name);
+    const auto it = std::lower_bound(children_.begin(), children_.end(), std::pair(storage, name),
+                                     [this](const Child& c, const auto& key) {
+                                         return std::pair(c.storage, entries_[c.id].name()) < key;
+                                     });
+    return it != children_.end() && it->storage == storage && entries_[it->id].name() == name
+               ? std::optional<Id>(it->id)
+               : std::nullopt;
 }
 
 void CompoundFileReader::indexChildren() {
@@ -168,7 +168,7 @@ void CompoundFileReader::indexChildren() {
                 continue;
             }
             seen[id] = true;
-            children_.emplace(childKey(storage, entries_[id].name), id);
+            children_.push_back({storage, id});
             if (entries_[id].type == ObjectType::Storage) {
                 storages.push_back(id);
             }
@@ -176,6 +176,11 @@ void CompoundFileReader::indexChildren() {
             pending.push_back(entries_[id].right);
         }
     }
+    // Of two children of a storage with the same name, the one reached first is found.
+    std::stable_sort(children_.begin(), children_.end(), [this](const Child& a, const Child& b) {
+        return std::pair(a.storage, entries_[a.id].name()) <
+               std::pair(b.storage, entries_[b.id].name());
+    });
 }
 
 bool CompoundFileReader::isStorage(Id id) const {

@@ -5,12 +5,12 @@
 
 #include "mailstore/cfb/compound_file.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace mbx::cfb {
@@ -33,7 +33,10 @@ public:
 
 private:
     struct Entry {
-        std::string name;
+        // The name in ASCII ('?' for other characters); at most 31 of them.
+        std::array<char, 32> chars{};
+        std::uint8_t length = 0;
+        std::string_view name() const { return {chars.data(), length}; }
         ObjectType type = ObjectType::Unused;
         std::uint32_t left = kNoStream;
         std::uint32_t right = kNoStream;
@@ -45,7 +48,6 @@ private:
                                      std::uint32_t start) const;
     std::vector<std::uint8_t> read(const std::vector<std::uint32_t>& sectors,
                                    std::uint64_t size) const;
-    static std::string childKey(Id storage, std::string_view name);
     void indexChildren();
 
     std::vector<std::uint8_t> image_;
@@ -55,7 +57,12 @@ private:
     std::vector<std::uint32_t> miniFat_;
     std::vector<Entry> entries_;
     std::vector<std::uint8_t> miniStream_;
-    std::unordered_map<std::string, Id> children_; // by childKey(storage, name)
+    // Each storage's children, sorted by storage, then name.
+    struct Child {
+        Id storage;
+        Id id;
+    };
+    std::vector<Child> children_;
 };
 
 } // namespace mbx::cfb

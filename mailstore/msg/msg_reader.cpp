@@ -6,6 +6,7 @@
 #include "mailstore/msg/msg_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <span>
 #include <string>
@@ -26,6 +27,27 @@ std::string hex8(std::uint32_t v) {
         out.push_back("0123456789ABCDEF"[(v >> shift) & 0xF]);
     }
     return out;
+}
+
+// A prefix and a number in 8 hex digits, as the names of value streams and of recipient and
+// attachment storages are made, without an allocation.
+class HexName {
+public:
+    HexName(std::string_view prefix, std::uint32_t v) : size_(prefix.size() + 8) {
+        std::copy(prefix.begin(), prefix.end(), text_.begin());
+        for (std::size_t i = 0; i < 8; ++i) {
+            text_[prefix.size() + i] = "0123456789ABCDEF"[(v >> (28 - 4 * i)) & 0xF];
+        }
+    }
+    std::string_view view() const { return {text_.data(), size_}; }
+
+private:
+    std::array<char, 32> text_{};
+    std::size_t size_;
+};
+
+HexName valueStream(mapi::PropTag tag) {
+    return HexName("__substg1.0_", tag);
 }
 
 bool inStream(mapi::PropType type) {
@@ -57,7 +79,7 @@ Props readProps(const CompoundFileReader& file, CompoundFileReader::Id storage,
         const mapi::PropTag tag = readLe32(entries.data() + at);
         const auto type = mapi::propType(tag);
         if (!only.empty() && std::find(only.begin(), only.end(), tag) == only.end()) {
-            if (inStream(type) && !file.find(storage, "__substg1.0_" + hex8(tag))) {
+            if (inStream(type) && !file.find(storage, valueStream(tag).view())) {
                 throw MsgError("the value stream of property " + hex8(tag) + " is missing");
             }
             continue;
@@ -66,7 +88,7 @@ Props readProps(const CompoundFileReader& file, CompoundFileReader::Id storage,
             props[tag] = Bytes(entries.begin() + static_cast<std::ptrdiff_t>(at + 8),
                                entries.begin() + static_cast<std::ptrdiff_t>(at + 16));
         } else if (inStream(type)) {
-            const auto value = file.find(storage, "__substg1.0_" + hex8(tag));
+            const auto value = file.find(storage, valueStream(tag).view());
             if (!value) {
                 throw MsgError("the value stream of property " + hex8(tag) + " is missing");
             }
@@ -87,14 +109,14 @@ public:
         std::uint32_t counts[2] = {0, 0};
         props_ = readProps(*file_, storage, headerSize, counts, mapi::kMessagePrintTags);
         for (std::uint32_t i = 0; i < counts[0]; ++i) {
-            const auto row = file_->find(storage, "__recip_version1.0_#" + hex8(i));
+            const auto row = file_->find(storage, HexName("__recip_version1.0_#", i).view());
             if (!row) {
                 throw MsgError("recipient row " + std::to_string(i) + " is missing");
             }
             recipients_.push_back(readProps(*file_, *row, 8));
         }
         for (std::uint32_t i = 0; i < counts[1]; ++i) {
-            const auto row = file_->find(storage, "__attach_version1.0_#" + hex8(i));
+            const auto row = file_->find(storage, HexName("__attach_version1.0_#", i).view());
             if (!row) {
                 throw MsgError("attachment " + std::to_string(i) + " is missing");
             }
@@ -119,7 +141,7 @@ public:
         if (a.props.count(tags::AttachDataObject) == 0) {
             return nullptr;
         }
-        const auto inner = file_->find(a.storage, "__substg1.0_" + hex8(tags::AttachDataObject));
+        const auto inner = file_->find(a.storage, valueStream(tags::AttachDataObject).view());
         if (!inner || !file_->isStorage(*inner)) {
             throw MsgError("an attached message is missing");
         }

@@ -27,6 +27,15 @@ std::string hex(std::uint64_t v) {
     return std::string(digits, end);
 }
 
+// What refers to a block: a node, or a subnode of a holder. Named only in a fault's message.
+struct Holder {
+    const Holder* parent = nullptr;
+    std::uint64_t id = 0;
+    std::string text() const {
+        return parent != nullptr ? parent->text() + " subnode " + hex(id) : "node " + hex(id);
+    }
+};
+
 class Checker {
 public:
     explicit Checker(const std::filesystem::path& path) : path_(path) {}
@@ -69,14 +78,22 @@ private:
             report_.faults.push_back("(further faults not listed)");
     }
 
-    void markAllocated(std::uint64_t ib, std::uint64_t size, const std::string& what) {
+    // `what` names it: a text, or a callable giving one (built only for a fault).
+    template <class What>
+    void markAllocated(std::uint64_t ib, std::uint64_t size, const What& what) {
+        const auto name = [&what] {
+            if constexpr (std::is_invocable_v<const What&>)
+                return std::string(what());
+            else
+                return std::string(what);
+        };
         if (ib < kFirstAMapOffset || ib + size > reader_->fileSize()) {
-            fault(what + " at " + hex(ib) + " outside the mapped part of the file");
+            fault(name() + " at " + hex(ib) + " outside the mapped part of the file");
             return;
         }
         const std::uint64_t k = sectionOf(ib);
         if (sectionOf(ib + size - 1) != k)
-            fault(what + " at " + hex(ib) + " crosses a section boundary");
+            fault(name() + " at " + hex(ib) + " crosses a section boundary");
         if (k >= sections_)
             return;
         if (expected_.empty()) {
@@ -122,16 +139,16 @@ private:
     void checkPage(std::uint64_t ib, PageType type, Bid expectBid, const Bytes& page) {
         const PageTrailer t = PageTrailer::decode(page.data() + kPageDataSize);
         const PageTrailer want = PageTrailer::of(type, expectBid, ib, page.data());
-        const std::string what = "page at " + hex(ib);
+        const auto what = [ib] { return "page at " + hex(ib); };
         if (t.ptype != want.ptype || t.ptypeRepeat != t.ptype)
-            fault(what + ": page type " + hex(t.ptype) + "/" + hex(t.ptypeRepeat) + ", expected " +
-                  hex(want.ptype));
+            fault(what() + ": page type " + hex(t.ptype) + "/" + hex(t.ptypeRepeat) +
+                  ", expected " + hex(want.ptype));
         if (t.crc != want.crc)
-            fault(what + ": page CRC mismatch");
+            fault(what() + ": page CRC mismatch");
         if (t.bid != want.bid)
-            fault(what + ": trailer BID " + hex(t.bid) + ", expected " + hex(want.bid));
+            fault(what() + ": trailer BID " + hex(t.bid) + ", expected " + hex(want.bid));
         if (t.signature != want.signature)
-            fault(what + ": bad page signature");
+            fault(what() + ": bad page signature");
     }
 
     void checkMapPages() {
@@ -165,14 +182,15 @@ private:
     // the parent's key for it.
     void walkTree(BlockRef ref, PageType type, int expectLevel, std::uint64_t low,
                   std::uint64_t high, int depth) {
-        const std::string what =
-            std::string(type == PageType::Nbt ? "NBT" : "BBT") + " page at " + hex(ref.ib);
+        const auto what = [&] {
+            return std::string(type == PageType::Nbt ? "NBT" : "BBT") + " page at " + hex(ref.ib);
+        };
         if (depth > 9) {
-            fault(what + ": tree deeper than allowed");
+            fault(what() + ": tree deeper than allowed");
             return;
         }
         if (ref.ib % kPageSize != 0 || ref.ib + kPageSize > reader_->fileSize()) {
-            fault(what + ": misplaced page");
+            fault(what() + ": misplaced page");
             return;
         }
         const Bytes page = reader_->readAt(ref.ib, kPageSize);
@@ -182,17 +200,17 @@ private:
         const unsigned cEnt = counts.cEnt, cEntMax = counts.cEntMax, cbEnt = counts.cbEnt;
         const unsigned level = counts.cLevel;
         if (expectLevel >= 0 && static_cast<int>(level) != expectLevel)
-            fault(what + ": level " + std::to_string(level) + ", expected " +
+            fault(what() + ": level " + std::to_string(level) + ", expected " +
                   std::to_string(expectLevel));
         const std::size_t want = level > 0               ? BTEntry::kSize
                                  : type == PageType::Nbt ? NbtEntry::kSize
                                                          : BbtEntry::kSize;
         if (cbEnt != want || cEntMax != BTPage::kEntriesSize / want || cEnt > cEntMax) {
-            fault(what + ": bad entry counts or size");
+            fault(what() + ": bad entry counts or size");
             return;
         }
         if (cEnt == 0 && depth > 0)
-            fault(what + ": empty page below the root");
+            fault(what() + ": empty page below the root");
         std::uint64_t prev = 0;
         for (unsigned i = 0; i < cEnt; ++i) {
             const std::uint8_t* e = page.data() + i * cbEnt;
@@ -200,11 +218,11 @@ private:
                                           ? BTPage::key(e) & ~std::uint64_t{1}
                                           : BTPage::key(e);
             if (i > 0 && key <= prev)
-                fault(what + ": keys out of order at entry " + std::to_string(i));
+                fault(what() + ": keys out of order at entry " + std::to_string(i));
             if (key < low || key >= high)
-                fault(what + ": key " + hex(key) + " outside the range of its parent entry");
+                fault(what() + ": key " + hex(key) + " outside the range of its parent entry");
             if (i == 0 && depth > 0 && key != low)
-                fault(what + ": first key differs from the parent's key");
+                fault(what() + ": first key differs from the parent's key");
             prev = key;
             if (level > 0) {
                 const std::uint64_t next = i + 1 < cEnt ? BTPage::key(e + cbEnt) : high;
@@ -224,46 +242,46 @@ private:
         if (bbtEntries_ != reader_->blocks().size())
             fault("BBT has duplicate keys");
         for (const auto& [key, e] : reader_->blocks()) {
-            const std::string what = "block " + hex(e.bid) + " at " + hex(e.ib);
+            const auto what = [&e] { return "block " + hex(e.bid) + " at " + hex(e.ib); };
             if (e.bid & 1)
-                fault(what + ": reserved BID bit set");
+                fault(what() + ": reserved BID bit set");
             if (e.ib % kUnitSize != 0 || e.cb > kMaxBlockData) {
-                fault(what + ": misaligned or oversized");
+                fault(what() + ": misaligned or oversized");
                 continue;
             }
             const std::uint64_t size = blockStoredSize(e.cb);
             if (e.ib + size > reader_->fileSize()) {
-                fault(what + ": beyond the end of the file");
+                fault(what() + ": beyond the end of the file");
                 continue;
             }
             markAllocated(e.ib, size, what);
-            const Bytes b = reader_->readAt(e.ib, size);
+            const ByteView b = reader_->viewAt(e.ib, size);
             const BlockTrailer t = BlockTrailer::decode(b.data() + size - kTrailerSize);
             if (t.cb != e.cb)
-                fault(what + ": trailer size " + std::to_string(t.cb) + " but BBT says " +
+                fault(what() + ": trailer size " + std::to_string(t.cb) + " but BBT says " +
                       std::to_string(e.cb));
             if (t.signature != blockSignature(e.ib, e.bid))
-                fault(what + ": bad block signature");
+                fault(what() + ": bad block signature");
             if (t.crc != crc32(ByteView(b.data(), e.cb)))
-                fault(what + ": block CRC mismatch");
+                fault(what() + ": block CRC mismatch");
             if (t.bid != e.bid)
-                fault(what + ": trailer BID " + hex(t.bid));
+                fault(what() + ": trailer BID " + hex(t.bid));
         }
     }
 
-    void reference(Bid bid, const std::string& holder) {
+    void reference(Bid bid, const Holder& holder) {
         if (bid == 0)
             return;
         const auto it = reader_->blocks().find(bid & ~Bid{1});
         if (it == reader_->blocks().end()) {
-            fault(holder + " refers to missing block " + hex(bid));
+            fault(holder.text() + " refers to missing block " + hex(bid));
             return;
         }
         ++refs_[reader_->blocks().position(it)];
     }
 
     // Walks a data tree, counting references and checking XBLOCK totals and full blocks.
-    void walkData(Bid bid, const std::string& holder) {
+    void walkData(Bid bid, const Holder& holder) {
         reference(bid, holder);
         if (bid == 0 || !bidIsInternal(bid) || !reader_->blocks().count(bid & ~Bid{1}))
             return;
@@ -272,12 +290,12 @@ private:
         const InternalBlockHead head =
             x.size() >= headSize ? InternalBlockHead::decode(x.data()) : InternalBlockHead{};
         if (head.btype != InternalBlockHead::kDataTree || (head.cLevel != 1 && head.cLevel != 2)) {
-            fault(holder + ": internal block " + hex(bid) + " is not an XBLOCK/XXBLOCK");
+            fault(holder.text() + ": internal block " + hex(bid) + " is not an XBLOCK/XXBLOCK");
             return;
         }
         const unsigned n = head.cEnt;
         if (headSize + sizeof(Bid) * n > x.size()) {
-            fault(holder + ": XBLOCK " + hex(bid) + " too short");
+            fault(holder.text() + ": XBLOCK " + hex(bid) + " too short");
             return;
         }
         std::uint64_t total = 0;
@@ -297,24 +315,25 @@ private:
                 if (it != reader_->blocks().end()) {
                     childSize = it->second.cb;
                     if (bidIsInternal(child))
-                        fault(holder + ": XBLOCK child " + hex(child) + " is internal");
+                        fault(holder.text() + ": XBLOCK child " + hex(child) + " is internal");
                     if (i + 1 < n && childSize != kMaxBlockData)
-                        fault(holder + ": data block " + hex(child) + " is not full but not last");
+                        fault(holder.text() + ": data block " + hex(child) +
+                              " is not full but not last");
                 }
             }
             total += childSize;
         }
         if (total != head.lcbTotal)
-            fault(holder + ": XBLOCK " + hex(bid) + " lcbTotal " + std::to_string(head.lcbTotal) +
-                  " but children hold " + std::to_string(total));
+            fault(holder.text() + ": XBLOCK " + hex(bid) + " lcbTotal " +
+                  std::to_string(head.lcbTotal) + " but children hold " + std::to_string(total));
     }
 
-    void walkSubnodes(Bid bid, const std::string& holder, int depth) {
+    void walkSubnodes(Bid bid, const Holder& holder, int depth) {
         reference(bid, holder);
         if (bid == 0 || !reader_->blocks().count(bid & ~Bid{1}))
             return;
         if (!bidIsInternal(bid) || depth > 4) {
-            fault(holder + ": subnode tree root " + hex(bid) + " is not an internal block");
+            fault(holder.text() + ": subnode tree root " + hex(bid) + " is not an internal block");
             return;
         }
         const Bytes b = reader_->readBlock(bid);
@@ -322,13 +341,13 @@ private:
         const InternalBlockHead head =
             b.size() >= headSize ? InternalBlockHead::decode(b.data()) : InternalBlockHead{};
         if (head.btype != InternalBlockHead::kSubnodeTree || head.cLevel > 1) {
-            fault(holder + ": block " + hex(bid) + " is not an SLBLOCK/SIBLOCK");
+            fault(holder.text() + ": block " + hex(bid) + " is not an SLBLOCK/SIBLOCK");
             return;
         }
         const unsigned n = head.cEnt;
         const std::size_t size = head.cLevel == 0 ? SubnodeEntry::kSize : SubnodeIndexEntry::kSize;
         if (n == 0 || headSize + size * n > b.size()) {
-            fault(holder + ": subnode block " + hex(bid) + " has a bad entry count");
+            fault(holder.text() + ": subnode block " + hex(bid) + " has a bad entry count");
             return;
         }
         std::uint64_t prev = 0;
@@ -337,11 +356,11 @@ private:
             // Both entry kinds start with the NID in 8 bytes; order is checked on all of them.
             const std::uint64_t nid = readLe64(e);
             if (i > 0 && nid <= prev)
-                fault(holder + ": subnodes out of order in " + hex(bid));
+                fault(holder.text() + ": subnodes out of order in " + hex(bid));
             prev = nid;
             if (head.cLevel == 0) {
                 const SubnodeEntry s = SubnodeEntry::decode(e);
-                const std::string sub = holder + " subnode " + hex(nid);
+                const Holder sub{&holder, nid};
                 walkData(s.data, sub);
                 walkSubnodes(s.sub, sub, 0);
             } else {
@@ -353,7 +372,7 @@ private:
     void checkReferences() {
         refs_.assign(reader_->blocks().size(), 0);
         for (const auto& [nid, n] : reader_->nodes()) {
-            const std::string holder = "node " + hex(nid);
+            const Holder holder{nullptr, nid};
             walkData(n.data, holder);
             walkSubnodes(n.sub, holder, 0);
         }

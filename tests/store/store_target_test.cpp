@@ -394,6 +394,35 @@ TEST(StoreTarget, AFileBrokenAfterWritingIsAFailureNamingTheMessage) {
     }
 }
 
+// The messages of a data file are read back on two threads; what they find is told in the
+// order of the messages all the same.
+TEST(StoreTarget, MessagesReadBackOnTwoThreadsAreToldInMessageOrder) {
+    const fs::path dir = scratchDir("target-verify-order");
+    const auto a = (dir / "A.mbx").string();
+    writeFile(a, Mailbox(300));
+    const std::vector<int> broken = {250, 7, 130};
+    BreakAfterWriting faults;
+    faults.file = "A.mbx.pst";
+    faults.change = [&broken](std::string& bytes) {
+        for (const int n : broken) {
+            bytes[findOrFail(bytes, utf16("body " + std::to_string(n) + "\r"))] ^= 1;
+        }
+    };
+    StoreRun run(Format::Pst, dir / "out", {a}, &faults);
+    EXPECT_EQ(run.outcome, RunOutcome::Failed);
+    const auto report = slurp(run.report);
+    std::size_t last = 0;
+    for (const int n : {7, 130, 250}) {
+        const auto at =
+            report.find(a + ": message " + std::to_string(n) + " at byte " +
+                        std::to_string(Mailbox(n).size()) + ": read back from the folder");
+        ASSERT_NE(at, std::string::npos) << n << "\n" << report;
+        EXPECT_GT(at, last) << n << "\n" << report;
+        last = at;
+    }
+    EXPECT_NE(report.find(a + ": 300 of 300 written, 297 verified"), std::string::npos) << report;
+}
+
 // A real full device: a 64 KiB tmpfs as the output folder, converted by mbxvane-bench (the
 // command line's conversion).
 TEST(StoreTarget, AFullDeviceEndsTheRunWithNoTruncatedFileAndAFailureExit) {

@@ -3,6 +3,8 @@
 #include "mailstore/pst/ndb/permute.h"
 #include "platform/file.h"
 
+#include <array>
+
 namespace mbx::pst {
 
 namespace {
@@ -77,25 +79,34 @@ const std::uint8_t* NdbReader::locate(std::uint64_t offset, std::size_t size) co
     if (shared.image != nullptr)
         return shared.image->data() + offset;
     Window& w = window_;
-    if (w.bytes && offset >= w.offset && offset + size <= w.offset + w.size)
-        return w.bytes.get() + (offset - w.offset);
+    if (w.data != nullptr && offset >= w.offset && offset + size <= w.offset + w.size)
+        return w.data + (offset - w.offset);
     const std::size_t capacity = std::max(kWindowSize, size);
-    if (!w.bytes || capacity > kWindowSize) {
-        w.bytes.reset(new std::uint8_t[capacity]); // not zeroed: filled by the read
-        w.size = 0;
-    }
     const std::uint64_t start =
         size <= kWindowSize - kWindowLead ? offset - std::min(offset, kWindowLead) : offset;
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(capacity, shared.size - start));
+    w.data = nullptr;
+    w.size = 0;
+    w.view = {}; // unmapped before the next is mapped
     int error = 0;
+    w.view = shared.file.map(start, want, error);
+    if (!w.view.empty()) {
+        w.data = w.view.data();
+        w.offset = start;
+        w.size = want;
+        return w.data + (offset - start);
+    }
+    if (!w.bytes || capacity > kWindowSize)
+        w.bytes.reset(new std::uint8_t[capacity]); // not zeroed: filled by the read
     const std::size_t got =
         shared.file.readAt(reinterpret_cast<char*>(w.bytes.get()), want, start, error);
-    w.offset = start;
-    w.size = got;
     if (got != want)
         throw PstError("read error");
-    return w.bytes.get() + (offset - start);
+    w.data = w.bytes.get();
+    w.offset = start;
+    w.size = got;
+    return w.data + (offset - start);
 }
 
 Bytes NdbReader::readAt(std::uint64_t offset, std::size_t size) const {
@@ -107,7 +118,10 @@ void NdbReader::loadTree(Shared& shared, BlockRef ref, bool nodeTree, int depth,
                          std::size_t* count) const {
     if (depth > 9)
         throw PstError("B-tree too deep");
-    const Bytes page = readAt(ref.ib, kPageSize);
+    // A copy on the stack: reading a child page may move the window.
+    std::array<std::uint8_t, kPageSize> page;
+    const ByteView at = viewAt(ref.ib, kPageSize);
+    std::copy(at.begin(), at.end(), page.begin());
     const BTPage counts = BTPage::decode(page.data());
     const unsigned cbEnt = counts.cbEnt;
     const std::size_t want = counts.cLevel > 0 ? BTEntry::kSize
@@ -115,12 +129,14 @@ void NdbReader::loadTree(Shared& shared, BlockRef ref, bool nodeTree, int depth,
                                                : BbtEntry::kSize;
     if (cbEnt == 0 || counts.cEnt * cbEnt > BTPage::kEntriesSize || cbEnt < want)
         throw PstError("corrupt B-tree page");
+    if (counts.cLevel == 0 && count != nullptr) {
+        *count += counts.cEnt;
+        return;
+    }
     for (unsigned i = 0; i < counts.cEnt; ++i) {
         const std::uint8_t* e = page.data() + i * cbEnt;
         if (counts.cLevel > 0) {
             loadTree(shared, BTEntry::decode(e).ref, nodeTree, depth + 1, count);
-        } else if (count != nullptr) {
-            ++*count;
         } else if (nodeTree) {
             const NbtEntry n = NbtEntry::decode(e);
             shared.nodes.add(n.nid, n);

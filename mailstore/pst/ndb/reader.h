@@ -93,10 +93,15 @@ public:
     std::uint64_t fileSize() const { return shared_->size; }
     bool permuted() const { return shared_->header.header.cryptMethod == 1; }
 
-    // Bytes at `offset`. A read outside the reader's window moves the window there (one read of
-    // up to 1 MiB), so that reading the file front to back takes few reads; one reader is for
-    // one thread at a time (see sibling()).
+    // Bytes at `offset`. A read outside the reader's window moves the window there (a mapping
+    // of up to 1 MiB of the file, or one read when the system cannot map it), so that reading
+    // the file front to back takes few calls and no copy by the system; one reader is for one
+    // thread at a time (see sibling()).
     Bytes readAt(std::uint64_t offset, std::size_t size) const;
+    // The same bytes without a copy: valid until the reader's next read.
+    ByteView viewAt(std::uint64_t offset, std::size_t size) const {
+        return ByteView(locate(offset, size), size);
+    }
 
     const SortedIndex<Nid, NbtEntry>& nodes() const { return shared_->nodes; }
     // Keyed by BID without its reserved low bit.
@@ -121,7 +126,9 @@ private:
         SortedIndex<Bid, BbtEntry> blocks;
     };
     struct Window {
-        std::unique_ptr<std::uint8_t[]> bytes;
+        platform::FileView view;               // the file's bytes mapped, or else
+        std::unique_ptr<std::uint8_t[]> bytes; // a copy of them
+        const std::uint8_t* data = nullptr;    // view's or bytes'
         std::uint64_t offset = 0;
         std::size_t size = 0;
     };
