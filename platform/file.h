@@ -21,31 +21,6 @@ namespace mbx::platform {
 std::filesystem::path pathFromUtf8(std::string_view utf8);
 std::string utf8FromPath(const std::filesystem::path& path);
 
-// Bytes of a file mapped into memory for reading; unmapped when it goes. Empty when the mapping
-// failed.
-class FileView {
-public:
-    FileView() = default;
-    ~FileView();
-    FileView(FileView&& other) noexcept;
-    FileView& operator=(FileView&& other) noexcept;
-    FileView(const FileView&) = delete;
-    FileView& operator=(const FileView&) = delete;
-
-    const std::uint8_t* data() const { return data_; }
-    std::size_t size() const { return size_; }
-    bool empty() const { return data_ == nullptr; }
-
-private:
-    friend class File;
-    void release();
-
-    void* base_ = nullptr;   // the mapping, from a boundary the system allows
-    std::size_t length_ = 0; // of the mapping
-    const std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-};
-
 // One open file; closed when it goes.
 class File {
 public:
@@ -81,11 +56,6 @@ public:
     // The same read for several threads at once: it leaves error() alone and gives the errno of
     // a failure in `error` (0 when none).
     std::size_t readAt(char* buffer, std::size_t count, std::uint64_t offset, int& error) const;
-    // Maps `count` bytes at `offset` for reading, without copying them (several threads may map
-    // at once); an empty view, with the errno in `error`, when the system cannot. The file must
-    // keep its size while the view lives: on POSIX, reading a view past a truncated end is a
-    // fault of the process.
-    FileView map(std::uint64_t offset, std::size_t count, int& error) const;
     // Where the data at or after `offset` begins: `offset` itself when the system cannot tell,
     // nothing when only a hole (or the end) follows.
     std::optional<std::uint64_t> nextData(std::uint64_t offset);

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -106,61 +105,6 @@ std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset, 
         done += static_cast<std::size_t>(got);
     }
     return done;
-}
-
-FileView::~FileView() {
-    release();
-}
-
-FileView::FileView(FileView&& other) noexcept
-    : base_(std::exchange(other.base_, nullptr)), length_(std::exchange(other.length_, 0)),
-      data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-FileView& FileView::operator=(FileView&& other) noexcept {
-    if (this != &other) {
-        release();
-        base_ = std::exchange(other.base_, nullptr);
-        length_ = std::exchange(other.length_, 0);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
-
-void FileView::release() {
-    if (base_ != nullptr) {
-        ::munmap(base_, length_);
-    }
-    base_ = nullptr;
-    length_ = 0;
-    data_ = nullptr;
-    size_ = 0;
-}
-
-FileView File::map(std::uint64_t offset, std::size_t count, int& error) const {
-    FileView view;
-    error = 0;
-    if (fd_ < 0 || count == 0) {
-        error = EINVAL;
-        return view;
-    }
-    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t start = offset - offset % page;
-    const auto length = static_cast<std::size_t>(offset - start) + count;
-    int flags = MAP_SHARED;
-#ifdef MAP_POPULATE
-    flags |= MAP_POPULATE; // the pages the file already has in memory, mapped at once
-#endif
-    void* base = ::mmap(nullptr, length, PROT_READ, flags, fd_, static_cast<off_t>(start));
-    if (base == MAP_FAILED) {
-        error = errno;
-        return view;
-    }
-    view.base_ = base;
-    view.length_ = length;
-    view.data_ = static_cast<const std::uint8_t*>(base) + (offset - start);
-    view.size_ = count;
-    return view;
 }
 
 std::optional<std::uint64_t> File::nextData(std::uint64_t offset) {

@@ -171,68 +171,6 @@ std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset, 
     return done;
 }
 
-FileView::~FileView() {
-    release();
-}
-
-FileView::FileView(FileView&& other) noexcept
-    : base_(std::exchange(other.base_, nullptr)), length_(std::exchange(other.length_, 0)),
-      data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-FileView& FileView::operator=(FileView&& other) noexcept {
-    if (this != &other) {
-        release();
-        base_ = std::exchange(other.base_, nullptr);
-        length_ = std::exchange(other.length_, 0);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
-
-void FileView::release() {
-    if (base_ != nullptr) {
-        UnmapViewOfFile(base_);
-    }
-    base_ = nullptr;
-    length_ = 0;
-    data_ = nullptr;
-    size_ = 0;
-}
-
-// The view holds the mapping object: its handle is closed as soon as the view exists.
-FileView File::map(std::uint64_t offset, std::size_t count, int& error) const {
-    FileView view;
-    error = 0;
-    if (handle_ == nullptr || count == 0) {
-        error = EINVAL;
-        return view;
-    }
-    SYSTEM_INFO info{};
-    GetSystemInfo(&info);
-    const std::uint64_t granularity = info.dwAllocationGranularity;
-    const std::uint64_t start = offset - offset % granularity;
-    const auto length = static_cast<std::size_t>(offset - start) + count;
-    HANDLE mapping = CreateFileMappingW(handleOf(handle_), nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (mapping == nullptr) {
-        error = errnoOf(GetLastError());
-        return view;
-    }
-    void* base = MapViewOfFile(mapping, FILE_MAP_READ, static_cast<DWORD>(start >> 32),
-                               static_cast<DWORD>(start & 0xffffffffu), length);
-    const DWORD failure = base == nullptr ? GetLastError() : 0;
-    CloseHandle(mapping);
-    if (base == nullptr) {
-        error = errnoOf(failure);
-        return view;
-    }
-    view.base_ = base;
-    view.length_ = length;
-    view.data_ = static_cast<const std::uint8_t*>(base) + (offset - start);
-    view.size_ = count;
-    return view;
-}
-
 std::optional<std::uint64_t> File::nextData(std::uint64_t offset) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handleOf(handle_), &size)) {

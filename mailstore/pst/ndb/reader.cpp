@@ -88,15 +88,7 @@ const std::uint8_t* NdbReader::locate(std::uint64_t offset, std::size_t size) co
         static_cast<std::size_t>(std::min<std::uint64_t>(capacity, shared.size - start));
     w.data = nullptr;
     w.size = 0;
-    w.view = {}; // unmapped before the next is mapped
     int error = 0;
-    w.view = shared.file.map(start, want, error);
-    if (!w.view.empty()) {
-        w.data = w.view.data();
-        w.offset = start;
-        w.size = want;
-        return w.data + (offset - start);
-    }
     if (!w.bytes || capacity > kWindowSize)
         w.bytes.reset(new std::uint8_t[capacity]); // not zeroed: filled by the read
     const std::size_t got =

@@ -93,10 +93,9 @@ public:
     std::uint64_t fileSize() const { return shared_->size; }
     bool permuted() const { return shared_->header.header.cryptMethod == 1; }
 
-    // Bytes at `offset`. A read outside the reader's window moves the window there (a mapping
-    // of up to 1 MiB of the file, or one read when the system cannot map it), so that reading
-    // the file front to back takes few calls and no copy by the system; one reader is for one
-    // thread at a time (see sibling()).
+    // Bytes at `offset`. A read outside the reader's window moves the window there (one read of
+    // up to 1 MiB), so that reading the file front to back takes few reads; one reader is for
+    // one thread at a time (see sibling()).
     Bytes readAt(std::uint64_t offset, std::size_t size) const;
     // The same bytes without a copy: valid until the reader's next read.
     ByteView viewAt(std::uint64_t offset, std::size_t size) const {
@@ -126,9 +125,8 @@ private:
         SortedIndex<Bid, BbtEntry> blocks;
     };
     struct Window {
-        platform::FileView view;               // the file's bytes mapped, or else
-        std::unique_ptr<std::uint8_t[]> bytes; // a copy of them
-        const std::uint8_t* data = nullptr;    // view's or bytes'
+        std::unique_ptr<std::uint8_t[]> bytes;
+        const std::uint8_t* data = nullptr; // bytes', or null before the first read
         std::uint64_t offset = 0;
         std::size_t size = 0;
     };
