@@ -58,9 +58,6 @@ skips=(
   "^MsgWriter\\.(AttachmentsBeyondTheFormatLimitAreLeftOutAndNoted|RecipientRowsStopAtTheFormatLimit)$"
   # The command line's tests start mbxvane-convert and the package through /bin/sh.
   "^(Targets/)?(ConvertCommand|Interrupt|ProgressLine)\\.|^PackageInstallsAndConverts$|^checkers\\.preflight$"
-  # These compare paths as text with '/' between the names, where Windows writes a backslash.
-  "^(FileNameOfPath|EnsureTrailingSeparator|RunNamesTest)\\."
-  "^RunTest\\.(ThreeMailboxesEndToEnd|StoreTargetsGetEveryMessageInOrderWithTheirDataFiles|WriteFailuresAreCountedToldAndLeaveNoPartFile)$"
 )
 skip_regex=$(IFS='|'; echo "${skips[*]}")
 for s in "${skips[@]}"; do echo "skipped under Wine: $s"; done
@@ -215,13 +212,22 @@ display=:$((90 + RANDOM % 9))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 sleep 2
-DISPLAY=$display wine "$stage/mbxvane.exe" >"$work/window.log" 2>&1 &
-app=$!
+# Wine's first start of a window program after the other steps has once shown nothing for two
+# minutes (the same program showed its window within seconds when started again): a second start
+# is tried after stopping Wine's server, and said.
 geometry=""
-for _ in $(seq 1 60); do
-  geometry=$(DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -E '^ *0x[0-9a-f]+ "[^"]*Mbxvane' | head -1 || true)
+for attempt in 1 2; do
+  DISPLAY=$display wine "$stage/mbxvane.exe" >"$work/window.log" 2>&1 &
+  app=$!
+  for _ in $(seq 1 45); do
+    geometry=$(DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -E '^ *0x[0-9a-f]+ "[^"]*Mbxvane' | head -1 || true)
+    [ -n "$geometry" ] && break
+    sleep 2
+  done
   [ -n "$geometry" ] && break
-  sleep 2
+  echo "no window after 90 s (start $attempt)"
+  kill "$app" 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
 done
 sleep 3
 if [ -n "$geometry" ]; then
@@ -231,7 +237,9 @@ if [ -n "$geometry" ]; then
   if echo "$geometry" | grep -oE '[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+' | head -1 |
     awk -Fx '{split($2, r, "+"); w=$1; h=r[1]; x=r[2]; y=r[3];
               exit !(w > 200 && h > 200 && x >= 0 && y >= 0 && x + w <= 1024 && y + h <= 768)}'; then
-    pass "window shown whole ($(echo "$geometry" | sed 's/^ *//')); screenshot $out/window.png"
+    again=""
+    [ "$attempt" -gt 1 ] && again=", on the second start"
+    pass "window shown whole ($(echo "$geometry" | sed 's/^ *//')$again); screenshot $out/window.png"
   else
     fail "window not whole on the screen: $geometry"
   fi

@@ -63,15 +63,23 @@ TEST(EudoraTree, WindowsMapsGiveNamesAndNestingAndNothingInThemLosesOrLeaksAMail
     writeFile(root / "WORKPR~1.FOL" / "descmap.pce", "Budget 2003,BUDGET~1.MBX,M,N\n");
     writeFile(root / "OUTSIDE.MBX.txt", kMessage);
     writeFile(root / "Attach" / "report.pdf", "%PDF");
-    fs::create_directory_symlink("..", root / "WORKPR~1.FOL" / "loop");
+    // A link back up must not be walked into (systems without folder links skip this part).
+    std::error_code noLinks;
+    fs::create_directory_symlink("..", root / "WORKPR~1.FOL" / "loop", noLinks);
 
     const EudoraTree tree = readEudoraTree(root, endsInMbx);
-    EXPECT_EQ(shape(tree),
-              (std::vector<std::string>{
-                  "In* <- IN.MBX", "Out* <- OUT.MBX", "Family & Friends <- family~1.mbx",
-                  "Work Projects/Budget 2003 <- BUDGET~1.MBX", "Caf\xc3\xa9 Notes <- CAFENO~1.MBX",
-                  std::string(255, 'L') + " <- LONG.MBX", "Unlisted <- Unlisted.mbx",
-                  "in (2) <- in.mbx"}));
+    std::vector<std::string> expected = {"In* <- IN.MBX",
+                                         "Out* <- OUT.MBX",
+                                         "Family & Friends <- family~1.mbx",
+                                         "Work Projects/Budget 2003 <- BUDGET~1.MBX",
+                                         "Caf\xc3\xa9 Notes <- CAFENO~1.MBX",
+                                         std::string(255, 'L') + " <- LONG.MBX",
+                                         "Unlisted <- Unlisted.mbx"};
+    // Where names differ by case only (not on Windows), "in.mbx" is a mailbox of its own.
+    if (!fs::equivalent(root / "IN.MBX", root / "in.mbx")) {
+        expected.push_back("in (2) <- in.mbx");
+    }
+    EXPECT_EQ(shape(tree), expected);
     std::vector<std::string> notes;
     for (const auto& n : tree.notes) {
         notes.push_back(n.reason);

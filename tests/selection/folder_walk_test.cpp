@@ -26,9 +26,10 @@ void touch(const fs::path& p) {
 
 std::vector<std::string> relative(const std::vector<std::string>& full, const fs::path& root) {
     std::vector<std::string> out;
-    const std::string prefix = root.string() + "/";
     for (const auto& f : full) {
-        out.push_back(f.rfind(prefix, 0) == 0 ? f.substr(prefix.size()) : "OUTSIDE:" + f);
+        const fs::path rel = fs::path(f).lexically_relative(root);
+        const bool inside = !rel.empty() && *rel.begin() != "..";
+        out.push_back(inside ? rel.generic_string() : "OUTSIDE:" + f);
     }
     return out;
 }
@@ -56,7 +57,11 @@ TEST(PathLogger, NeverFollowsLinksToFoldersSoLoopsEnd) {
     const fs::path root = freshDir("walk-loop");
     touch(root / "In.mbx");
     touch(root / "sub" / "Out.mbx");
-    fs::create_directory_symlink("..", root / "sub" / "back-up");
+    std::error_code noLinks;
+    fs::create_directory_symlink("..", root / "sub" / "back-up", noLinks);
+    if (noLinks) {
+        GTEST_SKIP() << "this system makes no links to folders: " << noLinks.message();
+    }
     fs::create_directory_symlink(root, root / "self");
     fs::create_symlink(root / "In.mbx", root / "link-to-file.mbx");
 
@@ -68,6 +73,9 @@ TEST(PathLogger, NeverFollowsLinksToFoldersSoLoopsEnd) {
 }
 
 TEST(PathLogger, SkipsAFolderThatCannotBeReadAndGoesOn) {
+#ifdef _WIN32
+    GTEST_SKIP() << "paths over the system's limit are built by changing folders, as POSIX allows";
+#endif
     const fs::path root = freshDir("walk-unreadable");
     touch(root / "a" / "first.mbx");
     touch(root / "z" / "last.mbx");
