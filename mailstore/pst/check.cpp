@@ -241,7 +241,8 @@ private:
             fault("NBT has duplicate keys");
         if (bbtEntries_ != reader_->blocks().size())
             fault("BBT has duplicate keys");
-        for (const auto& [key, e] : reader_->blocks()) {
+        for (const auto& entry : reader_->blocks()) {
+            const auto& e = entry.second;
             const auto what = [&e] { return "block " + hex(e.bid) + " at " + hex(e.ib); };
             if (e.bid & 1)
                 fault(what() + ": reserved BID bit set");
