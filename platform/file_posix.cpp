@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -187,6 +190,21 @@ std::tm localTime(std::time_t t) {
     std::tm local{};
     ::localtime_r(&t, &local);
     return local;
+}
+
+void configureAllocator() {
+#if defined(__GLIBC__)
+    // Blocks from 256 KiB up (long bodies, attachments, index arrays) come from the system and
+    // go back to it; a pool keeps at most 1 MiB free at its top.
+    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+#endif
+}
+
+void releaseFreeMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
 }
 
 bool isTerminal(std::FILE* stream) {
