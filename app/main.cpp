@@ -3,12 +3,10 @@
 #include "app/fonts.h"
 #include "app/frm_step1.h"
 #include "desktop/qt_desktop.h"
-#include "platform/file.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    mbx::platform::configureAllocator();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(mbx::desktop::kAppTitle));
     mbx::app::loadWindowFonts();

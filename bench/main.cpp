@@ -8,7 +8,6 @@
 // The options reach the suites as the environment variables TMPDIR, MBXVANE_BENCH_MESSAGES
 // and MBXVANE_BENCH_RUNS of this process.
 #include "bench/registry.h"
-#include "platform/file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -63,8 +62,6 @@ Registration::Registration(std::string name, int order, Suite suite) {
 
 int main(int argc, char** argv) {
     using namespace mbx::bench;
-    // As the programs do, so that peak memory is measured as theirs.
-    mbx::platform::configureAllocator();
     std::vector<std::string> args(argv + 1, argv + argc);
     auto& registry = theRegistry();
     if (args.empty()) {

@@ -9,7 +9,6 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-    mbx::platform::configureAllocator();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mbxvane-convert"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MBXVANE_VERSION));

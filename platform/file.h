@@ -86,12 +86,6 @@ private:
 // The local time of `t` (thread-safe).
 std::tm localTime(std::time_t t);
 
-// Sets the allocator up for a long conversion, once at the start of the program: large blocks
-// are mapped from the system and given back when freed, at a fixed size limit, instead of the
-// limit rising with the largest block freed so far (after which the pools of the threads keep
-// tens of megabytes of freed message data).
-void configureAllocator();
-
 // Gives the memory the allocator holds free (in the pools of every thread, the ones that have
 // ended included) back to the system: for the moment a large structure has been released and
 // another is about to be built.

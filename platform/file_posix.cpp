@@ -192,15 +192,6 @@ std::tm localTime(std::time_t t) {
     return local;
 }
 
-void configureAllocator() {
-#if defined(__GLIBC__)
-    // Blocks from 256 KiB up (long bodies, attachments, index arrays) come from the system and
-    // go back to it; a pool keeps at most 1 MiB free at its top.
-    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
-#endif
-}
-
 void releaseFreeMemory() {
 #if defined(__GLIBC__)
     ::malloc_trim(0);

@@ -272,10 +272,6 @@ std::tm localTime(std::time_t t) {
     return local;
 }
 
-void configureAllocator() {
-    // The process heap maps large blocks from the system by itself.
-}
-
 void releaseFreeMemory() {
     ::_heapmin();
 }
