@@ -10,6 +10,7 @@
 #include "mailstore/mapi/fingerprint.h"
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -51,14 +52,30 @@ public:
     Verification take();
 
 private:
+    // What one stored message is expected to hold, in a fixed size: the digests of its print,
+    // where it came from and where it was stored. Its attachments (most messages have none) are
+    // in attachments_. Kept in deques: hundreds of thousands are added one by one, and a vector
+    // growing would hold two copies for a while.
     struct Expected {
         std::uint32_t folder;
         std::uint32_t message;
         std::uint32_t mailbox; // in mailboxes_
+        std::uint32_t recipientCount;
+        std::uint64_t firstAttachment; // in attachments_
+        std::uint64_t attachmentCount;
         std::uint64_t index;
         std::uint64_t offset;
-        mapi::MessagePrint print;
+        std::uint64_t subject;
+        std::uint64_t sender;
+        std::uint64_t recipients;
+        std::uint64_t date;
+        std::uint64_t body;
+        std::uint64_t html;
+        std::uint64_t bodyBytes;
     };
+    using Attachments = std::deque<mapi::MessagePrint::Attachment>;
+    // The print `e` was made from.
+    static mapi::MessagePrint printOf(const Expected& e, const Attachments& attachments);
     struct ReadBack;
     struct Expectation;
     // Reads back, through `ndb`, the expected messages that no other thread has taken yet.
@@ -73,7 +90,8 @@ private:
     std::mutex mutex_; // result_, for message files read back on worker threads
     Verification result_;
     std::vector<std::string> mailboxes_; // of expected_: each path once, not once per message
-    std::vector<Expected> expected_;
+    std::deque<Expected> expected_;
+    Attachments attachments_;
 };
 
 } // namespace mbx::convert

@@ -86,6 +86,11 @@ private:
 // The local time of `t` (thread-safe).
 std::tm localTime(std::time_t t);
 
+// Gives the memory the allocator holds free (in the pools of every thread, the ones that have
+// ended included) back to the system: for the moment a large structure has been released and
+// another is about to be built.
+void releaseFreeMemory();
+
 // True when `stream` is an interactive terminal (a console on Windows).
 bool isTerminal(std::FILE* stream);
 

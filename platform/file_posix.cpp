@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -187,6 +190,12 @@ std::tm localTime(std::time_t t) {
     std::tm local{};
     ::localtime_r(&t, &local);
     return local;
+}
+
+void releaseFreeMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
 }
 
 bool isTerminal(std::FILE* stream) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <io.h>
+#include <malloc.h>
 #include <utility>
 // windows.h comes before the headers that build on it.
 // clang-format off
@@ -269,6 +270,10 @@ std::tm localTime(std::time_t t) {
     std::tm local{};
     localtime_s(&local, &t);
     return local;
+}
+
+void releaseFreeMemory() {
+    ::_heapmin();
 }
 
 bool isTerminal(std::FILE* stream) {

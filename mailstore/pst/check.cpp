@@ -241,8 +241,7 @@ private:
             fault("NBT has duplicate keys");
         if (bbtEntries_ != reader_->blocks().size())
             fault("BBT has duplicate keys");
-        for (const auto& entry : reader_->blocks()) {
-            const auto& e = entry.second;
+        for (const auto& e : reader_->blocks()) {
             const auto what = [&e] { return "block " + hex(e.bid) + " at " + hex(e.ib); };
             if (e.bid & 1)
                 fault(what() + ": reserved BID bit set");
@@ -314,7 +313,7 @@ private:
                 reference(child, holder);
                 auto it = reader_->blocks().find(child & ~Bid{1});
                 if (it != reader_->blocks().end()) {
-                    childSize = it->second.cb;
+                    childSize = it->cb;
                     if (bidIsInternal(child))
                         fault(holder.text() + ": XBLOCK child " + hex(child) + " is internal");
                     if (i + 1 < n && childSize != kMaxBlockData)
@@ -372,13 +371,14 @@ private:
 
     void checkReferences() {
         refs_.assign(reader_->blocks().size(), 0);
-        for (const auto& [nid, n] : reader_->nodes()) {
+        for (const auto& n : reader_->nodes()) {
+            const Nid nid = n.nid;
             const Holder holder{nullptr, nid};
             walkData(n.data, holder);
             walkSubnodes(n.sub, holder, 0);
         }
         std::size_t position = 0;
-        for (const auto& [key, e] : reader_->blocks()) {
+        for (const auto& e : reader_->blocks()) {
             const unsigned holders = refs_[position++];
             if (holders == 0)
                 fault("block " + hex(e.bid) + " is not referenced by any node");
@@ -510,7 +510,8 @@ private:
     void checkNodes() {
         const auto& nodes = reader_->nodes();
         std::map<Nid, std::optional<TableContextContent>> tables;
-        for (const auto& [nid, n] : nodes) {
+        for (const auto& n : nodes) {
+            const Nid nid = n.nid;
             const std::string what = "node " + hex(nid);
             const NidType type = nidType(nid);
             if (depth_ == MessageDepth::Full || type != NidType::NormalMessage) {
@@ -541,7 +542,8 @@ private:
             !nodes.count(nids::RootFolder))
             fault("message store, name-to-id map or root folder node missing");
         // Folder counts against table rows.
-        for (const auto& [nid, n] : nodes) {
+        for (const auto& n : nodes) {
+            const Nid nid = n.nid;
             if (nidType(nid) != NidType::NormalFolder)
                 continue;
             const std::string what = "folder " + hex(nid);
@@ -568,13 +570,13 @@ private:
                 fault(what + ": PidTagSubfolders differs from the hierarchy table");
             for (const auto& [rowId, row] : c->second->rowIndex) {
                 auto m = nodes.find(rowId);
-                if (m == nodes.end() || m->second.parent != nid)
+                if (m == nodes.end() || m->parent != nid)
                     fault(what + ": contents row " + hex(rowId) +
                           " is not a message of this folder");
             }
             for (const auto& [rowId, row] : h->second->rowIndex) {
                 auto m = nodes.find(rowId);
-                if (m == nodes.end() || m->second.parent != nid)
+                if (m == nodes.end() || m->parent != nid)
                     fault(what + ": hierarchy row " + hex(rowId) +
                           " is not a subfolder of this folder");
             }

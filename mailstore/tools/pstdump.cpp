@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(h.nextBlockBid),
                     static_cast<unsigned long long>(h.nextPageBid),
                     static_cast<unsigned long long>(h.fileEof));
-        for (const auto& [nid, n] : f.nodes()) {
+        for (const auto& n : f.nodes()) {
+            const Nid nid = n.nid;
             std::printf("node %x parent %x data %llx sub %llx\n", nid, n.parent,
                         static_cast<unsigned long long>(n.data),
                         static_cast<unsigned long long>(n.sub));

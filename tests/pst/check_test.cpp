@@ -17,7 +17,7 @@ namespace {
 struct BlankCopy {
     std::filesystem::path path;
     Header header;
-    SortedIndex<Bid, BbtEntry> blocks;
+    BlockIndex blocks;
 
     explicit BlankCopy(const std::string& name) : path(psttest::scratch(name + ".pst")) {
         std::filesystem::copy_file(psttest::blankReference(), path,
@@ -78,7 +78,7 @@ TEST(PstCheck, FindsEachDefectInACopyOfTheBlankStore) {
         std::function<void(const BlankCopy&)> damage;
     } cases[] = {
         {"BlockCrc", "block CRC mismatch",
-         [](const BlankCopy& f) { f.flip(f.blocks.begin()->second.ib, 0x01); }},
+         [](const BlankCopy& f) { f.flip(f.blocks.begin()->ib, 0x01); }},
         // Unused entry space of the NBT root page.
         {"PageCrc", "page CRC mismatch",
          [](const BlankCopy& f) { f.flip(f.header.nbt.ib + 480, 0x40); }},
@@ -94,7 +94,7 @@ TEST(PstCheck, FindsEachDefectInACopyOfTheBlankStore) {
          [](const BlankCopy& f) { f.editPage(0x4400, [](Bytes& p) { p[0] &= 0x7F; }); }},
         {"BlockSignature", "bad block signature",
          [](const BlankCopy& f) {
-             const BbtEntry& e = std::next(f.blocks.begin(), 3)->second;
+             const BbtEntry& e = *std::next(f.blocks.begin(), 3);
              f.flip(e.ib + blockStoredSize(e.cb) - 16 + 2, 0xFF);
          }},
         {"PageSignature", "bad page signature",

@@ -259,14 +259,15 @@ TEST_P(EmptyStore, MatchesOutlookSkeleton) {
     EXPECT_EQ(mine.header().cryptMethod, GetParam() == Crypt::None ? 0 : 1);
     // Every node we write exists in Outlook's store; Outlook has only its undocumented extras.
     std::set<Nid> missing;
-    for (const auto& [nid, n] : outlook.nodes()) {
+    for (const auto& n : outlook.nodes()) {
+        const Nid nid = n.nid;
         if (!mine.nodes().count(nid))
             missing.insert(nid);
         else
             EXPECT_EQ(mine.node(nid).parent, n.parent) << std::hex << nid;
     }
-    for (const auto& [nid, n] : mine.nodes())
-        EXPECT_TRUE(outlook.nodes().count(nid)) << "extra node " << std::hex << nid;
+    for (const auto& n : mine.nodes())
+        EXPECT_TRUE(outlook.nodes().count(n.nid)) << "extra node " << std::hex << n.nid;
     EXPECT_EQ(missing, (std::set<Nid>{0x62B, 0x64C, 0x6B6, 0x6D7, 0x6F8, 0xC01, 0xE01, 0xE41, 0xEC1,
                                       0xEE1, 0xF01, 0xF21}));
 
@@ -449,10 +450,10 @@ TEST(PstWriter, HardCases) {
     // Flags, counts and the contents rows the store computes.
     NdbReader r(path);
     Nid folderNid = 0;
-    for (const auto& [nid, n] : r.nodes())
-        if (nidType(nid) == NidType::NormalFolder && n.parent == nids::IpmSubtree &&
-            nid != nids::DeletedItems)
-            folderNid = nid;
+    for (const auto& n : r.nodes())
+        if (nidType(n.nid) == NidType::NormalFolder && n.parent == nids::IpmSubtree &&
+            n.nid != nids::DeletedItems)
+            folderNid = n.nid;
     ASSERT_NE(folderNid, 0u);
     const auto folderPc = readPropertyContext(r, r.node(folderNid).data, {}).props;
     EXPECT_EQ(readLe32(folderPc.at(0x36020003).data()), messages.size());
@@ -526,8 +527,8 @@ TEST(PstWriter, TenThousandMessages) {
     expectSound(path);
     NdbReader r(path);
     std::size_t messages = 0;
-    for (const auto& [nid, n] : r.nodes())
-        messages += nidType(nid) == NidType::NormalMessage;
+    for (const auto& n : r.nodes())
+        messages += nidType(n.nid) == NidType::NormalMessage;
     EXPECT_EQ(messages, 10000u);
     const auto inbox = pffExport(path) / "Top of Personal Folders" / "Inbox";
     std::size_t exported = 0;

@@ -361,18 +361,42 @@ TEST(StoreTarget, AFileBrokenAfterWritingIsAFailureNamingTheMessage) {
             << report;
         EXPECT_NE(report.find(a + ": 3 of 3 written, 2 verified"), std::string::npos) << report;
     }
+    // A message with one attachment of 10000 bytes, `first` then the letters after it.
+    const auto withData = [](const std::string& name, char first) {
+        std::string data(10000, '\0');
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            data[i] = static_cast<char>(first + i % 26);
+        }
+        return "From ???@??? Tue\r\nSubject: with data\r\nMIME-Version: 1.0\r\n"
+               "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+               "Content-Type: text/plain\r\n\r\nsee\r\n--b\r\n"
+               "Content-Type: application/octet-stream; name=" +
+               name + "\r\n\r\n" + data + "\r\n--b--\r\n";
+    };
+    {
+        // The second of two messages with attachments, its attachment's bytes changed: it is
+        // compared with its own attachment, not the first message's.
+        const auto c = (dir / "C.mbx").string();
+        const auto first = withData("first.bin", 'a');
+        writeFile(c, first + withData("second.bin", 'A'));
+        BreakAfterWriting faults;
+        faults.file = "C.mbx.pst";
+        faults.change = [](std::string& bytes) { bytes[findOrFail(bytes, "ABCDEFGHIJ")] ^= 1; };
+        StoreRun run(Format::Pst, dir / "attached", {c}, &faults);
+        EXPECT_EQ(run.outcome, RunOutcome::Failed);
+        const auto report = slurp(run.report);
+        EXPECT_NE(report.find(c + ": message 1 at byte " + std::to_string(first.size()) +
+                              ": read back from the folder \"C.mbx\" of " +
+                              (dir / "attached" / "C.mbx.pst").string() +
+                              ": attachment 1 \"second.bin\": bytes differ"),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(report.find(c + ": 2 of 2 written, 1 verified"), std::string::npos) << report;
+    }
     {
         // A .msg whose attachment stream is cut short.
         const auto b = (dir / "B.mbx").string();
-        std::string data(10000, '\0');
-        for (std::size_t i = 0; i < data.size(); ++i) {
-            data[i] = static_cast<char>('a' + i % 26);
-        }
-        writeFile(b, "From ???@??? Tue\r\nSubject: with data\r\nMIME-Version: 1.0\r\n"
-                     "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
-                     "Content-Type: text/plain\r\n\r\nsee\r\n--b\r\n"
-                     "Content-Type: application/octet-stream; name=data.bin\r\n\r\n" +
-                         data + "\r\n--b--\r\n");
+        writeFile(b, withData("data.bin", 'a'));
         BreakAfterWriting faults;
         faults.file = "Email-0.msg";
         faults.change = [](std::string& bytes) {

@@ -49,7 +49,7 @@ std::uint8_t* HeapBuilder::itemData(Hid hid) {
     return b.data.data() + start;
 }
 
-std::vector<Bytes> HeapBuilder::build() const {
+void HeapBuilder::build(const std::function<void(ByteView)>& each) const {
     std::vector<std::uint8_t> levels(blocks_.size());
     for (std::size_t i = 0; i < blocks_.size(); ++i)
         levels[i] = fillLevel(kMaxBlockData -
@@ -59,14 +59,13 @@ std::vector<Bytes> HeapBuilder::build() const {
             out[j / 2] |= static_cast<std::uint8_t>(levels[first + j] << (4 * (j % 2)));
     };
 
-    std::vector<Bytes> out;
-    out.reserve(blocks_.size());
+    // One block at a time in one buffer: the heap of a folder's contents table holds the
+    // texts of every row, and a second copy of it would double what the close needs.
+    Bytes blk;
+    blk.reserve(kMaxBlockData);
     for (std::size_t i = 0; i < blocks_.size(); ++i) {
         const Block& b = blocks_[i];
         const std::size_t header = heapBlockHeaderSize(i);
-        Bytes blk;
-        blk.reserve(i + 1 < blocks_.size() ? kMaxBlockData
-                                           : header + b.data.size() + 7 + 2 * b.ends.size());
         blk.assign(header, 0);
         blk.insert(blk.end(), b.data.begin(), b.data.end());
         if (blk.size() & 1)
@@ -88,8 +87,14 @@ std::vector<Bytes> HeapBuilder::build() const {
             appendLe16(blk, static_cast<std::uint16_t>(header + end));
         if (i + 1 < blocks_.size())
             blk.resize(kMaxBlockData, 0);
-        out.push_back(std::move(blk));
+        each(blk);
     }
+}
+
+std::vector<Bytes> HeapBuilder::build() const {
+    std::vector<Bytes> out;
+    out.reserve(blocks_.size());
+    build([&out](ByteView block) { out.emplace_back(block.begin(), block.end()); });
     return out;
 }
 

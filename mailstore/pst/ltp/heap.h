@@ -6,6 +6,7 @@
 #include "mailstore/pst/ndb/bytes.h"
 #include "mailstore/pst/ndb/layout.h"
 
+#include <functional>
 #include <vector>
 
 namespace mbx::pst {
@@ -44,6 +45,8 @@ public:
     std::size_t blockCount() const { return blocks_.size(); }
     // Serialised heap blocks, in order.
     std::vector<Bytes> build() const;
+    // The same blocks handed to `each` one at a time, in order (valid during the call).
+    void build(const std::function<void(ByteView)>& each) const;
 
 private:
     struct Block {

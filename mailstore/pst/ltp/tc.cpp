@@ -160,6 +160,32 @@ Bid TcWriter::finish() {
 
 namespace {
 
+// The data blocks of the data tree `root` in order, each read when its turn comes.
+template <class F> void forEachDataBlock(const NdbReader& ndb, Bid root, F&& each) {
+    if (root == 0)
+        return;
+    const Bytes b = ndb.readBlock(root);
+    if (!bidIsInternal(root)) {
+        each(ByteView(b));
+        return;
+    }
+    if (b.size() < InternalBlockHead::kSize || b[0] != InternalBlockHead::kDataTree)
+        throw PstError("bad XBLOCK");
+    const InternalBlockHead head = InternalBlockHead::decode(b.data());
+    if (InternalBlockHead::kSize + sizeof(Bid) * head.cEnt > b.size())
+        throw PstError("bad XBLOCK size");
+    for (unsigned i = 0; i < head.cEnt; ++i) {
+        const Bid child = readLe64(b.data() + InternalBlockHead::kSize + sizeof(Bid) * i);
+        if (head.cLevel == 2) {
+            for (const Bytes& leaf : ndb.readStreamBlocks(child))
+                each(ByteView(leaf));
+        } else {
+            const Bytes leaf = ndb.readBlock(child);
+            each(ByteView(leaf));
+        }
+    }
+}
+
 // Checks one row of the row matrix without keeping it: its row id is there, and every value it
 // refers to is a heap item or a subnode that exists.
 void checkRow(const HeapReader& heap, const std::map<Nid, SubnodeEntry>& subs,
@@ -217,19 +243,9 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
     const std::size_t rowSize = out.rgib[3];
     if (mode == TableRows::None || hnidRows == 0 || rowSize == 0)
         return out;
-    std::vector<Bytes> blocks;
-    if ((hnidRows & 0x1F) == 0) {
-        const ByteView m = heap.item(hnidRows);
-        blocks.emplace_back(m.begin(), m.end());
-    } else {
-        auto it = subs.find(hnidRows);
-        if (it == subs.end())
-            throw PstError("row matrix subnode missing");
-        blocks = ndb.readStreamBlocks(it->second.data);
-    }
     const std::size_t ceb = out.rgib[2];
     std::size_t rows = 0;
-    for (const Bytes& b : blocks) {
+    const auto eachBlock = [&](ByteView b) {
         for (std::size_t off = 0; off + rowSize <= b.size(); off += rowSize) {
             if (rows == out.rowIndex.size())
                 break;
@@ -256,6 +272,16 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
             out.rows.push_back(std::move(cells));
             ++rows;
         }
+    };
+    if ((hnidRows & 0x1F) == 0) {
+        eachBlock(heap.item(hnidRows));
+    } else {
+        auto it = subs.find(hnidRows);
+        if (it == subs.end())
+            throw PstError("row matrix subnode missing");
+        // A block at a time: the row matrix of a folder of 200,000 messages takes tens of
+        // megabytes, and checking its rows keeps none of them.
+        forEachDataBlock(ndb, it->second.data, eachBlock);
     }
     if (rows != out.rowIndex.size())
         out.faults.push_back("row matrix holds " + std::to_string(rows) + " rows, row index " +

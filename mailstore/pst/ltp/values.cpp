@@ -141,8 +141,7 @@ std::uint32_t storeVariable(NdbWriter& ndb, HeapBuilder& heap, SubnodeSet& subs,
 
 Bid writeHeap(NdbWriter& ndb, const HeapBuilder& heap) {
     DataTreeWriter tree(ndb);
-    for (const auto& block : heap.build())
-        tree.append(block);
+    heap.build([&tree](ByteView block) { tree.append(block); });
     return tree.finish();
 }
 

@@ -131,10 +131,10 @@ void NdbReader::loadTree(Shared& shared, BlockRef ref, bool nodeTree, int depth,
             loadTree(shared, BTEntry::decode(e).ref, nodeTree, depth + 1, count);
         } else if (nodeTree) {
             const NbtEntry n = NbtEntry::decode(e);
-            shared.nodes.add(n.nid, n);
+            shared.nodes.add(n);
         } else {
             const BbtEntry b = BbtEntry::decode(e);
-            shared.blocks.add(b.bid & ~Bid{1}, b);
+            shared.blocks.add(b);
         }
     }
 }
@@ -143,14 +143,14 @@ const NbtEntry& NdbReader::node(Nid nid) const {
     auto it = nodes().find(nid);
     if (it == nodes().end())
         throw PstError("node " + std::to_string(nid) + " not found");
-    return it->second;
+    return *it;
 }
 
 Bytes NdbReader::readBlock(Bid bid) const {
     auto it = blocks().find(bid & ~Bid{1});
     if (it == blocks().end())
         throw PstError("block " + std::to_string(bid) + " not found");
-    const BbtEntry& e = it->second;
+    const BbtEntry& e = *it;
     Bytes b = readAt(e.ib, e.cb);
     if (permuted() && !bidIsInternal(bid))
         permuteDecode(b.data(), b.size());

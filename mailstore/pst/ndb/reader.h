@@ -18,11 +18,13 @@
 
 namespace mbx::pst {
 
-// Entries of an index sorted by key, looked up by binary search.
-template <class Key, class Entry> class SortedIndex {
+// Entries of an index sorted by key, looked up by binary search. The key is taken from the
+// entry (`KeyOf`), not stored beside it: a data file of a few hundred thousand messages has
+// millions of blocks, and a copy of each key would add a third to the block index.
+template <class Key, class Entry, class KeyOf> class SortedIndex {
 public:
-    using value_type = std::pair<Key, Entry>;
-    using const_iterator = typename std::vector<value_type>::const_iterator;
+    using value_type = Entry;
+    using const_iterator = typename std::vector<Entry>::const_iterator;
 
     const_iterator begin() const { return entries_.begin(); }
     const_iterator end() const { return entries_.end(); }
@@ -30,8 +32,8 @@ public:
     bool empty() const { return entries_.empty(); }
     const_iterator find(Key key) const {
         const auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
-                                         [](const value_type& e, Key k) { return e.first < k; });
-        return it != entries_.end() && it->first == key ? it : entries_.end();
+                                         [](const Entry& e, Key k) { return KeyOf()(e) < k; });
+        return it != entries_.end() && KeyOf()(*it) == key ? it : entries_.end();
     }
     std::size_t count(Key key) const { return find(key) != end() ? 1 : 0; }
     // The position of `it` in key order.
@@ -40,26 +42,22 @@ public:
     }
 
     void reserve(std::size_t count) { entries_.reserve(count); }
-    void add(Key key, const Entry& entry) { entries_.emplace_back(key, entry); }
+    void add(const Entry& entry) { entries_.push_back(entry); }
     // Sorts what was added; of entries with the same key the one added last stays. (Entries
     // from a sound B-tree come in order: nothing to sort, and no sorting buffer.)
     void finish() {
-        const auto before = [](const value_type& a, const value_type& b) {
-            return a.first < b.first;
-        };
+        const auto before = [](const Entry& a, const Entry& b) { return KeyOf()(a) < KeyOf()(b); };
         if (std::adjacent_find(entries_.begin(), entries_.end(),
-                               [&before](const value_type& a, const value_type& b) {
+                               [&before](const Entry& a, const Entry& b) {
                                    return !before(a, b);
                                }) == entries_.end()) {
             entries_.shrink_to_fit();
             return;
         }
-        std::stable_sort(
-            entries_.begin(), entries_.end(),
-            [](const value_type& a, const value_type& b) { return a.first < b.first; });
+        std::stable_sort(entries_.begin(), entries_.end(), before);
         std::size_t kept = 0;
         for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (i + 1 < entries_.size() && entries_[i + 1].first == entries_[i].first) {
+            if (i + 1 < entries_.size() && KeyOf()(entries_[i + 1]) == KeyOf()(entries_[i])) {
                 continue;
             }
             entries_[kept++] = entries_[i];
@@ -69,8 +67,18 @@ public:
     }
 
 private:
-    std::vector<value_type> entries_;
+    std::vector<Entry> entries_;
 };
+
+// The keys of the node and block indexes: a node's NID, a block's BID without its reserved bit.
+struct NodeKey {
+    Nid operator()(const NbtEntry& e) const { return e.nid; }
+};
+struct BlockKey {
+    Bid operator()(const BbtEntry& e) const { return e.bid & ~Bid{1}; }
+};
+using NodeIndex = SortedIndex<Nid, NbtEntry, NodeKey>;
+using BlockIndex = SortedIndex<Bid, BbtEntry, BlockKey>;
 
 class NdbReader {
 public:
@@ -102,9 +110,9 @@ public:
         return ByteView(locate(offset, size), size);
     }
 
-    const SortedIndex<Nid, NbtEntry>& nodes() const { return shared_->nodes; }
+    const NodeIndex& nodes() const { return shared_->nodes; }
     // Keyed by BID without its reserved low bit.
-    const SortedIndex<Bid, BbtEntry>& blocks() const { return shared_->blocks; }
+    const BlockIndex& blocks() const { return shared_->blocks; }
     const NbtEntry& node(Nid nid) const;
 
     // Data of one block, decoded; throws when the BID is unknown or the trailer disagrees.
@@ -121,8 +129,8 @@ private:
         const Bytes* image = nullptr; // instead of file
         std::uint64_t size = 0;
         DecodedHeader header;
-        SortedIndex<Nid, NbtEntry> nodes;
-        SortedIndex<Bid, BbtEntry> blocks;
+        NodeIndex nodes;
+        BlockIndex blocks;
     };
     struct Window {
         std::unique_ptr<std::uint8_t[]> bytes;
