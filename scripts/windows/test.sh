@@ -64,6 +64,7 @@ for s in "${skips[@]}"; do echo "skipped under Wine: $s"; done
 # The tests' scratch folders of an earlier run, removed from this side: some hold paths longer
 # than Windows' 260 characters, which the tests' own clean-up under Wine cannot remove.
 find "$out/build/tests" -maxdepth 2 -type d -name 'scratch-*' -exec rm -rf {} +
+rm -rf /tmp/mbxvane-tests # the tests' scratch folder under Wine (tests/CMakeLists.txt)
 gccdir=$(dirname "$(echo "$MBX_WINDOWS_RUNTIME" | awk '{print $1}')")
 export WINEPATH="Z:$MBX_WINDOWS_QT/bin;Z:$gccdir;Z:/usr/x86_64-w64-mingw32/lib"
 # The offscreen platform reads its fonts from a folder (FreeType), not from Windows: the same

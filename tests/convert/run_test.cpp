@@ -180,7 +180,6 @@ TEST_F(RunTest, ARunWorksOnASnapshotOfTheList) {
 // The window's .pst and .msg tests check the files with outside readers; here, what reaches the
 // store on the inline path (0 workers) and on worker threads, including an empty row.
 TEST_F(RunTest, StoreTargetsGetEveryMessageInOrderWithTheirDataFiles) {
-    dir = testing::scratchDir("stores"); // the output repeats the whole path: kept short
     const auto a =
         writeMailbox("Inbox.mbox", mailboxMessage("a0") + "  " + mailboxMessage("a1") + "  ");
     const auto b = writeMailbox("Out.mbx", mailboxMessage("b0"));
@@ -291,8 +290,6 @@ struct ChangedAfterWriting : FaultHooks {
 };
 
 TEST_F(RunTest, AMessageFileChangedAfterWritingIsAFailureNamingTheMessage) {
-    // The output repeats the mailbox's whole path: a short folder keeps it within Windows' limit.
-    dir = testing::scratchDir("changed");
     const std::vector<std::string> messages = {mailboxMessage("m0"), mailboxMessage("m1", 300),
                                                mailboxMessage("m2")};
     const auto a = writeMailbox("A.mbx", messages[0] + messages[1] + messages[2]);
