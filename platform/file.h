@@ -66,6 +66,10 @@ public:
     bool writeAt(const void* data, std::size_t count, std::uint64_t offset);
     // Sets the file's length (zeros when it grows).
     bool resize(std::uint64_t length);
+    // Asks the system to start writing `length` bytes at `offset` to the device without waiting
+    // for them, so that a later sync() has less left to wait for. Only a hint: where the system
+    // has no such call it does nothing.
+    void startWriteBack(std::uint64_t offset, std::uint64_t length);
     // Waits until the written data is on the device.
     bool sync();
     // Closes the file; false, with error(), when the system reports a deferred write failure.

@@ -164,6 +164,17 @@ bool File::resize(std::uint64_t length) {
     return true;
 }
 
+void File::startWriteBack(std::uint64_t offset, std::uint64_t length) {
+#if defined(__linux__)
+    // Failure only means the pages are written later, by the system or by sync().
+    (void)::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length),
+                            SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)length;
+#endif
+}
+
 bool File::sync() {
     if (::fsync(fd_) != 0) {
         fail(errno);

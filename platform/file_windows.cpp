@@ -247,6 +247,11 @@ bool File::resize(std::uint64_t length) {
     return true;
 }
 
+void File::startWriteBack(std::uint64_t /*offset*/, std::uint64_t /*length*/) {
+    // Windows has no call that starts writing a range without waiting for it; its lazy writer
+    // begins on its own within seconds.
+}
+
 bool File::sync() {
     if (!FlushFileBuffers(handleOf(handle_))) {
         fail(errnoOf(GetLastError()));

@@ -125,7 +125,7 @@ ValueDigest digestOf(PropType type, const std::uint8_t* data, std::size_t size) 
     if (size == 0) {
         return {};
     }
-    return {size, Digest().add(std::span(data, size)).value()};
+    return {size, Digest::of(std::span(data, size))};
 }
 
 ValueDigest storedValue(const std::map<PropTag, Bytes>& props, PropTag tag) {

@@ -44,6 +44,8 @@ toolchain_packages=(
   # meson for GLib, the host Qt's tools (moc, rcc, uic) for the cross-built Qt, dpkg-source.
   autoconf automake libtool gtk-doc-tools meson ninja-build cmake pkg-config dpkg-dev
   qt6-base-dev qt6-base-dev-tools libgtest-dev
+  # xxHash's header, used alone (its functions inlined), serves both builds.
+  libxxhash-dev
   zip ca-certificates
 )
 step_toolchain() {
@@ -400,10 +402,14 @@ step_app() {
   mkdir -p "$out/build"
   echo "$MBX_WINDOWS_PREFIXES" >"$out/build/.prefixes"
   export PKG_CONFIG_LIBDIR="$libs/lib/pkgconfig:/usr/$triple/lib/pkgconfig" PKG_CONFIG_PATH=""
+  # xxHash's header alone, in a folder of its own (the host's include folder is not for MinGW).
+  mkdir -p "$out/xxhash"
+  cp /usr/include/xxhash.h "$out/xxhash/"
   "$qt/bin/qt-cmake" -S "$here" -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DQT_CHAINLOAD_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
     -DMBX_WINDOWS_PREFIXES="$MBX_WINDOWS_PREFIXES" -DCMAKE_PREFIX_PATH="$gtest;$libs" \
-    -DMBX_WERROR=ON -DPKG_CONFIG_ARGN=--static >"$out/configure.log"
+    -DMBX_XXHASH_INCLUDE_DIR="$out/xxhash" -DMBX_WERROR=ON -DPKG_CONFIG_ARGN=--static \
+    >"$out/configure.log"
   nice -n 10 cmake --build "$out/build" -j"$jobs"
   # What scripts/windows/test.sh needs to run the tests under Wine.
   cat >"$out/env.sh" <<ENV

@@ -54,6 +54,7 @@ private:
     std::unique_ptr<std::uint8_t[]> buffer_; // fixed capacity, so that place() never reallocates
     std::size_t used_ = 0;
     std::uint64_t bufferStart_ = 0;
+    std::uint64_t writtenBack_ = 0; // data before it has been handed to the device
 };
 
 } // namespace mbx::pst

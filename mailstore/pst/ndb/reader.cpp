@@ -11,10 +11,10 @@ namespace {
 
 // How much a reader's window holds. The writer lays each message's blocks out together and
 // the messages in order, so a reader going through nodes in order finds most blocks in it.
-constexpr std::size_t kWindowSize = std::size_t{1} << 20;
+constexpr std::size_t kWindowSize = std::size_t{256} << 10;
 // A window moved to an offset starts this much before it: a node's blocks lie a little before
 // as well as after the one asked for.
-constexpr std::uint64_t kWindowLead = 64 * 1024;
+constexpr std::uint64_t kWindowLead = 32 * 1024;
 
 } // namespace
 
@@ -78,9 +78,15 @@ const std::uint8_t* NdbReader::locate(std::uint64_t offset, std::size_t size) co
         throw PstError("read beyond the end of the file");
     if (shared.image != nullptr)
         return shared.image->data() + offset;
-    Window& w = window_;
-    if (w.data != nullptr && offset >= w.offset && offset + size <= w.offset + w.size)
-        return w.data + (offset - w.offset);
+    for (std::size_t i = 0; i < windows_.size(); ++i) {
+        const Window& w = windows_[i];
+        if (w.data != nullptr && offset >= w.offset && offset + size <= w.offset + w.size) {
+            lastUsed_ = i;
+            return w.data + (offset - w.offset);
+        }
+    }
+    lastUsed_ = 1 - lastUsed_;
+    Window& w = windows_[lastUsed_];
     const std::size_t capacity = std::max(kWindowSize, size);
     const std::uint64_t start =
         size <= kWindowSize - kWindowLead ? offset - std::min(offset, kWindowLead) : offset;
@@ -186,8 +192,15 @@ std::vector<Bytes> NdbReader::readStreamBlocks(Bid root) const {
 }
 
 Bytes NdbReader::readStream(Bid root) const {
+    auto blocks = readStreamBlocks(root);
+    if (blocks.size() == 1)
+        return std::move(blocks.front());
+    std::size_t size = 0;
+    for (const auto& b : blocks)
+        size += b.size();
     Bytes out;
-    for (const auto& b : readStreamBlocks(root))
+    out.reserve(size);
+    for (const auto& b : blocks)
         out.insert(out.end(), b.begin(), b.end());
     return out;
 }

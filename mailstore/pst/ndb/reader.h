@@ -10,6 +10,7 @@
 #include "platform/file.h"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -101,9 +102,10 @@ public:
     std::uint64_t fileSize() const { return shared_->size; }
     bool permuted() const { return shared_->header.header.cryptMethod == 1; }
 
-    // Bytes at `offset`. A read outside the reader's window moves the window there (one read of
-    // up to 1 MiB), so that reading the file front to back takes few reads; one reader is for
-    // one thread at a time (see sibling()).
+    // Bytes at `offset`. A reader keeps two windows of up to 1 MiB; a read outside both moves
+    // the one used less recently there (one read), so that reading the file front to back takes
+    // few reads, and so does walking an index whose upper pages lie apart from the pages they
+    // point to (one window stays on each). One reader is for one thread at a time (see sibling()).
     Bytes readAt(std::uint64_t offset, std::size_t size) const;
     // The same bytes without a copy: valid until the reader's next read.
     ByteView viewAt(std::uint64_t offset, std::size_t size) const {
@@ -139,7 +141,7 @@ private:
         std::size_t size = 0;
     };
     explicit NdbReader(std::shared_ptr<const Shared> shared);
-    // Where `size` bytes at `offset` are: in the image or in the window, moved when needed.
+    // Where `size` bytes at `offset` are: in the image or in a window, moved when needed.
     const std::uint8_t* locate(std::uint64_t offset, std::size_t size) const;
     // Reads the header and the indexes into `shared`, the reader's own.
     void load(Shared& shared);
@@ -148,7 +150,8 @@ private:
                   std::size_t* count = nullptr) const;
 
     std::shared_ptr<const Shared> shared_;
-    mutable Window window_;
+    mutable std::array<Window, 2> windows_;
+    mutable std::size_t lastUsed_ = 0; // in windows_
 };
 
 } // namespace mbx::pst
