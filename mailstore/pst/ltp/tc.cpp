@@ -226,6 +226,7 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
         throw PstError("TCINFO shorter than its columns");
     for (int i = 0; i < 4; ++i)
         out.rgib[static_cast<std::size_t>(i)] = readLe16(info.data() + 2 + 2 * i);
+    out.columns.reserve(cCols);
     for (std::size_t i = 0; i < cCols; ++i) {
         const std::uint8_t* p = info.data() + 22 + 8 * i;
         out.columns.push_back({readLe32(p), readLe16(p + 4), p[6], p[7]});
@@ -235,6 +236,7 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
     if (bth.cbKey != 4 || (bth.cbEnt != 4 && bth.cbEnt != 2))
         throw PstError("row index has the wrong record size");
     const std::size_t rec = std::size_t{bth.cbKey} + bth.cbEnt;
+    out.rowIndex.reserve(bth.records.size() / rec);
     for (std::size_t off = 0; off + rec <= bth.records.size(); off += rec)
         out.rowIndex.emplace_back(readLe32(bth.records.data() + off),
                                   bth.cbEnt == 4 ? readLe32(bth.records.data() + off + 4)
