@@ -186,14 +186,21 @@ template <class F> void forEachDataBlock(const NdbReader& ndb, Bid root, F&& eac
     }
 }
 
+// Whether the row holds a value for `c`. A cell or an existence bit outside the row (a damaged
+// TCINFO) counts as absent: nothing past the row is read.
+bool cellPresent(const TableContextContent& t, const TcColumn& c, const std::uint8_t* row) {
+    const std::size_t ceb = t.rgib[2];
+    const std::size_t bitByte = ceb + c.iBit / 8;
+    return c.ib + c.cb <= ceb && bitByte < t.rgib[3] && (row[bitByte] & (0x80u >> (c.iBit % 8)));
+}
+
 // Checks one row of the row matrix without keeping it: its row id is there, and every value it
 // refers to is a heap item or a subnode that exists.
 void checkRow(const HeapReader& heap, const std::map<Nid, SubnodeEntry>& subs,
               TableContextContent& out, std::size_t number, const std::uint8_t* row) {
-    const std::size_t ceb = out.rgib[2];
     bool rowId = false;
     for (const auto& c : out.columns) {
-        if (c.ib + c.cb > ceb || !(row[ceb + c.iBit / 8] & (0x80u >> (c.iBit % 8))))
+        if (!cellPresent(out, c, row))
             continue;
         if (c.tag == kLtpRowId)
             rowId = c.cb == 4;
@@ -245,7 +252,6 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
     const std::size_t rowSize = out.rgib[3];
     if (mode == TableRows::None || hnidRows == 0 || rowSize == 0)
         return out;
-    const std::size_t ceb = out.rgib[2];
     std::size_t rows = 0;
     const auto eachBlock = [&](ByteView b) {
         for (std::size_t off = 0; off + rowSize <= b.size(); off += rowSize) {
@@ -261,7 +267,7 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
                 checkRow(heap, subs, out, rows, row);
             std::map<PropTag, Bytes> cells;
             for (const auto& c : out.columns) {
-                if (c.ib + c.cb > ceb || !(row[ceb + c.iBit / 8] & (0x80u >> (c.iBit % 8))))
+                if (!cellPresent(out, c, row))
                     continue;
                 if (only != nullptr && std::find(only->begin(), only->end(), c.tag) == only->end())
                     continue;
