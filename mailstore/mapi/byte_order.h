@@ -23,9 +23,11 @@ template <std::unsigned_integral T> constexpr void writeLe(std::uint8_t* p, T v)
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
+// The buffer grows once per value, not once per byte.
 template <std::unsigned_integral T> void appendLe(std::vector<std::uint8_t>& out, T v) {
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    std::array<std::uint8_t, sizeof(T)> bytes;
+    writeLe(bytes.data(), v);
+    out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 constexpr std::uint16_t readLe16(const std::uint8_t* p) {

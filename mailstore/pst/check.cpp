@@ -451,13 +451,15 @@ private:
             fault(what + ": TCINFO offsets not increasing");
         if (r[3] != r[2] + (tc.columns.size() + 7) / 8)
             fault(what + ": cell existence bitmap has the wrong size");
-        std::set<unsigned> bits;
+        std::vector<bool> bits(tc.columns.size());
         for (std::size_t i = 0; i < tc.columns.size(); ++i) {
             const TcColumn& c = tc.columns[i];
             if (i > 0 && c.tag <= tc.columns[i - 1].tag)
                 fault(what + ": columns not sorted by tag");
-            if (!bits.insert(c.iBit).second || c.iBit >= tc.columns.size())
+            if (c.iBit >= bits.size() || bits[c.iBit])
                 fault(what + ": bad iBit for column " + hex(c.tag));
+            else
+                bits[c.iBit] = true;
             const unsigned end = c.ib + c.cb;
             const bool inRegion = (c.cb >= 4 && end <= r[0]) ||
                                   (c.cb == 2 && c.ib >= r[0] && end <= r[1]) ||
@@ -469,10 +471,13 @@ private:
             if (c.tag == kLtpRowVer && (c.ib != 4 || c.iBit != 1))
                 fault(what + ": row version column not at offset 4 bit 1");
         }
-        std::set<std::uint32_t> rows;
-        for (const auto& [id, row] : tc.rowIndex)
-            if (row >= tc.rowIndex.size() || !rows.insert(row).second)
+        std::vector<bool> rows(tc.rowIndex.size());
+        for (const auto& [id, row] : tc.rowIndex) {
+            if (row >= rows.size() || rows[row])
                 fault(what + ": row index points at row " + std::to_string(row));
+            else
+                rows[row] = true;
+        }
     }
 
     // Subnodes that hold objects: recipient and attachment tables, attachments, and the messages

@@ -162,3 +162,29 @@ TEST(PstTable, RowMatrixAcrossBlocksAndLargeCells) {
     EXPECT_EQ(t.rowIndex.front().second, rows - 1);
     expectOnlyStoreMissing(path);
 }
+
+// Two columns sharing a cell-existence bit, and a bit beyond the columns: the check names both.
+TEST(PstTable, CheckFindsBadExistenceBits) {
+    const auto path = psttest::scratch("bits.pst");
+    TcLayout layout = TcLayout::fromTags({0x0E080003, 0x0E170003, 0x00170002});
+    const auto column = [&layout](PropTag tag) -> TcColumn& {
+        return *std::find_if(layout.columns.begin(), layout.columns.end(),
+                             [tag](const TcColumn& c) { return c.tag == tag; });
+    };
+    column(0x0E170003).iBit = column(0x0E080003).iBit;
+    column(0x00170002).iBit = 40; // past the row's one-byte bitmap
+    {
+        NdbWriter ndb(path, false);
+        SubnodeSet subs;
+        TcWriter table(ndb, layout, subs);
+        table.addRow(0x200024, {});
+        ndb.addNode(makeNid(NidType::ContentsTable, 0x400), table.finish(), subs.write(ndb), 0);
+        ndb.finish();
+    }
+    std::string faults;
+    for (const auto& f : checkFile(path).faults)
+        faults += f + "\n";
+    EXPECT_NE(faults.find("bad iBit for column 0xe170003"), std::string::npos) << faults;
+    EXPECT_NE(faults.find("bad iBit for column 0x170002"), std::string::npos) << faults;
+    EXPECT_EQ(faults.find("bad iBit for column 0xe080003"), std::string::npos) << faults;
+}

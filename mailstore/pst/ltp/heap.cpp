@@ -37,6 +37,12 @@ Hid HeapBuilder::allocate(ByteView data) {
         b = &blocks_.back();
         ++index;
     }
+    if (b->ends.empty()) {
+        // A block's items end up within one data block: take that room at once rather than
+        // growing towards it item by item.
+        b->data.reserve(kMaxBlockData);
+        b->ends.reserve(64);
+    }
     b->data.insert(b->data.end(), data.begin(), data.end());
     b->ends.push_back(static_cast<std::uint16_t>(b->data.size()));
     return makeHid(static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(b->ends.size()));

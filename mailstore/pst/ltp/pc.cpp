@@ -72,8 +72,9 @@ PropertyContextContent readProperties(const NdbReader& ndb, const HeapReader& he
         }
         Bytes value;
         if (storedInline(type)) {
-            for (std::size_t i = 0; i < fixedValueSize(type); ++i)
-                value.push_back(static_cast<std::uint8_t>(slot >> (8 * i)));
+            value.resize(fixedValueSize(type));
+            for (std::size_t i = 0; i < value.size(); ++i)
+                value[i] = static_cast<std::uint8_t>(slot >> (8 * i));
         } else if (subnodeValues || inHeap) {
             value = resolveHnid(ndb, heap, subs, slot);
         } else if (!subs.count(slot)) {

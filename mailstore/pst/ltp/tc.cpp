@@ -186,14 +186,21 @@ template <class F> void forEachDataBlock(const NdbReader& ndb, Bid root, F&& eac
     }
 }
 
+// Whether the row holds a value for `c`. A cell or an existence bit outside the row (a damaged
+// TCINFO) counts as absent: nothing past the row is read.
+bool cellPresent(const TableContextContent& t, const TcColumn& c, const std::uint8_t* row) {
+    const std::size_t ceb = t.rgib[2];
+    const std::size_t bitByte = ceb + c.iBit / 8;
+    return c.ib + c.cb <= ceb && bitByte < t.rgib[3] && (row[bitByte] & (0x80u >> (c.iBit % 8)));
+}
+
 // Checks one row of the row matrix without keeping it: its row id is there, and every value it
 // refers to is a heap item or a subnode that exists.
 void checkRow(const HeapReader& heap, const std::map<Nid, SubnodeEntry>& subs,
               TableContextContent& out, std::size_t number, const std::uint8_t* row) {
-    const std::size_t ceb = out.rgib[2];
     bool rowId = false;
     for (const auto& c : out.columns) {
-        if (c.ib + c.cb > ceb || !(row[ceb + c.iBit / 8] & (0x80u >> (c.iBit % 8))))
+        if (!cellPresent(out, c, row))
             continue;
         if (c.tag == kLtpRowId)
             rowId = c.cb == 4;
@@ -226,6 +233,7 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
         throw PstError("TCINFO shorter than its columns");
     for (int i = 0; i < 4; ++i)
         out.rgib[static_cast<std::size_t>(i)] = readLe16(info.data() + 2 + 2 * i);
+    out.columns.reserve(cCols);
     for (std::size_t i = 0; i < cCols; ++i) {
         const std::uint8_t* p = info.data() + 22 + 8 * i;
         out.columns.push_back({readLe32(p), readLe16(p + 4), p[6], p[7]});
@@ -235,6 +243,7 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
     if (bth.cbKey != 4 || (bth.cbEnt != 4 && bth.cbEnt != 2))
         throw PstError("row index has the wrong record size");
     const std::size_t rec = std::size_t{bth.cbKey} + bth.cbEnt;
+    out.rowIndex.reserve(bth.records.size() / rec);
     for (std::size_t off = 0; off + rec <= bth.records.size(); off += rec)
         out.rowIndex.emplace_back(readLe32(bth.records.data() + off),
                                   bth.cbEnt == 4 ? readLe32(bth.records.data() + off + 4)
@@ -243,7 +252,6 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
     const std::size_t rowSize = out.rgib[3];
     if (mode == TableRows::None || hnidRows == 0 || rowSize == 0)
         return out;
-    const std::size_t ceb = out.rgib[2];
     std::size_t rows = 0;
     const auto eachBlock = [&](ByteView b) {
         for (std::size_t off = 0; off + rowSize <= b.size(); off += rowSize) {
@@ -259,7 +267,7 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
                 checkRow(heap, subs, out, rows, row);
             std::map<PropTag, Bytes> cells;
             for (const auto& c : out.columns) {
-                if (c.ib + c.cb > ceb || !(row[ceb + c.iBit / 8] & (0x80u >> (c.iBit % 8))))
+                if (!cellPresent(out, c, row))
                     continue;
                 if (only != nullptr && std::find(only->begin(), only->end(), c.tag) == only->end())
                     continue;
