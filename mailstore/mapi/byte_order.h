@@ -25,9 +25,9 @@ template <std::unsigned_integral T> constexpr void writeLe(std::uint8_t* p, T v)
 
 // The buffer grows once per value, not once per byte.
 template <std::unsigned_integral T> void appendLe(std::vector<std::uint8_t>& out, T v) {
-    std::array<std::uint8_t, sizeof(T)> bytes;
-    writeLe(bytes.data(), v);
-    out.insert(out.end(), bytes.begin(), bytes.end());
+    const std::size_t at = out.size();
+    out.resize(at + sizeof(T));
+    writeLe(out.data() + at, v);
 }
 
 constexpr std::uint16_t readLe16(const std::uint8_t* p) {
