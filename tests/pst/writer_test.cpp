@@ -405,7 +405,12 @@ TEST(PstWriter, HardCases) {
     empty.props.set(tags::Subject, std::string());
     messages.push_back(std::move(empty));
 
-    messages.push_back(psttest::sampleMessage(2, 300)); // 300 recipients: row matrix in a subnode
+    auto crowded = psttest::sampleMessage(2, 300); // 300 recipients: row matrix in a subnode
+    std::string longSubject;                       // more than a heap item holds: a subnode
+    while (longSubject.size() < 2500)
+        longSubject += "Re: minutes of the meeting; ";
+    crowded.props.set(tags::Subject, longSubject);
+    messages.push_back(std::move(crowded));
 
     auto withAttachments = psttest::sampleMessage(3);
     withAttachments.props.set(tags::MessageFlags, std::int32_t{tags::MsgFlagRead}); // no 0x10 given
@@ -548,6 +553,16 @@ TEST(PstWriter, ThirtyMegabyteAttachment) {
     const auto path = writeFolder("thirty.pst", one);
     expectSound(path);
     expectPffMessage(messageDir(pffExport(path) / "Top of Personal Folders" / "Inbox", 0), one[0]);
+    // The read-back digests the attachment a block at a time, through more than one XBLOCK.
+    const StoreReader back(path);
+    const auto folders = back.folders();
+    const auto inbox = std::find_if(folders.begin(), folders.end(),
+                                    [](const StoredFolder& f) { return f.path == "Inbox"; });
+    ASSERT_NE(inbox, folders.end());
+    ASSERT_EQ(inbox->messages.size(), 1u);
+    EXPECT_EQ(mapi::differences(mapi::fingerprint(one[0]),
+                                mapi::fingerprint(*back.message(inbox->messages[0]))),
+              "");
 }
 
 TEST(PstWriter, KilledWriterLeavesFileReadersReject) {

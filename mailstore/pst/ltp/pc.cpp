@@ -41,18 +41,13 @@ PropertyContextContent readPropertyContext(const NdbReader& ndb, Bid data,
     return readPropertyContext(ndb, HeapReader(ndb.readStreamBlocks(data)), subs, true);
 }
 
-namespace {
-
-// With `only`, the values of other tags are looked up (a heap item or subnode that is not
-// there is refused) but neither read nor kept.
-PropertyContextContent readProperties(const NdbReader& ndb, const HeapReader& heap,
-                                      const std::map<Nid, SubnodeEntry>& subs, bool subnodeValues,
-                                      const std::span<const PropTag>* only) {
-    PropertyContextContent out;
+std::vector<std::string> visitPropertyContext(const HeapReader& heap,
+                                              const std::map<Nid, SubnodeEntry>& subs,
+                                              const std::span<const PropTag>* only,
+                                              const PropertyVisitor& visit) {
     if (heap.clientSig() != kClientSigPc)
         throw PstError("node is not a property context");
     BthContent bth = readBth(heap, heap.userRoot());
-    out.faults = std::move(bth.faults);
     if (bth.cbKey != 2 || bth.cbEnt != 6)
         throw PstError("property context BTH has the wrong record size");
     for (std::size_t off = 0; off + 8 <= bth.records.size(); off += 8) {
@@ -61,27 +56,48 @@ PropertyContextContent readProperties(const NdbReader& ndb, const HeapReader& he
         const PropTag tag = mapi::makeTag(readLe16(r), type);
         const std::uint32_t slot = readLe32(r + 4);
         const bool inHeap = (slot & 0x1F) == 0;
-        if (only != nullptr && std::find(only->begin(), only->end(), tag) == only->end()) {
-            if (storedInline(type))
-                continue;
-            if (inHeap && slot != 0)
-                heap.item(slot); // throws when the heap has no such item
-            else if (!inHeap && !subs.count(slot))
-                throw PstError("subnode " + std::to_string(slot) + " not found");
+        const bool wanted =
+            only == nullptr || std::find(only->begin(), only->end(), tag) != only->end();
+        if (storedInline(type)) {
+            if (wanted) {
+                std::uint8_t value[4];
+                for (std::size_t i = 0; i < sizeof value; ++i)
+                    value[i] = static_cast<std::uint8_t>(slot >> (8 * i));
+                visit(tag, ByteView(value, fixedValueSize(type)), nullptr);
+            }
             continue;
         }
-        Bytes value;
-        if (storedInline(type)) {
-            value.resize(fixedValueSize(type));
-            for (std::size_t i = 0; i < value.size(); ++i)
-                value[i] = static_cast<std::uint8_t>(slot >> (8 * i));
-        } else if (subnodeValues || inHeap) {
-            value = resolveHnid(ndb, heap, subs, slot);
-        } else if (!subs.count(slot)) {
-            throw PstError("subnode " + std::to_string(slot) + " not found");
+        if (inHeap) {
+            const ByteView item = slot != 0 ? heap.item(slot) : ByteView(); // throws when absent
+            if (wanted)
+                visit(tag, item, nullptr);
+            continue;
         }
-        out.props[tag] = std::move(value);
+        const auto sub = subs.find(slot);
+        if (sub == subs.end())
+            throw PstError("subnode " + std::to_string(slot) + " not found");
+        if (wanted)
+            visit(tag, ByteView(), &sub->second);
     }
+    return std::move(bth.faults);
+}
+
+namespace {
+
+// With `only`, the values of other tags are looked up (a heap item or subnode that is not
+// there is refused) but neither read nor kept.
+PropertyContextContent readProperties(const NdbReader& ndb, const HeapReader& heap,
+                                      const std::map<Nid, SubnodeEntry>& subs, bool subnodeValues,
+                                      const std::span<const PropTag>* only) {
+    PropertyContextContent out;
+    out.faults = visitPropertyContext(heap, subs, only,
+                                      [&](PropTag tag, ByteView bytes, const SubnodeEntry* stream) {
+                                          Bytes& value = out.props[tag];
+                                          if (stream == nullptr)
+                                              value.assign(bytes.begin(), bytes.end());
+                                          else if (subnodeValues)
+                                              value = ndb.readStream(stream->data);
+                                      });
     return out;
 }
 

@@ -3,6 +3,7 @@
 
 #include "mailstore/pst/ltp/values.h"
 
+#include <functional>
 #include <span>
 
 namespace mbx::pst {
@@ -33,5 +34,17 @@ PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReade
 PropertyContextContent readPropertyContext(const NdbReader& ndb, const HeapReader& heap,
                                            const std::map<Nid, SubnodeEntry>& subs,
                                            std::span<const PropTag> tags);
+
+// One value of a property context: its bytes when stored inline or in the heap (valid during
+// the call), or else the subnode holding it (`bytes` empty).
+using PropertyVisitor =
+    std::function<void(PropTag tag, ByteView bytes, const SubnodeEntry* stream)>;
+// Hands `visit` each value of `tags` (of every property without `tags`) in property id order;
+// the others are looked up (a heap item or subnode that is not there is refused) but not read.
+// Returns the faults of the property context's BTH; throws PstError on what cannot be read.
+std::vector<std::string> visitPropertyContext(const HeapReader& heap,
+                                              const std::map<Nid, SubnodeEntry>& subs,
+                                              const std::span<const PropTag>* tags,
+                                              const PropertyVisitor& visit);
 
 } // namespace mbx::pst

@@ -163,14 +163,13 @@ Bytes NdbReader::readBlock(Bid bid) const {
     return b;
 }
 
-std::vector<Bytes> NdbReader::readStreamBlocks(Bid root) const {
-    std::vector<Bytes> out;
+void NdbReader::readStreamBlocks(Bid root, const std::function<void(Bytes&)>& each) const {
     if (root == 0)
-        return out;
+        return;
     Bytes b = readBlock(root);
     if (!bidIsInternal(root)) {
-        out.push_back(std::move(b));
-        return out;
+        each(b);
+        return;
     }
     if (b.size() < InternalBlockHead::kSize || b[0] != InternalBlockHead::kDataTree)
         throw PstError("bad XBLOCK");
@@ -181,13 +180,17 @@ std::vector<Bytes> NdbReader::readStreamBlocks(Bid root) const {
     for (unsigned i = 0; i < n; ++i) {
         const Bid child = readLe64(b.data() + InternalBlockHead::kSize + sizeof(Bid) * i);
         if (head.cLevel == 2) {
-            auto sub = readStreamBlocks(child);
-            for (auto& s : sub)
-                out.push_back(std::move(s));
+            readStreamBlocks(child, each);
         } else {
-            out.push_back(readBlock(child));
+            Bytes data = readBlock(child);
+            each(data);
         }
     }
+}
+
+std::vector<Bytes> NdbReader::readStreamBlocks(Bid root) const {
+    std::vector<Bytes> out;
+    readStreamBlocks(root, [&out](Bytes& block) { out.push_back(std::move(block)); });
     return out;
 }
 

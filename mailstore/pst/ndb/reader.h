@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -102,10 +103,11 @@ public:
     std::uint64_t fileSize() const { return shared_->size; }
     bool permuted() const { return shared_->header.header.cryptMethod == 1; }
 
-    // Bytes at `offset`. A reader keeps two windows of up to 1 MiB; a read outside both moves
-    // the one used less recently there (one read), so that reading the file front to back takes
-    // few reads, and so does walking an index whose upper pages lie apart from the pages they
-    // point to (one window stays on each). One reader is for one thread at a time (see sibling()).
+    // Bytes at `offset`. A reader keeps two windows of 256 KiB (or the size of one larger read); a
+    // read outside both moves the one used less recently there (one read), so that reading the file
+    // front to back takes few reads, and so does walking an index whose upper pages lie apart from
+    // the pages they point to (one window stays on each). One reader is for one thread at a time
+    // (see sibling()).
     Bytes readAt(std::uint64_t offset, std::size_t size) const;
     // The same bytes without a copy: valid until the reader's next read.
     ByteView viewAt(std::uint64_t offset, std::size_t size) const {
@@ -121,6 +123,9 @@ public:
     Bytes readBlock(Bid bid) const;
     // The data blocks of a data tree in order (one for a plain block).
     std::vector<Bytes> readStreamBlocks(Bid root) const;
+    // The same blocks handed to `each` one at a time (it may keep them), so that a stream of
+    // any size is read in the memory of one block.
+    void readStreamBlocks(Bid root, const std::function<void(Bytes&)>& each) const;
     Bytes readStream(Bid root) const;
     std::map<Nid, SubnodeEntry> readSubnodes(Bid root) const;
 

@@ -1,5 +1,6 @@
 #include "mailstore/pst/read/store_reader.h"
 
+#include "mailstore/mapi/digest.h"
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mapi/text.h"
 #include "mailstore/pst/ltp/heap.h"
@@ -7,6 +8,8 @@
 #include "mailstore/pst/ltp/tc.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace mbx::pst {
 
@@ -52,11 +55,73 @@ template <class Content> Content checked(Content content) {
     return content;
 }
 
-// The values of `tags`; the others are only looked up.
-Props messageProps(const NdbReader& ndb, Bid data, const std::map<Nid, SubnodeEntry>& subs,
-                   std::span<const PropTag> tags) {
-    return checked(readPropertyContext(ndb, messageHeap(ndb, data), subs, tags)).props;
-}
+// The digests of a message's (or an attachment's) values of `tags`. A value in the heap is
+// digested where it lies and one in a subnode a block at a time: an attachment of hundreds of
+// megabytes is never held whole.
+class StoredDigests {
+public:
+    StoredDigests(const NdbReader& ndb, Bid data, const std::map<Nid, SubnodeEntry>& subs,
+                  std::span<const PropTag> tags) {
+        const auto faults = visitPropertyContext(
+            messageHeap(ndb, data), subs, &tags,
+            [&](PropTag tag, ByteView bytes, const SubnodeEntry* stream) {
+                // The subject is stored marked: U+0001 and the prefix length come before the
+                // text.
+                const bool marked = tag == tags::Subject;
+                if (tag == tags::AttachDataObject) {
+                    // The attached message's subnode, in the value's first four bytes.
+                    const Bytes value = stream != nullptr ? ndb.readStream(stream->data)
+                                                          : Bytes(bytes.begin(), bytes.end());
+                    if (value.size() >= 4) {
+                        object_ = readLe32(value.data());
+                    }
+                }
+                values_.emplace_back(tag, stream != nullptr
+                                              ? digestOfStream(ndb, stream->data, marked)
+                                              : digestOfBytes(tag, bytes, marked));
+            });
+        if (!faults.empty()) {
+            throw PstError(faults.front());
+        }
+    }
+    mapi::ValueDigest value(PropTag tag) const {
+        for (const auto& [t, v] : values_) {
+            if (t == tag) {
+                return v;
+            }
+        }
+        return {};
+    }
+    // The subnode of the attached message, if the values hold one.
+    std::optional<Nid> object() const { return object_; }
+
+private:
+    static bool isMarked(ByteView start) {
+        return start.size() >= 4 && readLe16(start.data()) == 1;
+    }
+    static mapi::ValueDigest digestOfBytes(PropTag tag, ByteView bytes, bool marked) {
+        if (marked && isMarked(bytes)) {
+            bytes = bytes.subspan(4);
+        }
+        return mapi::digestOf(mapi::propType(tag), bytes.data(), bytes.size());
+    }
+    static mapi::ValueDigest digestOfStream(const NdbReader& ndb, Bid data, bool marked) {
+        mapi::Digest digest;
+        std::uint64_t size = 0;
+        ndb.readStreamBlocks(data, [&](Bytes& block) {
+            ByteView piece(block);
+            if (std::exchange(marked, false) && isMarked(piece)) {
+                piece = piece.subspan(4);
+            }
+            digest.add(piece);
+            size += piece.size();
+        });
+        return size > 0 ? mapi::ValueDigest{size, digest.value()} : mapi::ValueDigest{};
+    }
+
+    std::vector<std::pair<PropTag, mapi::ValueDigest>> values_;
+    std::optional<Nid> object_;
+};
 
 // A message's table, each row checked and kept with the cells of `tags`.
 TableContextContent messageTable(const NdbReader& ndb, const SubnodeEntry& table,
@@ -68,52 +133,48 @@ TableContextContent messageTable(const NdbReader& ndb, const SubnodeEntry& table
 constexpr PropTag kRowIdOnly[] = {kLtpRowId};
 
 // A message (or an attached message) from its property context and subnodes: the values a
-// print takes (mapi::kMessagePrintTags and so on).
+// print takes (mapi::kMessagePrintTags and so on), as digests.
 class StoredMessage : public mapi::MessageView {
 public:
-    StoredMessage(const NdbReader& ndb, Bid data, Bid sub) : ndb_(ndb) {
-        subs_ = ndb.readSubnodes(sub);
-        props_ = messageProps(ndb, data, subs_, mapi::kMessagePrintTags);
-        // The subject is stored marked: U+0001 and the prefix length come before the text.
-        if (auto it = props_.find(tags::Subject);
-            it != props_.end() && it->second.size() >= 4 && readLe16(it->second.data()) == 1) {
-            it->second.erase(it->second.begin(), it->second.begin() + 4);
-        }
+    StoredMessage(const NdbReader& ndb, Bid data, Bid sub)
+        : ndb_(ndb), subs_(ndb.readSubnodes(sub)),
+          values_(ndb, data, subs_, mapi::kMessagePrintTags) {
         if (const auto r = subs_.find(nids::RecipientTable); r != subs_.end()) {
             recipients_ = messageTable(ndb, r->second, mapi::kRecipientPrintTags).rows;
         }
         if (const auto a = subs_.find(nids::AttachmentTable); a != subs_.end()) {
             const auto table = messageTable(ndb, a->second, kRowIdOnly);
+            attachments_.reserve(table.rows.size());
             for (const auto& row : table.rows) {
                 const auto s = subs_.find(rowIdOf(row));
                 if (s == subs_.end()) {
                     throw PstError("an attachment of the table is missing");
                 }
-                const auto inner = ndb.readSubnodes(s->second.sub);
                 attachments_.push_back(
-                    {messageProps(ndb, s->second.data, inner, mapi::kAttachmentPrintTags),
+                    {StoredDigests(ndb, s->second.data, ndb.readSubnodes(s->second.sub),
+                                   mapi::kAttachmentPrintTags),
                      s->second.sub});
             }
         }
     }
 
-    mapi::ValueDigest value(PropTag tag) const override { return mapi::storedValue(props_, tag); }
+    mapi::ValueDigest value(PropTag tag) const override { return values_.value(tag); }
     std::size_t recipientCount() const override { return recipients_.size(); }
     mapi::ValueDigest recipientValue(std::size_t row, PropTag tag) const override {
         return mapi::storedValue(recipients_[row], tag);
     }
     std::size_t attachmentCount() const override { return attachments_.size(); }
     mapi::ValueDigest attachmentValue(std::size_t index, PropTag tag) const override {
-        return mapi::storedValue(attachments_[index].props, tag);
+        return attachments_[index].values.value(tag);
     }
     std::unique_ptr<mapi::MessageView> embedded(std::size_t index) const override {
         const auto& a = attachments_[index];
-        const auto object = a.props.find(tags::AttachDataObject);
-        if (object == a.props.end() || object->second.size() < 4) {
+        const auto object = a.values.object();
+        if (!object) {
             return nullptr;
         }
         const auto subs = ndb_.readSubnodes(a.sub);
-        const auto inner = subs.find(readLe32(object->second.data()));
+        const auto inner = subs.find(*object);
         if (inner == subs.end()) {
             throw PstError("an attached message is missing");
         }
@@ -122,12 +183,12 @@ public:
 
 private:
     struct Attachment {
-        Props props;
+        StoredDigests values;
         Bid sub = 0;
     };
     const NdbReader& ndb_;
     std::map<Nid, SubnodeEntry> subs_;
-    Props props_;
+    StoredDigests values_;
     std::vector<Props> recipients_;
     std::vector<Attachment> attachments_;
 };

@@ -1,8 +1,8 @@
 // Reads the folders and messages back from a data file: the folder tree under "Top of Personal
 // Folders" (folder property contexts and hierarchy tables), each folder's contents table, and
 // each message's property context, recipient table, attachment table and attachments, attached
-// messages included. Values stay as the file stores them; a message is handed out as a
-// mapi::MessageView for fingerprints, with the values a print takes.
+// messages included. A message is handed out as a mapi::MessageView for fingerprints: the
+// digests of the values a print takes, each read from the file a block at a time.
 #pragma once
 
 #include "mailstore/mapi/fingerprint.h"
