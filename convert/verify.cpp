@@ -80,7 +80,7 @@ namespace {
 
 // Messages read back are taken from a shared cursor in runs of this many: neighbours in the file,
 // so that each reader's window serves a run with few moves.
-constexpr std::size_t kReadBackRun = 64;
+constexpr std::size_t kReadBackRun = 512;
 
 } // namespace
 

@@ -64,6 +64,14 @@ public:
         checkBlocks();
         checkReferences();
         checkAllocationMap();
+        // What the passes over the blocks built goes before the nodes' heaps are read (a
+        // folder's contents table alone can take tens of megabytes).
+        kept_ = std::vector<Kept>();
+        keptBytes_ = Bytes();
+        refs_ = std::vector<unsigned>();
+        amaps_ = std::vector<Bytes>();
+        expected_ = std::vector<Bytes>();
+        starts_ = std::vector<Bytes>();
         checkNodes();
         report_.nodes = reader_->nodes().size();
         report_.blocks = reader_->blocks().size();
@@ -155,7 +163,7 @@ private:
         std::uint64_t zeroBits = 0;
         for (std::uint64_t k = 0; k < sections_; ++k) {
             std::uint64_t at = sectionOffset(k);
-            const Bytes amap = reader_->readAt(at, kPageSize);
+            const Bytes amap = reader_->readApart(at, kPageSize);
             checkPage(at, PageType::AMap, at, amap);
             amaps_.push_back(Bytes(amap.begin(), amap.begin() + kPageDataSize));
             for (std::size_t i = 0; i < kPageDataSize; ++i)
@@ -163,13 +171,13 @@ private:
             markAllocated(at, kPageSize, "AMap page");
             at += kPageSize;
             if (sectionHasPMap(k)) {
-                checkPage(at, PageType::PMap, at, reader_->readAt(at, kPageSize));
+                checkPage(at, PageType::PMap, at, reader_->readApart(at, kPageSize));
                 markAllocated(at, kPageSize, "PMap page");
                 at += kPageSize;
             }
             if (sectionHasFMap(k) || sectionHasFPMap(k)) {
                 const PageType t = sectionHasFMap(k) ? PageType::FMap : PageType::FPMap;
-                checkPage(at, t, at, reader_->readAt(at, kPageSize));
+                checkPage(at, t, at, reader_->readApart(at, kPageSize));
                 markAllocated(at, kPageSize, t == PageType::FMap ? "FMap page" : "FPMap page");
             }
         }
@@ -241,7 +249,19 @@ private:
             fault("NBT has duplicate keys");
         if (bbtEntries_ != reader_->blocks().size())
             fault("BBT has duplicate keys");
+        std::size_t internal = 0;
+        std::size_t internalBytes = 0;
         for (const auto& e : reader_->blocks()) {
+            if (bidIsInternal(e.bid)) {
+                ++internal;
+                internalBytes += e.cb;
+            }
+        }
+        kept_.reserve(internal);
+        keptBytes_.reserve(internalBytes);
+        std::size_t position = 0;
+        for (const auto& e : reader_->blocks()) {
+            const std::size_t here = position++;
             const auto what = [&e] { return "block " + hex(e.bid) + " at " + hex(e.ib); };
             if (e.bid & 1)
                 fault(what() + ": reserved BID bit set");
@@ -266,7 +286,28 @@ private:
                 fault(what() + ": block CRC mismatch");
             if (t.bid != e.bid)
                 fault(what() + ": trailer BID " + hex(t.bid));
+            if (bidIsInternal(e.bid)) {
+                kept_.push_back({here, keptBytes_.size()});
+                keptBytes_.insert(keptBytes_.end(), b.begin(), b.begin() + e.cb);
+            }
         }
+    }
+
+    // An internal block's data: as checkBlocks() kept it (it reads every block front to back,
+    // and the trees of the nodes, read in the order of the nodes, would take the file again a
+    // window at a time for a block or two in each), else read.
+    ByteView internalBlock(Bid bid, Bytes& read) const {
+        const auto it = reader_->blocks().find(bid & ~Bid{1});
+        if (it != reader_->blocks().end()) {
+            const std::size_t position = reader_->blocks().position(it);
+            const auto k =
+                std::lower_bound(kept_.begin(), kept_.end(), position,
+                                 [](const Kept& kept, std::size_t p) { return kept.position < p; });
+            if (k != kept_.end() && k->position == position)
+                return ByteView(keptBytes_.data() + k->at, it->cb);
+        }
+        read = reader_->readBlock(bid);
+        return read;
     }
 
     void reference(Bid bid, const Holder& holder) {
@@ -285,7 +326,8 @@ private:
         reference(bid, holder);
         if (bid == 0 || !bidIsInternal(bid) || !reader_->blocks().count(bid & ~Bid{1}))
             return;
-        const Bytes x = reader_->readBlock(bid);
+        Bytes read;
+        const ByteView x = internalBlock(bid, read);
         const std::size_t headSize = InternalBlockHead::kSize;
         const InternalBlockHead head =
             x.size() >= headSize ? InternalBlockHead::decode(x.data()) : InternalBlockHead{};
@@ -305,7 +347,8 @@ private:
             if (head.cLevel == 2) {
                 walkData(child, holder);
                 if (reader_->blocks().count(child & ~Bid{1})) {
-                    const Bytes cx = reader_->readBlock(child);
+                    Bytes childRead;
+                    const ByteView cx = internalBlock(child, childRead);
                     childSize =
                         cx.size() >= headSize ? InternalBlockHead::decode(cx.data()).lcbTotal : 0;
                 }
@@ -336,7 +379,8 @@ private:
             fault(holder.text() + ": subnode tree root " + hex(bid) + " is not an internal block");
             return;
         }
-        const Bytes b = reader_->readBlock(bid);
+        Bytes read;
+        const ByteView b = internalBlock(bid, read);
         const std::size_t headSize = InternalBlockHead::kSize;
         const InternalBlockHead head =
             b.size() >= headSize ? InternalBlockHead::decode(b.data()) : InternalBlockHead{};
@@ -418,7 +462,7 @@ private:
         if (blocks.empty() || blocks[0].size() < 12 || blocks[0][2] != kHeapSig)
             return {}; // not a heap (raw node data such as the search activity list)
         try {
-            const HeapReader heap(blocks);
+            const HeapReader heap(std::move(blocks));
             for (auto& f : heap.validate())
                 fault(what + ": " + f);
             if (heap.clientSig() == kClientSigPc) {
@@ -600,6 +644,12 @@ private:
     std::vector<Bytes> expected_;
     std::vector<Bytes> starts_;
     std::vector<unsigned> refs_; // holders per block, in the order of the block index
+    struct Kept {
+        std::size_t position; // in the block index
+        std::size_t at;       // in keptBytes_
+    };
+    std::vector<Kept> kept_; // internal blocks, by position
+    Bytes keptBytes_;
     std::size_t nbtEntries_ = 0;
     std::size_t bbtEntries_ = 0;
 };

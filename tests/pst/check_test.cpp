@@ -1,8 +1,10 @@
 // The structural checker must accept Outlook's own blank store and reject copies of it with one
 // defect each, since the Debian readers accept all of these defects silently.
+#include "mailstore/mapi/tags.h"
 #include "mailstore/pst/check.h"
 #include "mailstore/pst/ndb/crc.h"
 #include "mailstore/pst/ndb/reader.h"
+#include "mailstore/pst/writer.h"
 #include "support.h"
 
 #include <fstream>
@@ -143,6 +145,59 @@ TEST(PstCheck, FindsEachDefectInACopyOfTheBlankStore) {
         }
         EXPECT_NE(faults.find(c.fault), std::string::npos) << "faults:" << faults;
     }
+}
+
+// The subnode and data trees of a written message: the blank store has none. Each defect is
+// made with the block's CRC rewritten, so that only the tree itself is wrong.
+TEST(PstCheck, FindsDefectsInTheTreesOfAMessage) {
+    auto message = psttest::sampleMessage(1);
+    mbx::mapi::Attachment attachment;
+    attachment.props.set(mbx::mapi::tags::AttachLongFilename, std::string("data.bin"));
+    attachment.props.set(mbx::mapi::tags::AttachDataBinary, Bytes(20000, 0x5A)); // an XBLOCK
+    message.attachments.push_back(std::move(attachment));
+    Bytes written;
+    {
+        auto w = PstWriter::createInMemory(written, "Trees");
+        w->addMessage(w->addFolder(w->ipmSubtree(), "Inbox"), message);
+        w->close();
+    }
+    ASSERT_TRUE(checkImage(written).ok());
+    const NdbReader reader(written);
+    // An internal block of `type` (1 a data tree, 2 a subnode tree) with two entries or more.
+    const auto internal = [&reader](std::uint8_t type) {
+        for (const auto& e : reader.blocks()) {
+            if (!bidIsInternal(e.bid))
+                continue;
+            const Bytes b = reader.readBlock(e.bid);
+            if (b.at(0) == type && (b.at(2) | b.at(3) << 8) >= 2)
+                return e;
+        }
+        ADD_FAILURE() << "no internal block of type " << int{type};
+        return BbtEntry{};
+    };
+    const auto damaged = [&written](const BbtEntry& e, const std::function<void(Bytes&)>& edit) {
+        Bytes copy = written;
+        std::uint8_t* block = copy.data() + e.ib;
+        Bytes data(block, block + e.cb);
+        edit(data);
+        std::copy(data.begin(), data.end(), block);
+        std::uint8_t* trailer = block + blockStoredSize(e.cb) - kTrailerSize;
+        BlockTrailer t = BlockTrailer::decode(trailer);
+        t.crc = crc32(ByteView(data));
+        t.encode(trailer);
+        std::string faults;
+        for (const auto& f : checkImage(copy).faults)
+            faults += "\n  " + f;
+        return faults;
+    };
+    const BbtEntry subnodes = internal(2);
+    const BbtEntry dataTree = internal(1);
+    const std::string swapped = damaged(subnodes, [](Bytes& b) {
+        std::swap_ranges(b.begin() + 8, b.begin() + 32, b.begin() + 32);
+    });
+    EXPECT_NE(swapped.find("subnodes out of order"), std::string::npos) << swapped;
+    const std::string total = damaged(dataTree, [](Bytes& b) { ++b.at(4); }); // lcbTotal
+    EXPECT_NE(total.find("lcbTotal"), std::string::npos) << total;
 }
 
 TEST(PstCheckTool, ExitCodes) {

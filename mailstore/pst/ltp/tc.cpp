@@ -160,32 +160,6 @@ Bid TcWriter::finish() {
 
 namespace {
 
-// The data blocks of the data tree `root` in order, each read when its turn comes.
-template <class F> void forEachDataBlock(const NdbReader& ndb, Bid root, F&& each) {
-    if (root == 0)
-        return;
-    const Bytes b = ndb.readBlock(root);
-    if (!bidIsInternal(root)) {
-        each(ByteView(b));
-        return;
-    }
-    if (b.size() < InternalBlockHead::kSize || b[0] != InternalBlockHead::kDataTree)
-        throw PstError("bad XBLOCK");
-    const InternalBlockHead head = InternalBlockHead::decode(b.data());
-    if (InternalBlockHead::kSize + sizeof(Bid) * head.cEnt > b.size())
-        throw PstError("bad XBLOCK size");
-    for (unsigned i = 0; i < head.cEnt; ++i) {
-        const Bid child = readLe64(b.data() + InternalBlockHead::kSize + sizeof(Bid) * i);
-        if (head.cLevel == 2) {
-            for (const Bytes& leaf : ndb.readStreamBlocks(child))
-                each(ByteView(leaf));
-        } else {
-            const Bytes leaf = ndb.readBlock(child);
-            each(ByteView(leaf));
-        }
-    }
-}
-
 // Whether the row holds a value for `c`. A cell or an existence bit outside the row (a damaged
 // TCINFO) counts as absent: nothing past the row is read.
 bool cellPresent(const TableContextContent& t, const TcColumn& c, const std::uint8_t* row) {
@@ -289,7 +263,7 @@ TableContextContent readTable(const NdbReader& ndb, const HeapReader& heap,
             throw PstError("row matrix subnode missing");
         // A block at a time: the row matrix of a folder of 200,000 messages takes tens of
         // megabytes, and checking its rows keeps none of them.
-        forEachDataBlock(ndb, it->second.data, eachBlock);
+        ndb.readStreamBlocks(it->second.data, [&eachBlock](Bytes& b) { eachBlock(ByteView(b)); });
     }
     if (rows != out.rowIndex.size())
         out.faults.push_back("row matrix holds " + std::to_string(rows) + " rows, row index " +

@@ -85,11 +85,18 @@ const std::uint8_t* NdbReader::locate(std::uint64_t offset, std::size_t size) co
             return w.data + (offset - w.offset);
         }
     }
+    std::uint64_t start =
+        size <= kWindowSize - kWindowLead ? offset - std::min(offset, kWindowLead) : offset;
+    // Reading on from the window last used, the new one overlaps it by a block's size only (a
+    // block may begin in it and end past it); what lies wholly before is still in it.
+    if (const Window& recent = windows_[lastUsed_];
+        recent.data != nullptr && offset >= recent.offset) {
+        const std::uint64_t end = recent.offset + recent.size;
+        start = std::max(start, std::min(offset, end - std::min(end, kMaxBlockSize)));
+    }
     lastUsed_ = 1 - lastUsed_;
     Window& w = windows_[lastUsed_];
     const std::size_t capacity = std::max(kWindowSize, size);
-    const std::uint64_t start =
-        size <= kWindowSize - kWindowLead ? offset - std::min(offset, kWindowLead) : offset;
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(capacity, shared.size - start));
     w.data = nullptr;
@@ -105,6 +112,17 @@ const std::uint8_t* NdbReader::locate(std::uint64_t offset, std::size_t size) co
     w.offset = start;
     w.size = got;
     return w.data + (offset - start);
+}
+
+Bytes NdbReader::readApart(std::uint64_t offset, std::size_t size) const {
+    const Shared& shared = *shared_;
+    if (shared.image != nullptr || offset > shared.size || size > shared.size - offset)
+        return readAt(offset, size);
+    Bytes out(size);
+    int error = 0;
+    if (shared.file.readAt(reinterpret_cast<char*>(out.data()), size, offset, error) != size)
+        throw PstError("read error");
+    return out;
 }
 
 Bytes NdbReader::readAt(std::uint64_t offset, std::size_t size) const {
@@ -177,14 +195,26 @@ void NdbReader::readStreamBlocks(Bid root, const std::function<void(Bytes&)>& ea
     const unsigned n = head.cEnt;
     if (InternalBlockHead::kSize + sizeof(Bid) * n > b.size())
         throw PstError("bad XBLOCK size");
+    // The blocks of a stream written at once lie side by side, and the windows serve them. Those
+    // of one that grew while other data was written (the heap and rows of a large folder's
+    // contents table) lie far apart: each is read on its own rather than moving a window for it.
+    std::uint64_t previousEnd = 0;
     for (unsigned i = 0; i < n; ++i) {
         const Bid child = readLe64(b.data() + InternalBlockHead::kSize + sizeof(Bid) * i);
         if (head.cLevel == 2) {
             readStreamBlocks(child, each);
-        } else {
-            Bytes data = readBlock(child);
-            each(data);
+            continue;
         }
+        const auto it = blocks().find(child & ~Bid{1});
+        if (it == blocks().end())
+            throw PstError("block " + std::to_string(child) + " not found");
+        const BbtEntry& e = *it;
+        const bool apart = i > 0 && (e.ib < previousEnd || e.ib - previousEnd > kWindowLead);
+        Bytes data = apart ? readApart(e.ib, e.cb) : readAt(e.ib, e.cb);
+        if (permuted() && !bidIsInternal(child))
+            permuteDecode(data.data(), data.size());
+        previousEnd = e.ib + blockStoredSize(e.cb);
+        each(data);
     }
 }
 
