@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -90,6 +91,10 @@ int main(int argc, char** argv) {
             return usage(argv[0], a == "--help" || a == "-h");
         }
         const auto& value = args[++i];
+        if (a == "--dir") {
+            std::error_code ignored; // a folder that cannot be made is told by the first suite
+            std::filesystem::create_directories(value, ignored);
+        }
         const char* variable = a == "--dir"        ? "TMPDIR"
                                : a == "--messages" ? "MBXVANE_BENCH_MESSAGES"
                                                    : "MBXVANE_BENCH_RUNS";
