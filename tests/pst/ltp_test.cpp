@@ -122,6 +122,17 @@ TEST(PstBth, LeafLimitAndIndexLevel) {
     }
 }
 
+// A damaged header that gives records no size is a fault, not a walk that never ends.
+TEST(PstBth, RecordsOfNoSize) {
+    HeapBuilder heap(kClientSigBth);
+    const Hid records = heap.allocate(Bytes(8, 1));
+    Bytes header{kClientSigBth, 0, 0, 0};
+    appendLe32(header, records);
+    const Hid hid = heap.allocate(header);
+    heap.setUserRoot(hid);
+    EXPECT_FALSE(readBth(HeapReader(heap.build()), hid).faults.empty());
+}
+
 TEST(PstTable, RowMatrixAcrossBlocksAndLargeCells) {
     const auto path = psttest::scratch("table.pst");
     const TcLayout layout =

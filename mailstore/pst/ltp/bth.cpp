@@ -21,7 +21,11 @@ void readLevel(const HeapReader& heap, Hid hid, unsigned level, BthContent& out,
         throw PstError("BTH too deep");
     const ByteView item = heap.item(hid);
     const std::size_t recSize = level == 0 ? out.cbKey + out.cbEnt : out.cbKey + 4u;
-    if (recSize == 0 || item.size() % recSize != 0)
+    if (recSize == 0) {
+        out.faults.push_back("BTH records of no size");
+        return; // (stepping by nothing through the item would never end)
+    }
+    if (item.size() % recSize != 0)
         out.faults.push_back("BTH item size is not a multiple of its record size");
     std::uint64_t prev = minKey;
     bool first = true;
@@ -29,16 +33,18 @@ void readLevel(const HeapReader& heap, Hid hid, unsigned level, BthContent& out,
         const std::uint64_t key = keyValue(item.data() + off, out.cbKey);
         if ((!first && key <= prev) || (first && key < minKey))
             out.faults.push_back("BTH keys out of order");
-        if (level == 0) {
-            out.records.insert(out.records.end(), item.begin() + static_cast<std::ptrdiff_t>(off),
-                               item.begin() + static_cast<std::ptrdiff_t>(off + recSize));
-        } else {
+        if (level > 0) {
             readLevel(heap, readLe32(item.data() + off + out.cbKey), level - 1, out, key,
                       depth + 1);
         }
         prev = key;
         first = false;
     }
+    // A leaf's records are taken at once: one allocation, not one per doubling of the vector.
+    if (level == 0)
+        out.records.insert(out.records.end(), item.begin(),
+                           item.begin() +
+                               static_cast<std::ptrdiff_t>(item.size() / recSize * recSize));
 }
 
 } // namespace
