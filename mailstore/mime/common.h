@@ -72,17 +72,43 @@ std::string text(const char* s);
 std::string mimeTypeOf(GMimeObject* obj);
 bool isType(GMimeObject* obj, const char* type, const char* subtype);
 bool dispositionIsAttachment(GMimeObject* obj);
-// The part's content with its transfer encoding (base64, quoted-printable, uuencode) undone.
+// The part's content with its transfer encoding (base64, quoted-printable, uuencode) undone, as
+// g_mime_data_wrapper_write_to_stream() undoes it, but read straight into the result: its room
+// is taken once, for the most the encoded bytes can give (a large attachment is not decoded into
+// a buffer first and copied after).
 template <typename Out> Out decodedAs(GMimePart* part) {
     GMimeDataWrapper* w = g_mime_part_get_content(part);
-    if (w == nullptr) {
+    GMimeStream* stream = w != nullptr ? g_mime_data_wrapper_get_stream(w) : nullptr;
+    if (stream == nullptr) {
         return {};
     }
-    GPtr<GMimeStream> mem(g_mime_stream_mem_new());
-    g_mime_data_wrapper_write_to_stream(w, mem.get());
-    GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.get()));
-    const auto* data = reinterpret_cast<const char*>(arr->data);
-    return Out(data, data + arr->len);
+    GPtr<GMimeStream> content(GMIME_STREAM(g_object_ref(stream))); // (the wrapper keeps its own)
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(w);
+    const bool base64 =
+        encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+    const bool encoded = base64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
+    g_mime_stream_reset(content.get());
+    GPtr<GMimeStream> decoded(encoded ? g_mime_stream_filter_new(content.get())
+                                      : GMIME_STREAM(g_object_ref(content.get())));
+    if (encoded) {
+        GPtr<GMimeFilter> filter(g_mime_filter_basic_new(encoding, FALSE));
+        g_mime_stream_filter_add(GMIME_STREAM_FILTER(decoded.get()), filter.get());
+    }
+    Out out;
+    if (const gint64 length = g_mime_stream_length(content.get()); length > 0) {
+        const auto most = static_cast<std::size_t>(length);
+        out.reserve(base64 ? most / 4 * 3 + 3 : most);
+    }
+    char buffer[16384];
+    while (!g_mime_stream_eos(decoded.get())) {
+        const ssize_t n = g_mime_stream_read(decoded.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            break;
+        }
+        out.insert(out.end(), buffer, buffer + n);
+    }
+    g_mime_stream_reset(content.get());
+    return out;
 }
 std::string decodedContent(GMimePart* part);
 // The object as GMime writes it, headers included.

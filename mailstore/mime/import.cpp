@@ -261,7 +261,28 @@ Message importTopLevel(std::span<const std::byte> bytes, const ImportOptions& im
     }
     const std::string_view parseText =
         repaired || escaped ? std::string_view(patched) : split.content;
-    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(parseText.data(), parseText.size()));
+    if (parseText.size() > G_MAXUINT) {
+        throw ImportError("a message of more than 4 GiB cannot be read");
+    }
+    // The text is lent to GMime, not copied (a message carrying a large attachment would be
+    // held twice): a byte array that points at it, owned by no stream. The parts share it as
+    // substreams, which read it only; it gives the text up before it goes.
+    struct LentText {
+        GByteArray* array = g_byte_array_new();
+        explicit LentText(std::string_view text) {
+            array->data = reinterpret_cast<guint8*>(const_cast<char*>(text.data()));
+            array->len = static_cast<guint>(text.size());
+        }
+        ~LentText() {
+            array->data = nullptr;
+            array->len = 0;
+            g_byte_array_free(array, TRUE);
+        }
+        LentText(const LentText&) = delete;
+        LentText& operator=(const LentText&) = delete;
+    } lent(parseText);
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(lent.array));
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
     GPtr<GMimeMessage> msg(g_mime_parser_construct_message(parser.get(), options.get()));
