@@ -187,31 +187,47 @@ bool CompoundFileReader::isStorage(Id id) const {
     return id < entries_.size() && entries_[id].type == ObjectType::Storage;
 }
 
-std::vector<std::uint8_t> CompoundFileReader::stream(Id id) const {
+std::uint64_t CompoundFileReader::streamSize(Id id) const {
     if (id >= entries_.size() || entries_[id].type != ObjectType::Stream) {
         throw CfbError("no such stream");
     }
+    return entries_[id].size;
+}
+
+void CompoundFileReader::visitStream(
+    Id id, const std::function<void(std::span<const std::uint8_t>)>& piece) const {
+    const std::uint64_t size = streamSize(id);
     const Entry& e = entries_[id];
-    if (e.size >= cutoff_) {
-        return read(chain(fat_, e.start), e.size);
-    }
-    std::vector<std::uint8_t> out;
-    out.reserve(static_cast<std::size_t>(e.size));
-    for (const auto s : chain(miniFat_, e.start)) {
-        if (out.size() >= e.size) {
+    const bool mini = size < cutoff_;
+    const std::uint64_t sector = mini ? kMiniSectorSize : std::uint64_t{1} << sectorShift_;
+    const std::vector<std::uint8_t>& from = mini ? miniStream_ : image_;
+    // A regular sector n lies after the header, which takes the place of one sector.
+    const std::uint64_t first = mini ? 0 : sector;
+    std::uint64_t at = 0;
+    for (const auto s : chain(mini ? miniFat_ : fat_, e.start)) {
+        if (at >= size) {
             break;
         }
-        const std::size_t from = std::size_t{s} * kMiniSectorSize;
-        const std::size_t n = std::min<std::size_t>(kMiniSectorSize, e.size - out.size());
-        if (from + n > miniStream_.size()) {
-            throw CfbError("a mini sector lies beyond the mini stream");
+        const std::uint64_t offset = first + std::uint64_t{s} * sector;
+        const std::uint64_t n = std::min(sector, size - at);
+        if (offset + n > from.size()) {
+            throw CfbError(mini ? "a mini sector lies beyond the mini stream"
+                                : "a sector lies beyond the end of the file");
         }
-        out.insert(out.end(), miniStream_.begin() + static_cast<std::ptrdiff_t>(from),
-                   miniStream_.begin() + static_cast<std::ptrdiff_t>(from + n));
+        piece(std::span(from.data() + offset, static_cast<std::size_t>(n)));
+        at += n;
     }
-    if (out.size() < e.size) {
-        throw CfbError("a stream's mini sectors hold fewer bytes than its size");
+    if (at < size) {
+        throw CfbError(mini ? "a stream's mini sectors hold fewer bytes than its size"
+                            : "a stream's sectors hold fewer bytes than its size");
     }
+}
+
+std::vector<std::uint8_t> CompoundFileReader::stream(Id id) const {
+    std::vector<std::uint8_t> out;
+    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(streamSize(id), image_.size())));
+    visitStream(
+        id, [&out](std::span<const std::uint8_t> p) { out.insert(out.end(), p.begin(), p.end()); });
     return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include "mailstore/cfb/reader.h"
 #include "mailstore/mapi/byte_order.h"
+#include "mailstore/mapi/digest.h"
 #include "mailstore/mapi/tags.h"
 #include "mailstore/msg/msg_writer.h"
 
@@ -17,7 +18,9 @@ namespace mbx::msg {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Props = std::map<mapi::PropTag, Bytes>;
+// What a storage holds of each property: the digest of its value (a value is not kept: an
+// attachment can be hundreds of megabytes).
+using Props = std::map<mapi::PropTag, mapi::ValueDigest>;
 using cfb::CompoundFileReader;
 namespace tags = mapi::tags;
 
@@ -84,21 +87,27 @@ Props readProps(const CompoundFileReader& file, CompoundFileReader::Id storage,
             }
             continue;
         }
-        if (type == mapi::PropType::Object) {
-            props[tag] = Bytes(entries.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                               entries.begin() + static_cast<std::ptrdiff_t>(at + 16));
-        } else if (inStream(type)) {
+        if (inStream(type)) {
             const auto value = file.find(storage, valueStream(tag).view());
             if (!value) {
                 throw MsgError("the value stream of property " + hex8(tag) + " is missing");
             }
-            props[tag] = file.stream(*value);
-        } else if ((static_cast<std::uint16_t>(type) & 0x1000) == 0) {
-            props[tag] = Bytes(entries.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                               entries.begin() + static_cast<std::ptrdiff_t>(at + 16));
+            mapi::Digest digest;
+            file.visitStream(*value,
+                             [&digest](std::span<const std::uint8_t> piece) { digest.add(piece); });
+            const std::uint64_t size = file.streamSize(*value);
+            props[tag] = size > 0 ? mapi::ValueDigest{size, digest.value()} : mapi::ValueDigest{};
+        } else if (type == mapi::PropType::Object ||
+                   (static_cast<std::uint16_t>(type) & 0x1000) == 0) {
+            props[tag] = mapi::digestOf(type, entries.data() + at + 8, 8);
         }
     }
     return props;
+}
+
+mapi::ValueDigest valueIn(const Props& props, mapi::PropTag tag) {
+    const auto it = props.find(tag);
+    return it != props.end() ? it->second : mapi::ValueDigest{};
 }
 
 class StoredMessage : public mapi::MessageView {
@@ -125,16 +134,14 @@ public:
         }
     }
 
-    mapi::ValueDigest value(mapi::PropTag tag) const override {
-        return mapi::storedValue(props_, tag);
-    }
+    mapi::ValueDigest value(mapi::PropTag tag) const override { return valueIn(props_, tag); }
     std::size_t recipientCount() const override { return recipients_.size(); }
     mapi::ValueDigest recipientValue(std::size_t row, mapi::PropTag tag) const override {
-        return mapi::storedValue(recipients_[row], tag);
+        return valueIn(recipients_[row], tag);
     }
     std::size_t attachmentCount() const override { return attachments_.size(); }
     mapi::ValueDigest attachmentValue(std::size_t index, mapi::PropTag tag) const override {
-        return mapi::storedValue(attachments_[index].props, tag);
+        return valueIn(attachments_[index].props, tag);
     }
     std::unique_ptr<mapi::MessageView> embedded(std::size_t index) const override {
         const auto& a = attachments_[index];
