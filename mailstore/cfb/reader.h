@@ -32,8 +32,9 @@ public:
     bool isStorage(Id id) const;
     // The bytes of stream `id`. Throws CfbError when its sectors do not hold its size.
     std::vector<std::uint8_t> stream(Id id) const;
-    // The same bytes handed to `piece` a sector at a time, where they lie in the file (a large
-    // stream is not copied); its size first. Throws as stream() does, possibly after some pieces.
+    // The size of stream `id` (CfbError when there is no such stream), and its bytes handed to
+    // `piece` a sector at a time where they lie in the file, so that a large stream is not
+    // copied; visitStream() throws as stream() does, possibly after some pieces.
     std::uint64_t streamSize(Id id) const;
     void visitStream(Id id, const std::function<void(std::span<const std::uint8_t>)>& piece) const;
 
