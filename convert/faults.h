@@ -22,8 +22,12 @@ public:
     virtual void beforeImport(const MessageJob& /*job*/) {}
     // Before the open data file is completed; may throw.
     virtual void beforeStoreClose(const std::string& /*path*/) {}
-    // After a data file or message file is complete, before it is read back to verify it.
+    // After a message file is complete, or a data file but for its header (written once the rest
+    // is on the device), before it is read back to verify it.
     virtual void beforeReadBack(const std::string& /*path*/) {}
+    // After a data file has been read back, while its data are synced, before its header is
+    // written; may throw (as a failed sync would).
+    virtual void afterReadBack(const std::string& /*path*/) {}
 };
 
 } // namespace mbx::convert

@@ -54,6 +54,15 @@ std::error_code systemErrorOf(const std::exception& e) {
     return {};
 }
 
+// Whether the file at `path` begins with `header`.
+bool headerOnDiskIs(const std::string& path, const std::vector<std::uint8_t>& header) {
+    platform::File file;
+    std::vector<std::uint8_t> found(header.size());
+    return file.open(platform::pathFromUtf8(path)) &&
+           file.readAt(reinterpret_cast<char*>(found.data()), found.size(), 0) == found.size() &&
+           found == header;
+}
+
 // A failure of the open data file: it is lost, and with a full device so is the run.
 TargetError storeFailure(const std::exception& e) {
     const auto code = systemErrorOf(e);
@@ -197,20 +206,48 @@ void MailStoreTarget::close(FaultHooks* faults) {
     if (!writer_) {
         return;
     }
+    const bool readBack = checksDataFile() && verifier_.on();
+    // What the read-back finds counts only once the file is complete: kept apart until then,
+    // and dropped when the file fails after all (its messages are then told as lost).
+    Verification earlier = readBack ? verifier_.take() : Verification{};
+    const auto failed = [this, &earlier] {
+        verifier_.take();
+        verifier_.putBack(std::move(earlier));
+    };
     try {
         if (faults != nullptr) {
             faults->beforeStoreClose(path_);
         }
-        writer_->close();
+        if (!readBack) {
+            writer_->close();
+        } else {
+            // Read back while the data are synced (the processors have nothing else to do
+            // then), with the header the writer is about to write; the header on disk must
+            // then be that one.
+            std::vector<std::uint8_t> header;
+            writer_->close([&](pst::ByteView written) {
+                header.assign(written.begin(), written.end());
+                verifier_.checkDataFile(path_, &header);
+                if (faults != nullptr) {
+                    faults->afterReadBack(path_);
+                }
+            });
+            if (!headerOnDiskIs(path_, header)) {
+                throw TargetError(TargetError::Scope::Store,
+                                  "its header read from the disk differs from the one written");
+            }
+        }
     } catch (const TargetError&) {
+        failed();
         throw;
     } catch (const std::exception& e) {
+        failed();
         throw storeFailure(e);
     }
-    writer_.reset();
-    if (checksDataFile()) {
-        verifier_.checkDataFile(path_);
+    if (readBack) {
+        verifier_.putBack(std::move(earlier));
     }
+    writer_.reset();
 }
 
 void MailStoreTarget::endRun(FaultHooks* faults) {

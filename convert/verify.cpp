@@ -101,7 +101,7 @@ struct Verifier::Expectation {
     std::atomic<std::size_t> next{0};
 };
 
-void Verifier::checkDataFile(const std::string& path) {
+void Verifier::checkDataFile(const std::string& path, const std::vector<std::uint8_t>* header) {
     if (!on_) {
         return;
     }
@@ -128,7 +128,9 @@ void Verifier::checkDataFile(const std::string& path) {
     std::unique_ptr<pst::NdbReader> ndb;
     std::string unopened;
     try {
-        ndb = std::make_unique<pst::NdbReader>(platform::pathFromUtf8(path));
+        ndb = header != nullptr
+                  ? std::make_unique<pst::NdbReader>(platform::pathFromUtf8(path), *header)
+                  : std::make_unique<pst::NdbReader>(platform::pathFromUtf8(path));
     } catch (const std::exception& e) {
         unopened = e.what();
     }
@@ -318,6 +320,17 @@ Verification Verifier::take() {
     Verification out;
     std::swap(out, result_);
     return out;
+}
+
+void Verifier::putBack(Verification earlier) {
+    std::lock_guard lock(mutex_);
+    for (const auto& [path, count] : result_.verified) {
+        earlier.verified[path] += count;
+    }
+    earlier.mismatches.insert(earlier.mismatches.end(),
+                              std::make_move_iterator(result_.mismatches.begin()),
+                              std::make_move_iterator(result_.mismatches.end()));
+    result_ = std::move(earlier);
 }
 
 } // namespace mbx::convert

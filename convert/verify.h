@@ -41,8 +41,9 @@ public:
     void stored(std::uint32_t folder, std::uint32_t message, const MessageOrigin& origin,
                 mapi::MessagePrint print);
     // The data file at `path`, now complete, holds the messages stored since the last call:
-    // reads it back and compares.
-    void checkDataFile(const std::string& path);
+    // reads it back and compares. With `header`, that is taken for the file's own (which is
+    // written once the rest is on the device, while this runs).
+    void checkDataFile(const std::string& path, const std::vector<std::uint8_t>* header = nullptr);
     // The open data file was given up with its messages: they are not expected anywhere.
     void forget();
     // The message file at `path` was written from a message with print `print`. Thread-safe.
@@ -50,6 +51,9 @@ public:
                           const mapi::MessagePrint& print);
 
     Verification take();
+    // Puts back, ahead of what was found since, what take() gave (for a caller that took it to
+    // drop only what a data file's read-back then found).
+    void putBack(Verification earlier);
 
 private:
     // What one stored message is expected to hold, in a fixed size: the digests of its print,

@@ -135,14 +135,14 @@ std::uint32_t PstWriter::addMessage(FolderId folderId, const mapi::Message& mess
     return nid;
 }
 
-void PstWriter::close() {
+void PstWriter::close(const std::function<void(ByteView header)>& whileDataSyncs) {
     if (impl_->closed)
         return;
     impl_->closed = true;
     for (auto& [nid, f] : impl_->folders)
         writeFolder(impl_->ndb, f, impl_->folders);
     writeStoreNodes(impl_->ndb, impl_->info, impl_->names);
-    impl_->ndb.finish();
+    impl_->ndb.finish(whileDataSyncs);
 }
 
 } // namespace mbx::pst

@@ -5,9 +5,11 @@
 #pragma once
 
 #include "mailstore/mapi/property.h"
+#include "mailstore/pst/ndb/bytes.h"
 #include "mailstore/pst/ndb/layout.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -48,7 +50,8 @@ public:
     // Writes the message with its recipients and attachments now; returns its node id.
     std::uint32_t addMessage(FolderId folder, const mapi::Message& message);
     // Writes folders, tables, indexes and maps, syncs, then the header. Idempotent.
-    void close();
+    // `whileDataSyncs`: see NdbWriter::finish (a read-back of the file, the header given to it).
+    void close(const std::function<void(ByteView header)>& whileDataSyncs = {});
 
     std::uint64_t messageCount() const { return messages_; }
 

@@ -168,6 +168,7 @@ namespace {
 struct Faults : mbx::convert::FaultHooks {
     std::uint64_t failingImport = ~0ull;
     bool failClose = false;
+    bool failAfterReadBack = false; // as a sync that fails while the file is read back
     void beforeImport(const mbx::convert::MessageJob& job) override {
         if (job.index == failingImport) {
             throw std::runtime_error("injected import failure");
@@ -176,6 +177,11 @@ struct Faults : mbx::convert::FaultHooks {
     void beforeStoreClose(const std::string&) override {
         if (failClose) {
             throw std::runtime_error("injected close failure");
+        }
+    }
+    void afterReadBack(const std::string&) override {
+        if (failAfterReadBack) {
+            throw std::runtime_error("injected sync failure");
         }
     }
 };
@@ -219,6 +225,19 @@ TEST(StoreTarget, AFailedImportOrDataFileIsCountedToldAndLeavesNoBrokenFile) {
                       .find("injected close failure); it has been removed with the 3 "
                             "message(s) written to it"),
                   std::string::npos);
+    }
+    {
+        // The file read back in full, then lost: nothing it held counts as verified.
+        Faults faults;
+        faults.failAfterReadBack = true;
+        StoreRun run(Format::Pst, dir / "sync", {a, b}, &faults);
+        EXPECT_EQ(run.outcome, RunOutcome::Failed);
+        EXPECT_FALSE(fs::exists(dir / "sync" / "A.mbx.pst"));
+        const auto report = slurp(run.report);
+        EXPECT_NE(report.find("injected sync failure); it has been removed with the 3 message(s)"),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(report.find(a + ": 0 of 3 written, 0 verified"), std::string::npos) << report;
     }
     {
         // One data file for the run: its loss at the end takes every mailbox's messages.
@@ -325,17 +344,18 @@ TEST(StoreTarget, AFileBrokenAfterWritingIsAFailureNamingTheMessage) {
     }
     {
         // Message 1's node gone from the node index: the folder lists a message the file lacks.
+        // (Its node is found in a clean conversion, which gives the same nodes: the file being
+        // read back has no header yet.)
         const auto missing = (dir / "missing" / "A.mbx.pst").string();
+        StoreRun clean(Format::Pst, dir / "clean", {a});
+        const auto folders = StoreReader(dir / "clean" / "A.mbx.pst").folders();
+        const auto folder = std::find_if(folders.begin(), folders.end(),
+                                         [](const auto& f) { return f.path == "A.mbx"; });
+        ASSERT_NE(folder, folders.end());
+        ASSERT_EQ(folder->messages.size(), 3u);
         BreakAfterWriting faults;
         faults.file = "A.mbx.pst";
         faults.change = [&](std::string& bytes) {
-            const auto folders = StoreReader(missing).folders();
-            const auto folder = std::find_if(folders.begin(), folders.end(),
-                                             [](const auto& f) { return f.path == "A.mbx"; });
-            ASSERT_NE(folder, folders.end());
-            ASSERT_EQ(folder->messages.size(), 3u);
-            std::string entry(8, '\0');
-            writeLe64(reinterpret_cast<std::uint8_t*>(entry.data()), folder->messages[1]);
             for (std::size_t page = 0; page + kPageSize <= bytes.size(); page += kPageSize) {
                 auto* p = reinterpret_cast<std::uint8_t*>(bytes.data() + page);
                 const PageTrailer trailer = PageTrailer::decode(p + kPageDataSize);

@@ -5,8 +5,8 @@
 
 namespace mbx::pst {
 
-// Reflected CRC-32 (polynomial 0xEDB88320) starting from 0 and with no final inversion: the variant PST
-// files use, which differs from zlib's crc32 on every input.
+// Reflected CRC-32 (polynomial 0xEDB88320) starting from 0 and with no final inversion: the variant
+// PST files use, which differs from zlib's crc32 on every input.
 std::uint32_t crc32(ByteView data, std::uint32_t initial = 0);
 
 // wSig of a block or BT page trailer, derived from its file offset and BID.

@@ -131,6 +131,10 @@ void FileSink::flush() {
 
 void FileSink::sync() {
     flush();
+    syncFlushed();
+}
+
+void FileSink::syncFlushed() {
     if (memory_ == nullptr && !file_.sync())
         fail("cannot sync the data file", file_.error());
 }

@@ -37,6 +37,10 @@ public:
     std::uint8_t* place(std::uint64_t offset, std::size_t size);
     void flush();
     void sync();
+    // sync() without the flush: waits until what has been flushed is on the device. It may run
+    // on another thread while the caller reads the file; nothing else may use the sink then.
+    void syncFlushed();
+    bool inMemory() const { return memory_ != nullptr; }
 
     std::uint64_t sectionCount() const { return amaps_.size(); }
     const std::array<std::uint8_t, kPageDataSize>& amap(std::uint64_t k) const { return amaps_[k]; }

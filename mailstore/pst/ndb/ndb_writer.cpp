@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <future>
 
 namespace mbx::pst {
 namespace {
@@ -128,7 +129,7 @@ NdbWriter::writeBTree(PageType type, std::size_t count, std::size_t entrySize,
     return level.front().ref;
 }
 
-void NdbWriter::finish() {
+void NdbWriter::finish(const std::function<void(ByteView header)>& whileDataSyncs) {
     std::sort(nbt_.begin(), nbt_.end(),
               [](const NbtEntry& a, const NbtEntry& b) { return a.nid < b.nid; });
     for (std::size_t i = 1; i < nbt_.size(); ++i)
@@ -172,7 +173,6 @@ void NdbWriter::finish() {
             writePage(PageType::FPMap, all, at, at);
         }
     }
-    sink_.sync();
 
     Header h;
     h.nextPageBid = nextPageBid_;
@@ -187,7 +187,25 @@ void NdbWriter::finish() {
     h.bbt = bbtRoot;
     h.amapValid = 2;
     h.cryptMethod = permute_ ? 1 : 0;
-    sink_.write(0, h.encode());
+    const Bytes header = h.encode();
+    // The header goes last, once the rest is on the device: a file cut short before that has
+    // none, and every reader refuses it.
+    if (!whileDataSyncs) {
+        sink_.sync();
+    } else if (sink_.inMemory()) {
+        whileDataSyncs(header);
+    } else {
+        sink_.flush();
+        auto syncing = std::async(std::launch::async, [this] { sink_.syncFlushed(); });
+        try {
+            whileDataSyncs(header);
+        } catch (...) {
+            syncing.wait();
+            throw;
+        }
+        syncing.get();
+    }
+    sink_.write(0, header);
     sink_.sync();
 }
 

@@ -25,7 +25,10 @@ public:
     void reserveNidIndex(NidType type, std::uint32_t index);
 
     // Writes the B-trees, the map pages and the DList, syncs, then writes the header and syncs.
-    void finish();
+    // `whileDataSyncs`, when given, is called with the header (not yet written) once everything
+    // else is, on this thread while another waits for the data to reach the device; an exception
+    // from either is thrown once both are done, and the header is then not written.
+    void finish(const std::function<void(ByteView header)>& whileDataSyncs = {});
 
     std::uint64_t bytesAllocated() const { return sink_.endOfFile(); }
     std::size_t blockCount() const { return bbt_.size(); }

@@ -27,6 +27,15 @@ NdbReader::NdbReader(const std::filesystem::path& path) {
     load(*shared);
 }
 
+NdbReader::NdbReader(const std::filesystem::path& path, ByteView header) {
+    auto shared = std::make_shared<Shared>();
+    if (!shared->file.open(path))
+        throw PstError("cannot open " + platform::utf8FromPath(path));
+    shared->size = shared->file.size();
+    shared_ = shared;
+    load(*shared, header);
+}
+
 NdbReader::NdbReader(const Bytes& image) {
     auto shared = std::make_shared<Shared>();
     shared->image = &image;
@@ -45,10 +54,12 @@ NdbReader NdbReader::sibling() const {
     return NdbReader(shared_);
 }
 
-void NdbReader::load(Shared& shared) {
+void NdbReader::load(Shared& shared, std::optional<ByteView> given) {
     if (shared.size < kFirstAMapOffset)
         throw PstError("file too short for a PST");
-    shared.header = Header::decode(readAt(0, kHeaderSize));
+    if (given && given->size() != kHeaderSize)
+        throw PstError("a header of " + std::to_string(given->size()) + " bytes");
+    shared.header = given ? Header::decode(*given) : Header::decode(readAt(0, kHeaderSize));
     const DecodedHeader& header = shared.header;
     if (!header.magicOk || !header.clientMagicOk)
         throw PstError("not a PST file (bad magic)");

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -86,6 +87,9 @@ class NdbReader {
 public:
     // Throws PstError when the file is not a Unicode PST with a valid header.
     explicit NdbReader(const std::filesystem::path& path);
+    // The file at `path` with `header` taken for the one it holds (a file whose header is about
+    // to be written, read back while its data are synced).
+    NdbReader(const std::filesystem::path& path, ByteView header);
     // A data file in memory; `image` must outlive the reader.
     explicit NdbReader(const Bytes& image);
     ~NdbReader();
@@ -151,8 +155,8 @@ private:
     explicit NdbReader(std::shared_ptr<const Shared> shared);
     // Where `size` bytes at `offset` are: in the image or in a window, moved when needed.
     const std::uint8_t* locate(std::uint64_t offset, std::size_t size) const;
-    // Reads the header and the indexes into `shared`, the reader's own.
-    void load(Shared& shared);
+    // Reads the header (unless given) and the indexes into `shared`, the reader's own.
+    void load(Shared& shared, std::optional<ByteView> given = std::nullopt);
     // Adds the entries of a B-tree to `shared`; with `count`, only counts them there.
     void loadTree(Shared& shared, BlockRef ref, bool nodeTree, int depth,
                   std::size_t* count = nullptr) const;
