@@ -192,14 +192,38 @@ Bytes NdbReader::readBlock(Bid bid) const {
     return b;
 }
 
-void NdbReader::readStreamBlocks(Bid root, const std::function<void(Bytes&)>& each) const {
+void NdbReader::visitStreamBlocks(Bid root, const std::function<void(ByteView)>& each) const {
     if (root == 0)
         return;
-    Bytes b = readBlock(root);
+    Bytes decoded; // a block of a permuted file, decoded
+    // A data block as it lies in a window or read on its own, decoded when the file is permuted.
+    const auto dataBlock = [&](Bid bid, const BbtEntry& e, bool apart) {
+        Bytes own;
+        ByteView view;
+        if (apart) {
+            own = readApart(e.ib, e.cb);
+            view = own;
+        } else {
+            view = viewAt(e.ib, e.cb);
+        }
+        if (permuted() && !bidIsInternal(bid)) {
+            decoded.assign(view.begin(), view.end());
+            permuteDecode(decoded.data(), decoded.size());
+            view = decoded;
+        }
+        each(view);
+    };
+    const auto entry = [this](Bid bid) -> const BbtEntry& {
+        const auto it = blocks().find(bid & ~Bid{1});
+        if (it == blocks().end())
+            throw PstError("block " + std::to_string(bid) + " not found");
+        return *it;
+    };
     if (!bidIsInternal(root)) {
-        each(b);
+        dataBlock(root, entry(root), false);
         return;
     }
+    const Bytes b = readBlock(root); // kept: reading the children moves the windows
     if (b.size() < InternalBlockHead::kSize || b[0] != InternalBlockHead::kDataTree)
         throw PstError("bad XBLOCK");
     const InternalBlockHead head = InternalBlockHead::decode(b.data());
@@ -213,20 +237,20 @@ void NdbReader::readStreamBlocks(Bid root, const std::function<void(Bytes&)>& ea
     for (unsigned i = 0; i < n; ++i) {
         const Bid child = readLe64(b.data() + InternalBlockHead::kSize + sizeof(Bid) * i);
         if (head.cLevel == 2) {
-            readStreamBlocks(child, each);
+            visitStreamBlocks(child, each);
             continue;
         }
-        const auto it = blocks().find(child & ~Bid{1});
-        if (it == blocks().end())
-            throw PstError("block " + std::to_string(child) + " not found");
-        const BbtEntry& e = *it;
-        const bool apart = i > 0 && (e.ib < previousEnd || e.ib - previousEnd > kWindowLead);
-        Bytes data = apart ? readApart(e.ib, e.cb) : readAt(e.ib, e.cb);
-        if (permuted() && !bidIsInternal(child))
-            permuteDecode(data.data(), data.size());
+        const BbtEntry& e = entry(child);
+        dataBlock(child, e, i > 0 && (e.ib < previousEnd || e.ib - previousEnd > kWindowLead));
         previousEnd = e.ib + blockStoredSize(e.cb);
-        each(data);
     }
+}
+
+void NdbReader::readStreamBlocks(Bid root, const std::function<void(Bytes&)>& each) const {
+    visitStreamBlocks(root, [&each](ByteView block) {
+        Bytes copy(block.begin(), block.end());
+        each(copy);
+    });
 }
 
 std::vector<Bytes> NdbReader::readStreamBlocks(Bid root) const {

@@ -133,6 +133,9 @@ public:
     // The same blocks handed to `each` one at a time (it may keep them), so that a stream of
     // any size is read in the memory of one block.
     void readStreamBlocks(Bid root, const std::function<void(Bytes&)>& each) const;
+    // The same blocks without a copy where the file is not permuted: each view is valid during
+    // the call only, and `each` must not read through this reader.
+    void visitStreamBlocks(Bid root, const std::function<void(ByteView)>& each) const;
     Bytes readStream(Bid root) const;
     std::map<Nid, SubnodeEntry> readSubnodes(Bid root) const;
 

@@ -108,8 +108,7 @@ private:
     static mapi::ValueDigest digestOfStream(const NdbReader& ndb, Bid data, bool marked) {
         mapi::Digest digest;
         std::uint64_t size = 0;
-        ndb.readStreamBlocks(data, [&](Bytes& block) {
-            ByteView piece(block);
+        ndb.visitStreamBlocks(data, [&](ByteView piece) {
             if (std::exchange(marked, false) && isMarked(piece)) {
                 piece = piece.subspan(4);
             }
