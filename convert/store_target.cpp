@@ -210,9 +210,11 @@ void MailStoreTarget::close(FaultHooks* faults) {
     // What the read-back finds counts only once the file is complete: kept apart until then,
     // and dropped when the file fails after all (its messages are then told as lost).
     Verification earlier = readBack ? verifier_.take() : Verification{};
-    const auto failed = [this, &earlier] {
-        verifier_.take();
-        verifier_.putBack(std::move(earlier));
+    const auto failed = [this, readBack, &earlier] {
+        if (readBack) { // (else nothing was taken: a .msg run's results stay)
+            verifier_.take();
+            verifier_.putBack(std::move(earlier));
+        }
     };
     try {
         if (faults != nullptr) {
