@@ -53,6 +53,9 @@ bool valueMatchesType(PropType type, const Value& value) {
 }
 
 namespace {
+// A message carries about forty properties, a recipient or an attachment a dozen.
+constexpr std::size_t kPropertiesUsually = 48;
+
 template <typename Vector> auto lowerBound(Vector& v, PropTag tag) {
     return std::lower_bound(v.begin(), v.end(), tag,
                             [](const auto& entry, PropTag t) { return entry.first < t; });
@@ -66,6 +69,13 @@ void PropertyBag::set(PropTag tag, Value value) {
     while (last != props_.end() && propId(last->first) == propId(tag))
         ++last;
     if (first == last) {
+        if (props_.size() == props_.capacity() && props_.size() < kPropertiesUsually) {
+            // Room for a whole message's properties at once, not a reallocation at each
+            // doubling; the position is found again in the new storage.
+            const auto at = first - props_.begin();
+            props_.reserve(kPropertiesUsually);
+            first = props_.begin() + at;
+        }
         props_.emplace(first, tag, std::move(value));
         return;
     }

@@ -2,6 +2,9 @@
 
 #include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace mbx::mapi {
 
@@ -50,6 +53,30 @@ char32_t decodeOne(std::string_view s, std::size_t& i) {
     }
     return cp;
 }
+// Writes the UTF-16LE units of the ASCII prefix of `s` to `out` (room for two bytes per byte of
+// `s`) and returns the prefix's length.
+std::size_t widenAscii(std::string_view s, std::uint8_t* out) {
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 16 <= n) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+        if (_mm_movemask_epi8(bytes) != 0)
+            break;
+        auto* to = reinterpret_cast<__m128i*>(out + 2 * i);
+        _mm_storeu_si128(to, _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(bytes, zero));
+        i += 16;
+    }
+#endif
+    for (; i < n && !(static_cast<unsigned char>(s[i]) & 0x80); ++i) {
+        out[2 * i] = static_cast<std::uint8_t>(s[i]);
+        out[2 * i + 1] = 0;
+    }
+    return i;
+}
+
 char32_t decodeOrReplace(std::string_view s, std::size_t& i) {
     const char32_t cp = decodeOne(s, i);
     return cp == kInvalid ? kReplacement : cp;
@@ -57,9 +84,19 @@ char32_t decodeOrReplace(std::string_view s, std::size_t& i) {
 } // namespace
 
 std::size_t asciiPrefixLength(std::string_view s) {
-    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
     const std::size_t n = s.size();
     std::size_t i = 0;
+#if defined(__SSE2__)
+    while (i + 32 <= n) {
+        const auto* at = reinterpret_cast<const __m128i*>(s.data() + i);
+        const int high =
+            _mm_movemask_epi8(_mm_or_si128(_mm_loadu_si128(at), _mm_loadu_si128(at + 1)));
+        if (high != 0)
+            break;
+        i += 32;
+    }
+#else
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
     while (i + 16 <= n) {
         std::uint64_t a;
         std::uint64_t b;
@@ -69,6 +106,7 @@ std::size_t asciiPrefixLength(std::string_view s) {
             break;
         i += 16;
     }
+#endif
     while (i < n && !(static_cast<unsigned char>(s[i]) & 0x80))
         ++i;
     return i;
@@ -154,16 +192,8 @@ std::size_t utf16lePiece(std::string_view utf8, std::size_t& at, std::uint8_t* o
     std::size_t i = at; // (a local: the stores through `p` could otherwise change `at`)
     while (i < utf8.size() && end - p >= 4) {
         const std::string_view run = utf8.substr(i, static_cast<std::size_t>(end - p) / 2);
-        const std::size_t ascii = asciiPrefixLength(run);
-        for (std::size_t k = 0; k < ascii; ++k) {
-            const std::uint16_t unit = static_cast<unsigned char>(run[k]);
-            if constexpr (std::endian::native == std::endian::little)
-                std::memcpy(p + 2 * k, &unit, 2);
-            else
-                put(unit);
-        }
-        if constexpr (std::endian::native == std::endian::little)
-            p += 2 * ascii;
+        const std::size_t ascii = widenAscii(run, p);
+        p += 2 * ascii;
         i += ascii;
         if (i == utf8.size() || end - p < 4 || static_cast<unsigned char>(utf8[i]) < 0x80)
             continue;

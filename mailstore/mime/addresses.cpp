@@ -81,13 +81,26 @@ std::vector<Mailbox> mailboxes(GMimeMessage* msg, GMimeAddressType type) {
     collectMailboxes(g_mime_message_get_addresses(msg, type), out);
     // A header that is one bare address without any punctuation around it is taken as it
     // stands: GMime cuts odd forms such as "host!user@relay@domain" at the second '@'.
+    if (out.size() != 1) {
+        return out;
+    }
     static constexpr const char* kNames[] = {"Sender", "From", "Reply-To", "To", "Cc", "Bcc"};
     const char* name = kNames[static_cast<int>(type) - static_cast<int>(GMIME_ADDRESS_TYPE_SENDER)];
-    const std::string rawText = text(g_mime_object_get_header(GMIME_OBJECT(msg), name));
-    const std::string_view raw = trim(rawText);
-    if (out.size() == 1 && !raw.empty() &&
-        raw.find_first_of(" \t<>,;:\"()") == std::string_view::npos && raw != out[0].address &&
-        raw.find(out[0].address) != std::string_view::npos) {
+    // The header as written; decoded (a costly step for an address header) only when it holds
+    // 8-bit bytes or encoded words, where the decoded text differs from it.
+    GMimeHeader* header =
+        g_mime_header_list_get_header(g_mime_object_get_header_list(GMIME_OBJECT(msg)), name);
+    if (header == nullptr) {
+        return out;
+    }
+    std::string_view raw = trim(cstr(g_mime_header_get_raw_value(header)));
+    std::string decoded;
+    if (mapi::asciiPrefixLength(raw) < raw.size() || raw.find("=?") != std::string_view::npos) {
+        decoded = text(g_mime_header_get_value(header));
+        raw = trim(decoded);
+    }
+    if (!raw.empty() && raw.find_first_of(" \t\r\n<>,;:\"()") == std::string_view::npos &&
+        raw != out[0].address && raw.find(out[0].address) != std::string_view::npos) {
         out[0].address = std::string(raw);
         out[0].name = std::string(raw);
     }

@@ -45,12 +45,16 @@ std::optional<mapi::FileTime> receivedDate(GMimeObject* obj) {
         if (g_ascii_strcasecmp(g_mime_header_get_name(h), "Received") != 0) {
             continue;
         }
-        const std::string_view value = cstr(g_mime_header_get_value(h));
+        // The raw value as folded in the message: decoding the whole header (routes, hosts,
+        // comments) only to read the date at its end costs more than the rest of the dates.
+        const std::string_view value = cstr(g_mime_header_get_raw_value(h));
         const auto semi = value.rfind(';');
         if (semi == std::string_view::npos) {
             return std::nullopt;
         }
-        const std::string date(trim(value.substr(semi + 1)));
+        std::string date(trim(value.substr(semi + 1)));
+        std::replace_if(
+            date.begin(), date.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
         return parseDate(date.c_str());
     }
     return std::nullopt;

@@ -11,6 +11,9 @@
 #include <memory>
 #include <unordered_set>
 #include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace mbx::mime::eudora {
 
@@ -30,9 +33,26 @@ constexpr std::size_t kMostLines = 2048;
 // ---------------------------------------------------------------------------------------------
 // Line ends
 
+// Asked of every message: most have CR LF on every line, where a search from one CR to the next
+// costs a library call per line, so sixteen bytes are compared with the bytes after them at once.
 bool hasLoneCr(std::string_view s) {
-    for (std::size_t i = s.find('\r'); i != std::string_view::npos; i = s.find('\r', i + 1)) {
-        if (i + 1 == s.size() || s[i + 1] != '\n') {
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; i + 17 <= n; i += 16) {
+        const auto* at = reinterpret_cast<const __m128i*>(s.data() + i);
+        const __m128i crs = _mm_cmpeq_epi8(_mm_loadu_si128(at), cr);
+        const __m128i lfsAfter =
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i + 1)), lf);
+        if (_mm_movemask_epi8(_mm_andnot_si128(lfsAfter, crs)) != 0) {
+            return true;
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        if (s[i] == '\r' && (i + 1 == n || s[i + 1] != '\n')) {
             return true;
         }
     }

@@ -127,6 +127,22 @@ TEST(EudoraImport, AnyLineEnds) {
     ASSERT_EQ(m.attachments.size(), 1u);
     EXPECT_EQ(data(m.attachments[0]), binary);
 
+    // A lone CR is seen wherever it falls among the CR LF pairs, the last byte included (the
+    // search compares sixteen bytes at a time).
+    const std::string crlf = "Subject: x\r\n\r\n" + std::string(40, 'a') + "\r\n";
+    EXPECT_FALSE(mbx::mime::eudora::normaliseLineEnds(crlf).has_value());
+    for (std::size_t at = 0; at <= crlf.size(); ++at) {
+        std::string lone = crlf;
+        lone.insert(at, "\r");
+        if (at > 0 && lone[at - 1] == '\r') {
+            continue; // "\r\r\n" is one line end, not a lone CR
+        }
+        SCOPED_TRACE(at);
+        const auto normalised = mbx::mime::eudora::normaliseLineEnds(lone);
+        ASSERT_TRUE(normalised.has_value());
+        EXPECT_EQ(normalised->find("\r\r"), std::string::npos);
+    }
+
     // A long run of CRs is scanned once, not once per CR (the time limit catches that).
     const Message runs =
         import("Subject: Runs\r\r" + std::string(1000000, '\r') + "end\r", {}, notes);

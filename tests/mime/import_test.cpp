@@ -136,6 +136,15 @@ TEST(MimeImport, AddressesDatesAndSubjectParts) {
     const std::string headers = str(m.props, tags::TransportMessageHeaders);
     EXPECT_TRUE(headers.starts_with("From: Anna Example <anna@example.com>\r\n")) << headers;
     EXPECT_TRUE(headers.ends_with("boundary=\"mix\"\r\n\r\n")) << headers;
+
+    // A header holding one bare address is taken as it stands, even where the address parser
+    // cuts it; a folded or 8-bit header is read as decoded.
+    const Message odd = importText("From: host!user@relay@example.org\r\nTo:\r\n ann@example.org"
+                                   "\r\nCc: b\xC3\xA9@example.org\r\n\r\nx\r\n");
+    EXPECT_EQ(str(odd.props, tags::SenderEmailAddress), "host!user@relay@example.org");
+    ASSERT_EQ(odd.recipients.size(), 2u);
+    EXPECT_EQ(str(odd.recipients[0].props, tags::EmailAddress), "ann@example.org");
+    EXPECT_EQ(str(odd.recipients[1].props, tags::EmailAddress), "b\xC3\xA9@example.org");
 }
 
 TEST(MimeImport, ForwardedMailBecomesEmbeddedMessage) {
@@ -344,6 +353,20 @@ TEST(MimeImport, CharsetDecodingAndCodePages) {
     EXPECT_FALSE(isUtf8("\xED\xA0\x80")); // UTF-16 surrogate
     EXPECT_FALSE(isUtf8("cut \xE2\x82")); // sequence cut at the end
     EXPECT_FALSE(isUtf8("caf\xE9"));      // Latin-1
+    // The scans that take sixteen or thirty-two ASCII bytes at a time find one 8-bit character
+    // wherever it falls, and UTF-16 conversion widens every byte around it.
+    for (std::size_t at = 0; at < 70; ++at) {
+        std::string text(70, 'a');
+        text[at] = '\xE9';
+        EXPECT_FALSE(isUtf8(text)) << at;
+        text.replace(at, 1, "\xC3\xA9");
+        const Bytes wide = mbx::mapi::utf16leBytes(text);
+        ASSERT_EQ(wide.size(), 140u);
+        for (std::size_t i = 0; i < 70; ++i) {
+            EXPECT_EQ(wide[2 * i], i == at ? 0xE9 : 'a') << at;
+            EXPECT_EQ(wide[2 * i + 1], 0) << at;
+        }
+    }
     // Windows-1252, including the bytes it leaves undefined (kept as C1 controls).
     EXPECT_EQ(mbx::mime::windows1252ToUtf8("\x80\x81\x9F\xFF"),
               "\xE2\x82\xAC\xC2\x81\xC5\xB8\xC3\xBF");
@@ -391,8 +414,8 @@ TEST(MimeImport, PriorityImportanceSensitivityAndReceived) {
         EXPECT_EQ(m.props.int32(tags::Priority).value_or(-9), r.priority);
         EXPECT_EQ(m.props.int32(tags::Sensitivity).value_or(-9), r.sensitivity);
     }
-    // Delivery time comes from the topmost (newest) Received header.
-    const Message m = importText("Received: from a by b; Mon, 07 Dec 2026 10:00:05 +0000\r\n"
+    // Delivery time comes from the topmost (newest) Received header, folded or not.
+    const Message m = importText("Received: from a by b;\r\n\tMon, 07 Dec 2026 10:00:05 +0000\r\n"
                                  "Received: from c by a; Mon, 07 Dec 2026 09:59:00 +0000\r\n"
                                  "Date: Mon, 07 Dec 2026 09:58:00 +0000\r\n\r\nx\r\n");
     EXPECT_EQ(unixTime(m.props, tags::MessageDeliveryTime), 1796637605);

@@ -30,7 +30,7 @@ Hid HeapBuilder::allocate(ByteView data) {
     Block* b = &blocks_.back();
     std::size_t index = blocks_.size() - 1;
     if (b->ends.size() + 1 > kMaxItemsPerBlock ||
-        blockUsage(index, b->data.size() + data.size(), b->ends.size() + 1) > kMaxBlockData) {
+        blockUsage(index, itemBytes(index) + data.size(), b->ends.size() + 1) > kMaxBlockData) {
         if (blocks_.size() >= 0xFFFF)
             throw PstError("heap has too many blocks");
         blocks_.emplace_back();
@@ -39,8 +39,9 @@ Hid HeapBuilder::allocate(ByteView data) {
     }
     if (b->ends.empty()) {
         // A block's items end up within one data block: take that room at once rather than
-        // growing towards it item by item.
+        // growing towards it item by item. The block's header goes in front of them.
         b->data.reserve(kMaxBlockData);
+        b->data.assign(heapBlockHeaderSize(index), 0);
         b->ends.reserve(64);
     }
     b->data.insert(b->data.end(), data.begin(), data.end());
@@ -48,32 +49,39 @@ Hid HeapBuilder::allocate(ByteView data) {
     return makeHid(static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(b->ends.size()));
 }
 
+std::size_t HeapBuilder::itemBytes(std::size_t block) const {
+    const Block& b = blocks_[block];
+    return b.ends.empty() ? 0 : b.data.size() - heapBlockHeaderSize(block);
+}
+
 std::uint8_t* HeapBuilder::itemData(Hid hid) {
     Block& b = blocks_.at(hidBlock(hid));
     const std::size_t i = hidIndex(hid) - 1;
-    const std::size_t start = i == 0 ? 0 : b.ends.at(i - 1);
+    const std::size_t start = i == 0 ? heapBlockHeaderSize(hidBlock(hid)) : b.ends.at(i - 1);
     return b.data.data() + start;
 }
 
-void HeapBuilder::build(const std::function<void(ByteView)>& each) const {
+void HeapBuilder::build(const std::function<void(ByteView)>& each) {
     std::vector<std::uint8_t> levels(blocks_.size());
     for (std::size_t i = 0; i < blocks_.size(); ++i)
-        levels[i] = fillLevel(kMaxBlockData -
-                              blockUsage(i, blocks_[i].data.size(), blocks_[i].ends.size()));
+        levels[i] = fillLevel(kMaxBlockData - blockUsage(i, itemBytes(i), blocks_[i].ends.size()));
     auto packLevels = [&](std::uint8_t* out, std::size_t first, std::size_t count) {
         for (std::size_t j = 0; j < count && first + j < levels.size(); ++j)
             out[j / 2] |= static_cast<std::uint8_t>(levels[first + j] << (4 * (j % 2)));
     };
 
-    // One block at a time in one buffer: the heap of a folder's contents table holds the
-    // texts of every row, and a second copy of it would double what the close needs.
-    Bytes blk;
-    blk.reserve(kMaxBlockData);
+    // Each block is completed where its items lie (header, padding, page map) and taken back to
+    // its items afterwards, so the heap can be built again: the heap of a folder's contents
+    // table holds the texts of every row, and a second copy of it would double what the close
+    // needs.
     for (std::size_t i = 0; i < blocks_.size(); ++i) {
-        const Block& b = blocks_[i];
+        Block& b = blocks_[i];
         const std::size_t header = heapBlockHeaderSize(i);
-        blk.assign(header, 0);
-        blk.insert(blk.end(), b.data.begin(), b.data.end());
+        Bytes& blk = b.data;
+        if (b.ends.empty())
+            blk.assign(header, 0); // the empty first block of a heap with no items
+        const std::size_t itemsEnd = blk.size();
+        std::fill(blk.begin(), blk.begin() + static_cast<std::ptrdiff_t>(header), 0);
         if (blk.size() & 1)
             blk.push_back(0);
         const std::uint16_t ibHnpm = static_cast<std::uint16_t>(blk.size());
@@ -90,14 +98,15 @@ void HeapBuilder::build(const std::function<void(ByteView)>& each) const {
         appendLe16(blk, 0);
         appendLe16(blk, static_cast<std::uint16_t>(header));
         for (std::uint16_t end : b.ends)
-            appendLe16(blk, static_cast<std::uint16_t>(header + end));
+            appendLe16(blk, end);
         if (i + 1 < blocks_.size())
             blk.resize(kMaxBlockData, 0);
         each(blk);
+        blk.resize(itemsEnd);
     }
 }
 
-std::vector<Bytes> HeapBuilder::build() const {
+std::vector<Bytes> HeapBuilder::build() {
     std::vector<Bytes> out;
     out.reserve(blocks_.size());
     build([&out](ByteView block) { out.emplace_back(block.begin(), block.end()); });

@@ -44,15 +44,17 @@ public:
     void setUserRoot(Hid hid) { userRoot_ = hid; }
     std::size_t blockCount() const { return blocks_.size(); }
     // Serialised heap blocks, in order.
-    std::vector<Bytes> build() const;
-    // The same blocks handed to `each` one at a time, in order (valid during the call).
-    void build(const std::function<void(ByteView)>& each) const;
+    std::vector<Bytes> build();
+    // The same blocks handed to `each` one at a time, in order (valid during the call). Each is
+    // completed in the builder's own storage for the call; the items are unchanged afterwards.
+    void build(const std::function<void(ByteView)>& each);
 
 private:
     struct Block {
-        Bytes data;                      // the items, packed
+        Bytes data;                      // room for the block's header, then the items, packed
         std::vector<std::uint16_t> ends; // end offset of each item within `data`
     };
+    std::size_t itemBytes(std::size_t block) const;
     std::uint8_t clientSig_;
     Hid userRoot_ = 0;
     std::vector<Block> blocks_;

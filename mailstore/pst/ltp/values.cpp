@@ -139,10 +139,18 @@ std::uint32_t storeVariable(NdbWriter& ndb, HeapBuilder& heap, SubnodeSet& subs,
     return nid;
 }
 
-Bid writeHeap(NdbWriter& ndb, const HeapBuilder& heap) {
+Bid writeHeap(NdbWriter& ndb, HeapBuilder& heap) {
     DataTreeWriter tree(ndb);
-    heap.build([&tree](ByteView block) { tree.append(block); });
-    return tree.finish();
+    const std::size_t blocks = heap.blockCount();
+    std::size_t seen = 0;
+    Bid root = 0;
+    heap.build([&](ByteView block) {
+        if (++seen < blocks)
+            tree.append(block);
+        else
+            root = tree.finish(block);
+    });
+    return root;
 }
 
 Bytes resolveHnid(const NdbReader& ndb, const HeapReader& heap,

@@ -46,7 +46,7 @@ private:
 // Empty values are HNID 0, as Outlook writes them.
 std::uint32_t storeVariable(NdbWriter& ndb, HeapBuilder& heap, SubnodeSet& subs, ByteView data);
 // Writes a finished heap as the node's data tree.
-Bid writeHeap(NdbWriter& ndb, const HeapBuilder& heap);
+Bid writeHeap(NdbWriter& ndb, HeapBuilder& heap);
 
 // The read side: the value behind an HNID of a heap in a node with the given subnodes.
 class NdbReader;

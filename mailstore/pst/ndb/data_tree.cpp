@@ -67,10 +67,26 @@ Bid DataTreeWriter::finish() {
     return writeXBlock(ndb_, 2, xblocks.data(), xblocks.size(), total_);
 }
 
+Bid DataTreeWriter::finish(ByteView last) {
+    if (!pending_.empty() || last.empty()) {
+        append(last);
+        return finish();
+    }
+    const std::size_t whole = last.size() - last.size() % kMaxBlockData;
+    append(last.first(whole));
+    last = last.subspan(whole);
+    if (!last.empty()) {
+        total_ += last.size();
+        if (total_ > 0xFFFFFFFFull)
+            throw PstError("a single value cannot exceed 4 GiB");
+        blocks_.push_back(ndb_.writeBlock(last, false));
+    }
+    return finish();
+}
+
 Bid writeDataTree(NdbWriter& ndb, ByteView data) {
     DataTreeWriter w(ndb);
-    w.append(data);
-    return w.finish();
+    return w.finish(data);
 }
 
 Bid writeSubnodeTree(NdbWriter& ndb, std::vector<SubnodeEntry> entries) {

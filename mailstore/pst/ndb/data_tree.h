@@ -17,6 +17,9 @@ public:
     std::uint64_t size() const { return total_; }
     // Root BID of the tree (the single data block when the data fits one block).
     Bid finish();
+    // The same after a last append of `last`, whose final block is written from the caller's
+    // bytes rather than gathered first when it begins a block.
+    Bid finish(ByteView last);
 
 private:
     void flushBlock();
