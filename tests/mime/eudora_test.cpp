@@ -132,8 +132,7 @@ TEST(EudoraImport, AnyLineEnds) {
     const std::string crlf = "Subject: x\r\n\r\n" + std::string(40, 'a') + "\r\n";
     EXPECT_FALSE(mbx::mime::eudora::normaliseLineEnds(crlf).has_value());
     for (std::size_t at = 0; at <= crlf.size(); ++at) {
-        std::string lone = crlf;
-        lone.insert(at, "\r");
+        const std::string lone = crlf.substr(0, at) + '\r' + crlf.substr(at);
         if (at > 0 && lone[at - 1] == '\r') {
             continue; // "\r\r\n" is one line end, not a lone CR
         }
