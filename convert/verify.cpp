@@ -134,9 +134,16 @@ void Verifier::checkDataFile(const std::string& path, const std::vector<std::uin
     } catch (const std::exception& e) {
         unopened = e.what();
     }
+    // The data blocks are verified (trailer and CRC) by whichever reader reads them, the check
+    // or the read-back, and the blocks none of them read at the end: the file is read once.
+    std::shared_ptr<pst::BlockAudit> audit;
+    if (ndb) {
+        audit = std::make_shared<pst::BlockAudit>(ndb->blocks().size());
+        ndb->auditBlocks(audit);
+    }
     Expectation expectation{path, expected, attachments, {}, {}};
     std::promise<void> ready; // the expectation is complete
-    auto checking = std::async(std::launch::async, [&ndb, &unopened, &expectation,
+    auto checking = std::async(std::launch::async, [&ndb, &audit, &unopened, &expectation,
                                                     mailboxCount = mailboxes.size(),
                                                     started = ready.get_future()] {
         std::pair<std::vector<std::string>, ReadBack> out;
@@ -148,7 +155,8 @@ void Verifier::checkDataFile(const std::string& path, const std::vector<std::uin
         try {
             // The messages' heaps and tables are left to the read-back, which refuses a
             // damaged one.
-            out.first = pst::checkReader(ndb->sibling(), pst::MessageDepth::Nodes).faults;
+            out.first =
+                pst::checkReader(ndb->sibling(), pst::MessageDepth::Nodes, audit.get()).faults;
         } catch (const std::exception& e) {
             out.first = {e.what()};
         }
@@ -219,6 +227,15 @@ void Verifier::checkDataFile(const std::string& path, const std::vector<std::uin
         mine = readBack(*ndb, expectation, mailboxes.size());
     }
     auto [faults, theirs] = checking.get();
+    if (audit) {
+        try {
+            for (auto& f : pst::checkUnreadBlocks(*ndb, *audit)) {
+                faults.push_back(std::move(f));
+            }
+        } catch (const std::exception& e) {
+            faults.push_back(e.what());
+        }
+    }
     mine.verified.resize(mailboxes.size());
     theirs.verified.resize(mailboxes.size());
     // Told in the order of the messages, whichever thread read them back.

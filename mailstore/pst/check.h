@@ -29,7 +29,12 @@ enum class MessageDepth {
     // back itself, refusing a damaged heap or table (the read-back of a conversion).
     Nodes,
 };
-// The same checks through a reader already open (whose indexes other threads may share).
-CheckReport checkReader(const NdbReader& reader, MessageDepth depth = MessageDepth::Full);
+class BlockAudit;
+// The same checks through a reader already open (whose indexes other threads may share). With
+// an audit, the data blocks' trailers and CRCs are left to the readers that audit them; then
+// checkUnreadBlocks tells what they found and verifies the blocks none of them read.
+CheckReport checkReader(const NdbReader& reader, MessageDepth depth = MessageDepth::Full,
+                        const BlockAudit* audit = nullptr);
+std::vector<std::string> checkUnreadBlocks(const NdbReader& reader, const BlockAudit& audit);
 
 } // namespace mbx::pst

@@ -343,6 +343,24 @@ TEST(StoreTarget, AFileBrokenAfterWritingIsAFailureNamingTheMessage) {
         EXPECT_NE(report.find(a + ": 3 of 3 written, 2 verified"), std::string::npos) << report;
     }
     {
+        // A flipped byte in a value the read-back does not compare, in a block it does not read
+        // (the transport headers, too long for the message's heap): the block's CRC tells.
+        const auto quiet = (dir / "Q.mbx").string();
+        writeFile(quiet, "From ???@??? Tue\r\nFrom: a@example.org\r\nX-Note: " +
+                             std::string(3000, 'q') + " quiet\r\nSubject: q\r\n\r\nHush.\r\n");
+        BreakAfterWriting faults;
+        faults.file = "Q.mbx.pst";
+        faults.change = [](std::string& bytes) { bytes[findOrFail(bytes, utf16(" quiet"))] ^= 1; };
+        StoreRun run(Format::Pst, dir / "quiet", {quiet}, &faults);
+        EXPECT_EQ(run.outcome, RunOutcome::Failed);
+        const auto report = slurp(run.report);
+        EXPECT_NE(report.find(quiet + ": the data file " + (dir / "quiet" / "Q.mbx.pst").string() +
+                              " read back fails its structure check: block "),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(report.find("block CRC mismatch"), std::string::npos) << report;
+    }
+    {
         // Message 1's node gone from the node index: the folder lists a message the file lacks.
         // (Its node is found in a clean conversion, which gives the same nodes: the file being
         // read back has no header yet.)

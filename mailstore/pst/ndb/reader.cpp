@@ -1,9 +1,11 @@
 #include "mailstore/pst/ndb/reader.h"
 
+#include "mailstore/pst/ndb/crc.h"
 #include "mailstore/pst/ndb/permute.h"
 #include "platform/file.h"
 
 #include <array>
+#include <charconv>
 
 namespace mbx::pst {
 
@@ -51,7 +53,70 @@ NdbReader::NdbReader(NdbReader&&) noexcept = default;
 NdbReader& NdbReader::operator=(NdbReader&&) noexcept = default;
 
 NdbReader NdbReader::sibling() const {
-    return NdbReader(shared_);
+    NdbReader other(shared_);
+    other.audit_ = audit_;
+    return other;
+}
+
+std::string hexNumber(std::uint64_t v) {
+    char digits[2 + 16];
+    digits[0] = '0';
+    digits[1] = 'x';
+    const auto end = std::to_chars(digits + 2, digits + sizeof digits, v, 16).ptr;
+    return std::string(digits, end);
+}
+
+std::vector<std::string> blockFaults(const BbtEntry& e, ByteView stored) {
+    std::vector<std::string> faults;
+    const auto what = [&e] { return "block " + hexNumber(e.bid) + " at " + hexNumber(e.ib); };
+    const BlockTrailer t = BlockTrailer::decode(stored.data() + stored.size() - kTrailerSize);
+    if (t.cb != e.cb)
+        faults.push_back(what() + ": trailer size " + std::to_string(t.cb) + " but BBT says " +
+                         std::to_string(e.cb));
+    if (t.signature != blockSignature(e.ib, e.bid))
+        faults.push_back(what() + ": bad block signature");
+    if (t.crc != crc32(stored.first(e.cb)))
+        faults.push_back(what() + ": block CRC mismatch");
+    if (t.bid != e.bid)
+        faults.push_back(what() + ": trailer BID " + hexNumber(t.bid));
+    return faults;
+}
+
+BlockAudit::BlockAudit(std::size_t blocks) : seen_(new std::atomic<bool>[blocks]) {
+    for (std::size_t i = 0; i < blocks; ++i)
+        seen_[i].store(false, std::memory_order_relaxed);
+}
+
+void BlockAudit::verify(std::size_t position, const BbtEntry& entry, ByteView stored) {
+    if (seen_[position].exchange(true, std::memory_order_relaxed))
+        return;
+    auto found = blockFaults(entry, stored);
+    if (found.empty())
+        return;
+    std::lock_guard lock(mutex_);
+    for (auto& f : found)
+        if (faults_.size() < 200)
+            faults_.push_back(std::move(f));
+}
+
+std::vector<std::string> BlockAudit::faults() const {
+    std::lock_guard lock(mutex_);
+    return faults_;
+}
+
+ByteView NdbReader::blockData(BlockIndex::const_iterator it, bool apart, Bytes& own) const {
+    const BbtEntry& e = *it;
+    const std::size_t size = audit_ ? static_cast<std::size_t>(blockStoredSize(e.cb)) : e.cb;
+    ByteView stored;
+    if (apart) {
+        own = readApart(e.ib, size);
+        stored = own;
+    } else {
+        stored = viewAt(e.ib, size);
+    }
+    if (audit_)
+        audit_->verify(blocks().position(it), e, stored);
+    return stored.first(e.cb);
 }
 
 void NdbReader::load(Shared& shared, std::optional<ByteView> given) {
@@ -185,8 +250,9 @@ Bytes NdbReader::readBlock(Bid bid) const {
     auto it = blocks().find(bid & ~Bid{1});
     if (it == blocks().end())
         throw PstError("block " + std::to_string(bid) + " not found");
-    const BbtEntry& e = *it;
-    Bytes b = readAt(e.ib, e.cb);
+    Bytes own;
+    const ByteView data = blockData(it, false, own);
+    Bytes b(data.begin(), data.end());
     if (permuted() && !bidIsInternal(bid))
         permuteDecode(b.data(), b.size());
     return b;
@@ -197,15 +263,9 @@ void NdbReader::visitStreamBlocks(Bid root, const std::function<void(ByteView)>&
         return;
     Bytes decoded; // a block of a permuted file, decoded
     // A data block as it lies in a window or read on its own, decoded when the file is permuted.
-    const auto dataBlock = [&](Bid bid, const BbtEntry& e, bool apart) {
+    const auto dataBlock = [&](Bid bid, BlockIndex::const_iterator e, bool apart) {
         Bytes own;
-        ByteView view;
-        if (apart) {
-            own = readApart(e.ib, e.cb);
-            view = own;
-        } else {
-            view = viewAt(e.ib, e.cb);
-        }
+        ByteView view = blockData(e, apart, own);
         if (permuted() && !bidIsInternal(bid)) {
             decoded.assign(view.begin(), view.end());
             permuteDecode(decoded.data(), decoded.size());
@@ -213,11 +273,11 @@ void NdbReader::visitStreamBlocks(Bid root, const std::function<void(ByteView)>&
         }
         each(view);
     };
-    const auto entry = [this](Bid bid) -> const BbtEntry& {
+    const auto entry = [this](Bid bid) {
         const auto it = blocks().find(bid & ~Bid{1});
         if (it == blocks().end())
             throw PstError("block " + std::to_string(bid) + " not found");
-        return *it;
+        return it;
     };
     if (!bidIsInternal(root)) {
         dataBlock(root, entry(root), false);
@@ -240,8 +300,9 @@ void NdbReader::visitStreamBlocks(Bid root, const std::function<void(ByteView)>&
             visitStreamBlocks(child, each);
             continue;
         }
-        const BbtEntry& e = entry(child);
-        dataBlock(child, e, i > 0 && (e.ib < previousEnd || e.ib - previousEnd > kWindowLead));
+        const auto it = entry(child);
+        const BbtEntry& e = *it;
+        dataBlock(child, it, i > 0 && (e.ib < previousEnd || e.ib - previousEnd > kWindowLead));
         previousEnd = e.ib + blockStoredSize(e.cb);
     }
 }

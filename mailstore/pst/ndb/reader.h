@@ -11,11 +11,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -83,6 +86,32 @@ struct BlockKey {
 using NodeIndex = SortedIndex<Nid, NbtEntry, NodeKey>;
 using BlockIndex = SortedIndex<Bid, BbtEntry, BlockKey>;
 
+// "0x" and the hexadecimal digits of `v`, as the check and the readers name places and ids.
+std::string hexNumber(std::uint64_t v);
+
+// What is wrong with a block as stored (its data, padding and trailer) against its BBT entry:
+// trailer size, signature, CRC and BID. Empty when sound.
+std::vector<std::string> blockFaults(const BbtEntry& entry, ByteView stored);
+
+// The blocks the readers of one file have verified (trailer and CRC) as they read them, and what
+// they found wrong: a check that leaves the data blocks to a read-back then verifies only those
+// nobody read (see NdbReader::auditBlocks). Readers on several threads may share one.
+class BlockAudit {
+public:
+    explicit BlockAudit(std::size_t blocks);
+    bool seen(std::size_t position) const {
+        return seen_[position].load(std::memory_order_relaxed);
+    }
+    // Verifies a block read at `position` of the block index, once.
+    void verify(std::size_t position, const BbtEntry& entry, ByteView stored);
+    std::vector<std::string> faults() const;
+
+private:
+    std::unique_ptr<std::atomic<bool>[]> seen_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> faults_;
+};
+
 class NdbReader {
 public:
     // Throws PstError when the file is not a Unicode PST with a valid header.
@@ -99,8 +128,11 @@ public:
     NdbReader& operator=(const NdbReader&) = delete;
 
     // Another reader of the same file for another thread: it shares the open file and the
-    // indexes (loaded once) and reads through a window of its own.
+    // indexes (loaded once) and reads through a window of its own (and the audit, if any).
     NdbReader sibling() const;
+    // From now on every block this reader (and its later siblings) reads is verified and
+    // marked in `audit`.
+    void auditBlocks(std::shared_ptr<BlockAudit> audit) { audit_ = std::move(audit); }
 
     const Header& header() const { return shared_->header.header; }
     const DecodedHeader& decodedHeader() const { return shared_->header; }
@@ -164,7 +196,13 @@ private:
     void loadTree(Shared& shared, BlockRef ref, bool nodeTree, int depth,
                   std::size_t* count = nullptr) const;
 
+    // A block's data, read with its trailer and verified when the reader audits (else its data
+    // alone); `apart` reads it on its own, the windows left where they are. `own` holds what a
+    // read apart returns; the view is valid until the next read otherwise.
+    ByteView blockData(BlockIndex::const_iterator it, bool apart, Bytes& own) const;
+
     std::shared_ptr<const Shared> shared_;
+    std::shared_ptr<BlockAudit> audit_;
     mutable std::array<Window, 2> windows_;
     mutable std::size_t lastUsed_ = 0; // in windows_
 };
