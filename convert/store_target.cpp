@@ -73,10 +73,10 @@ TargetError storeFailure(const std::exception& e) {
 // The MIME import of one message; files its attachment lines name are looked up as `options`
 // say, and those not found are noted.
 mapi::Message importMessage(const MessageJob& job, const mime::ImportOptions& options,
-                            std::vector<std::string>& notes) {
+                            std::vector<std::string>& notes, mime::ImportSession& session) {
     return mime::importRfc822(
         std::span(reinterpret_cast<const std::byte*>(job.bytes.data()), job.bytes.size()), options,
-        notes);
+        notes, session);
 }
 
 // The first bytes of the mailbox, enough to tell its line ends; empty when it cannot be read.
@@ -290,6 +290,23 @@ MailStoreTarget::planMailbox(const MailboxContext& mailbox) const {
     return plan;
 }
 
+std::unique_ptr<mime::ImportSession> MailStoreTarget::Sessions::take() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!idle_.empty()) {
+            auto session = std::move(idle_.back());
+            idle_.pop_back();
+            return session;
+        }
+    }
+    return std::make_unique<mime::ImportSession>();
+}
+
+void MailStoreTarget::Sessions::giveBack(std::unique_ptr<mime::ImportSession> session) {
+    std::lock_guard lock(mutex_);
+    idle_.push_back(std::move(session));
+}
+
 std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job) const {
     auto prepared = std::make_unique<ImportedMessage>();
     auto& message = prepared->message;
@@ -298,7 +315,14 @@ std::unique_ptr<PreparedMessage> MailStoreTarget::prepare(const MessageJob& job)
     if (plan != nullptr && job.index < plan->states.size()) {
         options.state = plan->states[job.index];
     }
-    message = importMessage(job, options, prepared->notes);
+    {
+        struct Lent {
+            Sessions& sessions;
+            std::unique_ptr<mime::ImportSession> session = sessions.take();
+            ~Lent() { sessions.giveBack(std::move(session)); }
+        } lent{sessions_};
+        message = importMessage(job, options, prepared->notes, *lent.session);
+    }
     // With a table, the import's flags are the table's (unsent outgoing mail among them).
     message.props.set(mapi::tags::MessageFlags,
                       mime::messageFlagsFor(

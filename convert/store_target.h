@@ -7,9 +7,11 @@
 #include "convert/engine.h"
 #include "convert/targets.h"
 #include "convert/verify.h"
+#include "mailstore/mime/import.h"
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,18 @@ protected:
     mutable Verifier verifier_;
 
 private:
+    // The import sessions of the worker threads, each taken by one message at a time.
+    class Sessions {
+    public:
+        std::unique_ptr<mime::ImportSession> take();
+        void giveBack(std::unique_ptr<mime::ImportSession> session);
+
+    private:
+        std::mutex mutex_;
+        std::vector<std::unique_ptr<mime::ImportSession>> idle_;
+    };
+    mutable Sessions sessions_;
+
     std::unique_ptr<pst::PstWriter> writer_;
     std::string path_;
     // The folders of the open data file by their path of names: a second mailbox of the same

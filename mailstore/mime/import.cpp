@@ -224,10 +224,15 @@ Message importRfc822(std::span<const std::byte> bytes) {
     return importRfc822(bytes, ImportOptions{}, notes);
 }
 
+struct ImportSession::State {
+    GPtr<GMimeParser> parser;
+    GPtr<GMimeStream> idle; // what the parser reads between messages: nothing
+};
+
 namespace {
 
 Message importTopLevel(std::span<const std::byte> bytes, const ImportOptions& importOptions,
-                       std::vector<std::string>& notes) {
+                       std::vector<std::string>& notes, ImportSession* session) {
     ensureGMime();
     std::string_view input(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const std::optional<std::string> lineEnds = eudora::normaliseLineEnds(input);
@@ -283,9 +288,27 @@ Message importTopLevel(std::span<const std::byte> bytes, const ImportOptions& im
     } lent(parseText);
     GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(lent.array));
     g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
-    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-    GPtr<GMimeMessage> msg(g_mime_parser_construct_message(parser.get(), options.get()));
+    GPtr<GMimeParser> own;
+    GMimeParser* parser = nullptr;
+    if (session != nullptr) {
+        parser = session->state().parser.get();
+        g_mime_parser_init_with_stream(parser, stream.get());
+    } else {
+        own.reset(g_mime_parser_new_with_stream(stream.get()));
+        parser = own.get();
+    }
+    // A kept parser lets go of the text's stream before the text goes.
+    struct Idle {
+        ImportSession* session;
+        ~Idle() {
+            if (session != nullptr) {
+                g_mime_parser_init_with_stream(session->state().parser.get(),
+                                               session->state().idle.get());
+            }
+        }
+    } idle{session};
+    g_mime_parser_set_format(parser, GMIME_FORMAT_MESSAGE);
+    GPtr<GMimeMessage> msg(g_mime_parser_construct_message(parser, options.get()));
     if (!msg) {
         return plainTextMessage(split, importOptions);
     }
@@ -297,9 +320,26 @@ Message importTopLevel(std::span<const std::byte> bytes, const ImportOptions& im
 
 } // namespace
 
+ImportSession::ImportSession() : state_(std::make_unique<State>()) {
+    ensureGMime();
+    state_->idle.reset(g_mime_stream_mem_new());
+    state_->parser.reset(g_mime_parser_new_with_stream(state_->idle.get()));
+}
+
+ImportSession::~ImportSession() = default;
+
+Message importRfc822(std::span<const std::byte> bytes, const ImportOptions& importOptions,
+                     std::vector<std::string>& notes, ImportSession& session) {
+    Message out = importTopLevel(bytes, importOptions, notes, &session);
+    if (importOptions.state) {
+        eudora::applyState(out, *importOptions.state);
+    }
+    return out;
+}
+
 Message importRfc822(std::span<const std::byte> bytes, const ImportOptions& importOptions,
                      std::vector<std::string>& notes) {
-    Message out = importTopLevel(bytes, importOptions, notes);
+    Message out = importTopLevel(bytes, importOptions, notes, nullptr);
     if (importOptions.state) {
         eudora::applyState(out, *importOptions.state);
     }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -42,6 +43,22 @@ struct ImportOptions {
     std::string eightBitCharset = "windows-1252";
 };
 
+// What imports made one after another on one thread keep from one message to the next: GMime's
+// parser, which costs more to build than a short message to parse. Used by one thread at a time.
+class ImportSession {
+public:
+    ImportSession();
+    ~ImportSession();
+    ImportSession(const ImportSession&) = delete;
+    ImportSession& operator=(const ImportSession&) = delete;
+
+    struct State; // the GMime objects kept
+    State& state() { return *state_; }
+
+private:
+    std::unique_ptr<State> state_;
+};
+
 // Reads one message. A leading mailbox separator line ("From ???@??? ..." or any other
 // "From " envelope line) is skipped: it is neither a header nor part of the body.
 mapi::Message importRfc822(const std::filesystem::path& emlPath);
@@ -52,6 +69,9 @@ mapi::Message importRfc822(const std::filesystem::path& emlPath, const ImportOpt
                            std::vector<std::string>& notes);
 mapi::Message importRfc822(std::span<const std::byte> bytes, const ImportOptions& options,
                            std::vector<std::string>& notes);
+// The same through `session`'s parser.
+mapi::Message importRfc822(std::span<const std::byte> bytes, const ImportOptions& options,
+                           std::vector<std::string>& notes, ImportSession& session);
 
 // PidTagMessageFlags for a message that is about to be stored when the caller asks for
 // `requested`: the read and unsent bits and the other bits are kept, and the has-attachments bit

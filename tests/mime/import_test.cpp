@@ -1,3 +1,4 @@
+#include "mailstore/mapi/fingerprint.h"
 #include "mailstore/mapi/tags.h"
 #include "mailstore/mime/charset.h"
 #include "mailstore/mime/import.h"
@@ -111,6 +112,26 @@ TEST_P(HardCaseImport, MapsAsReceivedMail) {
 
 INSTANTIATE_TEST_SUITE_P(Mime, HardCaseImport, ::testing::ValuesIn(mbx::testing::hardCases()),
                          [](const auto& info) { return info.param.name; });
+
+// One session's parser, taken by one message after another, leaves nothing of a message to the
+// next: each hard case, twice over, imports as it does alone.
+TEST(MimeImport, ASessionImportsEachMessageAsAlone) {
+    mbx::mime::ImportSession session;
+    const auto cases = mbx::testing::hardCases();
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            std::vector<std::string> notes;
+            const Message alone = importText(c.eml);
+            const Message inSession = importRfc822(
+                std::as_bytes(std::span(c.eml.data(), c.eml.size())), {}, notes, session);
+            EXPECT_EQ(mbx::mapi::differences(mbx::mapi::fingerprint(alone),
+                                             mbx::mapi::fingerprint(inSession)),
+                      "");
+            EXPECT_EQ(inSession.props.properties().size(), alone.props.properties().size());
+        }
+    }
+}
 
 // What the outside readers of the MSG round trip do not compare: names, display lists, message
 // id, delivery time and the attachment details Outlook shows.
