@@ -53,35 +53,37 @@ bool valueMatchesType(PropType type, const Value& value) {
 }
 
 namespace {
-// A message carries about forty properties, a recipient or an attachment a dozen.
-constexpr std::size_t kPropertiesUsually = 48;
+// Room for a recipient's or an attachment's dozen properties at once; a message's forty take
+// two more steps.
+constexpr std::size_t kPropertiesUsually = 16;
 
-template <typename Vector> auto lowerBound(Vector& v, PropTag tag) {
-    return std::lower_bound(v.begin(), v.end(), tag,
-                            [](const auto& entry, PropTag t) { return entry.first < t; });
+template <typename Slots> auto lowerBound(Slots& order, PropTag tag) {
+    return std::lower_bound(order.begin(), order.end(), tag,
+                            [](const auto& slot, PropTag t) { return slot.tag < t; });
 }
 } // namespace
 
 void PropertyBag::set(PropTag tag, Value value) {
     // One value per property id: a Unicode subject replaces a String8 one and so on.
-    auto first = lowerBound(props_, PropTag{propId(tag)} << 16);
+    auto first = lowerBound(order_, PropTag{propId(tag)} << 16);
     auto last = first;
-    while (last != props_.end() && propId(last->first) == propId(tag))
+    while (last != order_.end() && propId(last->tag) == propId(tag))
         ++last;
     if (first == last) {
-        if (props_.size() == props_.capacity() && props_.size() < kPropertiesUsually) {
-            // Room for a whole message's properties at once, not a reallocation at each
-            // doubling; the position is found again in the new storage.
-            const auto at = first - props_.begin();
-            props_.reserve(kPropertiesUsually);
-            first = props_.begin() + at;
+        if (values_.empty()) {
+            values_.reserve(kPropertiesUsually);
+            order_.reserve(kPropertiesUsually); // (the bag is empty: `first` is its end)
+            first = order_.end();
         }
-        props_.emplace(first, tag, std::move(value));
+        order_.insert(first, Slot{tag, static_cast<std::uint32_t>(values_.size())});
+        values_.push_back(std::move(value));
         return;
     }
-    first->first = tag;
-    first->second = std::move(value);
-    props_.erase(first + 1, last);
+    first->tag = tag;
+    values_[first->value] = std::move(value);
+    for (auto other = first + 1; other != last; ++other)
+        values_[other->value] = Value{}; // its place stays, empty
+    order_.erase(first + 1, last);
 }
 
 void PropertyBag::setNamed(const NamedKey& key, PropType type, Value value) {
@@ -89,14 +91,16 @@ void PropertyBag::setNamed(const NamedKey& key, PropType type, Value value) {
 }
 
 void PropertyBag::erase(PropTag tag) {
-    auto it = lowerBound(props_, tag);
-    if (it != props_.end() && it->first == tag)
-        props_.erase(it);
+    auto it = lowerBound(order_, tag);
+    if (it != order_.end() && it->tag == tag) {
+        values_[it->value] = Value{};
+        order_.erase(it);
+    }
 }
 
 const Value* PropertyBag::find(PropTag tag) const {
-    auto it = lowerBound(props_, tag);
-    return it != props_.end() && it->first == tag ? &it->second : nullptr;
+    auto it = lowerBound(order_, tag);
+    return it != order_.end() && it->tag == tag ? &values_[it->value] : nullptr;
 }
 
 std::optional<std::string> PropertyBag::string(PropTag tag) const {

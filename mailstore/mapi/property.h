@@ -115,15 +115,54 @@ public:
     std::optional<std::string> string(PropTag tag) const;
     std::optional<std::int32_t> int32(PropTag tag) const;
 
-    // Ordered by tag.
-    const std::vector<std::pair<PropTag, Value>>& properties() const { return props_; }
+private:
+    // Where a property's value is: its tag and its place among the values.
+    struct Slot {
+        PropTag tag;
+        std::uint32_t value;
+    };
+
+public:
+    // The ordinary properties ordered by tag, each as (tag, value).
+    class Properties {
+    public:
+        class iterator {
+        public:
+            using value_type = std::pair<PropTag, const Value&>;
+            using difference_type = std::ptrdiff_t;
+            iterator(const Slot* slot, const Value* values) : slot_(slot), values_(values) {}
+            value_type operator*() const { return {slot_->tag, values_[slot_->value]}; }
+            iterator& operator++() {
+                ++slot_;
+                return *this;
+            }
+            bool operator==(const iterator& other) const { return slot_ == other.slot_; }
+
+        private:
+            const Slot* slot_;
+            const Value* values_;
+        };
+        explicit Properties(const PropertyBag& bag) : bag_(bag) {}
+        iterator begin() const { return {bag_.order_.data(), bag_.values_.data()}; }
+        iterator end() const {
+            return {bag_.order_.data() + bag_.order_.size(), bag_.values_.data()};
+        }
+        std::size_t size() const { return bag_.order_.size(); }
+
+    private:
+        const PropertyBag& bag_;
+    };
+    Properties properties() const { return Properties(*this); }
     const std::map<NamedKey, Named>& named() const { return named_; }
-    bool empty() const { return props_.empty() && named_.empty(); }
+    bool empty() const { return order_.empty() && named_.empty(); }
 
 private:
-    // A sorted vector rather than a map: a message has a few dozen properties, set once each,
-    // and one allocation for all of them costs far less than one per property.
-    std::vector<std::pair<PropTag, Value>> props_;
+    // The values in the order they were first set, and beside them the tags in order, each with
+    // the place of its value: a property set among the others moves eight bytes per property
+    // after it, not a value, and a message has a few dozen (one allocation for all of them
+    // costs far less than one per property, as a map would take).
+    std::vector<Slot> order_;
+    std::vector<Value> values_;
     std::map<NamedKey, Named> named_;
 };
 
