@@ -135,7 +135,7 @@ void Verifier::checkDataFile(const std::string& path, const std::vector<std::uin
         unopened = e.what();
     }
     // The data blocks are verified (trailer and CRC) by whichever reader reads them, the check
-    // or the read-back, and the blocks none of them read at the end: the file is read once.
+    // or the read-back, and the blocks none of them read at the end: each is verified once.
     std::shared_ptr<pst::BlockAudit> audit;
     if (ndb) {
         audit = std::make_shared<pst::BlockAudit>(ndb->blocks().size());

@@ -273,7 +273,8 @@ private:
             }
             markAllocated(e.ib, size, what);
             // With an audit, data blocks are verified by the readers that read them (and the
-            // rest by checkUnreadBlocks afterwards): read once rather than twice.
+            // rest by checkUnreadBlocks afterwards): this pass reads only the internal blocks
+            // it keeps.
             if (audit_ != nullptr && !bidIsInternal(e.bid))
                 continue;
             const ByteView b = reader_->viewAt(e.ib, size);
