@@ -13,6 +13,10 @@ namespace {
 // of large messages stays small.
 constexpr std::size_t kMessagesPerWorker = 256;
 constexpr std::uint64_t kBytesInFlight = 16 << 20;
+// Workers that have run out of messages are woken once this many wait (or when the writing
+// thread would otherwise wait for one not begun): woken for each message, a worker slept and woke
+// again for each, a futex call and a context switch per message.
+constexpr std::size_t kWakeAfter = 16;
 } // namespace
 
 Pipeline::Pipeline(const StoreTarget& target, int workers, FaultHooks* faults)
@@ -77,13 +81,17 @@ void Pipeline::submit(MessageJob job, std::uint64_t length, bool last) {
         inOrder_.push_back(std::move(slot));
         return;
     }
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         bytes_ += slot->bytes;
         inOrder_.push_back(slot);
         waiting_.push_back(std::move(slot));
+        wake = waiting_.size() >= kWakeAfter || last;
     }
-    jobsReady_.notify_one();
+    if (wake) {
+        jobsReady_.notify_all();
+    }
 }
 
 void Pipeline::work(std::size_t worker) {
@@ -132,6 +140,9 @@ std::optional<Pipeline::Done> Pipeline::take() {
     std::unique_lock lock(mutex_);
     if (inOrder_.empty()) {
         return std::nullopt;
+    }
+    if (!inOrder_.front()->ready && !waiting_.empty()) {
+        jobsReady_.notify_all(); // the messages held back for a batch are wanted now
     }
     slotReady_.wait(lock, [this] { return inOrder_.front()->ready; });
     auto slot = std::move(inOrder_.front());
