@@ -2,9 +2,16 @@
 
 #include "mailstore/mapi/byte_order.h"
 
-#define XXH_INLINE_ALL
 #include <new>
+#ifdef MBX_XXHASH_DISPATCH
+// The library's functions, the long inputs hashed with the widest vectors the processor has.
+#define XXH_STATIC_LINKING_ONLY
+#include <xxh_x86dispatch.h>
 #include <xxhash.h>
+#else
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+#endif
 
 namespace mbx::mapi {
 
