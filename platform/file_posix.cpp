@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <dlfcn.h>
 #include <fcntl.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -204,6 +205,13 @@ std::tm localTime(std::time_t t) {
 }
 
 void releaseFreeMemory() {
+    // The programs may run on jemalloc (linked for them, not for this library): its arenas are
+    // purged; glibc's are trimmed.
+    using Control = int (*)(const char*, void*, std::size_t*, void*, std::size_t);
+    if (const auto control = reinterpret_cast<Control>(::dlsym(RTLD_DEFAULT, "mallctl"))) {
+        control("arena.4096.purge", nullptr, nullptr, nullptr, 0); // 4096: every arena
+        return;
+    }
 #if defined(__GLIBC__)
     ::malloc_trim(0);
 #endif

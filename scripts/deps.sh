@@ -10,7 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
-  libgmime-3.0-dev libxxhash-dev shared-mime-info
+  libgmime-3.0-dev libxxhash-dev libjemalloc-dev shared-mime-info
   fonts-wine
 )
 if [ "$mode" = test ]; then
