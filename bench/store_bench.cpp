@@ -123,9 +123,9 @@ void storeSuite() {
     // memory the host took back pays for it in system time (here the same bare run took 1.6-2.0 s
     // of it right after the data file before it was deleted, 4.9-7.6 s after it was kept),
     // while the pages of a file just deleted are still at hand. So every .pst run follows the
-    // deletion of the one before, and the .msg run that of the last .pst (the .eml run follows
-    // it kept, as the .msg bare run follows the .msg files kept: trees of 200,000 files are not
-    // deleted between runs, see measureConversion).
+    // deletion of the one before, and the first .msg run that of the last .pst (the .eml run
+    // follows it kept; trees of 200,000 files are not deleted between runs, see
+    // measureConversion).
     std::uintmax_t pstBytes = 0;
     const auto measurePst = [&](const std::string& folder, bool verify,
                                 const std::string& previous) {
