@@ -203,6 +203,16 @@ void CompoundFileReader::visitStream(
     const std::vector<std::uint8_t>& from = mini ? miniStream_ : image_;
     // A regular sector n lies after the header, which takes the place of one sector.
     const std::uint64_t first = mini ? 0 : sector;
+    // Sectors that follow one another where they lie (as writers lay most streams out) go as
+    // one piece: a stream of 4,000 bytes in the mini stream is one piece, not 63.
+    std::uint64_t runStart = 0;
+    std::uint64_t runLength = 0;
+    const auto giveRun = [&] {
+        if (runLength > 0) {
+            piece(std::span(from.data() + runStart, static_cast<std::size_t>(runLength)));
+        }
+        runLength = 0;
+    };
     std::uint64_t at = 0;
     for (const auto s : chain(mini ? miniFat_ : fat_, e.start)) {
         if (at >= size) {
@@ -211,12 +221,18 @@ void CompoundFileReader::visitStream(
         const std::uint64_t offset = first + std::uint64_t{s} * sector;
         const std::uint64_t n = std::min(sector, size - at);
         if (offset + n > from.size()) {
+            giveRun();
             throw CfbError(mini ? "a mini sector lies beyond the mini stream"
                                 : "a sector lies beyond the end of the file");
         }
-        piece(std::span(from.data() + offset, static_cast<std::size_t>(n)));
+        if (runLength == 0 || runStart + runLength != offset) {
+            giveRun();
+            runStart = offset;
+        }
+        runLength += n;
         at += n;
     }
+    giveRun();
     if (at < size) {
         throw CfbError(mini ? "a stream's mini sectors hold fewer bytes than its size"
                             : "a stream's sectors hold fewer bytes than its size");

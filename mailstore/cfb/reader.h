@@ -33,8 +33,9 @@ public:
     // The bytes of stream `id`. Throws CfbError when its sectors do not hold its size.
     std::vector<std::uint8_t> stream(Id id) const;
     // The size of stream `id` (CfbError when there is no such stream), and its bytes handed to
-    // `piece` a sector at a time where they lie in the file, so that a large stream is not
-    // copied; visitStream() throws as stream() does, possibly after some pieces.
+    // `piece` where they lie in the file (a piece for each run of sectors that follow one
+    // another there), so that a large stream is not copied; visitStream() throws as stream()
+    // does, possibly after some pieces.
     std::uint64_t streamSize(Id id) const;
     void visitStream(Id id, const std::function<void(std::span<const std::uint8_t>)>& piece) const;
 
