@@ -38,6 +38,16 @@ std::vector<std::uint32_t> CompoundFileReader::chain(const std::vector<std::uint
     return out;
 }
 
+const std::uint8_t* CompoundFileReader::sectorData(std::uint32_t s) const {
+    const std::uint64_t sector = std::uint64_t{1} << sectorShift_;
+    // A regular sector n lies after the header, which takes the place of one sector.
+    const std::uint64_t from = (std::uint64_t{s} + 1) * sector;
+    if (from + sector > image_.size()) {
+        throw CfbError("a sector lies beyond the end of the file");
+    }
+    return image_.data() + from;
+}
+
 std::vector<std::uint8_t> CompoundFileReader::read(const std::vector<std::uint32_t>& sectors,
                                                    std::uint64_t size) const {
     const std::uint64_t sector = std::uint64_t{1} << sectorShift_;
@@ -93,24 +103,26 @@ CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image) : image_
         if (difat > kMaxRegularSector || n > sectors) {
             throw CfbError("the DIFAT chain ends early");
         }
-        const auto block = read({difat}, sector);
+        const std::uint8_t* block = sectorData(difat);
         for (std::uint32_t i = 0; i + 1 < perSector && fatList.size() < fatSectors; ++i) {
-            fatList.push_back(readLe32(block.data() + 4 * i));
+            fatList.push_back(readLe32(block + 4 * i));
         }
-        difat = readLe32(block.data() + sector - 4);
+        difat = readLe32(block + sector - 4);
     }
-    for (const auto s : fatList) {
-        const auto block = read({s}, sector);
+    fat_.resize(fatList.size() * perSector);
+    for (std::size_t k = 0; k < fatList.size(); ++k) {
+        const std::uint8_t* block = sectorData(fatList[k]);
         for (std::uint32_t i = 0; i < perSector; ++i) {
-            fat_.push_back(readLe32(block.data() + 4 * i));
+            fat_[k * perSector + i] = readLe32(block + 4 * i);
         }
     }
 
+    // The directory, read where its sectors lie.
     const auto dirSectors = chain(fat_, header.firstDirectorySector.get());
-    const auto dir = read(dirSectors, dirSectors.size() * sector);
-    for (std::size_t at = 0; at + kDirectoryEntrySize <= dir.size(); at += kDirectoryEntrySize) {
+    entries_.reserve(dirSectors.size() * (sector / kDirectoryEntrySize));
+    for (std::size_t at = 0; at < dirSectors.size() * sector; at += kDirectoryEntrySize) {
         DirectoryEntryImage e;
-        std::memcpy(&e, dir.data() + at, sizeof e);
+        std::memcpy(&e, sectorData(dirSectors[at / sector]) + at % sector, sizeof e);
         Entry entry;
         const unsigned length = std::min<unsigned>(e.nameLength.get() / 2, 32);
         for (unsigned i = 0; i + 1 < length; ++i) {
@@ -131,9 +143,12 @@ CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image) : image_
     const std::uint32_t miniFatSectors = header.miniFatSectors.get();
     if (miniFatSectors > 0) {
         const auto miniFatChain = chain(fat_, header.firstMiniFatSector.get());
-        const auto bytes = read(miniFatChain, miniFatChain.size() * sector);
-        for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
-            miniFat_.push_back(readLe32(bytes.data() + i));
+        miniFat_.resize(miniFatChain.size() * perSector);
+        for (std::size_t k = 0; k < miniFatChain.size(); ++k) {
+            const std::uint8_t* block = sectorData(miniFatChain[k]);
+            for (std::uint32_t i = 0; i < perSector; ++i) {
+                miniFat_[k * perSector + i] = readLe32(block + 4 * i);
+            }
         }
         miniStream_ = read(chain(fat_, entries_[0].start), entries_[0].size);
     }
@@ -154,6 +169,7 @@ std::optional<CompoundFileReader::Id> CompoundFileReader::find(Id storage,
 void CompoundFileReader::indexChildren() {
     // Each storage's children form a tree of siblings; every entry is taken once, under the
     // first storage that reaches it, so a damaged tree cannot loop.
+    children_.reserve(entries_.size());
     std::vector<bool> seen(entries_.size(), false);
     seen[kRoot] = true;
     std::vector<Id> storages{kRoot};

@@ -56,6 +56,8 @@ private:
                                      std::uint32_t start) const;
     std::vector<std::uint8_t> read(const std::vector<std::uint32_t>& sectors,
                                    std::uint64_t size) const;
+    // Regular sector `s` where it lies in the image (CfbError when the file ends before it).
+    const std::uint8_t* sectorData(std::uint32_t s) const;
     void indexChildren();
 
     std::vector<std::uint8_t> image_;
