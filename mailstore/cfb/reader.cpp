@@ -3,6 +3,7 @@
 #include "platform/file.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace mbx::cfb {
@@ -18,11 +19,25 @@ CompoundFileReader CompoundFileReader::open(const std::filesystem::path& path) {
     if (!file.open(path)) {
         throw CfbError("cannot read " + path.string());
     }
-    std::vector<std::uint8_t> image(static_cast<std::size_t>(file.size()));
-    if (file.readAt(reinterpret_cast<char*>(image.data()), image.size(), 0) != image.size()) {
+    const auto size = static_cast<std::size_t>(file.size());
+    // Not zeroed first: every byte is read over.
+    auto image = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    if (file.readAt(reinterpret_cast<char*>(image.get()), size, 0) != size) {
         throw CfbError("cannot read " + path.string());
     }
-    return CompoundFileReader(std::move(image));
+    return CompoundFileReader(std::move(image), size);
+}
+
+CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image)
+    : buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(image.size())),
+      image_(buffer_.get(), image.size()) {
+    std::copy(image.begin(), image.end(), buffer_.get());
+    readTables();
+}
+
+CompoundFileReader::CompoundFileReader(std::unique_ptr<std::uint8_t[]> image, std::size_t size)
+    : buffer_(std::move(image)), image_(buffer_.get(), size) {
+    readTables();
 }
 
 std::vector<std::uint32_t> CompoundFileReader::chain(const std::vector<std::uint32_t>& fat,
@@ -48,30 +63,7 @@ const std::uint8_t* CompoundFileReader::sectorData(std::uint32_t s) const {
     return image_.data() + from;
 }
 
-std::vector<std::uint8_t> CompoundFileReader::read(const std::vector<std::uint32_t>& sectors,
-                                                   std::uint64_t size) const {
-    const std::uint64_t sector = std::uint64_t{1} << sectorShift_;
-    if (sectors.size() * sector < size) {
-        throw CfbError("a stream's sectors hold fewer bytes than its size");
-    }
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(size));
-    std::uint64_t at = 0;
-    for (const auto s : sectors) {
-        if (at >= size) {
-            break;
-        }
-        const std::uint64_t from = (std::uint64_t{s} + 1) * sector;
-        const std::uint64_t n = std::min(sector, size - at);
-        if (from + n > image_.size()) {
-            throw CfbError("a sector lies beyond the end of the file");
-        }
-        std::memcpy(out.data() + at, image_.data() + from, static_cast<std::size_t>(n));
-        at += n;
-    }
-    return out;
-}
-
-CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image) : image_(std::move(image)) {
+void CompoundFileReader::readTables() {
     if (image_.size() < kHeaderSize) {
         throw CfbError("too short for a compound file");
     }
@@ -94,6 +86,7 @@ CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image) : image_
         throw CfbError("more FAT sectors than the file holds");
     }
     std::vector<std::uint32_t> fatList;
+    fatList.reserve(fatSectors);
     for (std::uint32_t i = 0; i < fatSectors && i < kHeaderDifatEntries; ++i) {
         fatList.push_back(header.difat[i].get());
     }
@@ -121,21 +114,20 @@ CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image) : image_
     const auto dirSectors = chain(fat_, header.firstDirectorySector.get());
     entries_.reserve(dirSectors.size() * (sector / kDirectoryEntrySize));
     for (std::size_t at = 0; at < dirSectors.size() * sector; at += kDirectoryEntrySize) {
-        DirectoryEntryImage e;
-        std::memcpy(&e, sectorData(dirSectors[at / sector]) + at % sector, sizeof e);
-        Entry entry;
-        const unsigned length = std::min<unsigned>(e.nameLength.get() / 2, 32);
-        for (unsigned i = 0; i + 1 < length; ++i) {
-            const auto c = e.name[i].get();
-            entry.chars[entry.length++] = c < 0x80 ? static_cast<char>(c) : '?';
+        const std::uint8_t* raw = sectorData(dirSectors[at / sector]) + at % sector;
+        const auto field = [raw](std::size_t offset) { return readLe32(raw + offset); };
+        Entry& entry = entries_.emplace_back();
+        entry.raw = raw;
+        entry.type = static_cast<ObjectType>(raw[offsetof(DirectoryEntryImage, objectType)]);
+        entry.left = field(offsetof(DirectoryEntryImage, leftSibling));
+        entry.right = field(offsetof(DirectoryEntryImage, rightSibling));
+        entry.child = field(offsetof(DirectoryEntryImage, child));
+        entry.start = field(offsetof(DirectoryEntryImage, startSector));
+        entry.size = field(offsetof(DirectoryEntryImage, size));
+        if (sectorShift_ != 9) {
+            // Version 3 files leave the high half of the size to chance; version 4 uses it.
+            entry.size |= std::uint64_t{field(offsetof(DirectoryEntryImage, size) + 4)} << 32;
         }
-        entry.type = static_cast<ObjectType>(e.objectType);
-        entry.left = e.leftSibling.get();
-        entry.right = e.rightSibling.get();
-        entry.child = e.child.get();
-        entry.start = e.startSector.get();
-        entry.size = sectorShift_ == 9 ? (e.size.get() & 0xFFFFFFFFu) : e.size.get();
-        entries_.push_back(std::move(entry));
     }
     if (entries_.empty() || entries_[0].type != ObjectType::Root) {
         throw CfbError("the directory has no root entry");
@@ -150,33 +142,82 @@ CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image) : image_
                 miniFat_[k * perSector + i] = readLe32(block + 4 * i);
             }
         }
-        miniStream_ = read(chain(fat_, entries_[0].start), entries_[0].size);
+        // The mini stream stays where its sectors lie; each is checked once here.
+        miniStreamSectors_ = chain(fat_, entries_[0].start);
+        miniStreamSize_ = entries_[0].size;
+        if (miniStreamSectors_.size() * sector < miniStreamSize_) {
+            throw CfbError("a stream's sectors hold fewer bytes than its size");
+        }
+        for (std::uint64_t k = 0; k * sector < miniStreamSize_; ++k) {
+            const std::uint64_t from = (std::uint64_t{miniStreamSectors_[k]} + 1) * sector;
+            if (from + std::min(sector, miniStreamSize_ - k * sector) > image_.size()) {
+                throw CfbError("a sector lies beyond the end of the file");
+            }
+        }
     }
     indexChildren();
 }
 
 std::optional<CompoundFileReader::Id> CompoundFileReader::find(Id storage,
                                                                std::string_view name) const {
-    const auto it = std::lower_bound(children_.begin(), children_.end(), std::pair(storage, name),
-                                     [this](const Child& c, const auto& key) {
-                                         return std::pair(c.storage, entries_[c.id].name()) < key;
-                                     });
-    return it != children_.end() && it->storage == storage && entries_[it->id].name() == name
-               ? std::optional<Id>(it->id)
-               : std::nullopt;
+    for (const Id id : children(storage)) {
+        if (nameIs(entries_[id], name)) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// The characters of a directory entry's name, without its terminator (31 at most).
+std::size_t nameChars(const std::uint8_t* raw) {
+    const std::size_t bytes = readLe16(raw + offsetof(DirectoryEntryImage, nameLength));
+    return std::min<std::size_t>(bytes / 2, 32) - (bytes >= 2 ? 1 : 0);
+}
+
+} // namespace
+
+bool CompoundFileReader::nameIs(const Entry& entry, std::string_view name) const {
+    if (nameChars(entry.raw) != name.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (readLe16(entry.raw + 2 * i) != static_cast<unsigned char>(name[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::span<const CompoundFileReader::Id> CompoundFileReader::children(Id storage) const {
+    if (storage >= childRanges_.size()) {
+        return {};
+    }
+    const Range r = childRanges_[storage];
+    return std::span(children_).subspan(r.begin, r.end - r.begin);
+}
+
+std::span<const std::uint8_t> CompoundFileReader::nameBytes(Id id) const {
+    return id < entries_.size() ? std::span(entries_[id].raw, 2 * nameChars(entries_[id].raw))
+                                : std::span<const std::uint8_t>();
 }
 
 void CompoundFileReader::indexChildren() {
     // Each storage's children form a tree of siblings; every entry is taken once, under the
-    // first storage that reaches it, so a damaged tree cannot loop.
+    // first storage that reaches it, so a damaged tree cannot loop. A storage's tree is walked
+    // whole before the next storage's, so its children lie together.
     children_.reserve(entries_.size());
+    childRanges_.resize(entries_.size());
     std::vector<bool> seen(entries_.size(), false);
     seen[kRoot] = true;
     std::vector<Id> storages{kRoot};
+    std::vector<std::uint32_t> pending;
     while (!storages.empty()) {
         const Id storage = storages.back();
         storages.pop_back();
-        std::vector<std::uint32_t> pending{entries_[storage].child};
+        childRanges_[storage].begin = static_cast<std::uint32_t>(children_.size());
+        pending.assign(1, entries_[storage].child);
         while (!pending.empty()) {
             const auto id = pending.back();
             pending.pop_back();
@@ -184,19 +225,15 @@ void CompoundFileReader::indexChildren() {
                 continue;
             }
             seen[id] = true;
-            children_.push_back({storage, id});
+            children_.push_back(id);
             if (entries_[id].type == ObjectType::Storage) {
                 storages.push_back(id);
             }
             pending.push_back(entries_[id].left);
             pending.push_back(entries_[id].right);
         }
+        childRanges_[storage].end = static_cast<std::uint32_t>(children_.size());
     }
-    // Of two children of a storage with the same name, the one reached first is found.
-    std::stable_sort(children_.begin(), children_.end(), [this](const Child& a, const Child& b) {
-        return std::pair(a.storage, entries_[a.id].name()) <
-               std::pair(b.storage, entries_[b.id].name());
-    });
 }
 
 bool CompoundFileReader::isStorage(Id id) const {
@@ -213,33 +250,52 @@ std::uint64_t CompoundFileReader::streamSize(Id id) const {
 void CompoundFileReader::visitStream(
     Id id, const std::function<void(std::span<const std::uint8_t>)>& piece) const {
     const std::uint64_t size = streamSize(id);
-    const Entry& e = entries_[id];
     const bool mini = size < cutoff_;
-    const std::uint64_t sector = mini ? kMiniSectorSize : std::uint64_t{1} << sectorShift_;
-    const std::vector<std::uint8_t>& from = mini ? miniStream_ : image_;
-    // A regular sector n lies after the header, which takes the place of one sector.
-    const std::uint64_t first = mini ? 0 : sector;
+    const std::vector<std::uint32_t>& table = mini ? miniFat_ : fat_;
+    const std::uint32_t shift = mini ? kMiniSectorShift : sectorShift_;
+    const std::uint64_t sector = std::uint64_t{1} << shift;
+    const std::uint64_t containerMask = (std::uint64_t{1} << sectorShift_) - 1;
     // Sectors that follow one another where they lie (as writers lay most streams out) go as
     // one piece: a stream of 4,000 bytes in the mini stream is one piece, not 63.
     std::uint64_t runStart = 0;
     std::uint64_t runLength = 0;
     const auto giveRun = [&] {
         if (runLength > 0) {
-            piece(std::span(from.data() + runStart, static_cast<std::size_t>(runLength)));
+            piece(image_.subspan(static_cast<std::size_t>(runStart),
+                                 static_cast<std::size_t>(runLength)));
         }
         runLength = 0;
     };
     std::uint64_t at = 0;
-    for (const auto s : chain(mini ? miniFat_ : fat_, e.start)) {
-        if (at >= size) {
-            break;
-        }
-        const std::uint64_t offset = first + std::uint64_t{s} * sector;
-        const std::uint64_t n = std::min(sector, size - at);
-        if (offset + n > from.size()) {
+    std::uint64_t steps = 0;
+    // The whole chain is followed (and so checked), the bytes taken from its first sectors.
+    for (std::uint32_t s = entries_[id].start; s != kEndOfChain; s = table[s]) {
+        if (s >= table.size() || steps++ >= table.size()) {
             giveRun();
-            throw CfbError(mini ? "a mini sector lies beyond the mini stream"
-                                : "a sector lies beyond the end of the file");
+            throw CfbError("a sector chain leaves the table or loops");
+        }
+        if (at >= size) {
+            continue;
+        }
+        const std::uint64_t n = std::min(sector, size - at);
+        std::uint64_t offset = 0;
+        if (mini) {
+            // Mini sector s lies at s * 64 in the mini stream, so in one of its sectors.
+            const std::uint64_t inMini = std::uint64_t{s} << shift;
+            if (inMini + n > miniStreamSize_) {
+                giveRun();
+                throw CfbError("a mini sector lies beyond the mini stream");
+            }
+            offset =
+                ((std::uint64_t{miniStreamSectors_[inMini >> sectorShift_]} + 1) << sectorShift_) +
+                (inMini & containerMask);
+        } else {
+            // A regular sector n lies after the header, which takes the place of one sector.
+            offset = (std::uint64_t{s} + 1) << shift;
+            if (offset + n > image_.size()) {
+                giveRun();
+                throw CfbError("a sector lies beyond the end of the file");
+            }
         }
         if (runLength == 0 || runStart + runLength != offset) {
             giveRun();
@@ -261,6 +317,24 @@ std::vector<std::uint8_t> CompoundFileReader::stream(Id id) const {
     visitStream(
         id, [&out](std::span<const std::uint8_t> p) { out.insert(out.end(), p.begin(), p.end()); });
     return out;
+}
+
+std::span<const std::uint8_t> CompoundFileReader::view(Id id,
+                                                       std::vector<std::uint8_t>& scratch) const {
+    std::span<const std::uint8_t> first;
+    bool copied = false;
+    visitStream(id, [&](std::span<const std::uint8_t> p) {
+        if (first.empty() && !copied) {
+            first = p;
+            return;
+        }
+        if (!copied) {
+            scratch.assign(first.begin(), first.end());
+            copied = true;
+        }
+        scratch.insert(scratch.end(), p.begin(), p.end());
+    });
+    return copied ? std::span<const std::uint8_t>(scratch) : first;
 }
 
 } // namespace mbx::cfb

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <array>
-#include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,9 +18,35 @@ namespace mbx::msg {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-// What a storage holds of each property: the digest of its value (a value is not kept: an
-// attachment can be hundreds of megabytes).
-using Props = std::map<mapi::PropTag, mapi::ValueDigest>;
+// What a storage holds of the properties a print takes: the digest of each value (a value is not
+// kept: an attachment can be hundreds of megabytes).
+class Props {
+public:
+    static constexpr std::size_t kMaxTags = 8;
+    Props() = default;
+    explicit Props(std::span<const mapi::PropTag> tags) : tags_(tags) {}
+    // A tag listed twice in a property stream: the last entry holds.
+    void set(std::size_t i, const mapi::ValueDigest& value) {
+        values_[i] = value;
+        present_ |= 1u << i;
+    }
+    const mapi::ValueDigest* find(mapi::PropTag tag) const {
+        for (std::size_t i = 0; i < tags_.size(); ++i) {
+            if (tags_[i] == tag && (present_ & (1u << i)) != 0) {
+                return &values_[i];
+            }
+        }
+        return nullptr;
+    }
+
+private:
+    std::span<const mapi::PropTag> tags_;
+    std::array<mapi::ValueDigest, kMaxTags> values_{};
+    std::uint32_t present_ = 0;
+};
+static_assert(std::size(mapi::kMessagePrintTags) <= Props::kMaxTags &&
+              std::size(mapi::kRecipientPrintTags) <= Props::kMaxTags &&
+              std::size(mapi::kAttachmentPrintTags) <= Props::kMaxTags);
 using cfb::CompoundFileReader;
 namespace tags = mapi::tags;
 
@@ -32,8 +58,8 @@ std::string hex8(std::uint32_t v) {
     return out;
 }
 
-// A prefix and a number in 8 hex digits, as the names of value streams and of recipient and
-// attachment storages are made, without an allocation.
+// A prefix and a number in 8 hex digits, as the names of recipient and attachment storages are
+// made, without an allocation.
 class HexName {
 public:
     HexName(std::string_view prefix, std::uint32_t v) : size_(prefix.size() + 8) {
@@ -49,9 +75,59 @@ private:
     std::size_t size_;
 };
 
-HexName valueStream(mapi::PropTag tag) {
-    return HexName("__substg1.0_", tag);
-}
+constexpr std::string_view kValuePrefix = "__substg1.0_";
+// The prefix as a directory holds names (UTF-16LE), and the size of a whole value stream name.
+constexpr auto kPrefixBytes = [] {
+    std::array<std::uint8_t, 2 * kValuePrefix.size()> out{};
+    for (std::size_t i = 0; i < kValuePrefix.size(); ++i) {
+        out[2 * i] = static_cast<std::uint8_t>(kValuePrefix[i]);
+    }
+    return out;
+}();
+constexpr std::size_t kNameBytes = 2 * (kValuePrefix.size() + 8);
+
+// The value streams of a storage by the tag their names carry ("__substg1.0_" and the tag in 8
+// hex digits), sorted by tag; of two with one tag, the first reached comes first.
+class ValueStreams {
+public:
+    ValueStreams(const CompoundFileReader& file, CompoundFileReader::Id storage) {
+        const auto children = file.children(storage);
+        streams_.reserve(children.size());
+        for (const auto id : children) {
+            const auto name = file.nameBytes(id);
+            bool ours = name.size() == kNameBytes &&
+                        std::equal(kPrefixBytes.begin(), kPrefixBytes.end(), name.begin());
+            mapi::PropTag tag = 0;
+            for (std::size_t i = kValuePrefix.size(); i < kValuePrefix.size() + 8 && ours; ++i) {
+                const int c = name[2 * i + 1] == 0 ? name[2 * i] : -1;
+                const int digit = c >= '0' && c <= '9'   ? c - '0'
+                                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                         : -1;
+                ours = digit >= 0;
+                tag = (tag << 4) | static_cast<mapi::PropTag>(digit & 0xF);
+            }
+            if (ours) {
+                streams_.push_back({tag, static_cast<std::uint32_t>(streams_.size()), id});
+            }
+        }
+        std::sort(streams_.begin(), streams_.end());
+    }
+
+    std::optional<CompoundFileReader::Id> find(mapi::PropTag tag) const {
+        const auto it = std::lower_bound(streams_.begin(), streams_.end(), Stream{tag, 0, 0});
+        return it != streams_.end() && it->tag == tag ? std::optional(it->id) : std::nullopt;
+    }
+
+private:
+    struct Stream {
+        mapi::PropTag tag;
+        std::uint32_t reached; // the order the walk reached it
+        CompoundFileReader::Id id;
+        auto operator<=>(const Stream&) const = default;
+    };
+    std::vector<Stream> streams_;
+};
 
 bool inStream(mapi::PropType type) {
     using mapi::PropType;
@@ -60,16 +136,17 @@ bool inStream(mapi::PropType type) {
 }
 
 // The properties of one storage: fixed-size values from the property stream, strings and binary
-// values from their own streams. `headerSize`: 32, 24 or 8 (see msg::PropertyStream). With
-// `only` not empty, the values of other tags are not read (their streams are still looked up).
+// values from their own streams. `headerSize`: 32, 24 or 8 (see msg::PropertyStream). Only the
+// values of the tags in `only` are read; the value streams of the others must still be there.
 Props readProps(const CompoundFileReader& file, CompoundFileReader::Id storage,
-                std::size_t headerSize, std::uint32_t* counts = nullptr,
-                std::span<const mapi::PropTag> only = {}) {
+                std::size_t headerSize, std::span<const mapi::PropTag> only,
+                std::uint32_t* counts = nullptr) {
     const auto id = file.find(storage, "__properties_version1.0");
     if (!id) {
         throw MsgError("a property stream is missing");
     }
-    const Bytes entries = file.stream(*id);
+    Bytes scratch;
+    const auto entries = file.view(*id, scratch);
     if (entries.size() < headerSize) {
         throw MsgError("a property stream is too short");
     }
@@ -77,37 +154,38 @@ Props readProps(const CompoundFileReader& file, CompoundFileReader::Id storage,
         counts[0] = readLe32(entries.data() + 16);
         counts[1] = readLe32(entries.data() + 20);
     }
-    Props props;
+    const ValueStreams streams(file, storage);
+    Props props(only);
     for (std::size_t at = headerSize; at + 16 <= entries.size(); at += 16) {
         const mapi::PropTag tag = readLe32(entries.data() + at);
         const auto type = mapi::propType(tag);
-        if (!only.empty() && std::find(only.begin(), only.end(), tag) == only.end()) {
-            if (inStream(type) && !file.find(storage, valueStream(tag).view())) {
-                throw MsgError("the value stream of property " + hex8(tag) + " is missing");
-            }
+        const auto value = inStream(type) ? streams.find(tag) : std::nullopt;
+        if (inStream(type) && !value) {
+            throw MsgError("the value stream of property " + hex8(tag) + " is missing");
+        }
+        const auto wanted = std::find(only.begin(), only.end(), tag);
+        if (wanted == only.end()) {
             continue;
         }
-        if (inStream(type)) {
-            const auto value = file.find(storage, valueStream(tag).view());
-            if (!value) {
-                throw MsgError("the value stream of property " + hex8(tag) + " is missing");
-            }
+        const auto slot = static_cast<std::size_t>(wanted - only.begin());
+        if (value) {
             mapi::Digest digest;
             file.visitStream(*value,
                              [&digest](std::span<const std::uint8_t> piece) { digest.add(piece); });
             const std::uint64_t size = file.streamSize(*value);
-            props[tag] = size > 0 ? mapi::ValueDigest{size, digest.value()} : mapi::ValueDigest{};
+            props.set(slot,
+                      size > 0 ? mapi::ValueDigest{size, digest.value()} : mapi::ValueDigest{});
         } else if (type == mapi::PropType::Object ||
                    (static_cast<std::uint16_t>(type) & 0x1000) == 0) {
-            props[tag] = mapi::digestOf(type, entries.data() + at + 8, 8);
+            props.set(slot, mapi::digestOf(type, entries.data() + at + 8, 8));
         }
     }
     return props;
 }
 
 mapi::ValueDigest valueIn(const Props& props, mapi::PropTag tag) {
-    const auto it = props.find(tag);
-    return it != props.end() ? it->second : mapi::ValueDigest{};
+    const auto* value = props.find(tag);
+    return value != nullptr ? *value : mapi::ValueDigest{};
 }
 
 class StoredMessage : public mapi::MessageView {
@@ -116,21 +194,20 @@ public:
                   std::size_t headerSize)
         : file_(std::move(file)) {
         std::uint32_t counts[2] = {0, 0};
-        props_ = readProps(*file_, storage, headerSize, counts, mapi::kMessagePrintTags);
+        props_ = readProps(*file_, storage, headerSize, mapi::kMessagePrintTags, counts);
         for (std::uint32_t i = 0; i < counts[0]; ++i) {
             const auto row = file_->find(storage, HexName("__recip_version1.0_#", i).view());
             if (!row) {
                 throw MsgError("recipient row " + std::to_string(i) + " is missing");
             }
-            recipients_.push_back(readProps(*file_, *row, 8));
+            recipients_.push_back(readProps(*file_, *row, 8, mapi::kRecipientPrintTags));
         }
         for (std::uint32_t i = 0; i < counts[1]; ++i) {
             const auto row = file_->find(storage, HexName("__attach_version1.0_#", i).view());
             if (!row) {
                 throw MsgError("attachment " + std::to_string(i) + " is missing");
             }
-            attachments_.push_back(
-                {readProps(*file_, *row, 8, nullptr, mapi::kAttachmentPrintTags), *row});
+            attachments_.push_back({readProps(*file_, *row, 8, mapi::kAttachmentPrintTags), *row});
         }
     }
 
@@ -145,10 +222,11 @@ public:
     }
     std::unique_ptr<mapi::MessageView> embedded(std::size_t index) const override {
         const auto& a = attachments_[index];
-        if (a.props.count(tags::AttachDataObject) == 0) {
+        if (a.props.find(tags::AttachDataObject) == nullptr) {
             return nullptr;
         }
-        const auto inner = file_->find(a.storage, valueStream(tags::AttachDataObject).view());
+        const auto inner =
+            file_->find(a.storage, HexName(kValuePrefix, tags::AttachDataObject).view());
         if (!inner || !file_->isStorage(*inner)) {
             throw MsgError("an attached message is missing");
         }

@@ -127,40 +127,53 @@ TEST(CompoundFile, RefusesNamesTheFormatCannotHold) {
 }
 
 // Our writer lays each stream's sectors out one after another, and the reader hands such runs on
-// as one piece; another writer's file may chain them in any order. Here two sectors of a stream
-// are swapped on disk, the chain through them mended: the reader must give the same bytes.
+// as one piece; another writer's file may chain them in any order. Here the second and third
+// sectors of a large stream, and of the mini stream that holds the small ones, are swapped on
+// disk and their chains mended: the reader must give the same bytes.
 TEST(CompoundFile, ReaderFollowsChainsOutOfOrder) {
     CompoundFile file;
-    const auto data = noise(16 * 512, 7);
-    file.addStream(CompoundFile::kRoot, "a", data);
+    const auto large = noise(16 * 512, 7);
+    const auto small = noise(3000, 8);
+    file.addStream(CompoundFile::kRoot, "a", large);
+    file.addStream(CompoundFile::kRoot, "b", small);
     std::vector<std::uint8_t> image;
     mbx::cfb::MemoryOutput out(image);
     file.write(out);
     mbx::cfb::HeaderImage header;
     std::memcpy(&header, image.data(), sizeof header);
     const auto sectorAt = [](std::uint32_t s) { return (std::size_t{s} + 1) * 512; };
-    std::optional<std::uint32_t> start;
-    for (std::size_t at = sectorAt(header.firstDirectorySector.get()); at < image.size();
-         at += 128) {
+    std::uint8_t* fat = image.data() + sectorAt(header.difat[0].get());
+    const auto swapSecondAndThird = [&](std::uint32_t s) {
+        ASSERT_EQ(mbx::readLe32(fat + 4 * s), s + 1); // laid out in order
+        ASSERT_EQ(mbx::readLe32(fat + 4 * (s + 1)), s + 2);
+        std::swap_ranges(image.begin() + static_cast<std::ptrdiff_t>(sectorAt(s + 1)),
+                         image.begin() + static_cast<std::ptrdiff_t>(sectorAt(s + 2)),
+                         image.begin() + static_cast<std::ptrdiff_t>(sectorAt(s + 2)));
+        const std::uint32_t after = mbx::readLe32(fat + 4 * (s + 2));
+        mbx::writeLe32(fat + 4 * s, s + 2);
+        mbx::writeLe32(fat + 4 * (s + 2), s + 1);
+        mbx::writeLe32(fat + 4 * (s + 1), after);
+    };
+    std::optional<std::uint32_t> largeStart;
+    std::optional<std::uint32_t> miniStreamStart;
+    // Three entries: the directory's first sector holds them all.
+    const std::size_t directory = sectorAt(header.firstDirectorySector.get());
+    for (std::size_t at = directory; at < directory + 512; at += 128) {
         mbx::cfb::DirectoryEntryImage e;
         std::memcpy(&e, image.data() + at, sizeof e);
-        if (e.nameLength.get() == 4 && e.name[0].get() == u'a') {
-            start = e.startSector.get();
-            break;
+        if (e.objectType == static_cast<std::uint8_t>(mbx::cfb::ObjectType::Root)) {
+            miniStreamStart = e.startSector.get();
+        } else if (e.nameLength.get() == 4 && e.name[0].get() == u'a') {
+            largeStart = e.startSector.get();
         }
     }
-    ASSERT_TRUE(start);
-    const std::uint32_t s = *start;
-    std::uint8_t* fat = image.data() + sectorAt(header.difat[0].get());
-    ASSERT_EQ(mbx::readLe32(fat + 4 * s), s + 1); // laid out in order
-    std::swap_ranges(image.begin() + static_cast<std::ptrdiff_t>(sectorAt(s + 1)),
-                     image.begin() + static_cast<std::ptrdiff_t>(sectorAt(s + 2)),
-                     image.begin() + static_cast<std::ptrdiff_t>(sectorAt(s + 2)));
-    mbx::writeLe32(fat + 4 * s, s + 2);
-    mbx::writeLe32(fat + 4 * (s + 2), s + 1);
-    mbx::writeLe32(fat + 4 * (s + 1), s + 3);
+    ASSERT_TRUE(largeStart && miniStreamStart);
+    swapSecondAndThird(*largeStart);
+    swapSecondAndThird(*miniStreamStart);
     const mbx::cfb::CompoundFileReader reader(std::move(image));
-    const auto id = reader.find(mbx::cfb::CompoundFileReader::kRoot, "a");
-    ASSERT_TRUE(id);
-    EXPECT_EQ(reader.stream(*id), data);
+    const auto a = reader.find(mbx::cfb::CompoundFileReader::kRoot, "a");
+    const auto b = reader.find(mbx::cfb::CompoundFileReader::kRoot, "b");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(reader.stream(*a), large);
+    EXPECT_EQ(reader.stream(*b), small);
 }
