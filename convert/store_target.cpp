@@ -411,6 +411,15 @@ void MsgTarget::beginMailbox(const std::string& /*outputRoot*/, const MailboxPla
     }
 }
 
+void MsgTarget::endMailbox(FaultHooks* /*faults*/) {
+    verifier_.checkWaitingMessageFiles();
+}
+
+void MsgTarget::endRun(FaultHooks* faults) {
+    verifier_.checkWaitingMessageFiles();
+    MailStoreTarget::endRun(faults);
+}
+
 bool MsgTarget::commit(PreparedMessage& message) {
     // The message file is complete whatever becomes of the data file: when storing fails, the
     // message still counts (acceptsMessages() stays true).

@@ -133,6 +133,9 @@ public:
     void beginMailbox(const std::string& outputRoot, const MailboxPlace& place) override;
     bool commit(PreparedMessage& message) override;
     bool abandon(PreparedMessage& /*message*/) override { return true; }
+    // The message files still waiting to be read back are read back here.
+    void endMailbox(FaultHooks* faults) override;
+    void endRun(FaultHooks* faults) override;
 
 protected:
     void writeMessageFile(const MessageJob& job, mapi::Message& message,

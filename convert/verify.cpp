@@ -310,25 +310,52 @@ Verifier::ReadBack Verifier::readBack(const pst::NdbReader& ndb, Expectation& ex
 }
 
 void Verifier::checkMessageFile(const std::string& path, const MessageOrigin& origin,
-                                const mapi::MessagePrint& print) {
+                                mapi::MessagePrint print) {
     if (!on_) {
         return;
     }
+    std::vector<WrittenFile> batch;
+    {
+        std::lock_guard lock(waitingMutex_);
+        waiting_.push_back({path, origin, std::move(print)});
+        if (waiting_.size() < kMessageFileBatch) {
+            return;
+        }
+        batch.swap(waiting_);
+    }
+    for (const auto& file : batch) {
+        readBack(file);
+    }
+}
+
+void Verifier::checkWaitingMessageFiles() {
+    std::vector<WrittenFile> batch;
+    {
+        std::lock_guard lock(waitingMutex_);
+        batch.swap(waiting_);
+    }
+    for (const auto& file : batch) {
+        readBack(file);
+    }
+}
+
+void Verifier::readBack(const WrittenFile& file) {
     if (faults_ != nullptr) {
-        faults_->beforeReadBack(path);
+        faults_->beforeReadBack(file.path);
     }
     std::string differs;
     try {
         differs = mapi::differences(
-            print, mapi::fingerprint(*msg::readMsg(platform::pathFromUtf8(path)), kMsgRows));
+            file.print,
+            mapi::fingerprint(*msg::readMsg(platform::pathFromUtf8(file.path)), kMsgRows));
     } catch (const std::exception& e) {
         differs = std::string("it cannot be read: ") + e.what();
     }
     if (differs.empty()) {
-        verified(origin.mailbox);
+        verified(file.origin.mailbox);
     } else {
-        mismatch(origin.mailbox, origin.index, origin.offset,
-                 "the message file " + path + " read back: " + differs);
+        mismatch(file.origin.mailbox, file.origin.index, file.origin.offset,
+                 "the message file " + file.path + " read back: " + differs);
     }
 }
 

@@ -46,9 +46,15 @@ public:
     void checkDataFile(const std::string& path, const std::vector<std::uint8_t>* header = nullptr);
     // The open data file was given up with its messages: they are not expected anywhere.
     void forget();
-    // The message file at `path` was written from a message with print `print`. Thread-safe.
+    // The message file at `path` was written from a message with print `print`. It is read back
+    // with others once kMessageFileBatch are waiting (files read one after another cost a
+    // fraction of files read each between two writes), or by checkWaitingMessageFiles().
+    // Thread-safe.
     void checkMessageFile(const std::string& path, const MessageOrigin& origin,
-                          const mapi::MessagePrint& print);
+                          mapi::MessagePrint print);
+    // Reads back every message file still waiting. Thread-safe.
+    void checkWaitingMessageFiles();
+    static constexpr std::size_t kMessageFileBatch = 128;
 
     Verification take();
     // Puts back, ahead of what was found since, what take() gave (for a caller that took it to
@@ -85,6 +91,12 @@ private:
     // Reads back, through `ndb`, the expected messages that no other thread has taken yet.
     static ReadBack readBack(const pst::NdbReader& ndb, Expectation& expectation,
                              std::size_t mailboxCount);
+    struct WrittenFile {
+        std::string path;
+        MessageOrigin origin;
+        mapi::MessagePrint print;
+    };
+    void readBack(const WrittenFile& file);
     void verified(const std::string& mailbox);
     void mismatch(const std::string& mailbox, std::optional<std::uint64_t> index,
                   std::uint64_t offset, std::string reason);
@@ -93,6 +105,8 @@ private:
     FaultHooks* faults_ = nullptr;
     std::mutex mutex_; // result_, for message files read back on worker threads
     Verification result_;
+    std::mutex waitingMutex_; // waiting_
+    std::vector<WrittenFile> waiting_;
     std::vector<std::string> mailboxes_; // of expected_: each path once, not once per message
     std::deque<Expected> expected_;
     Attachments attachments_;
