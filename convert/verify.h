@@ -47,8 +47,8 @@ public:
     // The open data file was given up with its messages: they are not expected anywhere.
     void forget();
     // The message file at `path` was written from a message with print `print`. It is read back
-    // with others once kMessageFileBatch are waiting (files read one after another cost a
-    // fraction of files read each between two writes), or by checkWaitingMessageFiles().
+    // with others once kMessageFileBatch are waiting (files read one after another cost about
+    // half as much as files read each between two writes), or by checkWaitingMessageFiles().
     // Thread-safe.
     void checkMessageFile(const std::string& path, const MessageOrigin& origin,
                           mapi::MessagePrint print);
