@@ -12,8 +12,10 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gmime/gmime.h>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -47,10 +49,56 @@ Conversion measureConversion(const std::string& self, const std::string& format,
     return {r.seconds, r.cpuSeconds, static_cast<double>(r.maxRssKiB) / 1024, r.status == 0};
 }
 
-// The mean of two runs of the same conversion.
-Conversion mean(const Conversion& a, const Conversion& b) {
-    return {(a.seconds + b.seconds) / 2, (a.cpuSeconds + b.cpuSeconds) / 2,
-            std::max(a.peakMiB, b.peakMiB), a.ok && b.ok};
+// Verified runs of one format, each between two bare ones (bare, verified, bare, ..., bare), each
+// into a folder of its own.
+struct Alternation {
+    std::vector<Conversion> bare;
+    std::vector<Conversion> verified;
+
+    // One run says little here (the same bare run took 5.1 s and 8.1 s within the hour): a ratio
+    // takes the verified run of median wall time, an overhead the median of the verified runs'
+    // overheads, each against the mean of the bare runs beside it.
+    const Conversion& medianRun() const {
+        std::vector<const Conversion*> runs;
+        for (const auto& c : verified) {
+            runs.push_back(&c);
+        }
+        std::sort(runs.begin(), runs.end(),
+                  [](const Conversion* a, const Conversion* b) { return a->seconds < b->seconds; });
+        return *runs[runs.size() / 2];
+    }
+    std::vector<double> overheads(double Conversion::*of) const {
+        std::vector<double> out;
+        for (std::size_t i = 0; i < verified.size(); ++i) {
+            const double beside = (bare[i].*of + bare[i + 1].*of) / 2;
+            out.push_back(verified[i].*of / beside - 1);
+        }
+        return out;
+    }
+};
+
+// `runs` verified conversions to `format` between `runs + 1` bare ones, into the folders
+// "out-FORMAT-bare-N" and "out-FORMAT-N"; before each run but the first, `before` is given the
+// folder of the run before it and whether that run was verified.
+Alternation alternate(const std::string& self, const std::string& format, const fs::path& work,
+                      const std::string& mailbox, std::size_t runs,
+                      const std::function<void(const fs::path&, bool)>& before) {
+    Alternation out;
+    fs::path previous;
+    bool previousVerified = false;
+    for (std::size_t i = 0; i < 2 * runs + 1; ++i) {
+        const bool verify = i % 2 == 1;
+        const fs::path folder =
+            work / ("out-" + format + (verify ? "-" : "-bare-") + std::to_string(i / 2 + 1));
+        if (!previous.empty()) {
+            before(previous, previousVerified);
+        }
+        (verify ? out.verified : out.bare)
+            .push_back(measureConversion(self, format, folder, mailbox, verify));
+        previous = folder;
+        previousVerified = verify;
+    }
+    return out;
 }
 
 // GMime alone: every message of the mailbox (its bytes after the separator line) read into one
@@ -115,9 +163,8 @@ void storeSuite() {
 
     // The machine's speed drifts by tens of percent within minutes on a shared host (the same
     // parse took 5.3 s and 11.5 s on one day), so each ratio compares runs made side by side: the
-    // parse floor is measured just before and just after the .pst runs, and each conversion
-    // without reading back is run just before and just after its verified twin; a ratio takes
-    // the mean of the two that bracket it.
+    // parse floor is measured just before and just after the .pst runs, and each verified run
+    // between two runs without reading back, against their mean.
     // A data file goes as soon as the next run could use the memory its pages hold: on a virtual
     // machine that gives the memory its guest frees back to the host, a run that must take
     // memory the host took back pays for it in system time (here the same bare run took 1.6-2.0 s
@@ -127,78 +174,50 @@ void storeSuite() {
     // follows it kept; trees of 200,000 files are not deleted between runs, see
     // measureConversion).
     std::uintmax_t pstBytes = 0;
-    const auto measurePst = [&](const std::string& folder, bool verify,
-                                const std::string& previous) {
-        if (!previous.empty()) {
-            fs::remove_all(work / previous);
-        }
-        const Conversion c = measureConversion(self, "pst", work / folder, mailbox, verify);
-        if (verify && pstBytes == 0) {
-            for (const auto& e : fs::directory_iterator(work / folder)) {
-                if (e.path().extension() == ".pst") {
-                    pstBytes += e.file_size();
-                }
+    const auto sizeOfDataFiles = [](const fs::path& folder) {
+        std::uintmax_t size = 0;
+        for (const auto& e : fs::directory_iterator(folder)) {
+            if (e.path().extension() == ".pst") {
+                size += e.file_size();
             }
         }
-        return c;
+        return size;
     };
-    // One run of each says little here (the same bare run took 5.1 s and 8.1 s within the hour):
-    // three verified .pst runs, each between two bare ones. A ratio takes the median verified
-    // run, and the overhead the median of the verified runs against the bare runs beside them.
-    constexpr std::size_t kVerifiedPstRuns = 3;
-    std::vector<Conversion> pstBareRuns;
-    std::vector<Conversion> pstRuns;
-    std::string previous;
+    // Three verified runs of each, between four bare ones.
+    constexpr std::size_t kVerifiedRuns = 3;
     const double floorBefore = parseFloor(mailbox);
-    for (std::size_t i = 0; i <= kVerifiedPstRuns; ++i) {
-        const std::string bareFolder = "out-pst-bare-" + std::to_string(i + 1);
-        pstBareRuns.push_back(measurePst(bareFolder, false, previous));
-        previous = bareFolder;
-        if (i < kVerifiedPstRuns) {
-            const std::string folder = "out-pst-" + std::to_string(i + 1);
-            pstRuns.push_back(measurePst(folder, true, previous));
-            previous = folder;
-        }
-    }
+    const Alternation pstRuns = alternate(self, "pst", work, mailbox, kVerifiedRuns,
+                                          [&](const fs::path& previous, bool verified) {
+                                              if (verified && pstBytes == 0) {
+                                                  pstBytes = sizeOfDataFiles(previous);
+                                              }
+                                              fs::remove_all(previous);
+                                          });
     const double floorAfter = parseFloor(mailbox);
     const double floor = (floorBefore + floorAfter) / 2;
     const auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     };
-    std::vector<double> seconds;
-    std::vector<double> wallOverheads;
-    std::vector<double> cpuOverheads;
-    for (std::size_t i = 0; i < pstRuns.size(); ++i) {
-        const Conversion beside = mean(pstBareRuns[i], pstBareRuns[i + 1]);
-        seconds.push_back(pstRuns[i].seconds);
-        wallOverheads.push_back(pstRuns[i].seconds / beside.seconds - 1);
-        cpuOverheads.push_back(pstRuns[i].cpuSeconds / beside.cpuSeconds - 1);
-    }
-    const Conversion pst = *std::find_if(pstRuns.begin(), pstRuns.end(), [&](const Conversion& c) {
-        return c.seconds == median(seconds);
-    });
+    const Conversion& pst = pstRuns.medianRun();
     const Conversion eml = measureConversion(self, "eml", work / "out-eml", mailbox);
-    fs::remove_all(work / previous);
-    // A .msg run leaves 200,000 files, whose deletion would slow the run after it: one verified
-    // run between two bare ones, their message files kept. The run's data file (one file of
-    // 2.4 GB) goes before the next run, as the .pst runs' do.
-    const auto dropDataFile = [](const fs::path& folder) {
-        for (const auto& e : fs::directory_iterator(folder)) {
-            if (e.path().extension() == ".pst") {
-                fs::remove(e.path());
+    fs::remove_all(work / ("out-pst-bare-" + std::to_string(kVerifiedRuns + 1)));
+    // A .msg run leaves 200,000 files, whose deletion would slow the run after it: their message
+    // files are kept, the run's data file (one file of 2.4 GB) goes before the next run, as the
+    // .pst runs' do.
+    std::size_t msgFiles = 0;
+    const Alternation msgRuns = alternate(
+        self, "msg", work, mailbox, kVerifiedRuns, [&](const fs::path& previous, bool verified) {
+            if (verified && msgFiles == 0) {
+                msgFiles = countFiles(previous);
             }
-        }
-    };
-    const Conversion msgBareBefore =
-        measureConversion(self, "msg", work / "out-msg-bare-1", mailbox, false);
-    dropDataFile(work / "out-msg-bare-1");
-    const Conversion msg = measureConversion(self, "msg", work / "out-msg", mailbox);
-    const std::size_t msgFiles = countFiles(work / "out-msg");
-    dropDataFile(work / "out-msg");
-    const Conversion msgBareAfter =
-        measureConversion(self, "msg", work / "out-msg-bare-2", mailbox, false);
-    const Conversion msgBare = mean(msgBareBefore, msgBareAfter);
+            for (const auto& e : fs::directory_iterator(previous)) {
+                if (e.path().extension() == ".pst") {
+                    fs::remove(e.path());
+                }
+            }
+        });
+    const Conversion& msg = msgRuns.medianRun();
 
     const auto line = [&](const char* name, const Conversion& c) {
         std::cout << name << " conversion: " << formatFixed(c.seconds) << " s, "
@@ -228,32 +247,39 @@ void storeSuite() {
               << std::endl;
     std::cout << "parse floor before and after the .pst runs: " << formatFixed(floorBefore)
               << " s, " << formatFixed(floorAfter) << " s" << std::endl;
-    for (std::size_t i = 0; i < pstBareRuns.size(); ++i) {
-        line((".pst --no-verify (" + std::to_string(i + 1) + ")").c_str(), pstBareRuns[i]);
-        if (i < pstRuns.size()) {
-            line((".pst verified (" + std::to_string(i + 1) + ")").c_str(), pstRuns[i]);
+    const auto runLines = [&line](const char* format, const Alternation& runs) {
+        for (std::size_t i = 0; i < runs.bare.size(); ++i) {
+            const std::string n = " (" + std::to_string(i + 1) + ")";
+            line((std::string(format) + " --no-verify" + n).c_str(), runs.bare[i]);
+            if (i < runs.verified.size()) {
+                line((std::string(format) + " verified" + n).c_str(), runs.verified[i]);
+            }
         }
-    }
-    line(".msg --no-verify (before)", msgBareBefore);
-    line(".msg --no-verify (after)", msgBareAfter);
+    };
+    runLines(".pst", pstRuns);
+    runLines(".msg", msgRuns);
     // What reading every file back and comparing it costs, as a share of the run without it.
     // In wall time, and in CPU time (user + system), which other jobs on the machine disturb
     // less.
     const auto percent = [](double share) { return formatFixed(share * 100, 1); };
-    const auto overhead = [&percent](double with, double without) {
-        return percent(with / without - 1);
+    const auto overheadOf = [&](const char* format, const Alternation& runs,
+                                double Conversion::*of) {
+        const auto each = runs.overheads(of);
+        std::ostringstream text;
+        text << format << ' ' << percent(median(each)) << " % (median of";
+        for (const double o : each) {
+            text << ' ' << percent(o);
+        }
+        text << ')';
+        return text.str();
     };
-    std::cout << "verification overhead, wall: .pst " << percent(median(wallOverheads))
-              << " % (median of";
-    for (const double o : wallOverheads) {
-        std::cout << " " << percent(o);
-    }
-    std::cout << "), .msg " << overhead(msg.seconds, msgBare.seconds) << " % (target <= 15 %)"
+    std::cout << "verification overhead, wall: "
+              << overheadOf(".pst", pstRuns, &Conversion::seconds) << ", "
+              << overheadOf(".msg", msgRuns, &Conversion::seconds) << " (target <= 15 %)"
               << std::endl;
-    std::cout << "verification overhead, CPU: .pst " << percent(median(cpuOverheads)) << " %, .msg "
-              << overhead(msg.cpuSeconds, msgBare.cpuSeconds) << " % ("
-              << formatFixed(msg.cpuSeconds) << " s / " << formatFixed(msgBare.cpuSeconds) << " s)"
-              << std::endl;
+    std::cout << "verification overhead, CPU: "
+              << overheadOf(".pst", pstRuns, &Conversion::cpuSeconds) << ", "
+              << overheadOf(".msg", msgRuns, &Conversion::cpuSeconds) << std::endl;
     // The outputs go only now, after every figure is printed: on a disk mounted with discard,
     // deleting 400,000 files and the data files can take minutes.
     fs::remove_all(work);
