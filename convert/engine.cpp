@@ -7,6 +7,7 @@
 #include "scanner/separator_search.h"
 #include "selection/paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +15,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
+#include <memory>
 #include <span>
+#include <system_error>
 #include <thread>
 
 namespace mbx::convert {
@@ -177,6 +181,8 @@ private:
     // file is complete.
     void commit(Pipeline& pipeline, Pipeline::Done done, const std::string& path,
                 std::uint64_t mailboxSize, bool stopped = false);
+    // Waits until the message files written are on the disk; a failure is the run's.
+    void flushWrittenFiles();
     RunResult finish(RunResult::Outcome outcome);
 
     ProgressObserver& observer_;
@@ -188,6 +194,8 @@ private:
     bool stopping_ = false;
     bool deviceFull_ = false;
     MailboxResult* mailbox_ = nullptr;
+    // The file system the message files go to, for the formats that write them.
+    std::unique_ptr<platform::FileSystemFlush> flush_;
     // The mailbox whose data file may be open (between beginMailbox and endMailbox), for the
     // failures of closing it.
     std::string openMailbox_;
@@ -416,9 +424,35 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
     }
 }
 
+void Engine::Impl::flushWrittenFiles() {
+    if (!flush_ || result_.written() == 0) {
+        return;
+    }
+    int error = options_.faults != nullptr ? options_.faults->beforeFlush(result_.outputRoot) : 0;
+    if (error == 0) {
+        // The system writes files out when it likes; a user who deletes the mailboxes once the
+        // run has ended must find these on the disk, also after a power cut or an unplugged
+        // drive. A slow drive takes a while, and the window keeps breathing meanwhile.
+        auto flushing = std::async(std::launch::async, [this] { return flush_->flush(); });
+        const auto pause = std::max<std::chrono::milliseconds>(options_.yieldInterval,
+                                                               std::chrono::milliseconds(1));
+        while (flushing.wait_for(pause) != std::future_status::ready) {
+            observer_.yield();
+        }
+        error = flushing.get();
+    }
+    if (error != 0) {
+        fail({}, std::nullopt, 0,
+             "the system could not confirm that the files written under " + result_.outputRoot +
+                 " are on the disk (" + std::generic_category().message(error) +
+                 "); some of them may be incomplete");
+    }
+}
+
 RunResult Engine::Impl::finish(RunResult::Outcome outcome) {
     // What is in a data file still open is kept, complete.
     closeDataFile(openMailbox_, &StoreTarget::endRun);
+    flushWrittenFiles();
     if (deviceFull_) {
         outcome = RunResult::Outcome::DeviceFull;
     }
@@ -437,6 +471,10 @@ RunResult Engine::Impl::run(const RunRequest& request, const std::string& output
         return finish(RunResult::Outcome::Completed);
     }
     result_.verification = target_->setVerification(options_.verify, options_.faults);
+    if (request.format == Format::Eml || request.format == Format::Emlx ||
+        request.format == Format::Msg) {
+        flush_ = std::make_unique<platform::FileSystemFlush>(platform::pathFromUtf8(outputRoot));
+    }
     try {
         target_->beginRun(outputRoot);
     } catch (const TargetError& e) {

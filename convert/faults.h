@@ -28,6 +28,9 @@ public:
     // After a data file has been read back, while its data are synced, before its header is
     // written; may throw (as a failed sync would).
     virtual void afterReadBack(const std::string& /*path*/) {}
+    // Before the message files written under `outputRoot` are flushed to the disk at the end of
+    // a run: an errno value fails the flush with that error, 0 lets it through.
+    virtual int beforeFlush(const std::string& /*outputRoot*/) { return 0; }
 };
 
 } // namespace mbx::convert

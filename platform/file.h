@@ -87,6 +87,27 @@ private:
     int error_ = 0;
 };
 
+// The file system that holds a folder, watched from when this is made: flush() waits until every
+// file written to it is on its device, and gives the errno of a write the system could not
+// complete since (0 when none). Linux flushes that file system alone (syncfs); other POSIX
+// systems flush all (sync, which reports nothing). Windows lets only an administrator flush a
+// whole volume, so there flush() does nothing and reports nothing.
+class FileSystemFlush {
+public:
+    explicit FileSystemFlush(std::filesystem::path folder);
+    ~FileSystemFlush();
+    FileSystemFlush(const FileSystemFlush&) = delete;
+    FileSystemFlush& operator=(const FileSystemFlush&) = delete;
+
+    int flush();
+
+private:
+    std::filesystem::path folder_;
+#ifndef _WIN32
+    int fd_ = -1;
+#endif
+};
+
 // The local time of `t` (thread-safe).
 std::tm localTime(std::time_t t);
 

@@ -204,6 +204,33 @@ std::tm localTime(std::time_t t) {
     return local;
 }
 
+FileSystemFlush::FileSystemFlush(std::filesystem::path folder) : folder_(std::move(folder)) {
+    // Opened now, so that flush() also hears of write failures from before it is called.
+    fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+FileSystemFlush::~FileSystemFlush() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+int FileSystemFlush::flush() {
+    if (fd_ < 0) {
+        // The folder did not exist yet.
+        fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) {
+            return errno;
+        }
+    }
+#if defined(__linux__)
+    return ::syncfs(fd_) == 0 ? 0 : errno;
+#else
+    ::sync();
+    return 0;
+#endif
+}
+
 void releaseFreeMemory() {
     // The programs may run on jemalloc (linked for them, not for this library): its arenas are
     // purged; glibc's are trimmed.

@@ -277,6 +277,14 @@ std::tm localTime(std::time_t t) {
     return local;
 }
 
+FileSystemFlush::FileSystemFlush(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+FileSystemFlush::~FileSystemFlush() = default;
+
+int FileSystemFlush::flush() {
+    return 0;
+}
+
 void releaseFreeMemory() {
     ::_heapmin();
 }

@@ -403,6 +403,44 @@ TEST_F(RunTest, WriteFailuresAreCountedToldAndLeaveNoPartFile) {
     }
 }
 
+// The files are on the disk before the run says so, and a flush that fails is no success.
+TEST_F(RunTest, TheWrittenFilesAreFlushedBeforeTheRunEnds) {
+    const auto a = writeMailbox("A.mbx", mailboxMessage("m0") + mailboxMessage("m1"));
+    struct Flush : FaultHooks {
+        std::vector<std::string> roots;
+        int error = 0;
+        int beforeFlush(const std::string& root) override {
+            roots.push_back(root);
+            return error;
+        }
+    };
+    for (const int error : {0, EIO}) {
+        FakeDesktop d;
+        RecordingView v;
+        d.folderChoices.push_back(outRoot());
+        Flush flush;
+        flush.error = error;
+        options.faults = &flush;
+        ConversionRun run(d, v, nullptr, options);
+        EXPECT_EQ(run.run({{a}, Format::Eml, {}}),
+                  error ? RunOutcome::Failed : RunOutcome::Completed);
+        ASSERT_EQ(flush.roots.size(), 1u);
+        EXPECT_EQ(std::filesystem::path(flush.roots[0]), dir / "out" / "");
+        EXPECT_EQ(run.result().written(), 2u);
+        ASSERT_EQ(d.boxes.size(), 1u);
+        if (error == 0) {
+            EXPECT_EQ(d.boxes[0].text, kDone);
+            continue;
+        }
+        const auto text = testing::slurp(dir / "out" / "Mbxvane report.txt");
+        EXPECT_NE(text.find("(run): the system could not confirm that the files written under " +
+                            flush.roots[0] + " are on the disk (" + std::strerror(EIO) +
+                            "); some of them may be incomplete"),
+                  std::string::npos)
+            << text;
+    }
+}
+
 TEST_F(RunTest, StoppingInsideAMessageLeavesNoPartFile) {
     const auto small = mailboxMessage("small"), big = mailboxMessage("big", 100000);
     const auto a = writeMailbox("A.mbx", small + big + mailboxMessage("after"));
