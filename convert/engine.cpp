@@ -181,8 +181,10 @@ private:
     // file is complete.
     void commit(Pipeline& pipeline, Pipeline::Done done, const std::string& path,
                 std::uint64_t mailboxSize, bool stopped = false);
-    // Waits until the message files written are on the disk; a failure is the run's.
-    void flushWrittenFiles();
+    // Starts writing the message files out to the disk, and waits until they are there (a
+    // failure is the run's).
+    std::future<int> startFlush();
+    void endFlush(std::future<int> flushing);
     RunResult finish(RunResult::Outcome outcome);
 
     ProgressObserver& observer_;
@@ -424,24 +426,30 @@ void Engine::Impl::storeMessages(const std::string& path, const std::string& fol
     }
 }
 
-void Engine::Impl::flushWrittenFiles() {
+std::future<int> Engine::Impl::startFlush() {
     if (!flush_ || result_.written() == 0) {
+        return {};
+    }
+    if (const int error =
+            options_.faults != nullptr ? options_.faults->beforeFlush(result_.outputRoot) : 0) {
+        std::promise<int> failed;
+        failed.set_value(error);
+        return failed.get_future();
+    }
+    return std::async(std::launch::async, [this] { return flush_->flush(); });
+}
+
+void Engine::Impl::endFlush(std::future<int> flushing) {
+    if (!flushing.valid()) {
         return;
     }
-    int error = options_.faults != nullptr ? options_.faults->beforeFlush(result_.outputRoot) : 0;
-    if (error == 0) {
-        // The system writes files out when it likes; a user who deletes the mailboxes once the
-        // run has ended must find these on the disk, also after a power cut or an unplugged
-        // drive. A slow drive takes a while, and the window keeps breathing meanwhile.
-        auto flushing = std::async(std::launch::async, [this] { return flush_->flush(); });
-        const auto pause = std::max<std::chrono::milliseconds>(options_.yieldInterval,
-                                                               std::chrono::milliseconds(1));
-        while (flushing.wait_for(pause) != std::future_status::ready) {
-            observer_.yield();
-        }
-        error = flushing.get();
+    // A slow drive takes a while, and the window keeps breathing meanwhile.
+    const auto pause =
+        std::max<std::chrono::milliseconds>(options_.yieldInterval, std::chrono::milliseconds(1));
+    while (flushing.wait_for(pause) != std::future_status::ready) {
+        observer_.yield();
     }
-    if (error != 0) {
+    if (const int error = flushing.get()) {
         fail({}, std::nullopt, 0,
              "the system could not confirm that the files written under " + result_.outputRoot +
                  " are on the disk (" + std::generic_category().message(error) +
@@ -450,9 +458,13 @@ void Engine::Impl::flushWrittenFiles() {
 }
 
 RunResult Engine::Impl::finish(RunResult::Outcome outcome) {
+    // The system writes files out when it likes; a user who deletes the mailboxes once the run
+    // has ended must find these on the disk, also after a power cut or an unplugged drive. The
+    // message files are complete here: what is left to read back is read while they go out.
+    auto flushing = startFlush();
     // What is in a data file still open is kept, complete.
     closeDataFile(openMailbox_, &StoreTarget::endRun);
-    flushWrittenFiles();
+    endFlush(std::move(flushing));
     if (deviceFull_) {
         outcome = RunResult::Outcome::DeviceFull;
     }
