@@ -127,7 +127,8 @@ void conversionSuite() {
         ::sync();
         // The conversion ends once its files are on the disk; csplit's time includes the same.
         const auto s = runChild({"sh", "-c",
-                                 "csplit -s -z -n 6 -f \"$0/xx\" \"$1\" '/^From ???@???/' '{*}' "
+                                 "csplit -s -z -n 6 -f \"$0/xx\" \"$1\" '/^From ???@???"
+                                 "/' '{*}' "
                                  "&& sync -f \"$0\"",
                                  outSplit.string(), mailbox});
         split.push_back(s.seconds);
