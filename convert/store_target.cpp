@@ -433,8 +433,11 @@ void MsgTarget::writeMessageFile(const MessageJob& job, mapi::Message& message,
                                  std::vector<std::string>& notes) const {
     const auto path =
         job.mailboxFolder + paths::kSeparator + "Email-" + std::to_string(job.index) + ".msg";
+    platform::File readBack;
     try {
-        auto written = msg::writeMsg(message, platform::pathFromUtf8(path));
+        auto written = verifier_.on()
+                           ? msg::writeMsg(message, platform::pathFromUtf8(path), readBack)
+                           : msg::writeMsg(message, platform::pathFromUtf8(path));
         for (auto& note : written.notes) {
             notes.push_back(std::move(note));
         }
@@ -446,7 +449,7 @@ void MsgTarget::writeMessageFile(const MessageJob& job, mapi::Message& message,
     }
     if (verifier_.on()) {
         // A .msg holds the first 2048 recipient rows and attachments (the rest is noted).
-        verifier_.checkMessageFile(path, {job.mailbox, job.index, job.offset},
+        verifier_.checkMessageFile(path, std::move(readBack), {job.mailbox, job.index, job.offset},
                                    mapi::fingerprint(message, 2048));
     }
 }

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <unordered_map>
@@ -309,21 +311,21 @@ Verifier::ReadBack Verifier::readBack(const pst::NdbReader& ndb, Expectation& ex
     return out;
 }
 
-void Verifier::checkMessageFile(const std::string& path, const MessageOrigin& origin,
-                                mapi::MessagePrint print) {
+void Verifier::checkMessageFile(const std::string& path, platform::File file,
+                                const MessageOrigin& origin, mapi::MessagePrint print) {
     if (!on_) {
         return;
     }
     std::vector<WrittenFile> batch;
     {
         std::lock_guard lock(waitingMutex_);
-        waiting_.push_back({path, origin, std::move(print)});
+        waiting_.push_back({path, std::move(file), origin, std::move(print)});
         if (waiting_.size() < kMessageFileBatch) {
             return;
         }
         batch.swap(waiting_);
     }
-    for (const auto& file : batch) {
+    for (auto& file : batch) {
         readBack(file);
     }
 }
@@ -334,22 +336,32 @@ void Verifier::checkWaitingMessageFiles() {
         std::lock_guard lock(waitingMutex_);
         batch.swap(waiting_);
     }
-    for (const auto& file : batch) {
+    for (auto& file : batch) {
         readBack(file);
     }
 }
 
-void Verifier::readBack(const WrittenFile& file) {
+void Verifier::readBack(WrittenFile& file) {
     if (faults_ != nullptr) {
         faults_->beforeReadBack(file.path);
     }
+    // Read through the descriptor it was written with: looking the file up again in a folder
+    // the other workers are adding files to costs as much as creating it.
     std::string differs;
     try {
         differs = mapi::differences(
-            file.print,
-            mapi::fingerprint(*msg::readMsg(platform::pathFromUtf8(file.path)), kMsgRows));
+            file.print, mapi::fingerprint(
+                            *msg::readMsg(file.file, platform::pathFromUtf8(file.path)), kMsgRows));
     } catch (const std::exception& e) {
         differs = std::string("it cannot be read: ") + e.what();
+    }
+    // Closing reports the errors of writes the system deferred: a file that looks complete but
+    // is not does not stay.
+    if (!file.file.close()) {
+        std::error_code removal;
+        std::filesystem::remove(platform::pathFromUtf8(file.path), removal);
+        differs = std::string("it could not be completed (") + std::strerror(file.file.error()) +
+                  (removal ? "); it could not be removed either" : "); it has been removed");
     }
     if (differs.empty()) {
         verified(file.origin.mailbox);

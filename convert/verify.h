@@ -8,6 +8,7 @@
 
 #include "convert/targets.h"
 #include "mailstore/mapi/fingerprint.h"
+#include "platform/file.h"
 
 #include <cstdint>
 #include <deque>
@@ -46,11 +47,11 @@ public:
     void checkDataFile(const std::string& path, const std::vector<std::uint8_t>* header = nullptr);
     // The open data file was given up with its messages: they are not expected anywhere.
     void forget();
-    // The message file at `path` was written from a message with print `print`. It is read back
-    // with others once kMessageFileBatch are waiting (files read one after another cost about
-    // half as much as files read each between two writes), or by checkWaitingMessageFiles().
-    // Thread-safe.
-    void checkMessageFile(const std::string& path, const MessageOrigin& origin,
+    // The message file at `path`, handed over open in `file`, was written from a message with
+    // print `print`. It is read back through `file`, which is closed then, with others once
+    // kMessageFileBatch are waiting (files read one after another cost about half as much as
+    // files read each between two writes), or by checkWaitingMessageFiles(). Thread-safe.
+    void checkMessageFile(const std::string& path, platform::File file, const MessageOrigin& origin,
                           mapi::MessagePrint print);
     // Reads back every message file still waiting. Thread-safe.
     void checkWaitingMessageFiles();
@@ -93,10 +94,11 @@ private:
                              std::size_t mailboxCount);
     struct WrittenFile {
         std::string path;
+        platform::File file;
         MessageOrigin origin;
         mapi::MessagePrint print;
     };
-    void readBack(const WrittenFile& file);
+    void readBack(WrittenFile& file);
     void verified(const std::string& mailbox);
     void mismatch(const std::string& mailbox, std::optional<std::uint64_t> index,
                   std::uint64_t offset, std::string reason);

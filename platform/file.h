@@ -31,6 +31,8 @@ public:
     enum class Create {
         WriteOnly, // created or emptied, written front to back
         ReadWrite, // created or emptied, written and read anywhere
+        // created or emptied like WriteOnly (the same permissions), then also read back
+        WriteThenRead,
     };
 
     File() = default;
@@ -48,6 +50,8 @@ public:
     bool isOpen() const;
     // The size when the file was opened.
     std::uint64_t size() const { return size_; }
+    // The size now; nothing when the system cannot tell.
+    std::optional<std::uint64_t> currentSize() const;
     // errno of the last failure (0 when none).
     int error() const { return error_; }
 

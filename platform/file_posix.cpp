@@ -75,7 +75,7 @@ bool File::create(const std::filesystem::path& path, Create mode) {
     error_ = 0;
     size_ = 0;
     const int flags =
-        (mode == Create::ReadWrite ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC;
+        (mode == Create::WriteOnly ? O_WRONLY : O_RDWR) | O_CREAT | O_TRUNC | O_CLOEXEC;
     const mode_t permissions = mode == Create::ReadWrite ? 0644 : 0666;
     do {
         fd_ = ::open(path.c_str(), flags, permissions);
@@ -85,6 +85,14 @@ bool File::create(const std::filesystem::path& path, Create mode) {
         return false;
     }
     return true;
+}
+
+std::optional<std::uint64_t> File::currentSize() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset) {

@@ -133,15 +133,26 @@ bool File::create(const std::filesystem::path& path, Create mode) {
     close();
     error_ = 0;
     size_ = 0;
-    const DWORD access = mode == Create::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
-    HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD access = mode == Create::WriteOnly ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
+    // A file kept open to be read back may be opened by others meanwhile, as a closed one may.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE |
+                        (mode == Create::WriteThenRead ? FILE_SHARE_WRITE : 0);
+    HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         fail(errnoOf(GetLastError()));
         return false;
     }
     handle_ = h;
     return true;
+}
+
+std::optional<std::uint64_t> File::currentSize() const {
+    LARGE_INTEGER size{};
+    if (handle_ == nullptr || !GetFileSizeEx(handleOf(handle_), &size)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
 }
 
 std::size_t File::readAt(char* buffer, std::size_t count, std::uint64_t offset) {

@@ -20,8 +20,9 @@ void MemoryOutput::write(const std::uint8_t* data, std::size_t size) {
     bytes_.insert(bytes_.end(), data, data + size);
 }
 
-FileOutput::FileOutput(std::filesystem::path path) : path_(std::move(path)) {
-    if (!file_.create(path_)) {
+FileOutput::FileOutput(std::filesystem::path path, bool readBack) : path_(std::move(path)) {
+    if (!file_.create(path_, readBack ? platform::File::Create::WriteThenRead
+                                      : platform::File::Create::WriteOnly)) {
         fail("cannot create ", file_.error());
     }
 }
@@ -67,8 +68,12 @@ void FileOutput::writeAll(const std::uint8_t* data, std::size_t size) {
     }
 }
 
-void FileOutput::commit() {
+void FileOutput::commit(platform::File* keep) {
     flush();
+    if (keep != nullptr) {
+        *keep = std::move(file_);
+        return;
+    }
     // Closing reports errors of writes the system deferred (on network file systems, say).
     if (!file_.close()) {
         std::error_code ignored;

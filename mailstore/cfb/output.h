@@ -38,14 +38,17 @@ private:
 // std::system_error carrying errno in the generic category (ENOSPC for a full device).
 class FileOutput final : public Output {
 public:
-    explicit FileOutput(std::filesystem::path path);
+    // `readBack`: the file is to be read back through the descriptor commit() hands over.
+    explicit FileOutput(std::filesystem::path path, bool readBack = false);
     ~FileOutput() override;
     FileOutput(const FileOutput&) = delete;
     FileOutput& operator=(const FileOutput&) = delete;
 
     void begin(std::uint64_t size) override;
     void write(const std::uint8_t* data, std::size_t size) override;
-    void commit();
+    // Completes the file: closes it, or with `keep` hands it over still open (to be read back
+    // without being looked up again; whoever closes it hears of deferred write failures).
+    void commit(platform::File* keep = nullptr);
 
 private:
     void flush();

@@ -19,13 +19,28 @@ CompoundFileReader CompoundFileReader::open(const std::filesystem::path& path) {
     if (!file.open(path)) {
         throw CfbError("cannot read " + path.string());
     }
-    const auto size = static_cast<std::size_t>(file.size());
-    // Not zeroed first: every byte is read over.
-    auto image = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    if (file.readAt(reinterpret_cast<char*>(image.get()), size, 0) != size) {
+    return read(file, file.size(), path);
+}
+
+CompoundFileReader CompoundFileReader::read(const platform::File& file,
+                                            const std::filesystem::path& path) {
+    const auto size = file.currentSize();
+    if (!size) {
         throw CfbError("cannot read " + path.string());
     }
-    return CompoundFileReader(std::move(image), size);
+    return read(file, *size, path);
+}
+
+CompoundFileReader CompoundFileReader::read(const platform::File& file, std::uint64_t size,
+                                            const std::filesystem::path& path) {
+    const auto length = static_cast<std::size_t>(size);
+    // Not zeroed first: every byte is read over.
+    auto image = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+    int error = 0;
+    if (file.readAt(reinterpret_cast<char*>(image.get()), length, 0, error) != length) {
+        throw CfbError("cannot read " + path.string());
+    }
+    return CompoundFileReader(std::move(image), length);
 }
 
 CompoundFileReader::CompoundFileReader(std::vector<std::uint8_t> image)

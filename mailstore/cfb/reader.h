@@ -17,6 +17,10 @@
 #include <string_view>
 #include <vector>
 
+namespace mbx::platform {
+class File;
+}
+
 namespace mbx::cfb {
 
 class CompoundFileReader {
@@ -28,6 +32,8 @@ public:
     explicit CompoundFileReader(std::vector<std::uint8_t> image);
     // The file at `path`, read whole. Throws CfbError (also when it cannot be read).
     static CompoundFileReader open(const std::filesystem::path& path);
+    // The whole of an open file, as open() reads a closed one (`path` names it in errors).
+    static CompoundFileReader read(const platform::File& file, const std::filesystem::path& path);
 
     // The child of `storage` named `name` (ASCII, compared exactly; of two with one name, the
     // first reached).
@@ -63,6 +69,8 @@ private:
     };
     bool nameIs(const Entry& entry, std::string_view name) const;
     CompoundFileReader(std::unique_ptr<std::uint8_t[]> image, std::size_t size);
+    static CompoundFileReader read(const platform::File& file, std::uint64_t size,
+                                   const std::filesystem::path& path);
     void readTables();
     std::vector<std::uint32_t> chain(const std::vector<std::uint32_t>& fat,
                                      std::uint32_t start) const;

@@ -5,6 +5,7 @@
 #include "mailstore/mapi/digest.h"
 #include "mailstore/mapi/tags.h"
 #include "mailstore/msg/msg_writer.h"
+#include "platform/file.h"
 
 #include <algorithm>
 #include <array>
@@ -246,13 +247,26 @@ private:
 
 } // namespace
 
-std::unique_ptr<mapi::MessageView> readMsg(const std::filesystem::path& path) {
+namespace {
+
+template <typename Read> std::unique_ptr<mapi::MessageView> readWith(Read read) {
     try {
-        auto file = std::make_shared<const CompoundFileReader>(CompoundFileReader::open(path));
+        auto file = std::make_shared<const CompoundFileReader>(read());
         return std::make_unique<StoredMessage>(file, CompoundFileReader::kRoot, 32);
     } catch (const cfb::CfbError& e) {
         throw MsgError(e.what());
     }
+}
+
+} // namespace
+
+std::unique_ptr<mapi::MessageView> readMsg(const std::filesystem::path& path) {
+    return readWith([&] { return CompoundFileReader::open(path); });
+}
+
+std::unique_ptr<mapi::MessageView> readMsg(const platform::File& file,
+                                           const std::filesystem::path& path) {
+    return readWith([&] { return CompoundFileReader::read(file, path); });
 }
 
 } // namespace mbx::msg

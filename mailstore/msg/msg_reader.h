@@ -9,10 +9,17 @@
 #include <filesystem>
 #include <memory>
 
+namespace mbx::platform {
+class File;
+}
+
 namespace mbx::msg {
 
 // Throws MsgError when the file cannot be read or is not a message file this program could
 // have written.
 std::unique_ptr<mapi::MessageView> readMsg(const std::filesystem::path& path);
+// The same, read through a file still open (`path` names it in errors).
+std::unique_ptr<mapi::MessageView> readMsg(const platform::File& file,
+                                           const std::filesystem::path& path);
 
 } // namespace mbx::msg

@@ -4,10 +4,12 @@
 #include "mailstore/msg/msg_writer.h"
 
 #include "mailstore/cfb/compound_file.h"
+#include "mailstore/cfb/output.h"
 #include "mailstore/mapi/byte_order.h"
 #include "mailstore/mapi/tags.h"
 #include "mailstore/msg/named_map.h"
 #include "mailstore/msg/properties.h"
+#include "platform/file.h"
 
 #include <algorithm>
 #include <string>
@@ -146,15 +148,15 @@ MsgResult build(const mapi::Message& message, CompoundFile& file) {
     return MsgResult{w.takeNotes()};
 }
 
-} // namespace
-
-MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
+// Writes the file at `path`; with `keep`, hands it over open.
+MsgResult writeFile(const mapi::Message& message, const std::filesystem::path& path,
+                    platform::File* keep) {
     try {
         CompoundFile file(kMsgClsid);
         MsgResult result = build(message, file);
-        cfb::FileOutput out(path);
+        cfb::FileOutput out(path, keep != nullptr);
         file.write(out);
-        out.commit();
+        out.commit(keep);
         return result;
     } catch (const std::system_error& e) {
         throw MsgError(e.what(), e.code());
@@ -163,6 +165,17 @@ MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& pa
     } catch (const cfb::CfbError& e) {
         throw MsgError(std::string(e.what()) + " (" + path.string() + ")");
     }
+}
+
+} // namespace
+
+MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path) {
+    return writeFile(message, path, nullptr);
+}
+
+MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path,
+                   platform::File& keep) {
+    return writeFile(message, path, &keep);
 }
 
 MsgResult writeMsg(const mapi::Message& message, std::vector<std::uint8_t>& image) {

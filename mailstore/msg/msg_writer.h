@@ -11,6 +11,10 @@
 #include <system_error>
 #include <vector>
 
+namespace mbx::platform {
+class File;
+}
+
 namespace mbx::msg {
 
 // A failure to write a .msg file. `code()` holds the system's error when the file could not be
@@ -38,6 +42,10 @@ struct MsgResult {
 // attachments are written per message (the format's limit); the rest is named in the notes.
 // Throws MsgError when the file cannot be written; no partial file is left behind then.
 MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path);
+// The same, handing the complete file over open in `keep`, to be read back through it; whoever
+// closes it hears of deferred write failures.
+MsgResult writeMsg(const mapi::Message& message, const std::filesystem::path& path,
+                   platform::File& keep);
 
 // The same file, appended to `image` instead of written to disk.
 MsgResult writeMsg(const mapi::Message& message, std::vector<std::uint8_t>& image);
