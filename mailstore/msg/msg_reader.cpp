@@ -245,10 +245,7 @@ private:
     std::vector<Attachment> attachments_;
 };
 
-} // namespace
-
-namespace {
-
+// The message in the compound file `read` gives.
 template <typename Read> std::unique_ptr<mapi::MessageView> readWith(Read read) {
     try {
         auto file = std::make_shared<const CompoundFileReader>(read());
